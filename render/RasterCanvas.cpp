@@ -1,0 +1,142 @@
+#include "render/RasterCanvas.h"
+
+#include <QPen>
+#include <algorithm>
+#include <cmath>
+
+namespace kestrel {
+namespace {
+
+// Shapes are culled or clipped against the picture grown by this margin, so
+// that far-off coordinates (a tank dragged off the desktop) never reach the
+// rasteriser while everything near the picture is drawn untouched.
+constexpr double GUARD = 4096;
+
+QImage BlankImage(int width, int height, qreal ratio) {
+    QImage image(int(std::ceil(width * ratio)), int(std::ceil(height * ratio)),
+                 QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::white);
+    return image;
+}
+
+// Liang-Barsky: trims the segment to the box; false when nothing is left.
+bool ClipToBox(double& x1, double& y1, double& x2, double& y2, double lo_x, double lo_y,
+               double hi_x, double hi_y) {
+    double t0 = 0, t1 = 1;
+    const double dx = x2 - x1, dy = y2 - y1;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {x1 - lo_x, hi_x - x1, y1 - lo_y, hi_y - y1};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0) return false;
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0) t0 = std::max(t0, t);
+        else t1 = std::min(t1, t);
+        if (t0 > t1) return false;
+    }
+    const double sx = x1, sy = y1;
+    if (t0 > 0) x1 = sx + t0 * dx, y1 = sy + t0 * dy;
+    if (t1 < 1) x2 = sx + t1 * dx, y2 = sy + t1 * dy;
+    return true;
+}
+
+}  // namespace
+
+RasterCanvas::RasterCanvas(int width, int height, qreal devicePixelRatio)
+    : width_(std::max(1, width)),
+      height_(std::max(1, height)),
+      image_(BlankImage(width_, height_, devicePixelRatio)) {}
+
+RasterCanvas::~RasterCanvas() { EndPainting(); }
+
+QPainter& RasterCanvas::Painter(Colour colour) {
+    if (!painter_) {
+        painter_ = std::make_unique<QPainter>(&image_);
+        painter_->setRenderHint(QPainter::Antialiasing, false);
+        penColour_ = colour;
+    } else if (colour == penColour_) {
+        return *painter_;
+    }
+    // A cosmetic pen keeps its width in device pixels; on a high-density
+    // screen it grows with the pixel ratio so lines keep their weight.
+    const int width = std::max(1, int(std::lround(image_.devicePixelRatio())));
+    QPen pen(QColor(colour.r, colour.g, colour.b), width);
+    pen.setCosmetic(true);
+    painter_->setPen(pen);
+    painter_->setBrush(Qt::NoBrush);
+    penColour_ = colour;
+    return *painter_;
+}
+
+void RasterCanvas::EndPainting() { painter_.reset(); }
+
+void RasterCanvas::MarkDirty(double left, double top, double right, double bottom) {
+    constexpr double MARGIN = 2;  // the pen's reach beyond the geometry
+    const double l = std::clamp(std::floor(left - MARGIN), 0.0, double(width_));
+    const double t = std::clamp(std::floor(top - MARGIN), 0.0, double(height_));
+    const double r = std::clamp(std::ceil(right + MARGIN), 0.0, double(width_));
+    const double b = std::clamp(std::ceil(bottom + MARGIN), 0.0, double(height_));
+    if (r <= l || b <= t) return;
+    dirty_ |= QRect(int(l), int(t), int(r - l), int(b - t));
+}
+
+void RasterCanvas::DrawLine(float x1, float y1, float x2, float y2, Colour colour) {
+    penX_ = x2, penY_ = y2;
+    double ax = x1, ay = y1, bx = x2, by = y2;
+    if (!ClipToBox(ax, ay, bx, by, -GUARD, -GUARD, width_ + GUARD, height_ + GUARD)) return;
+    const double left = std::min(ax, bx), right = std::max(ax, bx);
+    const double top = std::min(ay, by), bottom = std::max(ay, by);
+    if (right < -2 || bottom < -2 || left > width_ + 2 || top > height_ + 2) return;
+    Painter(colour).drawLine(QPointF(ax, ay), QPointF(bx, by));
+    MarkDirty(left, top, right, bottom);
+}
+
+void RasterCanvas::DrawLineTo(float x2, float y2, Colour colour) {
+    DrawLine(penX_, penY_, x2, y2, colour);
+}
+
+void RasterCanvas::DrawCircle(float cx, float cy, float radius, Colour colour) {
+    const double r = std::abs(double(radius));
+    if (cx + r < -2 || cy + r < -2 || cx - r > width_ + 2 || cy - r > height_ + 2) return;
+    Painter(colour).drawEllipse(QPointF(cx, cy), r, r);
+    MarkDirty(cx - r, cy - r, cx + r, cy + r);
+}
+
+void RasterCanvas::ClearCanvas() {
+    EndPainting();
+    image_.fill(Qt::white);
+    dirty_ = QRect(0, 0, width_, height_);
+}
+
+void RasterCanvas::Resize(int width, int height, qreal devicePixelRatio) {
+    width = std::max(1, width);
+    height = std::max(1, height);
+    if (width == width_ && height == height_ && devicePixelRatio == image_.devicePixelRatio())
+        return;
+    EndPainting();
+    QImage resized = BlankImage(width, height, devicePixelRatio);
+    {
+        QPainter copy(&resized);
+        copy.drawImage(QPointF(0, 0), image_);
+    }
+    image_ = std::move(resized);
+    width_ = width;
+    height_ = height;
+    dirty_ = QRect(0, 0, width_, height_);
+}
+
+const QImage& RasterCanvas::Image() {
+    EndPainting();
+    return image_;
+}
+
+QRect RasterCanvas::TakeDirtyRect() {
+    const QRect taken = dirty_;
+    dirty_ = QRect();
+    return taken;
+}
+
+}  // namespace kestrel

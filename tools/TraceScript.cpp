@@ -1,0 +1,361 @@
+#include "tools/TraceScript.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "behaviour/DriveTank.h"
+#include "behaviour/PlanTank.h"
+#include "core/FrameTick.h"
+#include "gunnery/UpdateShell.h"
+#include "input/Keyboard.h"
+#include "input/Pointer.h"
+#include "render/RasterCanvas.h"
+#include "render/RecordingCanvas.h"
+#include "render/TankGlyph.h"
+#include "tools/TraceFormat.h"
+
+namespace kestrel {
+namespace {
+
+constexpr int START_WIDTH = 696;
+constexpr int START_HEIGHT = 548;
+constexpr long long MAX_CANVAS_SIDE = 16384;
+
+struct ScriptError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+using Tokens = std::vector<std::string_view>;
+
+Tokens Split(std::string_view line) {
+    if (const auto hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
+    Tokens tokens;
+    constexpr std::string_view SEPARATORS = " \t\r";
+    std::size_t at = line.find_first_not_of(SEPARATORS);
+    while (at != std::string_view::npos) {
+        const std::size_t end = line.find_first_of(SEPARATORS, at);
+        tokens.push_back(line.substr(at, end == std::string_view::npos ? end : end - at));
+        at = end == std::string_view::npos ? end : line.find_first_not_of(SEPARATORS, end);
+    }
+    return tokens;
+}
+
+[[noreturn]] void Fail(const std::string& reason) { throw ScriptError(reason); }
+
+std::string Quoted(std::string_view token) { return "'" + std::string(token) + "'"; }
+
+template <typename T>
+T ParseWhole(std::string_view token, T lo, T hi, const char* what) {
+    T value{};
+    const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
+    if (ec == std::errc::result_out_of_range)
+        Fail(std::string(what) + " " + Quoted(token) + " is out of range");
+    if (ec != std::errc() || end != token.data() + token.size())
+        Fail(std::string(what) + " " + Quoted(token) + " is not a whole number");
+    if (value < lo || value > hi)
+        Fail(std::string(what) + " " + Quoted(token) + " is out of range " + std::to_string(lo) +
+             ".." + std::to_string(hi));
+    return value;
+}
+
+double ParseReal(std::string_view token, const char* what) {
+    double value = 0;
+    const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
+    if (ec != std::errc() || end != token.data() + token.size() || !std::isfinite(value))
+        Fail(std::string(what) + " " + Quoted(token) + " is not a finite number");
+    return value;
+}
+
+float ParseSingle(std::string_view token, const char* what) {
+    const float value = static_cast<float>(ParseReal(token, what));
+    if (!std::isfinite(value))
+        Fail(std::string(what) + " " + Quoted(token) + " is out of single-precision range");
+    return value;
+}
+
+std::int16_t ParseInt16(std::string_view token, const char* what) {
+    return ParseWhole<std::int16_t>(token, INT16_MIN, INT16_MAX, what);
+}
+
+Slot ParseSlot(std::string_view token) { return ParseWhole<Slot>(token, 0, LAST_SLOT, "slot"); }
+
+void ExpectArgs(const Tokens& tokens, std::size_t least, std::size_t most) {
+    const std::size_t given = tokens.size() - 1;
+    if (given < least || given > most) {
+        std::string expected = std::to_string(least);
+        if (most != least) expected += most == SIZE_MAX ? " or more" : ".." + std::to_string(most);
+        Fail(Quoted(tokens[0]) + " takes " + expected + " argument" + (most == 1 && least == 1 ? "" : "s") +
+             ", got " + std::to_string(given));
+    }
+}
+
+enum class Flow { Continue, Stop };
+
+class TraceSession {
+public:
+    TraceSession(bool keepPicture, std::ostream& out, const TraceLimits& limits)
+        : out_(out), limits_(limits) {
+        if (keepPicture) raster_.emplace(START_WIDTH, START_HEIGHT);
+        canvas_ = RecordingCanvas(START_WIDTH, START_HEIGHT, raster_ ? &*raster_ : nullptr);
+    }
+
+    Flow Run(const Tokens& t);
+
+private:
+    void Flush();
+    Flow Tick(const Tokens& t);
+    void Size(const Tokens& t);
+    void Queue(const Tokens& t);
+    void Set(const Tokens& t);
+    void DrawTankCommand(const Tokens& t);
+    void Snap(const Tokens& t);
+    void Pointer(const Tokens& t, void (*handler)(Battlefield&, Canvas&, std::int16_t, std::int16_t, float, float));
+    Flow Key(const Tokens& t);
+
+    void RunStep(const Tokens& t, auto step) {
+        ExpectArgs(t, 1, 1);
+        bf_.currentTank = ParseSlot(t[1]);
+        step();
+        Flush();
+    }
+
+    Battlefield bf_;
+    ReplayRandom random_;
+    std::optional<RasterCanvas> raster_;
+    RecordingCanvas canvas_;
+    std::ostream& out_;
+    TraceLimits limits_;
+    long long ticksRun_ = 0;
+    std::string text_;
+};
+
+void TraceSession::Flush() {
+    text_.clear();
+    for (const CanvasCall& call : canvas_.Calls()) {
+        text_ += FormatCall(call);
+        text_ += '\n';
+    }
+    canvas_.ClearCalls();
+    out_ << text_;
+}
+
+Flow TraceSession::Tick(const Tokens& t) {
+    ExpectArgs(t, 0, 1);
+    const long long count =
+        t.size() == 2 ? ParseWhole<long long>(t[1], 1, std::numeric_limits<long long>::max(), "count") : 1;
+    for (long long i = 0; i < count; ++i) {
+        if (limits_.maxTicks >= 0 && ticksRun_ >= limits_.maxTicks) return Flow::Stop;
+        out_ << "tick " << ++ticksRun_ << '\n';
+        FrameTick(bf_, canvas_, random_);
+        Flush();
+    }
+    return Flow::Continue;
+}
+
+void TraceSession::Size(const Tokens& t) {
+    ExpectArgs(t, 2, 2);
+    const auto width = ParseWhole<long long>(t[1], 1, MAX_CANVAS_SIDE, "width");
+    const auto height = ParseWhole<long long>(t[2], 1, MAX_CANVAS_SIDE, "height");
+    canvas_.Resize(float(width), float(height));
+    if (raster_) raster_->Resize(int(width), int(height));
+}
+
+void TraceSession::Queue(const Tokens& t) {
+    ExpectArgs(t, 1, SIZE_MAX);
+    std::vector<float> values;
+    for (std::size_t i = 1; i < t.size(); ++i) {
+        const double v = ParseReal(t[i], "draw");
+        // A value just below 1 may round up to 1 as a single; the stream
+        // never yields 1, so such a value is refused too.
+        if (v < 0 || v >= 1 || float(v) >= 1.0f)
+            Fail("draw " + Quoted(t[i]) + " is not in [0, 1) as a single");
+        values.push_back(float(v));
+    }
+    for (const float v : values) random_.Queue(v);
+}
+
+template <typename T>
+struct FieldRef {
+    std::string_view name;
+    PerSlot<T> Battlefield::*field;
+};
+
+void TraceSession::Set(const Tokens& t) {
+    static constexpr FieldRef<double> SLOT_DOUBLES[] = {
+        {"tankX", &Battlefield::tankX}, {"tankY", &Battlefield::tankY},
+        {"shellX", &Battlefield::shellX}, {"shellY", &Battlefield::shellY}};
+    static constexpr FieldRef<float> SLOT_SINGLES[] = {
+        {"tankHeading", &Battlefield::tankHeading}, {"turretAngle", &Battlefield::turretAngle},
+        {"tankSpeed", &Battlefield::tankSpeed}, {"shellHeading", &Battlefield::shellHeading}};
+    static constexpr FieldRef<std::int16_t> SLOT_INTS[] = {
+        {"tankHits", &Battlefield::tankHits}, {"shellTimer", &Battlefield::shellTimer}};
+
+    if (t.size() < 2) ExpectArgs(t, 2, 3);
+    const std::string_view name = t[1];
+    for (const auto& f : SLOT_DOUBLES)
+        if (name == f.name) return ExpectArgs(t, 3, 3), void((bf_.*f.field)[ParseSlot(t[2])] = ParseReal(t[3], "value"));
+    for (const auto& f : SLOT_SINGLES)
+        if (name == f.name) return ExpectArgs(t, 3, 3), void((bf_.*f.field)[ParseSlot(t[2])] = ParseSingle(t[3], "value"));
+    for (const auto& f : SLOT_INTS)
+        if (name == f.name) return ExpectArgs(t, 3, 3), void((bf_.*f.field)[ParseSlot(t[2])] = ParseInt16(t[3], "value"));
+    if (name == "tankTarget") {
+        ExpectArgs(t, 3, 3);
+        const Slot slot = ParseSlot(t[2]);
+        bf_.tankTarget[slot] = ParseSlot(t[3]);
+        return;
+    }
+
+    ExpectArgs(t, 2, 2);
+    const std::string_view value = t[2];
+    if (name == "currentTank") bf_.currentTank = ParseSlot(value);
+    else if (name == "dragSlot") bf_.dragSlot = ParseSlot(value);
+    else if (name == "liveCount") bf_.liveCount = ParseInt16(value, "value");
+    else if (name == "pointerDepth") bf_.pointerDepth = ParseInt16(value, "value");
+    else if (name == "lastLiveSpeed") bf_.lastLiveSpeed = ParseSingle(value, "value");
+    else if (name == "aimAngle") bf_.aimAngle = ParseReal(value, "value");
+    else if (name == "targetRange") bf_.targetRange = ParseReal(value, "value");
+    else if (name == "turretError") bf_.turretError = ParseReal(value, "value");
+    else if (name == "hullError") bf_.hullError = ParseReal(value, "value");
+    else if (name == "dragging") {
+        const auto flag = ParseWhole<int>(value, -1, 0, "dragging");
+        bf_.dragging = flag == -1;
+    } else {
+        Fail("unknown field " + Quoted(name));
+    }
+}
+
+void TraceSession::DrawTankCommand(const Tokens& t) {
+    ExpectArgs(t, 7, 7);
+    const double x = ParseReal(t[1], "x");
+    const double y = ParseReal(t[2], "y");
+    const float heading = ParseSingle(t[3], "heading");
+    const float turret = ParseSingle(t[4], "turret");
+    const Colour colour{ParseWhole<std::uint8_t>(t[5], 0, 255, "red"),
+                        ParseWhole<std::uint8_t>(t[6], 0, 255, "green"),
+                        ParseWhole<std::uint8_t>(t[7], 0, 255, "blue")};
+    DrawTank(canvas_, x, y, heading, turret, colour);
+    Flush();
+}
+
+void TraceSession::Snap(const Tokens& t) {
+    ExpectArgs(t, 1, 1);
+    const QString path = QString::fromUtf8(t[1].data(), qsizetype(t[1].size()));
+    if (!raster_ || !raster_->Image().save(path, "PNG"))
+        Fail("cannot write the picture to " + Quoted(t[1]));
+}
+
+void TraceSession::Pointer(const Tokens& t,
+                           void (*handler)(Battlefield&, Canvas&, std::int16_t, std::int16_t, float, float)) {
+    const bool hasButton = t[0] != "move";
+    ExpectArgs(t, hasButton ? 3 : 2, hasButton ? 3 : 2);
+    const std::size_t at = hasButton ? 2 : 1;
+    const std::int16_t button = hasButton ? ParseInt16(t[1], "button") : std::int16_t(0);
+    const float x = ParseSingle(t[at], "x");
+    const float y = ParseSingle(t[at + 1], "y");
+    handler(bf_, canvas_, button, 0, x, y);
+    Flush();
+}
+
+Flow TraceSession::Key(const Tokens& t) {
+    ExpectArgs(t, 1, 1);
+    const auto code = ParseWhole<std::uint16_t>(t[1], 0, UINT16_MAX, "character code");
+    if (KeyPressed(bf_, canvas_, code) == KeyAction::Quit) {
+        out_ << "exit\n";
+        return Flow::Stop;
+    }
+    Flush();
+    return Flow::Continue;
+}
+
+Flow TraceSession::Run(const Tokens& t) {
+    const std::string_view command = t[0];
+    if (command == "tick") return Tick(t);
+    if (command == "key") return Key(t);
+    if (command == "seed") {
+        ExpectArgs(t, 1, 1);
+        random_.SetState(ParseWhole<std::uint64_t>(t[1], 0, UINT64_MAX, "seed"));
+    } else if (command == "rnd") {
+        Queue(t);
+    } else if (command == "size") {
+        Size(t);
+    } else if (command == "start") {
+        ExpectArgs(t, 0, 0);
+        StartBattle(bf_, canvas_, random_);
+        Flush();
+    } else if (command == "plan") {
+        RunStep(t, [&] { PlanTank(bf_, random_); });
+    } else if (command == "drive") {
+        RunStep(t, [&] { DriveTank(bf_, canvas_); });
+    } else if (command == "shell") {
+        RunStep(t, [&] { UpdateShell(bf_, canvas_, random_); });
+    } else if (command == "drawtank") {
+        DrawTankCommand(t);
+    } else if (command == "down") {
+        Pointer(t, [](Battlefield& bf, Canvas& c, std::int16_t b, std::int16_t s, float x, float y) {
+            PointerDown(bf, c, b, s, x, y);
+        });
+    } else if (command == "move") {
+        Pointer(t, PointerMove);
+    } else if (command == "up") {
+        Pointer(t, [](Battlefield& bf, Canvas& c, std::int16_t b, std::int16_t s, float x, float y) {
+            PointerUp(bf, c, b, s, x, y);
+        });
+    } else if (command == "set") {
+        Set(t);
+    } else if (command == "state") {
+        ExpectArgs(t, 0, 0);
+        out_ << FormatState(bf_);
+    } else if (command == "snap") {
+        Snap(t);
+    } else {
+        Fail("unknown command " + Quoted(command));
+    }
+    return Flow::Continue;
+}
+
+// The picture costs time on every call, so it is kept only for scripts that
+// save it.
+bool TakesSnapshots(std::string_view script) {
+    std::size_t at = 0;
+    while (at <= script.size()) {
+        std::size_t end = script.find('\n', at);
+        if (end == std::string_view::npos) end = script.size();
+        const Tokens tokens = Split(script.substr(at, end - at));
+        if (!tokens.empty() && tokens[0] == "snap") return true;
+        at = end + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+int RunTraceScript(std::string_view script, std::ostream& out, std::ostream& err,
+                   const TraceLimits& limits) {
+    TraceSession session(TakesSnapshots(script), out, limits);
+    std::size_t at = 0;
+    for (long long lineNo = 1; at < script.size(); ++lineNo) {
+        std::size_t end = script.find('\n', at);
+        if (end == std::string_view::npos) end = script.size();
+        const Tokens tokens = Split(script.substr(at, end - at));
+        at = end + 1;
+        if (tokens.empty()) continue;
+        try {
+            if (session.Run(tokens) == Flow::Stop) break;
+        } catch (const ScriptError& error) {
+            out.flush();
+            err << "kestrel-trace: line " << lineNo << ": " << error.what() << '\n';
+            return TRACE_BAD_SCRIPT;
+        }
+    }
+    out.flush();
+    return TRACE_OK;
+}
+
+}  // namespace kestrel

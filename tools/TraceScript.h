@@ -1,0 +1,25 @@
+#pragma once
+// The replay tool's engine: reads a script of commands, drives the game's own
+// simulation through a recording canvas, and prints every canvas call and, on
+// request, the whole battlefield.
+
+#include <iosfwd>
+#include <string_view>
+
+namespace kestrel {
+
+struct TraceLimits {
+    // Ticks the whole script may run before it is cut short; negative for no
+    // limit. Lets a fuzzer run scripts that would tick for hours.
+    long long maxTicks = -1;
+};
+
+inline constexpr int TRACE_OK = 0;
+inline constexpr int TRACE_BAD_SCRIPT = 2;
+
+// Runs the script; returns TRACE_OK, or TRACE_BAD_SCRIPT after printing
+// "kestrel-trace: line N: REASON" to err.
+int RunTraceScript(std::string_view script, std::ostream& out, std::ostream& err,
+                   const TraceLimits& limits = {});
+
+}  // namespace kestrel
