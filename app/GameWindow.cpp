@@ -49,6 +49,7 @@ GameWindow::GameWindow() : canvas_(START_INNER_WIDTH, START_INNER_HEIGHT, device
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
 
+    tmr.setObjectName(QStringLiteral("tmr"));
     tmr.setTimerType(Qt::PreciseTimer);
     tmr.setInterval(TICK_MS);
     connect(&tmr, &QTimer::timeout, this, &GameWindow::Tick);

@@ -23,6 +23,7 @@ public:
 
     const Battlefield& Field() const { return battlefield_; }
     RasterCanvas& Picture() { return canvas_; }
+    const QTimer& Timer() const { return tmr; }
     // Runs one tick now, as the timer does.
     void Tick();
 
