@@ -156,9 +156,11 @@ function(check_table table)
 endfunction()
 
 function(check_unreadable path)
-  replay("${path}" "${WORK}/unreadable.actual.out" "${WORK}/unreadable.actual.err" status)
-  file(READ "${WORK}/unreadable.actual.out" out_text)
-  file(READ "${WORK}/unreadable.actual.err" err_text)
+  get_filename_component(leaf "${path}" NAME)
+  set(actual "${WORK}/unreadable-${leaf}.actual")
+  replay("${path}" "${actual}.out" "${actual}.err" status)
+  file(READ "${actual}.out" out_text)
+  file(READ "${actual}.err" err_text)
   if(NOT status STREQUAL BAD_SCRIPT_STATUS OR NOT out_text STREQUAL "" OR
      NOT err_text MATCHES "^kestrel-trace: [^\n]+\n$")
     message(FATAL_ERROR "reading ${path}: expected status ${BAD_SCRIPT_STATUS} and one "
