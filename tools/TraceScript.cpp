@@ -8,6 +8,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "behaviour/DriveTank.h"
@@ -53,16 +54,21 @@ std::string Quoted(std::string_view token) { return "'" + std::string(token) + "
 
 template <typename T>
 T ParseWhole(std::string_view token, T lo, T hi, const char* what) {
-    T value{};
-    const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
-    if (ec == std::errc::result_out_of_range)
-        Fail(std::string(what) + " " + Quoted(token) + " is out of range");
-    if (ec != std::errc() || end != token.data() + token.size())
+    // Parsed wide, so that any whole number out of the field's range is
+    // reported as such, with the range.
+    using Wide = std::conditional_t<std::is_signed_v<T>, long long, unsigned long long>;
+    const std::string range = " is out of range " + std::to_string(lo) + ".." + std::to_string(hi);
+    std::string_view digits = token;
+    const bool negative = !digits.empty() && digits.front() == '-';
+    if (std::is_unsigned_v<T> && negative) digits.remove_prefix(1);
+    Wide value{};
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (ec == std::errc::invalid_argument || end != digits.data() + digits.size())
         Fail(std::string(what) + " " + Quoted(token) + " is not a whole number");
-    if (value < lo || value > hi)
-        Fail(std::string(what) + " " + Quoted(token) + " is out of range " + std::to_string(lo) +
-             ".." + std::to_string(hi));
-    return value;
+    if (ec == std::errc::result_out_of_range || (std::is_unsigned_v<T> && negative && value != 0) ||
+        value < Wide(lo) || value > Wide(hi))
+        Fail(std::string(what) + " " + Quoted(token) + range);
+    return T(value);
 }
 
 double ParseReal(std::string_view token, const char* what) {
@@ -181,6 +187,18 @@ void TraceSession::Queue(const Tokens& t) {
     for (const float v : values) random_.Queue(v);
 }
 
+constexpr std::string_view SETTABLE_FIELDS[] = {
+    "tankX", "tankY", "tankHeading", "turretAngle", "tankHits", "tankSpeed", "tankTarget",
+    "shellX", "shellY", "shellHeading", "shellTimer", "currentTank", "liveCount",
+    "lastLiveSpeed", "aimAngle", "targetRange", "turretError", "hullError", "dragging",
+    "dragSlot", "pointerDepth"};
+
+bool IsSettableField(std::string_view name) {
+    for (const std::string_view field : SETTABLE_FIELDS)
+        if (field == name) return true;
+    return false;
+}
+
 template <typename T>
 struct FieldRef {
     std::string_view name;
@@ -199,6 +217,7 @@ void TraceSession::Set(const Tokens& t) {
 
     if (t.size() < 2) ExpectArgs(t, 2, 3);
     const std::string_view name = t[1];
+    if (!IsSettableField(name)) Fail("unknown field " + Quoted(name));
     for (const auto& f : SLOT_DOUBLES)
         if (name == f.name) return ExpectArgs(t, 3, 3), void((bf_.*f.field)[ParseSlot(t[2])] = ParseReal(t[3], "value"));
     for (const auto& f : SLOT_SINGLES)
