@@ -20,6 +20,9 @@ QImage BlankImage(int width, int height, qreal ratio) {
     return image;
 }
 
+// False for NaN.
+bool InRange(double v, double lo, double hi) { return v >= lo && v <= hi; }
+
 // Liang-Barsky: trims the segment to the box; false when nothing is left.
 bool ClipToBox(double& x1, double& y1, double& x2, double& y2, double lo_x, double lo_y,
                double hi_x, double hi_y) {
@@ -56,19 +59,30 @@ QPainter& RasterCanvas::Painter(Colour colour) {
     if (!painter_) {
         painter_ = std::make_unique<QPainter>(&image_);
         painter_->setRenderHint(QPainter::Antialiasing, false);
-        penColour_ = colour;
+        painter_->setBrush(Qt::NoBrush);
     } else if (colour == penColour_) {
         return *painter_;
     }
+    painter_->setPen(PenFor(colour));
+    penColour_ = colour;
+    return *painter_;
+}
+
+// Making a pen allocates, and a tick switches colour a few hundred times
+// among a handful of colours, so recent pens are kept.
+const QPen& RasterCanvas::PenFor(Colour colour) {
+    for (std::size_t i = 0; i < pensUsed_; ++i)
+        if (pens_[i].colour == colour) return pens_[i].pen;
     // A cosmetic pen keeps its width in device pixels; on a high-density
     // screen it grows with the pixel ratio so lines keep their weight.
     const int width = std::max(1, int(std::lround(image_.devicePixelRatio())));
     QPen pen(QColor(colour.r, colour.g, colour.b), width);
     pen.setCosmetic(true);
-    painter_->setPen(pen);
-    painter_->setBrush(Qt::NoBrush);
-    penColour_ = colour;
-    return *painter_;
+    CachedPen& slot = pens_[nextPen_];
+    nextPen_ = (nextPen_ + 1) % pens_.size();
+    pensUsed_ = std::max(pensUsed_, nextPen_ == 0 ? pens_.size() : nextPen_);
+    slot = {colour, std::move(pen)};
+    return slot.pen;
 }
 
 void RasterCanvas::EndPainting() { painter_.reset(); }
@@ -86,7 +100,12 @@ void RasterCanvas::MarkDirty(double left, double top, double right, double botto
 void RasterCanvas::DrawLine(float x1, float y1, float x2, float y2, Colour colour) {
     penX_ = x2, penY_ = y2;
     double ax = x1, ay = y1, bx = x2, by = y2;
-    if (!ClipToBox(ax, ay, bx, by, -GUARD, -GUARD, width_ + GUARD, height_ + GUARD)) return;
+    const double loX = -GUARD, loY = -GUARD, hiX = width_ + GUARD, hiY = height_ + GUARD;
+    // Clipping leaves a segment inside the box exactly as it is.
+    if (!(InRange(ax, loX, hiX) && InRange(bx, loX, hiX) && InRange(ay, loY, hiY) &&
+          InRange(by, loY, hiY)) &&
+        !ClipToBox(ax, ay, bx, by, loX, loY, hiX, hiY))
+        return;
     const double left = std::min(ax, bx), right = std::max(ax, bx);
     const double top = std::min(ay, by), bottom = std::max(ay, by);
     if (right < -2 || bottom < -2 || left > width_ + 2 || top > height_ + 2) return;
@@ -123,6 +142,7 @@ void RasterCanvas::Resize(int width, int height, qreal devicePixelRatio) {
         copy.drawImage(QPointF(0, 0), image_);
     }
     image_ = std::move(resized);
+    pensUsed_ = nextPen_ = 0;  // the pen width follows the pixel ratio
     width_ = width;
     height_ = height;
     dirty_ = QRect(0, 0, width_, height_);

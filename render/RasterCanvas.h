@@ -6,7 +6,9 @@
 
 #include <QImage>
 #include <QPainter>
+#include <QPen>
 #include <QRect>
+#include <array>
 #include <memory>
 
 #include "render/Canvas.h"
@@ -36,7 +38,14 @@ public:
     QRect TakeDirtyRect();
 
 private:
+    // A pen made once and kept for a colour drawn recently.
+    struct CachedPen {
+        Colour colour;
+        QPen pen;
+    };
+
     QPainter& Painter(Colour colour);
+    const QPen& PenFor(Colour colour);
     void EndPainting();
     void MarkDirty(double left, double top, double right, double bottom);
 
@@ -48,6 +57,11 @@ private:
     float penX_ = 0;
     float penY_ = 0;
     QRect dirty_;
+    // Tanks, trails and shells take a handful of colours, burst rays many;
+    // the oldest entry makes way for a new colour.
+    std::array<CachedPen, 8> pens_;
+    std::size_t pensUsed_ = 0;
+    std::size_t nextPen_ = 0;
 };
 
 }  // namespace kestrel

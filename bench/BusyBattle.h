@@ -1,0 +1,54 @@
+#pragma once
+// The heaviest tick the game can meet: all 51 slots live, spread over the
+// field, each with a valid target and a shell in flight; and a canvas that
+// draws nothing, to time the simulation alone.
+
+#include <cstdint>
+
+#include "core/Battlefield.h"
+#include "render/Canvas.h"
+
+namespace kestrel::bench {
+
+inline constexpr int FIELD_WIDTH = 696;
+inline constexpr int FIELD_HEIGHT = 548;
+inline constexpr std::uint64_t BATTLE_SEED = 20240611;
+
+class NullCanvas final : public Canvas {
+public:
+    float CanvasWidth() const override { return FIELD_WIDTH; }
+    float CanvasHeight() const override { return FIELD_HEIGHT; }
+    void DrawLine(float, float, float, float, Colour) override {}
+    void DrawLineTo(float, float, Colour) override {}
+    void DrawCircle(float, float, float, Colour) override {}
+    void ClearCanvas() override {}
+};
+
+// Tanks on a 9 x 6 grid (51 of its 54 cells), each aiming at the next slot,
+// with shell timers 2..24 so that every shell flies in the next tick and
+// none bursts.
+inline Battlefield BusyBattle() {
+    constexpr int COLUMNS = 9;
+    constexpr int ROWS = 6;
+    constexpr int FIRST_TIMER = 2;
+    constexpr int TIMER_SPREAD = 23;  // timers 2..24
+    Battlefield bf;
+    for (int s = 0; s < SLOT_COUNT; ++s) {
+        const int column = s % COLUMNS;
+        const int row = s / COLUMNS;
+        bf.tankX[s] = (column + 0.5) * FIELD_WIDTH / COLUMNS;
+        bf.tankY[s] = (row + 0.5) * FIELD_HEIGHT / ROWS;
+        bf.tankHeading[s] = 0.1f * float(s);
+        bf.turretAngle[s] = 0.13f * float(s);
+        bf.tankHits[s] = 2;
+        bf.tankSpeed[s] = 1.5f;
+        bf.tankTarget[s] = Slot((s + 1) % SLOT_COUNT);
+        bf.shellX[s] = bf.tankX[s] + 20;
+        bf.shellY[s] = bf.tankY[s] - 10;
+        bf.shellHeading[s] = 0.7f * float(s);
+        bf.shellTimer[s] = std::int16_t(FIRST_TIMER + s % TIMER_SPREAD);
+    }
+    return bf;
+}
+
+}  // namespace kestrel::bench

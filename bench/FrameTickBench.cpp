@@ -1,0 +1,54 @@
+// The cost of one tick of the busiest battle, with and without the picture.
+
+#include <benchmark/benchmark.h>
+
+#include "bench/BusyBattle.h"
+#include "core/FrameTick.h"
+#include "core/Random.h"
+#include "render/RasterCanvas.h"
+#include "render/TankGlyph.h"
+
+namespace kestrel::bench {
+namespace {
+
+// Every iteration starts again from the same battle and the same random
+// state, so each measured tick is the busy one (the copy is ~3 KB and
+// costs well under a microsecond).
+void TimeBusyTicks(benchmark::State& state, Canvas& canvas) {
+    const Battlefield start = BusyBattle();
+    Battlefield bf = start;
+    ReplayRandom random(BATTLE_SEED);
+    for (auto _ : state) {
+        bf = start;
+        random.SetState(BATTLE_SEED);
+        FrameTick(bf, canvas, random);
+        benchmark::DoNotOptimize(bf);
+    }
+}
+
+void BM_BusyTickNullCanvas(benchmark::State& state) {
+    NullCanvas canvas;
+    TimeBusyTicks(state, canvas);
+}
+BENCHMARK(BM_BusyTickNullCanvas)->Unit(benchmark::kMicrosecond);
+
+void BM_BusyTickRaster(benchmark::State& state) {
+    RasterCanvas canvas(FIELD_WIDTH, FIELD_HEIGHT);
+    TimeBusyTicks(state, canvas);
+    // The window takes the picture once per tick.
+    benchmark::DoNotOptimize(canvas.Image());
+}
+BENCHMARK(BM_BusyTickRaster)->Unit(benchmark::kMicrosecond);
+
+// One glyph drawn and erased: 22 canvas calls.
+void BM_TankGlyphRaster(benchmark::State& state) {
+    RasterCanvas canvas(FIELD_WIDTH, FIELD_HEIGHT);
+    for (auto _ : state) {
+        DrawTank(canvas, 300, 200, 0.4f, 1.1f, BLACK);
+        DrawTank(canvas, 300, 200, 0.4f, 1.1f, WHITE);
+    }
+}
+BENCHMARK(BM_TankGlyphRaster)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace kestrel::bench
