@@ -37,7 +37,9 @@ std::optional<std::uint16_t> CharacterCode(int key, const QString& text) {
     return text.at(0).unicode();
 }
 
-GameWindow::GameWindow() : canvas_(START_INNER_WIDTH, START_INNER_HEIGHT, devicePixelRatioF()) {
+// The timer is the window's child, found by its name like any other.
+GameWindow::GameWindow()
+    : canvas_(START_INNER_WIDTH, START_INNER_HEIGHT, devicePixelRatioF()), tmr(this) {
     setWindowTitle(QStringLiteral("3D Kestrel"));
     resize(START_INNER_WIDTH, START_INNER_HEIGHT);
     setMinimumSize(1, 1);

@@ -22,6 +22,8 @@ public:
     GameWindow();
 
     const Battlefield& Field() const { return battlefield_; }
+    // Lets a test put tanks where it needs them.
+    Battlefield& FieldForTesting() { return battlefield_; }
     RasterCanvas& Picture() { return canvas_; }
     const QTimer& Timer() const { return tmr; }
     // Runs one tick now, as the timer does.
