@@ -11,6 +11,8 @@ namespace {
 // that far-off coordinates (a tank dragged off the desktop) never reach the
 // rasteriser while everything near the picture is drawn untouched.
 constexpr double GUARD = 4096;
+// How far the pen's mark may reach beyond the geometry, in canvas units.
+constexpr double PEN_REACH = 2;
 
 QImage BlankImage(int width, int height, qreal ratio) {
     QImage image(int(std::ceil(width * ratio)), int(std::ceil(height * ratio)),
@@ -44,6 +46,46 @@ bool ClipToBox(double& x1, double& y1, double& x2, double& y2, double lo_x, doub
     if (t0 > 0) x1 = sx + t0 * dx, y1 = sy + t0 * dy;
     if (t1 < 1) x2 = sx + t1 * dx, y2 = sy + t1 * dy;
     return true;
+}
+
+struct Point {
+    double x, y;
+};
+
+struct Box {
+    double left, top, right, bottom;
+};
+
+// Ends farther than this from the picture are first brought in by halving.
+constexpr double FAR_REACH = 1 << 20;
+// A float's range is spent long before this many halvings.
+constexpr int MAX_HALVINGS = 300;
+
+// False for NaN.
+bool Near(Point p, const Box& box) {
+    return p.x > box.left - FAR_REACH && p.x < box.right + FAR_REACH &&
+           p.y > box.top - FAR_REACH && p.y < box.bottom + FAR_REACH;
+}
+
+bool BoundsMeet(Point a, Point b, const Box& box) {
+    return std::max(a.x, b.x) >= box.left && std::min(a.x, b.x) <= box.right &&
+           std::max(a.y, b.y) >= box.top && std::min(a.y, b.y) <= box.bottom;
+}
+
+// Clipping a line whose ends lie at 1e30 in one step loses every digit that
+// matters near the picture. A midpoint is rounded relative to its own size,
+// so halving keeps the line's true course while its ends come in; only the
+// pieces that can reach the box are kept.
+template <typename DrawPiece>
+void ForEachNearPiece(Point a, Point b, const Box& box, int halvings, DrawPiece&& draw) {
+    if (!BoundsMeet(a, b, box)) return;
+    if (halvings == 0 || (Near(a, box) && Near(b, box))) {
+        draw(a, b);
+        return;
+    }
+    const Point m{0.5 * (a.x + b.x), 0.5 * (a.y + b.y)};
+    ForEachNearPiece(a, m, box, halvings - 1, draw);
+    ForEachNearPiece(m, b, box, halvings - 1, draw);
 }
 
 }  // namespace
@@ -99,7 +141,20 @@ void RasterCanvas::MarkDirty(double left, double top, double right, double botto
 
 void RasterCanvas::DrawLine(float x1, float y1, float x2, float y2, Colour colour) {
     penX_ = x2, penY_ = y2;
-    double ax = x1, ay = y1, bx = x2, by = y2;
+    const Box sight{-PEN_REACH, -PEN_REACH, width_ + PEN_REACH, height_ + PEN_REACH};
+    const Point a{x1, y1}, b{x2, y2};
+    if (Near(a, sight) && Near(b, sight)) {
+        DrawNearLine(x1, y1, x2, y2, colour);
+        return;
+    }
+    if (!std::isfinite(x1) || !std::isfinite(y1) || !std::isfinite(x2) || !std::isfinite(y2))
+        return;
+    ForEachNearPiece(a, b, sight, MAX_HALVINGS, [&](Point from, Point to) {
+        DrawNearLine(from.x, from.y, to.x, to.y, colour);
+    });
+}
+
+void RasterCanvas::DrawNearLine(double ax, double ay, double bx, double by, Colour colour) {
     const double loX = -GUARD, loY = -GUARD, hiX = width_ + GUARD, hiY = height_ + GUARD;
     // Clipping leaves a segment inside the box exactly as it is.
     if (!(InRange(ax, loX, hiX) && InRange(bx, loX, hiX) && InRange(ay, loY, hiY) &&
@@ -108,7 +163,9 @@ void RasterCanvas::DrawLine(float x1, float y1, float x2, float y2, Colour colou
         return;
     const double left = std::min(ax, bx), right = std::max(ax, bx);
     const double top = std::min(ay, by), bottom = std::max(ay, by);
-    if (right < -2 || bottom < -2 || left > width_ + 2 || top > height_ + 2) return;
+    if (right < -PEN_REACH || bottom < -PEN_REACH || left > width_ + PEN_REACH ||
+        top > height_ + PEN_REACH)
+        return;
     Painter(colour).drawLine(QPointF(ax, ay), QPointF(bx, by));
     MarkDirty(left, top, right, bottom);
 }
@@ -118,8 +175,15 @@ void RasterCanvas::DrawLineTo(float x2, float y2, Colour colour) {
 }
 
 void RasterCanvas::DrawCircle(float cx, float cy, float radius, Colour colour) {
+    if (!std::isfinite(cx) || !std::isfinite(cy) || !std::isfinite(radius)) return;
     const double r = std::abs(double(radius));
-    if (cx + r < -2 || cy + r < -2 || cx - r > width_ + 2 || cy - r > height_ + 2) return;
+    if (cx + r < -PEN_REACH || cy + r < -PEN_REACH || cx - r > width_ + PEN_REACH ||
+        cy - r > height_ + PEN_REACH)
+        return;
+    // A ring so wide that the whole picture lies inside it shows nothing.
+    const double dx = std::max(std::abs(cx + PEN_REACH), std::abs(width_ + PEN_REACH - cx));
+    const double dy = std::max(std::abs(cy + PEN_REACH), std::abs(height_ + PEN_REACH - cy));
+    if (std::hypot(dx, dy) < r - PEN_REACH) return;
     Painter(colour).drawEllipse(QPointF(cx, cy), r, r);
     MarkDirty(cx - r, cy - r, cx + r, cy + r);
 }

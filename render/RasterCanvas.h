@@ -47,6 +47,8 @@ private:
     QPainter& Painter(Colour colour);
     const QPen& PenFor(Colour colour);
     void EndPainting();
+    // A line whose ends lie within reach of the picture.
+    void DrawNearLine(double ax, double ay, double bx, double by, Colour colour);
     void MarkDirty(double left, double top, double right, double bottom);
 
     int width_;
