@@ -121,9 +121,9 @@ const QPen& RasterCanvas::PenFor(Colour colour) {
     QPen pen(QColor(colour.r, colour.g, colour.b), width);
     pen.setCosmetic(true);
     CachedPen& slot = pens_[nextPen_];
-    nextPen_ = (nextPen_ + 1) % pens_.size();
-    pensUsed_ = std::max(pensUsed_, nextPen_ == 0 ? pens_.size() : nextPen_);
     slot = {colour, std::move(pen)};
+    nextPen_ = (nextPen_ + 1) % pens_.size();
+    pensUsed_ = std::min(pensUsed_ + 1, pens_.size());
     return slot.pen;
 }
 
