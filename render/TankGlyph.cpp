@@ -19,45 +19,52 @@ constexpr double TOP_DROP = 5;
 constexpr double BASE_REACH = 17;
 constexpr double BASE_DROP = 10;
 
+// A direction on the ground; its sine and cosine are taken once per glyph
+// and serve every point along it.
+struct Direction {
+    double sin;
+    double cos;
+    explicit Direction(double theta) : sin(std::sin(theta)), cos(std::cos(theta)) {}
+};
+
+// The four corners of a hull outline, in drawing order after the first.
+struct HullCorners {
+    Direction front;  // heading + 30 degrees
+    Direction otherFront;  // heading - 30 degrees
+    Direction otherRear;  // heading + 210 degrees
+    Direction rear;  // heading + 150 degrees
+    explicit HullCorners(double h)
+        : front(h + FRONT_CORNER), otherFront(h - FRONT_CORNER), otherRear(h + OTHER_REAR),
+          rear(h + REAR_CORNER) {}
+};
+
 struct Glyph {
     Canvas& canvas;
     double x;
     double y;
     Colour colour;
 
-    // A point rho units from the tank in direction theta, lowered by drop.
-    void Q(double theta, double rho, double drop, float& px, float& py) const {
-        px = float(x + rho * std::sin(theta));
-        py = float(0.5 * rho * std::cos(theta) + 0.5 * y + drop +
-                   0.25 * double(canvas.CanvasHeight()));
+    // The point rho units from the tank along a direction, lowered by drop.
+    float PointX(Direction d, double rho) const { return float(x + rho * d.sin); }
+    float PointY(Direction d, double rho, double drop) const {
+        return float(0.5 * rho * d.cos + 0.5 * y + drop + 0.25 * double(canvas.CanvasHeight()));
     }
 
-    void Line(double theta1, double theta2, double rho, double drop) {
-        float x1, y1, x2, y2;
-        Q(theta1, rho, drop, x1, y1);
-        Q(theta2, rho, drop, x2, y2);
-        canvas.DrawLine(x1, y1, x2, y2, colour);
+    void Line(Direction from, Direction to, double rhoFrom, double rhoTo, double drop) {
+        canvas.DrawLine(PointX(from, rhoFrom), PointY(from, rhoFrom, drop), PointX(to, rhoTo),
+                        PointY(to, rhoTo, drop), colour);
     }
 
-    void Barrel(double theta, double drop) {
-        float x1, y1, x2, y2;
-        Q(theta, BARREL_START, drop, x1, y1);
-        Q(theta, BARREL_END, drop, x2, y2);
-        canvas.DrawLine(x1, y1, x2, y2, colour);
-    }
-
-    void LineTo(double theta, double rho, double drop) {
-        float px, py;
-        Q(theta, rho, drop, px, py);
-        canvas.DrawLineTo(px, py, colour);
+    void LineTo(Direction to, double rho, double drop) {
+        canvas.DrawLineTo(PointX(to, rho), PointY(to, rho, drop), colour);
     }
 
     // Front edge, one side, rear edge, other side, back to the first corner.
-    void HullOutline(double h, double rho, double drop) {
-        Line(h + FRONT_CORNER, h - FRONT_CORNER, rho, drop);
-        LineTo(h + OTHER_REAR, rho, drop);
-        LineTo(h + REAR_CORNER, rho, drop);
-        LineTo(h + FRONT_CORNER, rho, drop);
+    void HullOutline(const HullCorners& corners, double rho, double drop) {
+        Line(corners.front, corners.otherFront, rho, rho, drop);
+        LineTo(corners.otherRear, rho, drop);
+        LineTo(corners.rear, rho, drop);
+        LineTo(corners.front, rho, drop);
     }
 };
 
@@ -65,14 +72,14 @@ struct Glyph {
 
 void DrawTank(Canvas& canvas, double x, double y, float heading, float turret, Colour colour) {
     Glyph glyph{canvas, x, y, colour};
-    const double t = turret;
-    const double h = heading;
+    const Direction barrel(turret);
+    const HullCorners hull(heading);
     canvas.DrawCircle(float(x), float(0.5 * y + 0.25 * double(canvas.CanvasHeight())),
                       TURRET_RADIUS, colour);
-    glyph.Barrel(t, 0);
-    glyph.Barrel(t, BARREL_LOWER_DROP);
-    glyph.HullOutline(h, TOP_REACH, TOP_DROP);
-    glyph.HullOutline(h, BASE_REACH, BASE_DROP);
+    glyph.Line(barrel, barrel, BARREL_START, BARREL_END, 0);
+    glyph.Line(barrel, barrel, BARREL_START, BARREL_END, BARREL_LOWER_DROP);
+    glyph.HullOutline(hull, TOP_REACH, TOP_DROP);
+    glyph.HullOutline(hull, BASE_REACH, BASE_DROP);
 }
 
 }  // namespace kestrel
