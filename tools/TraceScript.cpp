@@ -120,6 +120,8 @@ private:
     void Size(const Tokens& t);
     void Queue(const Tokens& t);
     void Set(const Tokens& t);
+    bool SetSlotField(const Tokens& t);
+    bool SetSingleField(const Tokens& t);
     void DrawTankCommand(const Tokens& t);
     void Snap(const Tokens& t);
     void Pointer(const Tokens& t, void (*handler)(Battlefield&, Canvas&, std::int16_t, std::int16_t, float, float));
@@ -187,67 +189,61 @@ void TraceSession::Queue(const Tokens& t) {
     for (const float v : values) random_.Queue(v);
 }
 
-constexpr std::string_view SETTABLE_FIELDS[] = {
-    "tankX", "tankY", "tankHeading", "turretAngle", "tankHits", "tankSpeed", "tankTarget",
-    "shellX", "shellY", "shellHeading", "shellTimer", "currentTank", "liveCount",
-    "lastLiveSpeed", "aimAngle", "targetRange", "turretError", "hullError", "dragging",
-    "dragSlot", "pointerDepth"};
+double RealValue(std::string_view token) { return ParseReal(token, "value"); }
+float SingleValue(std::string_view token) { return ParseSingle(token, "value"); }
+std::int16_t Int16Value(std::string_view token) { return ParseInt16(token, "value"); }
 
-bool IsSettableField(std::string_view name) {
-    for (const std::string_view field : SETTABLE_FIELDS)
-        if (field == name) return true;
+// `set FIELD SLOT VALUE` for the per-slot tables; false for another name.
+bool TraceSession::SetSlotField(const Tokens& t) {
+    const auto assign = [&](auto& table, auto parse) {
+        ExpectArgs(t, 3, 3);
+        const Slot slot = ParseSlot(t[2]);
+        table[slot] = parse(t[3]);
+        return true;
+    };
+    const std::string_view name = t[1];
+    if (name == "tankX") return assign(bf_.tankX, RealValue);
+    if (name == "tankY") return assign(bf_.tankY, RealValue);
+    if (name == "tankHeading") return assign(bf_.tankHeading, SingleValue);
+    if (name == "turretAngle") return assign(bf_.turretAngle, SingleValue);
+    if (name == "tankHits") return assign(bf_.tankHits, Int16Value);
+    if (name == "tankSpeed") return assign(bf_.tankSpeed, SingleValue);
+    if (name == "tankTarget") return assign(bf_.tankTarget, ParseSlot);
+    if (name == "shellX") return assign(bf_.shellX, RealValue);
+    if (name == "shellY") return assign(bf_.shellY, RealValue);
+    if (name == "shellHeading") return assign(bf_.shellHeading, SingleValue);
+    if (name == "shellTimer") return assign(bf_.shellTimer, Int16Value);
     return false;
 }
 
-template <typename T>
-struct FieldRef {
-    std::string_view name;
-    PerSlot<T> Battlefield::*field;
-};
+// `set FIELD VALUE` for the single fields; false for another name.
+bool TraceSession::SetSingleField(const Tokens& t) {
+    const auto assign = [&](auto& field, auto parse) {
+        ExpectArgs(t, 2, 2);
+        field = parse(t[2]);
+        return true;
+    };
+    const std::string_view name = t[1];
+    if (name == "currentTank") return assign(bf_.currentTank, ParseSlot);
+    if (name == "liveCount") return assign(bf_.liveCount, Int16Value);
+    if (name == "lastLiveSpeed") return assign(bf_.lastLiveSpeed, SingleValue);
+    if (name == "aimAngle") return assign(bf_.aimAngle, RealValue);
+    if (name == "targetRange") return assign(bf_.targetRange, RealValue);
+    if (name == "turretError") return assign(bf_.turretError, RealValue);
+    if (name == "hullError") return assign(bf_.hullError, RealValue);
+    if (name == "dragSlot") return assign(bf_.dragSlot, ParseSlot);
+    if (name == "pointerDepth") return assign(bf_.pointerDepth, Int16Value);
+    if (name == "dragging") {
+        return assign(bf_.dragging, [](std::string_view token) {
+            return ParseWhole<int>(token, -1, 0, "dragging") == -1;
+        });
+    }
+    return false;
+}
 
 void TraceSession::Set(const Tokens& t) {
-    static constexpr FieldRef<double> SLOT_DOUBLES[] = {
-        {"tankX", &Battlefield::tankX}, {"tankY", &Battlefield::tankY},
-        {"shellX", &Battlefield::shellX}, {"shellY", &Battlefield::shellY}};
-    static constexpr FieldRef<float> SLOT_SINGLES[] = {
-        {"tankHeading", &Battlefield::tankHeading}, {"turretAngle", &Battlefield::turretAngle},
-        {"tankSpeed", &Battlefield::tankSpeed}, {"shellHeading", &Battlefield::shellHeading}};
-    static constexpr FieldRef<std::int16_t> SLOT_INTS[] = {
-        {"tankHits", &Battlefield::tankHits}, {"shellTimer", &Battlefield::shellTimer}};
-
     if (t.size() < 2) ExpectArgs(t, 2, 3);
-    const std::string_view name = t[1];
-    if (!IsSettableField(name)) Fail("unknown field " + Quoted(name));
-    for (const auto& f : SLOT_DOUBLES)
-        if (name == f.name) return ExpectArgs(t, 3, 3), void((bf_.*f.field)[ParseSlot(t[2])] = ParseReal(t[3], "value"));
-    for (const auto& f : SLOT_SINGLES)
-        if (name == f.name) return ExpectArgs(t, 3, 3), void((bf_.*f.field)[ParseSlot(t[2])] = ParseSingle(t[3], "value"));
-    for (const auto& f : SLOT_INTS)
-        if (name == f.name) return ExpectArgs(t, 3, 3), void((bf_.*f.field)[ParseSlot(t[2])] = ParseInt16(t[3], "value"));
-    if (name == "tankTarget") {
-        ExpectArgs(t, 3, 3);
-        const Slot slot = ParseSlot(t[2]);
-        bf_.tankTarget[slot] = ParseSlot(t[3]);
-        return;
-    }
-
-    ExpectArgs(t, 2, 2);
-    const std::string_view value = t[2];
-    if (name == "currentTank") bf_.currentTank = ParseSlot(value);
-    else if (name == "dragSlot") bf_.dragSlot = ParseSlot(value);
-    else if (name == "liveCount") bf_.liveCount = ParseInt16(value, "value");
-    else if (name == "pointerDepth") bf_.pointerDepth = ParseInt16(value, "value");
-    else if (name == "lastLiveSpeed") bf_.lastLiveSpeed = ParseSingle(value, "value");
-    else if (name == "aimAngle") bf_.aimAngle = ParseReal(value, "value");
-    else if (name == "targetRange") bf_.targetRange = ParseReal(value, "value");
-    else if (name == "turretError") bf_.turretError = ParseReal(value, "value");
-    else if (name == "hullError") bf_.hullError = ParseReal(value, "value");
-    else if (name == "dragging") {
-        const auto flag = ParseWhole<int>(value, -1, 0, "dragging");
-        bf_.dragging = flag == -1;
-    } else {
-        Fail("unknown field " + Quoted(name));
-    }
+    if (!SetSlotField(t) && !SetSingleField(t)) Fail("unknown field " + Quoted(t[1]));
 }
 
 void TraceSession::DrawTankCommand(const Tokens& t) {
