@@ -1,38 +1,44 @@
 #pragma once
-// Small helpers shared by the unit tests and the soak driver.
+// Small helpers shared by the unit tests.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <tuple>
 #include <vector>
 
 #include "core/Battlefield.h"
+#include "core/FrameTick.h"
 #include "core/Random.h"
 #include "render/RecordingCanvas.h"
+#include "render/TankGlyph.h"
 
-namespace kestrel::test {
+namespace kestrel {
+
+// Readable failures for recorded calls.
+inline void PrintTo(const CanvasCall& c, std::ostream* out) {
+    *out << "{kind " << int(c.kind) << ", " << c.v[0] << ' ' << c.v[1] << ' ' << c.v[2] << ' '
+         << c.v[3] << ", rgb " << +c.colour.r << ' ' << +c.colour.g << ' ' << +c.colour.b << '}';
+}
+
+namespace test {
 
 inline constexpr std::size_t GLYPH_CALLS = 11;
 
-// Passes every draw and reseed on to a replay stream and counts them. Only a
-// battle start reseeds, so `reseeds` counts battle starts.
-class CountingRandom final : public Random {
-public:
-    explicit CountingRandom(ReplayRandom& inner) : inner_(inner) {}
-    float Rnd() override {
-        ++draws;
-        return inner_.Rnd();
-    }
-    void Reseed() override {
-        ++reseeds;
-        inner_.Reseed();
-    }
+// A zeroed field on the 696 x 548 canvas, ticked on a replay stream whose
+// draws and reseeds it counts. Only a battle start reseeds.
+struct Rig final : Random {
+    float Rnd() override { return ++draws, replay.Rnd(); }
+    void Reseed() override { ++reseeds; }
+    void Tick() { FrameTick(bf, canvas, *this); }
+    const std::vector<CanvasCall>& Calls() const { return canvas.Calls(); }
 
+    Battlefield bf;
+    RecordingCanvas canvas;
+    ReplayRandom replay;
     std::uint64_t draws = 0;
     std::uint64_t reseeds = 0;
-
-private:
-    ReplayRandom& inner_;
 };
 
 inline void PlaceTank(Battlefield& bf, int s, double x, double y, int hits = 2, float heading = 0,
@@ -53,28 +59,19 @@ inline auto Fields(const Battlefield& b) {
                     b.turretError, b.hullError, b.dragging, b.dragSlot, b.pointerDepth);
 }
 
-// A tank glyph as recorded: its colour and the centre of its turret circle.
-struct GlyphSeen {
-    bool whole = false;  // eleven calls, a circle first, all in one colour
-    Colour colour;
-    float cx = 0;
-    float cy = 0;
-};
-
-inline GlyphSeen GlyphAt(const std::vector<CanvasCall>& calls, std::size_t first) {
-    GlyphSeen glyph;
-    if (first + GLYPH_CALLS > calls.size()) return glyph;
-    const CanvasCall& circle = calls[first];
-    glyph.colour = circle.colour;
-    glyph.cx = circle.v[0];
-    glyph.cy = circle.v[1];
-    glyph.whole = circle.kind == CanvasCall::Kind::Circle;
-    for (std::size_t i = first; i < first + GLYPH_CALLS; ++i)
-        glyph.whole = glyph.whole && calls[i].colour == circle.colour;
-    return glyph;
+// The calls that draw slot s's tank as `bf` has it, on the 696 x 548 canvas.
+inline std::vector<CanvasCall> GlyphOf(const Battlefield& bf, int s, Colour colour) {
+    RecordingCanvas canvas;
+    DrawTank(canvas, bf.tankX[s], bf.tankY[s], bf.tankHeading[s], bf.turretAngle[s], colour);
+    return canvas.Calls();
 }
 
-// Where a tank's turret circle lands on a canvas of height h.
-inline float TurretCentreY(double groundY, double h) { return float(0.5 * groundY + 0.25 * h); }
+// A glyph's worth of calls from `first` on (fewer at the end).
+inline std::vector<CanvasCall> GlyphAt(const std::vector<CanvasCall>& calls, std::size_t first) {
+    first = std::min(first, calls.size());
+    const std::size_t end = std::min(calls.size(), first + GLYPH_CALLS);
+    return {calls.begin() + std::ptrdiff_t(first), calls.begin() + std::ptrdiff_t(end)};
+}
 
-}  // namespace kestrel::test
+}  // namespace test
+}  // namespace kestrel

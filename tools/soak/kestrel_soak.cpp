@@ -3,50 +3,42 @@
 // every tick, and prints ticks, battles and memory at the start, the middle
 // and the end. Exit status 1 when a check fails, 2 on bad arguments.
 
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
-#include <iostream>
 #include <string>
 #include <string_view>
+#include <utility>
 
-#include "Soak.h"
+#include "tools/soak/Soak.h"
 
 namespace {
+
+using kestrel::soak::Soak;
+using Count = unsigned long long;
 
 constexpr std::uint64_t DEFAULT_TICKS = 1'000'000;
 
 // A "Vm...:  1234 kB" line of /proc/self/status, in kB; -1 if missing.
-long StatusKb(std::string_view key) {
+long StatusKb(const std::string& key) {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);)
-        if (line.starts_with(key) && line.size() > key.size() && line[key.size()] == ':')
-            return std::stol(line.substr(key.size() + 1));
+        if (line.starts_with(key + ":")) return std::stol(line.substr(key.size() + 1));
     return -1;
 }
 
-void Report(const char* stage, const kestrel::soak::Soak& soak) {
+void Report(const char* stage, const Soak& soak) {
     std::printf("%-6s  ticks %9llu  battles %7llu  VmRSS %7ld kB  VmHWM %7ld kB\n", stage,
-                static_cast<unsigned long long>(soak.Ticks()),
-                static_cast<unsigned long long>(soak.Battles()), StatusKb("VmRSS"),
-                StatusKb("VmHWM"));
+                Count(soak.Ticks()), Count(soak.Battles()), StatusKb("VmRSS"), StatusKb("VmHWM"));
     std::fflush(stdout);
 }
 
+// A whole decimal number and nothing else.
 bool ParseCount(std::string_view text, std::uint64_t& value) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos)
-        return false;
-    try {
-        value = std::stoull(std::string(text));
-    } catch (...) {
-        return false;
-    }
-    return true;
-}
-
-int Usage() {
-    std::cerr << "usage: kestrel-soak [TICKS] [--no-events] [--seed N]\n";
-    return 2;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    return !text.empty() && error == std::errc() && stop == end;
 }
 
 }  // namespace
@@ -56,19 +48,22 @@ int main(int argc, char** argv) {
     kestrel::soak::SoakSettings settings;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if (arg == "--no-events") {
+        bool ok = true;
+        if (arg == "--no-events")
             settings.events = false;
-        } else if (arg == "--seed") {
-            if (++i == argc || !ParseCount(argv[i], settings.gameSeed)) return Usage();
-        } else if (!ParseCount(arg, ticks) || ticks == 0) {
-            return Usage();
+        else if (arg == "--seed")
+            ok = ++i < argc && ParseCount(argv[i], settings.gameSeed);
+        else
+            ok = ParseCount(arg, ticks) && ticks > 0;
+        if (!ok) {
+            std::fprintf(stderr, "usage: kestrel-soak [TICKS] [--no-events] [--seed N]\n");
+            return 2;
         }
     }
-    std::printf("kestrel-soak: %llu ticks, game seed %llu, meddling %s\n",
-                static_cast<unsigned long long>(ticks),
-                static_cast<unsigned long long>(settings.gameSeed), settings.events ? "on" : "off");
+    std::printf("kestrel-soak: %llu ticks, game seed %llu, meddling %s\n", Count(ticks),
+                Count(settings.gameSeed), settings.events ? "on" : "off");
 
-    kestrel::soak::Soak soak(settings);
+    Soak soak(settings);
     Report("start", soak);
     const std::uint64_t half = ticks / 2;
     for (auto [stage, count] : {std::pair{"middle", half}, std::pair{"end", ticks - half}}) {
@@ -79,8 +74,7 @@ int main(int argc, char** argv) {
         }
         Report(stage, soak);
     }
-    std::printf("longest battle: %llu ticks, tanks dragged: %llu\n",
-                static_cast<unsigned long long>(soak.LongestBattle()),
-                static_cast<unsigned long long>(soak.Drags()));
+    std::printf("longest battle: %llu ticks, tanks dragged: %llu\n", Count(soak.LongestBattle()),
+                Count(soak.Drags()));
     return 0;
 }

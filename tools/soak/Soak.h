@@ -1,0 +1,64 @@
+#pragma once
+// A long battle on a replay stream, with random pointer, key and window-size
+// meddling between ticks, that checks every rule the record keeps after every
+// tick. The unit suite runs it briefly, kestrel-soak at length.
+
+#include <cstdint>
+#include <string>
+
+#include "core/Battlefield.h"
+#include "core/Random.h"
+#include "render/RecordingCanvas.h"
+
+namespace kestrel::soak {
+
+struct SoakSettings {
+    std::uint64_t gameSeed = 0;   // state of the replay stream the battle draws from
+    std::uint64_t eventSeed = 1;  // a separate stream for the meddling
+    bool events = true;
+};
+
+class Soak {
+public:
+    explicit Soak(SoakSettings settings);
+
+    // Runs `ticks` more ticks, or up to the first broken rule. Returns "" when
+    // every check held, else what broke and at which tick.
+    std::string Run(std::uint64_t ticks);
+
+    std::uint64_t Ticks() const { return ticks_; }
+    std::uint64_t Battles() const { return random_.battles; }
+    std::uint64_t Drags() const { return drags_; }  // tanks picked up by the pointer
+    // The most ticks between two battle starts, the running battle included.
+    std::uint64_t LongestBattle() const;
+
+private:
+    // Only a battle start reseeds, so the reseeds count the battles.
+    struct BattleCounter final : Random {
+        explicit BattleCounter(std::uint64_t seed) : stream(seed) {}
+        float Rnd() override { return stream.Rnd(); }
+        void Reseed() override { ++battles, stream.Reseed(); }
+        ReplayRandom stream;
+        std::uint64_t battles = 0;
+    };
+    enum class PointerAct { Down, Move, Up };
+
+    void Meddle();
+    void UsePointer(PointerAct act);
+    std::string Check() const;
+    int Below(int n);                      // 0..n-1 from the meddling stream
+    double Between(double lo, double hi);  // [lo, hi) from the meddling stream
+
+    SoakSettings settings_;
+    Battlefield bf_;
+    RecordingCanvas canvas_;
+    BattleCounter random_;
+    SplitMix64 events_;
+    std::uint64_t ticks_ = 0;
+    std::uint64_t battleStartTick_ = 0;
+    std::uint64_t longestBattle_ = 0;
+    std::uint64_t drags_ = 0;
+    int aimedSlot_ = 0;  // the tank the pointer keeps to for a while
+};
+
+}  // namespace kestrel::soak
