@@ -129,12 +129,16 @@ const QPen& RasterCanvas::PenFor(Colour colour) {
 
 void RasterCanvas::EndPainting() { painter_.reset(); }
 
+bool RasterCanvas::InSight(double left, double top, double right, double bottom) const {
+    return right >= -PEN_REACH && bottom >= -PEN_REACH && left <= width_ + PEN_REACH &&
+           top <= height_ + PEN_REACH;
+}
+
 void RasterCanvas::MarkDirty(double left, double top, double right, double bottom) {
-    constexpr double MARGIN = 2;  // the pen's reach beyond the geometry
-    const double l = std::clamp(std::floor(left - MARGIN), 0.0, double(width_));
-    const double t = std::clamp(std::floor(top - MARGIN), 0.0, double(height_));
-    const double r = std::clamp(std::ceil(right + MARGIN), 0.0, double(width_));
-    const double b = std::clamp(std::ceil(bottom + MARGIN), 0.0, double(height_));
+    const double l = std::clamp(std::floor(left - PEN_REACH), 0.0, double(width_));
+    const double t = std::clamp(std::floor(top - PEN_REACH), 0.0, double(height_));
+    const double r = std::clamp(std::ceil(right + PEN_REACH), 0.0, double(width_));
+    const double b = std::clamp(std::ceil(bottom + PEN_REACH), 0.0, double(height_));
     if (r <= l || b <= t) return;
     dirty_ |= QRect(int(l), int(t), int(r - l), int(b - t));
 }
@@ -163,9 +167,7 @@ void RasterCanvas::DrawNearLine(double ax, double ay, double bx, double by, Colo
         return;
     const double left = std::min(ax, bx), right = std::max(ax, bx);
     const double top = std::min(ay, by), bottom = std::max(ay, by);
-    if (right < -PEN_REACH || bottom < -PEN_REACH || left > width_ + PEN_REACH ||
-        top > height_ + PEN_REACH)
-        return;
+    if (!InSight(left, top, right, bottom)) return;
     Painter(colour).drawLine(QPointF(ax, ay), QPointF(bx, by));
     MarkDirty(left, top, right, bottom);
 }
@@ -177,9 +179,7 @@ void RasterCanvas::DrawLineTo(float x2, float y2, Colour colour) {
 void RasterCanvas::DrawCircle(float cx, float cy, float radius, Colour colour) {
     if (!std::isfinite(cx) || !std::isfinite(cy) || !std::isfinite(radius)) return;
     const double r = std::abs(double(radius));
-    if (cx + r < -PEN_REACH || cy + r < -PEN_REACH || cx - r > width_ + PEN_REACH ||
-        cy - r > height_ + PEN_REACH)
-        return;
+    if (!InSight(cx - r, cy - r, cx + r, cy + r)) return;
     // A ring so wide that the whole picture lies inside it shows nothing.
     const double dx = std::max(std::abs(cx + PEN_REACH), std::abs(width_ + PEN_REACH - cx));
     const double dy = std::max(std::abs(cy + PEN_REACH), std::abs(height_ + PEN_REACH - cy));

@@ -49,6 +49,8 @@ private:
     void EndPainting();
     // A line whose ends lie within reach of the picture.
     void DrawNearLine(double ax, double ay, double bx, double by, Colour colour);
+    // Whether a box, grown by the pen's reach, meets the picture.
+    bool InSight(double left, double top, double right, double bottom) const;
     void MarkDirty(double left, double top, double right, double bottom);
 
     int width_;
