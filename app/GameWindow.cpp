@@ -59,25 +59,41 @@ GameWindow::GameWindow()
 }
 
 void GameWindow::Tick() {
+    // A window moved to a screen of another density keeps its size but not
+    // its pixel ratio; the picture follows at once.
+    if (devicePixelRatioF() != canvas_.PixelRatio()) {
+        MatchCanvasToWindow();
+        update();
+    }
     FrameTick(battlefield_, canvas_, random_);
     ShowChanges();
 }
 
+// Only the part that changed is repainted; nothing at all when nothing did.
 void GameWindow::ShowChanges() {
-    const QRect dirty = canvas_.TakeDirtyRect();
-    if (!dirty.isEmpty()) update(dirty);
+    const PixelRect dirty = CanvasUnitsCovering(canvas_.TakeDirtyRect(), canvas_.PixelRatio(),
+                                                width(), height());
+    if (!dirty.Empty()) update(dirty.left, dirty.top, dirty.Width(), dirty.Height());
+}
+
+QImage GameWindow::PictureImage() const {
+    QImage image(canvas_.Bytes(), canvas_.DeviceWidth(), canvas_.DeviceHeight(),
+                 qsizetype(canvas_.BytesPerLine()), QImage::Format_RGBX8888);
+    image.setDevicePixelRatio(canvas_.PixelRatio());
+    return image;
 }
 
 void GameWindow::paintEvent(QPaintEvent* event) {
-    const QImage& picture = canvas_.Image();
+    const QImage picture = PictureImage();
     QPainter painter(this);
-    const QRect area = event->rect();
-    // The picture may hold more device pixels than canvas units: scale the
+    // The picture may hold more device pixels than canvas units: scale each
     // source rectangle to match.
-    const qreal ratio = picture.devicePixelRatio();
-    const QRectF source(area.x() * ratio, area.y() * ratio, area.width() * ratio,
-                        area.height() * ratio);
-    painter.drawImage(QRectF(area), picture, source);
+    const qreal ratio = canvas_.PixelRatio();
+    for (const QRect& area : event->region()) {
+        const QRectF source(area.x() * ratio, area.y() * ratio, area.width() * ratio,
+                            area.height() * ratio);
+        painter.drawImage(QRectF(area), picture, source);
+    }
 }
 
 void GameWindow::resizeEvent(QResizeEvent*) { MatchCanvasToWindow(); }

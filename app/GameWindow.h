@@ -9,7 +9,7 @@
 
 #include "core/Battlefield.h"
 #include "core/Random.h"
-#include "render/RasterCanvas.h"
+#include "render/PixelCanvas.h"
 
 namespace kestrel {
 
@@ -24,7 +24,7 @@ public:
     const Battlefield& Field() const { return battlefield_; }
     // Lets a test put tanks where it needs them.
     Battlefield& FieldForTesting() { return battlefield_; }
-    RasterCanvas& Picture() { return canvas_; }
+    PixelCanvas& Picture() { return canvas_; }
     const QTimer& Timer() const { return tmr; }
     // Runs one tick now, as the timer does.
     void Tick();
@@ -40,10 +40,12 @@ protected:
 private:
     void MatchCanvasToWindow();
     void ShowChanges();
+    // The picture as an image that shares the canvas's pixels.
+    QImage PictureImage() const;
 
     Battlefield battlefield_;
     ClockRandom random_;
-    RasterCanvas canvas_;
+    PixelCanvas canvas_;
     QTimer tmr;
 };
 

@@ -5,7 +5,7 @@
 #include "bench/BusyBattle.h"
 #include "core/FrameTick.h"
 #include "core/Random.h"
-#include "render/RasterCanvas.h"
+#include "render/PixelCanvas.h"
 #include "render/TankGlyph.h"
 
 namespace kestrel::bench {
@@ -33,16 +33,15 @@ void BM_BusyTickNullCanvas(benchmark::State& state) {
 BENCHMARK(BM_BusyTickNullCanvas)->Unit(benchmark::kMicrosecond);
 
 void BM_BusyTickRaster(benchmark::State& state) {
-    RasterCanvas canvas(FIELD_WIDTH, FIELD_HEIGHT);
+    PixelCanvas canvas(FIELD_WIDTH, FIELD_HEIGHT);
     TimeBusyTicks(state, canvas);
-    // The window takes the picture once per tick.
-    benchmark::DoNotOptimize(canvas.Image());
+    benchmark::DoNotOptimize(canvas.Bytes());
 }
 BENCHMARK(BM_BusyTickRaster)->Unit(benchmark::kMicrosecond);
 
 // One glyph drawn and erased: 22 canvas calls.
 void BM_TankGlyphRaster(benchmark::State& state) {
-    RasterCanvas canvas(FIELD_WIDTH, FIELD_HEIGHT);
+    PixelCanvas canvas(FIELD_WIDTH, FIELD_HEIGHT);
     for (auto _ : state) {
         DrawTank(canvas, 300, 200, 0.4f, 1.1f, BLACK);
         DrawTank(canvas, 300, 200, 0.4f, 1.1f, WHITE);

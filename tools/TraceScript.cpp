@@ -1,5 +1,6 @@
 #include "tools/TraceScript.h"
 
+#include <QImage>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -17,7 +18,7 @@
 #include "gunnery/UpdateShell.h"
 #include "input/Keyboard.h"
 #include "input/Pointer.h"
-#include "render/RasterCanvas.h"
+#include "render/PixelCanvas.h"
 #include "render/RecordingCanvas.h"
 #include "render/TankGlyph.h"
 #include "tools/TraceFormat.h"
@@ -136,7 +137,7 @@ private:
 
     Battlefield bf_;
     ReplayRandom random_;
-    std::optional<RasterCanvas> raster_;
+    std::optional<PixelCanvas> raster_;
     RecordingCanvas canvas_;
     std::ostream& out_;
     TraceLimits limits_;
@@ -262,7 +263,10 @@ void TraceSession::DrawTankCommand(const Tokens& t) {
 void TraceSession::Snap(const Tokens& t) {
     ExpectArgs(t, 1, 1);
     const QString path = QString::fromUtf8(t[1].data(), qsizetype(t[1].size()));
-    if (!raster_ || !raster_->Image().save(path, "PNG"))
+    if (!raster_) Fail("cannot write the picture to " + Quoted(t[1]));
+    const QImage picture(raster_->Bytes(), raster_->DeviceWidth(), raster_->DeviceHeight(),
+                         qsizetype(raster_->BytesPerLine()), QImage::Format_RGBX8888);
+    if (!picture.save(path, "PNG"))
         Fail("cannot write the picture to " + Quoted(t[1]));
 }
 

@@ -44,6 +44,15 @@ bool AllWhite(const QImage& image) {
     return CountPixels(image, WHITE) == image.width() * image.height();
 }
 
+// The picture as the window shows it, as a separate image.
+QImage Shown(const PixelCanvas& picture) {
+    QImage image = QImage(picture.Bytes(), picture.DeviceWidth(), picture.DeviceHeight(),
+                          qsizetype(picture.BytesPerLine()), QImage::Format_RGBX8888)
+                       .convertToFormat(QImage::Format_RGB32);
+    image.setDevicePixelRatio(picture.PixelRatio());
+    return image;
+}
+
 QTimer* Tmr(GameWindow& w) { return w.findChild<QTimer*>(QStringLiteral("tmr")); }
 
 // Events go through the application, as the platform's do, so its filters
@@ -90,7 +99,7 @@ TEST_F(Window, CaptionSizeAndTimer) {
     EXPECT_EQ(w.size(), QSize(696, 548));
     EXPECT_EQ(w.Picture().CanvasWidth(), 696.0f);
     EXPECT_EQ(w.Picture().CanvasHeight(), 548.0f);
-    EXPECT_EQ(w.Picture().Image().devicePixelRatio(), w.devicePixelRatioF());
+    EXPECT_EQ(Shown(w.Picture()).devicePixelRatio(), w.devicePixelRatioF());
     const QTimer* tmr = Tmr(w);
     EXPECT_EQ(tmr, &w.Timer());
     EXPECT_EQ(tmr->interval(), 25);
@@ -103,21 +112,21 @@ TEST_F(Window, CaptionSizeAndTimer) {
 // the field and the picture.
 TEST_F(Window, CharacterKeysWipeTheFieldAndOthersDoNothing) {
     StartBattle();
-    const QImage shown = w.Picture().Image().copy();
+    const QImage shown = Shown(w.Picture()).copy();
     EXPECT_GT(CountPixels(shown, BLACK), 0);
     EXPECT_GT(CountPixels(shown, PLAYER_BLUE), 0) << "the player's tank";
     const auto hits = w.Field().tankHits;
     for (Qt::Key key : {Qt::Key_Shift, Qt::Key_Left, Qt::Key_Up, Qt::Key_F1, Qt::Key_Control})
         QTest::keyClick(&w, key);
     EXPECT_EQ(w.Field().tankHits, hits);
-    EXPECT_EQ(w.Picture().Image(), shown);
+    EXPECT_EQ(Shown(w.Picture()), shown);
 
     QTest::keyClick(&w, Qt::Key_A);
     EXPECT_EQ(w.Field().tankHits, decltype(hits){});
-    EXPECT_TRUE(AllWhite(w.Picture().Image()));
+    EXPECT_TRUE(AllWhite(Shown(w.Picture())));
     StartBattle();
     SendKey(w, Qt::Key_unknown, QStringLiteral("é"));
-    EXPECT_TRUE(AllWhite(w.Picture().Image()));
+    EXPECT_TRUE(AllWhite(Shown(w.Picture())));
 }
 
 TEST_F(Window, EscStopsTheTimerAndEndsTheEventLoop) {
@@ -151,7 +160,7 @@ TEST_F(Window, PointerDragsATankAndGivesOrders) {
     SendMouse(w, QEvent::MouseMove, {450, 200}, Qt::NoButton, Qt::LeftButton);
     EXPECT_EQ(bf.tankX[5], 450);
     EXPECT_EQ(bf.tankY[5], 2 * 200 - 274);
-    EXPECT_GT(CountPixels(w.Picture().Image(), DRAGGED_TANK_COLOUR), 0);
+    EXPECT_GT(CountPixels(Shown(w.Picture()), DRAGGED_TANK_COLOUR), 0);
 
     SendMouse(w, QEvent::MouseButtonRelease, {450, 200}, Qt::LeftButton, Qt::NoButton);
     EXPECT_FALSE(bf.dragging);
@@ -175,7 +184,7 @@ TEST_F(Window, CanvasFollowsAnySize) {
         const qreal ratio = w.devicePixelRatioF();
         EXPECT_EQ(w.Picture().CanvasWidth(), float(size.width()));
         EXPECT_EQ(w.Picture().CanvasHeight(), float(size.height()));
-        EXPECT_EQ(w.Picture().Image().size(),
+        EXPECT_EQ(Shown(w.Picture()).size(),
                   QSize(qCeil(size.width() * ratio), qCeil(size.height() * ratio)));
         for (int i = 0; i < 20; ++i) w.Tick();
         QTest::qWait(1);  // let it paint
@@ -216,10 +225,10 @@ TEST_F(Window, RepaintsWhatATickOrAPointerMoveChanged) {
     StartBattle();
     QTest::qWait(30);
     PaintSpy spy(w);
-    QImage before = w.Picture().Image().copy();
+    QImage before = Shown(w.Picture()).copy();
     // Tanks start at rest and creep at first: tick till a pixel changes.
-    for (int i = 0; i < 500 && w.Picture().Image() == before; ++i) w.Tick();
-    ExpectRepainted(before, w.Picture().Image(), spy.Wait());
+    for (int i = 0; i < 500 && Shown(w.Picture()) == before; ++i) w.Tick();
+    ExpectRepainted(before, Shown(w.Picture()), spy.Wait());
 
     Battlefield& bf = w.FieldForTesting();
     bf.dragging = true;
@@ -227,11 +236,11 @@ TEST_F(Window, RepaintsWhatATickOrAPointerMoveChanged) {
     bf.tankHits[0] = 2, bf.tankX[0] = 300, bf.tankY[0] = 300;
     QTest::qWait(30);
     spy.painted = QRegion();
-    before = w.Picture().Image().copy();
+    before = Shown(w.Picture()).copy();
     SendMouse(w, QEvent::MouseMove, {200, 250}, Qt::NoButton, Qt::LeftButton);
     const QRegion painted = spy.Wait();
     SCOPED_TRACE("drag");
-    ExpectRepainted(before, w.Picture().Image(), painted);
+    ExpectRepainted(before, Shown(w.Picture()), painted);
     EXPECT_LT(painted.boundingRect().width(), 200) << "not the whole window";
 }
 
@@ -242,11 +251,11 @@ TEST_F(Window, PaintShowsThePictureAtEveryPixelRatio) {
     const QRect area(100, 270, 60, 40);  // whole device pixels at each ratio
     for (qreal ratio : {1.0, 1.5, 2.0}) {
         SCOPED_TRACE(ratio);
-        RasterCanvas& picture = w.Picture();
+        PixelCanvas& picture = w.Picture();
         picture.Resize(w.width(), w.height(), ratio);
         DrawTank(picture, 500, 400, 0.4f, 1.1f, PLAYER_BLUE);
         DrawTank(picture, 123.4, 321.7, 2.5f, 0.3f, SHELL_COLOUR);
-        const QImage& shown = picture.Image();
+        const QImage shown = Shown(picture);
         const QRect device(area.topLeft() * ratio, area.size() * ratio);
         ASSERT_GT(CountPixels(shown.copy(device), SHELL_COLOUR), 0);
 

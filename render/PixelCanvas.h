@@ -1,0 +1,91 @@
+#pragma once
+// The real picture: a persistent buffer of device pixels that the game's own
+// rasterizer draws into, so it looks the same on every machine and in the
+// browser. It remembers the rectangle that changed since it was last asked,
+// so a front end can show just that. No Qt here: a window or a web page
+// shows the buffer as it is.
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "render/Canvas.h"
+#include "render/Rasterize.h"
+
+namespace kestrel {
+
+// A pixel as it lies in memory: red, green, blue and an opaque alpha byte,
+// the layout of a browser's ImageData.
+constexpr std::uint32_t PackPixel(Colour c);
+
+class PixelCanvas final : public Canvas {
+public:
+    // width x height canvas units (at least 1 x 1); pixelRatio device pixels
+    // per canvas unit. The device size is width and height times the ratio,
+    // rounded up, unless a platform gives its own (the browser knows the
+    // exact device size of an element better than any rounding).
+    PixelCanvas(int width, int height, double pixelRatio = 1);
+
+    float CanvasWidth() const override { return float(width_); }
+    float CanvasHeight() const override { return float(height_); }
+    void DrawLine(float x1, float y1, float x2, float y2, Colour colour) override;
+    void DrawLineTo(float x2, float y2, Colour colour) override;
+    void DrawCircle(float cx, float cy, float radius, Colour colour) override;
+    void ClearCanvas() override;
+
+    // A new size or pixel ratio: the picture keeps its overlapping part
+    // (scaled to the new ratio), new area is white. deviceWidth and
+    // deviceHeight of 0 mean the size times the ratio, rounded up.
+    void Resize(int width, int height, double pixelRatio = 1, int deviceWidth = 0,
+                int deviceHeight = 0);
+
+    double PixelRatio() const { return ratio_; }
+    // Side of the square painted at each pixel of a line or ring, so that
+    // lines keep their weight on a high-density screen.
+    int PenSize() const { return pen_; }
+    int DeviceWidth() const { return deviceWidth_; }
+    int DeviceHeight() const { return deviceHeight_; }
+    // The pixels, row after row with no gap, 4 bytes each (see PackPixel).
+    const std::uint8_t* Bytes() const { return reinterpret_cast<const std::uint8_t*>(pixels_.data()); }
+    std::size_t BytesPerLine() const { return std::size_t(deviceWidth_) * sizeof(std::uint32_t); }
+    Colour PixelAt(int x, int y) const;
+
+    // The device pixels changed since the last call; may be empty.
+    PixelRect TakeDirtyRect();
+
+private:
+    // The buffer's pixels, pen and size for the rasterizer, set in one colour
+    // at a time; what it paints is the dirty rectangle.
+    PixelTarget& In(Colour colour);
+
+    int width_ = 1;
+    int height_ = 1;
+    double ratio_ = 1;
+    int pen_ = 1;
+    int deviceWidth_ = 1;
+    int deviceHeight_ = 1;
+    std::vector<std::uint32_t> pixels_;
+    float penX_ = 0;
+    float penY_ = 0;
+    PixelTarget target_{};
+};
+
+// The canvas units that wholly cover a rectangle of device pixels at the
+// given ratio, within width x height.
+PixelRect CanvasUnitsCovering(const PixelRect& device, double ratio, int width, int height);
+
+constexpr std::uint32_t PackPixel(Colour c) {
+    constexpr std::uint32_t OPAQUE = 0xff;
+    const std::uint8_t bytes[4] = {c.r, c.g, c.b, OPAQUE};
+    std::uint32_t word = 0;
+    // The first byte in memory is the least significant on a little-endian
+    // machine (x86, WebAssembly) and the most significant elsewhere.
+    for (int i = 0; i < 4; ++i) {
+        const int shift = (std::endian::native == std::endian::little ? i : 3 - i) * 8;
+        word |= std::uint32_t(bytes[i]) << shift;
+    }
+    return word;
+}
+
+}  // namespace kestrel

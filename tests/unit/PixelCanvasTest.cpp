@@ -1,0 +1,341 @@
+// The pixel picture, checked on its real pixels: erasing is exact, the dirty
+// rectangle covers every change, clipping never moves a pixel, far-off and
+// undefined coordinates are safe, and resizing keeps the picture.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <random>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "render/PixelCanvas.h"
+#include "render/TankGlyph.h"
+
+namespace kestrel {
+namespace {
+
+constexpr int W = 160;
+constexpr int H = 120;
+constexpr double RATIOS[] = {1, 1.25, 1.5, 2, 3};
+
+using Picture = std::vector<std::uint8_t>;
+
+Picture Pixels(const PixelCanvas& c) {
+    return {c.Bytes(), c.Bytes() + c.BytesPerLine() * std::size_t(c.DeviceHeight())};
+}
+
+// Success, or the first device pixel at which `holds(x, y)` is false.
+template <typename Holds>
+testing::AssertionResult EveryPixel(const PixelCanvas& c, Holds holds) {
+    for (int y = 0; y < c.DeviceHeight(); ++y)
+        for (int x = 0; x < c.DeviceWidth(); ++x)
+            if (!holds(x, y)) return testing::AssertionFailure() << "pixel " << x << ", " << y;
+    return testing::AssertionSuccess();
+}
+
+testing::AssertionResult AllWhite(const PixelCanvas& c) {
+    return EveryPixel(c, [&](int x, int y) { return c.PixelAt(x, y) == WHITE; });
+}
+
+bool Inside(const PixelRect& r, int x, int y) {
+    return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+}
+
+// One stroke of a random batch: a line, a line from the pen, or a ring.
+struct Stroke {
+    enum { Line, LineTo, Ring } kind;
+    float v[4];
+    void Draw(PixelCanvas& c, Colour colour) const {
+        switch (kind) {
+            case Line: c.DrawLine(v[0], v[1], v[2], v[3], colour); break;
+            case LineTo:  // a line-to always follows a line of the same shape
+                c.DrawLine(v[2], v[3], v[0], v[1], colour);
+                c.DrawLineTo(v[2] + 7, v[3] - 5, colour);
+                break;
+            case Ring: c.DrawCircle(v[0], v[1], v[2], colour); break;
+        }
+    }
+};
+
+// Mostly on and around the picture, cut by its edges; now and then far off.
+std::vector<Stroke> RandomStrokes(std::mt19937& gen, int count) {
+    std::uniform_real_distribution<float> nearX(-30, W + 30), nearY(-30, H + 30), radius(0, 40),
+        far(-1e9f, 1e9f), huge(-1e30f, 1e30f), unit(0, 1);
+    std::vector<Stroke> strokes;
+    for (int i = 0; i < count; ++i) {
+        const float pick = unit(gen);
+        auto x = [&] { return pick < 0.9f ? nearX(gen) : pick < 0.95f ? far(gen) : huge(gen); };
+        auto y = [&] { return pick < 0.9f ? nearY(gen) : pick < 0.95f ? far(gen) : huge(gen); };
+        const int kind = int(unit(gen) * 3);
+        if (kind == Stroke::Ring)
+            strokes.push_back({Stroke::Ring, {nearX(gen), nearY(gen), pick < 0.9f ? radius(gen) : W * unit(gen) * 4, 0}});
+        else
+            strokes.push_back({kind == 0 ? Stroke::Line : Stroke::LineTo, {x(), y(), x(), y()}});
+    }
+    return strokes;
+}
+
+Colour RandomColour(std::mt19937& gen) {
+    std::uniform_int_distribution<int> c(0, 254);
+    return Colour{std::uint8_t(c(gen)), std::uint8_t(c(gen)), std::uint8_t(c(gen))};
+}
+
+// Any batch drawn in colours and then drawn again in white, in any order,
+// leaves a white picture; and every pixel a stroke changes lies in the dirty
+// rectangle taken after it.
+TEST(PixelErase, AnyBatchDrawnAgainInWhiteLeavesAWhitePicture) {
+    std::mt19937 gen(20261208);
+    for (double ratio : RATIOS) {
+        SCOPED_TRACE(ratio);
+        PixelCanvas canvas(W, H, ratio);
+        canvas.TakeDirtyRect();
+        for (int batch = 0; batch < 12; ++batch) {
+            std::vector<Stroke> strokes = RandomStrokes(gen, 60);
+            for (const Stroke& s : strokes) {
+                const Picture before = Pixels(canvas);
+                s.Draw(canvas, RandomColour(gen));
+                const PixelRect dirty = canvas.TakeDirtyRect();
+                const Picture after = Pixels(canvas);
+                ASSERT_TRUE(EveryPixel(canvas, [&](int x, int y) {
+                    const std::size_t at = (std::size_t(y) * canvas.DeviceWidth() + x) * 4;
+                    return std::equal(&before[at], &before[at] + 4, &after[at]) || Inside(dirty, x, y);
+                }));
+            }
+            std::shuffle(strokes.begin(), strokes.end(), gen);
+            for (const Stroke& s : strokes) s.Draw(canvas, WHITE);
+            ASSERT_TRUE(AllWhite(canvas)) << "batch " << batch;
+        }
+    }
+}
+
+// Tanks all over the picture, half outside it and far off, at any heading.
+TEST(PixelErase, TankGlyphsEraseExactly) {
+    std::mt19937 gen(7);
+    std::uniform_real_distribution<double> x(-20, W + 20), y(-H, 2 * H);
+    std::uniform_real_distribution<float> angle(-7, 7);
+    for (double ratio : RATIOS) {
+        PixelCanvas canvas(W, H, ratio);
+        struct Pose {
+            double x, y;
+            float heading, turret;
+        };
+        std::vector<Pose> poses = {{0, 0, 1, 2}, {W, 2 * H, 3, 1}, {-1e6, 50, 1, 2}, {1e30, -1e30, 1, 2}};
+        for (int i = 0; i < 150; ++i) poses.push_back({x(gen), y(gen), angle(gen), angle(gen)});
+        for (const Pose& p : poses) DrawTank(canvas, p.x, p.y, p.heading, p.turret, BLACK);
+        EXPECT_FALSE(AllWhite(canvas));
+        std::shuffle(poses.begin(), poses.end(), gen);
+        for (const Pose& p : poses) DrawTank(canvas, p.x, p.y, p.heading, p.turret, WHITE);
+        EXPECT_TRUE(AllWhite(canvas)) << "ratio " << ratio;
+    }
+}
+
+// The pixels of the classic integer line walk from (x0, y0) to (x1, y1): at
+// step i along the longer axis the other has moved i * minor / major,
+// rounded half up; both ends included.
+std::set<std::pair<long long, long long>> WalkedPixels(long long x0, long long y0, long long x1,
+                                                       long long y1) {
+    std::set<std::pair<long long, long long>> pixels;
+    const long long dx = x1 - x0, dy = y1 - y0;
+    const long long major = std::max(std::abs(dx), std::abs(dy));
+    for (long long i = 0; i <= major; ++i) {
+        const auto along = [&](long long d) {
+            if (major == 0) return 0LL;
+            const long long moved = (2 * i * std::abs(d) + major) / (2 * major);
+            return d < 0 ? -moved : moved;
+        };
+        const bool xMajor = std::abs(dx) >= std::abs(dy);
+        pixels.insert({x0 + (xMajor ? (dx < 0 ? -i : i) : along(dx)),
+                       y0 + (xMajor ? along(dy) : (dy < 0 ? -i : i))});
+    }
+    return pixels;
+}
+
+// A line cut by the edges covers inside the picture exactly the pixels of
+// its whole walk that lie inside: clipping moves no pixel.
+TEST(PixelLine, ClippingKeepsEveryPixelOfTheWholeWalk) {
+    std::mt19937 gen(11);
+    std::uniform_int_distribution<int> end(-400, 400);
+    for (int n = 0; n < 400; ++n) {
+        const int x0 = end(gen), y0 = end(gen), x1 = end(gen), y1 = end(gen);
+        PixelCanvas canvas(W, H);
+        canvas.DrawLine(float(x0), float(y0), float(x1), float(y1), BLACK);
+        const auto walked = WalkedPixels(x0, y0, x1, y1);
+        ASSERT_TRUE(EveryPixel(canvas, [&](int x, int y) {
+            return (canvas.PixelAt(x, y) == BLACK) == walked.count({x, y});
+        })) << "line " << x0 << ", " << y0 << " to " << x1 << ", " << y1;
+    }
+}
+
+// The pixels of the classic incremental midpoint circle of radius r around
+// the origin, all eight octants.
+std::set<std::pair<int, int>> MidpointRing(int r) {
+    std::set<std::pair<int, int>> pixels;
+    int x = 0, y = r, d = 1 - r;
+    while (x <= y) {
+        for (auto [a, b] : {std::pair{x, y}, std::pair{y, x}})
+            for (int sa : {-1, 1})
+                for (int sb : {-1, 1}) pixels.insert({sa * a, sb * b});
+        if (d < 0) {
+            d += 2 * x + 3;
+        } else {
+            d += 2 * (x - y) + 5;
+            --y;
+        }
+        ++x;
+    }
+    return pixels;
+}
+
+TEST(PixelRing, IsTheMidpointCircleAndItsCutsKeepTheirPixels) {
+    for (int r = 0; r <= 130; ++r) {
+        const auto ring = MidpointRing(r);
+        // Centred, and off to the corners so that the edges cut it.
+        for (auto [cx, cy] : {std::pair{W / 2, H / 2}, std::pair{3, 4}, std::pair{W - 2, H + 20}}) {
+            PixelCanvas canvas(W, H);
+            canvas.DrawCircle(float(cx) + 0.75f, float(cy) + 0.25f, float(r), BLACK);
+            ASSERT_TRUE(EveryPixel(canvas, [&](int x, int y) {
+                return (canvas.PixelAt(x, y) == BLACK) == ring.count({x - cx, y - cy});
+            })) << "radius " << r << " at " << cx << ", " << cy;
+        }
+    }
+}
+
+// At ratio d a canvas point lands at d times its place, and each pixel of a
+// shape is a pen of round(d) pixels square, centred on the scaled point.
+TEST(PixelRatio, ScalesCoordinatesAndThickensThePen) {
+    const struct {
+        double ratio;
+        int pen, left, right, top, bottom;  // inclusive
+    } cases[] = {
+        {1, 1, 10, 60, 20, 20},    {1.25, 1, 12, 75, 25, 25}, {1.5, 2, 14, 90, 29, 30},
+        {2, 2, 19, 120, 39, 40},   {3, 3, 29, 181, 59, 61},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ratio);
+        PixelCanvas canvas(W, H, c.ratio);
+        EXPECT_EQ(canvas.PenSize(), c.pen);
+        EXPECT_EQ(canvas.DeviceWidth(), int(std::ceil(W * c.ratio)));
+        canvas.DrawLine(10, 20, 60, 20, BLACK);
+        EXPECT_TRUE(EveryPixel(canvas, [&](int x, int y) {
+            const bool on = x >= c.left && x <= c.right && y >= c.top && y <= c.bottom;
+            return (canvas.PixelAt(x, y) == BLACK) == on;
+        }));
+    }
+}
+
+// Far-off or undefined coordinates show the visible part of the same stroke,
+// and nothing at all (not even a dirty rectangle) where none is visible.
+TEST(PixelFarOff, DrawsOnlyTheVisiblePart) {
+    using Strokes = std::function<void(PixelCanvas&)>;
+    const auto line = [](float x1, float y1, float x2, float y2) -> Strokes {
+        return [=](PixelCanvas& c) { c.DrawLine(x1, y1, x2, y2, BLACK); };
+    };
+    const auto circle = [](float x, float y, float r) -> Strokes {
+        return [=](PixelCanvas& c) { c.DrawCircle(x, y, r, BLACK); };
+    };
+    // The pen moves to the end of a line even when nothing of it shows.
+    const auto lineTo = [](float x1, float y1, float x2, float y2) -> Strokes {
+        return [=](PixelCanvas& c) {
+            c.DrawLine(-9e3f, 3, x1, y1, BLACK);
+            c.DrawLineTo(x2, y2, BLACK);
+        };
+    };
+    const Strokes nothing = [](PixelCanvas&) {};
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        Strokes far, near;
+    } cases[] = {
+        {line(-1e30f, 50, 1e30f, 50), line(-10, 50, W + 10, 50)},
+        {line(70, 1e30f, 70, -1e30f), line(70, H + 10, 70, -10)},
+        {line(-1e6f, -1e6f, 1e6f, 1e6f), line(-10, -10, W + 10, W + 10)},
+        {line(-1e30f, -1e30f, 1e30f, 1e30f), line(-10, -10, W + 10, W + 10)},
+        {line(-1e30f, -5e29f, 1e30f, 5e29f), line(-10, -5, W + 10, (W + 10) / 2)},
+        {line(0.5f, 30, 1e30f, 30), line(0.5f, 30, W + 10, 30)},
+        {line(-1e9f, 0, 1e9f, 1), line(-10, 1, W + 10, 1)},
+        {lineTo(-300, 7, 40, 7), line(-300, 7, 40, 7)},
+        {lineTo(-1e30f, 7, 40, 7), line(-1e30f, 7, 40, 7)},
+        {lineTo(1e30f, 1e30f, 40, 7), line(1e30f, 1e30f, 40, 7)},
+        {line(nan, 10, 50, 50), nothing},
+        {lineTo(inf, nan, 20, 20), nothing},
+        {line(1e30f, 1e30f, 2e30f, -1e30f), nothing},
+        {line(-1e30f, -1e30f, -1e30f, 1e30f), nothing},
+        {line(1e6f, 0, 1e6f, H), nothing},
+        {line(-1e30f, -1e30f, 1e30f, -1e30f + 1e24f), nothing},
+        {circle(nan, 50, 5), nothing},
+        {circle(50, 50, inf), nothing},
+        {circle(W / 2.0f, H / 2.0f, 1e30f), nothing},
+        {circle(W / 2.0f, H / 2.0f, 1e6f), nothing},
+        {circle(-1e30f, 1e30f, 5), nothing},
+        {circle(1e6f, 1e6f, 1e3f), nothing},
+        {circle(W / 2.0f, -1e6f, 1e6f + 20), line(-10, 20, W + 10, 20)},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        PixelCanvas far(W, H), near(W, H);
+        far.TakeDirtyRect(), near.TakeDirtyRect();
+        cases[i].far(far);
+        cases[i].near(near);
+        EXPECT_EQ(Pixels(far), Pixels(near)) << "case " << i;
+        EXPECT_EQ(far.TakeDirtyRect().Empty(), near.TakeDirtyRect().Empty()) << "case " << i;
+    }
+}
+
+TEST(PixelResize, KeepsTheOverlapWhitensTheRestAndNeverGoesBelowOnePixel) {
+    PixelCanvas canvas(W, H);
+    EXPECT_EQ(canvas.TakeDirtyRect(), (PixelRect{0, 0, W, H}));
+    for (int x = 0; x < W; x += 3) canvas.DrawLine(float(x), 0, float(x) + 40, H, SHELL_COLOUR);
+    const PixelCanvas before = canvas;
+    canvas.Resize(W + 40, H - 30);
+    EXPECT_EQ(canvas.CanvasWidth(), float(W + 40));
+    EXPECT_EQ(canvas.CanvasHeight(), float(H - 30));
+    EXPECT_EQ(canvas.TakeDirtyRect(), (PixelRect{0, 0, W + 40, H - 30}));
+    EXPECT_TRUE(canvas.TakeDirtyRect().Empty()) << "taking it empties it";
+    EXPECT_TRUE(EveryPixel(canvas, [&](int x, int y) {
+        return canvas.PixelAt(x, y) == (x < W ? before.PixelAt(x, y) : WHITE);
+    }));
+
+    // A new ratio alone keeps the picture, each old pixel now a 2 x 2 block.
+    canvas.Resize(W + 40, H - 30, 2);
+    EXPECT_EQ(canvas.DeviceWidth(), 2 * (W + 40));
+    EXPECT_TRUE(EveryPixel(canvas, [&](int x, int y) {
+        return canvas.PixelAt(x, y) == (x < 2 * W ? before.PixelAt(x / 2, y / 2) : WHITE);
+    }));
+    canvas.ClearCanvas();
+    EXPECT_EQ(canvas.TakeDirtyRect(), (PixelRect{0, 0, 2 * (W + 40), 2 * (H - 30)}));
+    EXPECT_TRUE(AllWhite(canvas));
+
+    // The platform may give the exact device size itself.
+    canvas.Resize(W, H, 1.25, 201, 149);
+    EXPECT_EQ(canvas.DeviceWidth(), 201);
+    EXPECT_EQ(canvas.DeviceHeight(), 149);
+
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (auto [w, h, ratio] : {std::tuple{0, 0, 1.0}, {-5, -7, 1.0}, {0, 40, 0.0}, {-1, 1, nan},
+                               {3, 2, -2.0}, {1, 1, 1e300}}) {
+        canvas.Resize(w, h, ratio);
+        EXPECT_EQ(canvas.CanvasWidth(), std::max(1, w));
+        EXPECT_EQ(canvas.CanvasHeight(), std::max(1, h));
+        EXPECT_GE(canvas.DeviceWidth(), 1);
+        for (int i = 0; i < 20; ++i) DrawTank(canvas, i * 7 - 40, i * 5 - 30, float(i), 2, BLACK);
+    }
+}
+
+TEST(PixelDirty, CoveringCanvasUnitsContainEveryChangedDevicePixel) {
+    for (double ratio : RATIOS) {
+        const PixelRect device{3, 5, 17, 29};
+        const PixelRect units = CanvasUnitsCovering(device, ratio, W, H);
+        for (int y = device.top; y < device.bottom; ++y)
+            for (int x = device.left; x < device.right; ++x)
+                ASSERT_TRUE(Inside(units, int(x / ratio), int(y / ratio))) << ratio;
+    }
+    EXPECT_TRUE(CanvasUnitsCovering({}, 2, W, H).Empty());
+    EXPECT_EQ(CanvasUnitsCovering({0, 0, 500, 500}, 1, W, H), (PixelRect{0, 0, W, H}));
+}
+
+}  // namespace
+}  // namespace kestrel
