@@ -47,6 +47,10 @@ struct Battlefield {
     bool dragging = false;
     Slot dragSlot = 0;
     std::int16_t pointerDepth = 0;
+
+    // Member by member. Reals compare as numbers, so a record holding a NaN
+    // is unequal even to itself.
+    friend bool operator==(const Battlefield&, const Battlefield&) = default;
 };
 
 inline bool IsLive(const Battlefield& bf, int slot) { return bf.tankHits[slot] > 0; }
