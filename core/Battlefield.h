@@ -2,7 +2,8 @@
 // The whole memory of the game: 51 tank slots, one shell slot per tank, the
 // working values the per-tank steps hand to one another within a tick, and
 // the pointer-drag state. Created zeroed with the window; nothing else keeps
-// state.
+// state. Every member is listed again, with its kind, in
+// core/BattlefieldFields.h.
 
 #include <array>
 #include <cstdint>
