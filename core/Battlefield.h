@@ -2,7 +2,8 @@
 // The whole memory of the game: 51 tank slots, one shell slot per tank, the
 // working values the per-tank steps hand to one another within a tick, and
 // the pointer-drag state. Created zeroed with the window; nothing else keeps
-// state.
+// state. Every member is listed again, with its kind, in
+// core/BattlefieldFields.h.
 
 #include <array>
 #include <cstdint>
@@ -47,6 +48,10 @@ struct Battlefield {
     bool dragging = false;
     Slot dragSlot = 0;
     std::int16_t pointerDepth = 0;
+
+    // Member by member. Reals compare as numbers, so a record holding a NaN
+    // is unequal even to itself.
+    friend bool operator==(const Battlefield&, const Battlefield&) = default;
 };
 
 inline bool IsLive(const Battlefield& bf, int slot) { return bf.tankHits[slot] > 0; }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "core/BattlefieldFields.h"
+
 namespace kestrel {
 namespace {
 
@@ -16,6 +18,14 @@ void AppendColour(std::string& line, Colour colour) {
     AppendInt(line, colour.r);
     AppendInt(line, colour.g);
     AppendInt(line, colour.b);
+}
+
+template <FieldKind KIND>
+void AppendValue(std::string& line, auto value) {
+    if constexpr (KIND == FieldKind::Real) AppendDouble(line, value);
+    else if constexpr (KIND == FieldKind::Single) AppendSingle(line, value);
+    else if constexpr (KIND == FieldKind::Flag) AppendInt(line, value ? -1 : 0);
+    else AppendInt(line, value);  // 16-bit whole numbers and slots
 }
 
 }  // namespace
@@ -42,40 +52,14 @@ std::string FormatCall(const CanvasCall& call) {
 std::string FormatState(const Battlefield& bf) {
     std::string text;
     text.reserve(16 * 1024);
-    for (int i = 0; i < SLOT_COUNT; ++i) {
-        text += "tank";
-        AppendInt(text, i);
-        AppendDouble(text, bf.tankX[i]);
-        AppendDouble(text, bf.tankY[i]);
-        AppendSingle(text, bf.tankHeading[i]);
-        AppendSingle(text, bf.turretAngle[i]);
-        AppendInt(text, bf.tankHits[i]);
-        AppendSingle(text, bf.tankSpeed[i]);
-        AppendInt(text, bf.tankTarget[i]);
-        text += '\n';
-    }
-    for (int i = 0; i < SLOT_COUNT; ++i) {
-        text += "shell";
-        AppendInt(text, i);
-        AppendDouble(text, bf.shellX[i]);
-        AppendDouble(text, bf.shellY[i]);
-        AppendSingle(text, bf.shellHeading[i]);
-        AppendInt(text, bf.shellTimer[i]);
-        text += '\n';
-    }
-    text += "work";
-    AppendInt(text, bf.currentTank);
-    AppendInt(text, bf.liveCount);
-    AppendSingle(text, bf.lastLiveSpeed);
-    AppendDouble(text, bf.aimAngle);
-    AppendDouble(text, bf.targetRange);
-    AppendDouble(text, bf.turretError);
-    AppendDouble(text, bf.hullError);
-    text += "\npointer";
-    AppendInt(text, bf.dragging ? -1 : 0);
-    AppendInt(text, bf.dragSlot);
-    AppendInt(text, bf.pointerDepth);
-    text += '\n';
+    ForEachFieldGroup([&](const auto& group) {
+        for (int i = 0; i < group.LINES; ++i) {
+            text += group.prefix;
+            if (group.PER_SLOT) AppendInt(text, i);
+            group.ForEachField([&](auto field) { AppendValue<field.KIND>(text, field.At(bf, i)); });
+            text += '\n';
+        }
+    });
     return text;
 }
 

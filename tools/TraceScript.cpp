@@ -14,6 +14,7 @@
 
 #include "behaviour/DriveTank.h"
 #include "behaviour/PlanTank.h"
+#include "core/BattlefieldFields.h"
 #include "core/FrameTick.h"
 #include "gunnery/UpdateShell.h"
 #include "input/Keyboard.h"
@@ -54,7 +55,7 @@ Tokens Split(std::string_view line) {
 std::string Quoted(std::string_view token) { return "'" + std::string(token) + "'"; }
 
 template <typename T>
-T ParseWhole(std::string_view token, T lo, T hi, const char* what) {
+T ParseWhole(std::string_view token, T lo, T hi, std::string_view what) {
     // Parsed wide, so that any whole number out of the field's range is
     // reported as such, with the range.
     using Wide = std::conditional_t<std::is_signed_v<T>, long long, unsigned long long>;
@@ -72,7 +73,7 @@ T ParseWhole(std::string_view token, T lo, T hi, const char* what) {
     return T(value);
 }
 
-double ParseReal(std::string_view token, const char* what) {
+double ParseReal(std::string_view token, std::string_view what) {
     double value = 0;
     const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
     if (ec != std::errc() || end != token.data() + token.size() || !std::isfinite(value))
@@ -80,14 +81,14 @@ double ParseReal(std::string_view token, const char* what) {
     return value;
 }
 
-float ParseSingle(std::string_view token, const char* what) {
+float ParseSingle(std::string_view token, std::string_view what) {
     const float value = static_cast<float>(ParseReal(token, what));
     if (!std::isfinite(value))
         Fail(std::string(what) + " " + Quoted(token) + " is out of single-precision range");
     return value;
 }
 
-std::int16_t ParseInt16(std::string_view token, const char* what) {
+std::int16_t ParseInt16(std::string_view token, std::string_view what) {
     return ParseWhole<std::int16_t>(token, INT16_MIN, INT16_MAX, what);
 }
 
@@ -121,8 +122,6 @@ private:
     void Size(const Tokens& t);
     void Queue(const Tokens& t);
     void Set(const Tokens& t);
-    bool SetSlotField(const Tokens& t);
-    bool SetSingleField(const Tokens& t);
     void DrawTankCommand(const Tokens& t);
     void Snap(const Tokens& t);
     void Pointer(const Tokens& t, void (*handler)(Battlefield&, Canvas&, std::int16_t, std::int16_t, float, float));
@@ -190,61 +189,30 @@ void TraceSession::Queue(const Tokens& t) {
     for (const float v : values) random_.Queue(v);
 }
 
-double RealValue(std::string_view token) { return ParseReal(token, "value"); }
-float SingleValue(std::string_view token) { return ParseSingle(token, "value"); }
-std::int16_t Int16Value(std::string_view token) { return ParseInt16(token, "value"); }
-
-// `set FIELD SLOT VALUE` for the per-slot tables; false for another name.
-bool TraceSession::SetSlotField(const Tokens& t) {
-    const auto assign = [&](auto& table, auto parse) {
-        ExpectArgs(t, 3, 3);
-        const Slot slot = ParseSlot(t[2]);
-        table[slot] = parse(t[3]);
-        return true;
-    };
-    const std::string_view name = t[1];
-    if (name == "tankX") return assign(bf_.tankX, RealValue);
-    if (name == "tankY") return assign(bf_.tankY, RealValue);
-    if (name == "tankHeading") return assign(bf_.tankHeading, SingleValue);
-    if (name == "turretAngle") return assign(bf_.turretAngle, SingleValue);
-    if (name == "tankHits") return assign(bf_.tankHits, Int16Value);
-    if (name == "tankSpeed") return assign(bf_.tankSpeed, SingleValue);
-    if (name == "tankTarget") return assign(bf_.tankTarget, ParseSlot);
-    if (name == "shellX") return assign(bf_.shellX, RealValue);
-    if (name == "shellY") return assign(bf_.shellY, RealValue);
-    if (name == "shellHeading") return assign(bf_.shellHeading, SingleValue);
-    if (name == "shellTimer") return assign(bf_.shellTimer, Int16Value);
-    return false;
+// A value for a field of the given kind. Errors call it "value", but a slot
+// "slot" and a flag by its field's name.
+template <FieldKind KIND>
+auto ParseValue(std::string_view token, std::string_view name) {
+    if constexpr (KIND == FieldKind::Real) return ParseReal(token, "value");
+    else if constexpr (KIND == FieldKind::Single) return ParseSingle(token, "value");
+    else if constexpr (KIND == FieldKind::Int16) return ParseInt16(token, "value");
+    else if constexpr (KIND == FieldKind::Slot) return ParseSlot(token);
+    else return ParseWhole<int>(token, -1, 0, name) == -1;  // a flag: -1 set, 0 clear
 }
 
-// `set FIELD VALUE` for the single fields; false for another name.
-bool TraceSession::SetSingleField(const Tokens& t) {
-    const auto assign = [&](auto& field, auto parse) {
-        ExpectArgs(t, 2, 2);
-        field = parse(t[2]);
-        return true;
-    };
-    const std::string_view name = t[1];
-    if (name == "currentTank") return assign(bf_.currentTank, ParseSlot);
-    if (name == "liveCount") return assign(bf_.liveCount, Int16Value);
-    if (name == "lastLiveSpeed") return assign(bf_.lastLiveSpeed, SingleValue);
-    if (name == "aimAngle") return assign(bf_.aimAngle, RealValue);
-    if (name == "targetRange") return assign(bf_.targetRange, RealValue);
-    if (name == "turretError") return assign(bf_.turretError, RealValue);
-    if (name == "hullError") return assign(bf_.hullError, RealValue);
-    if (name == "dragSlot") return assign(bf_.dragSlot, ParseSlot);
-    if (name == "pointerDepth") return assign(bf_.pointerDepth, Int16Value);
-    if (name == "dragging") {
-        return assign(bf_.dragging, [](std::string_view token) {
-            return ParseWhole<int>(token, -1, 0, "dragging") == -1;
-        });
-    }
-    return false;
-}
-
+// `set FIELD SLOT VALUE` for a per-slot field, `set FIELD VALUE` for any other.
 void TraceSession::Set(const Tokens& t) {
     if (t.size() < 2) ExpectArgs(t, 2, 3);
-    if (!SetSlotField(t) && !SetSingleField(t)) Fail("unknown field " + Quoted(t[1]));
+    bool known = false;
+    ForEachField([&](auto field) {
+        if (known || field.name != t[1]) return;
+        known = true;
+        const std::size_t args = field.PER_SLOT ? 3 : 2;
+        ExpectArgs(t, args, args);
+        const Slot slot = field.PER_SLOT ? ParseSlot(t[2]) : Slot(0);
+        field.At(bf_, slot) = ParseValue<field.KIND>(t[args], field.name);
+    });
+    if (!known) Fail("unknown field " + Quoted(t[1]));
 }
 
 void TraceSession::DrawTankCommand(const Tokens& t) {

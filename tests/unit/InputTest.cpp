@@ -13,7 +13,6 @@
 namespace kestrel {
 namespace {
 
-using test::Fields;
 using test::GLYPH_CALLS;
 using test::GlyphAt;
 using test::GlyphOf;
@@ -51,7 +50,7 @@ TEST(Drag, FollowsThePointerThroughTicksUntilAnyRelease) {
             expected.tankX[4] = 250;
             expected.tankY[4] = depth;
             expected.pointerDepth = std::int16_t(depth);
-            EXPECT_TRUE(Fields(bf) == Fields(expected));
+            EXPECT_TRUE(bf == expected);
             ASSERT_EQ(rig.Calls().size(), 2 * GLYPH_CALLS);
             EXPECT_EQ(GlyphAt(rig.Calls(), 0), GlyphOf(was, 4, WHITE));
             EXPECT_EQ(GlyphAt(rig.Calls(), GLYPH_CALLS), GlyphOf(bf, 4, DRAGGED_TANK_COLOUR));
@@ -91,7 +90,7 @@ TEST(Keys, EscQuitsAndEveryOtherCodeWipesTheField) {
                   esc ? KeyAction::Quit : KeyAction::Continue);
         Battlefield expected = before;
         if (!esc) expected.tankHits.fill(0);
-        EXPECT_TRUE(Fields(rig.bf) == Fields(expected));
+        EXPECT_TRUE(rig.bf == expected);
         const CanvasCall clear{CanvasCall::Kind::Clear, {}, WHITE};
         EXPECT_EQ(rig.Calls(), esc ? std::vector<CanvasCall>{} : std::vector{clear});
     }
@@ -121,7 +120,7 @@ TEST(PointerDepth, SticksAtTheEndsOfItsRange) {
         Battlefield expected = rig.bf;
         expected.pointerDepth = c.depth;
         PointerMove(rig.bf, rig.canvas, 0, 0, 100, c.y);
-        EXPECT_TRUE(Fields(rig.bf) == Fields(expected)) << "depth " << rig.bf.pointerDepth;
+        EXPECT_TRUE(rig.bf == expected) << "depth " << rig.bf.pointerDepth;
     }
 }
 

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
-#include <tuple>
 #include <vector>
 
 #include "core/Battlefield.h"
@@ -49,14 +48,6 @@ inline void PlaceTank(Battlefield& bf, int s, double x, double y, int hits = 2, 
     bf.tankHeading[s] = heading;
     bf.turretAngle[s] = turret;
     bf.tankSpeed[s] = speed;
-}
-
-// Every field, for whole-record comparisons.
-inline auto Fields(const Battlefield& b) {
-    return std::tie(b.tankX, b.tankY, b.tankHeading, b.turretAngle, b.tankHits, b.tankSpeed,
-                    b.tankTarget, b.shellX, b.shellY, b.shellHeading, b.shellTimer,
-                    b.currentTank, b.liveCount, b.lastLiveSpeed, b.aimAngle, b.targetRange,
-                    b.turretError, b.hullError, b.dragging, b.dragSlot, b.pointerDepth);
 }
 
 // The calls that draw slot s's tank as `bf` has it, on the 696 x 548 canvas.

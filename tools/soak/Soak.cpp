@@ -4,7 +4,11 @@
 #include <cmath>
 #include <limits>
 #include <sstream>
+#include <string>
+#include <string_view>
+#include <utility>
 
+#include "core/BattlefieldFields.h"
 #include "core/FrameTick.h"
 #include "input/Keyboard.h"
 #include "input/Pointer.h"
@@ -33,6 +37,13 @@ constexpr int MAX_SHELL_TIMER = 24;
 constexpr double MAX_SPEED = 3;  // an edge bounce; every other speed is lower
 constexpr double ANY = std::numeric_limits<double>::max();  // finite is all that is asked
 
+// A press with a button other than the left one, or a move with no tank
+// dragged, may change the pointer depth and nothing else.
+bool OnlyDepthChanged(Battlefield before, const Battlefield& after) {
+    before.pointerDepth = after.pointerDepth;
+    return before == after;
+}
+
 }  // namespace
 
 Soak::Soak(SoakSettings settings)
@@ -44,10 +55,13 @@ double Soak::Between(double lo, double hi) {
 
 int Soak::Below(int n) { return int(Between(0, n)); }
 
-void Soak::Meddle() {
-    if (Below(MOVE_ODDS) == 0) UsePointer(PointerAct::Move);
-    if (Below(PRESS_ODDS) == 0) UsePointer(PointerAct::Down);
-    if (Below(RELEASE_ODDS) == 0) UsePointer(PointerAct::Up);
+// Stops at the first broken rule, which ends the run.
+std::string Soak::Meddle() {
+    constexpr std::pair<PointerAct, int> POINTER_ODDS[] = {
+        {PointerAct::Move, MOVE_ODDS}, {PointerAct::Down, PRESS_ODDS}, {PointerAct::Up, RELEASE_ODDS}};
+    for (const auto& [act, odds] : POINTER_ODDS)
+        if (Below(odds) == 0)
+            if (std::string broken = UsePointer(act); !broken.empty()) return broken;
     if (Below(KEY_ODDS) == 0) {
         const int code = Below(KEY_CODES);  // never Esc, which would end the run
         (void)KeyPressed(bf_, canvas_, std::uint16_t(code == ESC_CODE ? code + 1 : code));
@@ -56,11 +70,13 @@ void Soak::Meddle() {
         const int width = 1 + Below(MAX_WIDTH);
         canvas_.Resize(float(width), float(1 + Below(MAX_HEIGHT)));
     }
+    return {};
 }
 
 // Mostly on or near one tank, so that drags and orders really happen; now and
 // then anywhere on the canvas, far outside it, or near the ends of a single.
-void Soak::UsePointer(PointerAct act) {
+// Returns the rule the act broke, or "".
+std::string Soak::UsePointer(PointerAct act) {
     if (Below(AIM_CHANGE_ODDS) == 0) aimedSlot_ = Below(SLOT_COUNT);
     for (int tries = 0; tries < AIM_TRIES && !IsLive(bf_, aimedSlot_); ++tries)
         aimedSlot_ = Below(SLOT_COUNT);
@@ -79,54 +95,53 @@ void Soak::UsePointer(PointerAct act) {
         y = Between(-reach, reach);
     }
     const auto button = std::int16_t(1 + Below(3));
+    const Battlefield before = bf_;
     if (act == PointerAct::Move) {
         PointerMove(bf_, canvas_, 0, 0, float(x), float(y));
+        if (!before.dragging && !OnlyDepthChanged(before, bf_))
+            return "a pointer move with no tank dragged changed more than the pointer depth";
     } else if (act == PointerAct::Up) {
         PointerUp(bf_, canvas_, button, 0, float(x), float(y));
     } else {
-        const Slot before = bf_.dragging ? bf_.dragSlot : Slot(-1);
         PointerDown(bf_, canvas_, button, 0, float(x), float(y));
-        drags_ += bf_.dragging && bf_.dragSlot != before;
+        drags_ += bf_.dragging && (!before.dragging || bf_.dragSlot != before.dragSlot);
+        if (button != LEFT_BUTTON && !OnlyDepthChanged(before, bf_))
+            return "a press of button " + std::to_string(button) + " changed more than the pointer depth";
     }
+    return {};
 }
 
 // The first rule of the record that does not hold, described, or "".
 std::string Soak::Check() const {
     std::ostringstream broken;
-    const auto within = [&broken](double v, double lo, double hi, const char* name, int s = -1) {
+    const auto within = [&broken](double v, double lo, double hi, std::string_view name, int s = -1) {
         if (v >= lo && v <= hi) return true;  // false for NaN
         broken << name;
         if (s >= 0) broken << '[' << s << ']';
         broken << " = " << v;
         return false;
     };
-    const double width = canvas_.CanvasWidth(), height = canvas_.CanvasHeight();
     const Battlefield& b = bf_;
-    bool ok = within(b.currentTank, 0, LAST_SLOT, "currentTank") &&
-              within(b.dragSlot, 0, LAST_SLOT, "dragSlot") &&
-              within(b.liveCount, 0, SLOT_COUNT, "liveCount") &&
-              within(b.lastLiveSpeed, -ANY, ANY, "lastLiveSpeed") &&
-              within(b.aimAngle, -ANY, ANY, "aimAngle") &&
-              within(b.targetRange, -ANY, ANY, "targetRange") &&
-              within(b.turretError, -ANY, ANY, "turretError") &&
-              within(b.hullError, -ANY, ANY, "hullError");
+    bool ok = true;
+    // Whatever the field: every real is finite, every slot index names a slot.
+    ForEachField([&](auto field) {
+        if (field.KIND == FieldKind::Int16 || field.KIND == FieldKind::Flag) return;  // ranges below
+        const bool slot = field.KIND == FieldKind::Slot;
+        for (int i = 0; ok && i < field.COUNT; ++i)
+            ok = within(field.At(b, i), slot ? 0 : -ANY, slot ? LAST_SLOT : ANY, field.name,
+                        field.PER_SLOT ? i : -1);
+    });
+    ok = ok && within(b.liveCount, 0, SLOT_COUNT, "liveCount");
+    const double width = canvas_.CanvasWidth(), height = canvas_.CanvasHeight();
     for (int s = 0; ok && s < SLOT_COUNT; ++s) {
         // A live tank was driven, and kept on the field, or spawned this tick;
         // the far edges are compared in single precision.
         const bool live = IsLive(b, s);
-        const double x = live ? float(b.tankX[s]) : b.tankX[s];
-        const double y = live ? float(b.tankY[s]) : b.tankY[s];
-        ok = within(b.tankTarget[s], 0, LAST_SLOT, "tankTarget", s) &&
-             within(b.tankHits[s], 0, MAX_HITS, "tankHits", s) &&
+        ok = within(b.tankHits[s], 0, MAX_HITS, "tankHits", s) &&
              within(b.shellTimer[s], 0, MAX_SHELL_TIMER, "shellTimer", s) &&
              within(b.tankSpeed[s], 0, MAX_SPEED, "tankSpeed", s) &&
-             within(x, live ? 0 : -ANY, live ? width : ANY, "tankX", s) &&
-             within(y, live ? 0 : -ANY, live ? height : ANY, "tankY", s) &&
-             within(b.tankHeading[s], -ANY, ANY, "tankHeading", s) &&
-             within(b.turretAngle[s], -ANY, ANY, "turretAngle", s) &&
-             within(b.shellX[s], -ANY, ANY, "shellX", s) &&
-             within(b.shellY[s], -ANY, ANY, "shellY", s) &&
-             within(b.shellHeading[s], -ANY, ANY, "shellHeading", s);
+             (!live || (within(float(b.tankX[s]), 0, width, "tankX", s) &&
+                        within(float(b.tankY[s]), 0, height, "tankY", s)));
     }
     for (const CanvasCall& call : canvas_.Calls())
         for (float v : call.v) ok = ok && within(v, -ANY, ANY, "a canvas call coordinate");
@@ -139,7 +154,9 @@ std::uint64_t Soak::LongestBattle() const {
 
 std::string Soak::Run(std::uint64_t ticks) {
     for (const std::uint64_t end = ticks_ + ticks; ticks_ < end;) {
-        if (settings_.events) Meddle();
+        if (settings_.events)
+            if (std::string broken = Meddle(); !broken.empty())
+                return "before tick " + std::to_string(ticks_ + 1) + ": " + broken;
         const std::uint64_t battlesBefore = Battles();
         FrameTick(bf_, canvas_, random_);
         ++ticks_;

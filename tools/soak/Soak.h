@@ -1,7 +1,8 @@
 #pragma once
 // A long battle on a replay stream, with random pointer, key and window-size
 // meddling between ticks, that checks every rule the record keeps after every
-// tick. The unit suite runs it briefly, kestrel-soak at length.
+// tick, and what pointer acts may change. The unit suite runs it briefly,
+// kestrel-soak at length.
 
 #include <cstdint>
 #include <string>
@@ -43,8 +44,8 @@ private:
     };
     enum class PointerAct { Down, Move, Up };
 
-    void Meddle();
-    void UsePointer(PointerAct act);
+    std::string Meddle();  // the first rule the meddling broke, or ""
+    std::string UsePointer(PointerAct act);
     std::string Check() const;
     int Below(int n);                      // 0..n-1 from the meddling stream
     double Between(double lo, double hi);  // [lo, hi) from the meddling stream
