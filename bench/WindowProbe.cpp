@@ -37,8 +37,8 @@ constexpr QRgb WHITE = qRgb(255, 255, 255);
 // black screen. A small patch in its middle is cheap to grab again and again
 // (a whole-window grab keeps the X server busy for ~10 ms); the window is up
 // when the patch is mostly white.
-constexpr QRect WINDOW_AREA(0, 0, START_INNER_WIDTH, START_INNER_HEIGHT);
-constexpr QRect MIDDLE_PATCH(START_INNER_WIDTH / 2 - 16, START_INNER_HEIGHT / 2 - 16, 32, 32);
+constexpr QRect WINDOW_AREA(0, 0, START_WIDTH, START_HEIGHT);
+constexpr QRect MIDDLE_PATCH(START_WIDTH / 2 - 16, START_HEIGHT / 2 - 16, 32, 32);
 constexpr qint64 FIRST_FRAME_TIMEOUT_MS = 10000;
 constexpr unsigned long POLL_PAUSE_MS = 1;
 constexpr int SETTLE_MS = 1000;

@@ -20,7 +20,7 @@ struct CanvasCall {
 
 class RecordingCanvas final : public Canvas {
 public:
-    explicit RecordingCanvas(float width = 696, float height = 548, Canvas* mirror = nullptr)
+    RecordingCanvas(float width, float height, Canvas* mirror = nullptr)
         : width_(width), height_(height), mirror_(mirror) {}
 
     float CanvasWidth() const override { return width_; }

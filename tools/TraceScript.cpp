@@ -1,6 +1,5 @@
 #include "tools/TraceScript.h"
 
-#include <QImage>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -16,19 +15,18 @@
 #include "behaviour/PlanTank.h"
 #include "core/BattlefieldFields.h"
 #include "core/FrameTick.h"
+#include "core/Game.h"
 #include "gunnery/UpdateShell.h"
 #include "input/Keyboard.h"
 #include "input/Pointer.h"
-#include "render/PixelCanvas.h"
 #include "render/RecordingCanvas.h"
 #include "render/TankGlyph.h"
+#include "tools/PngFile.h"
 #include "tools/TraceFormat.h"
 
 namespace kestrel {
 namespace {
 
-constexpr int START_WIDTH = 696;
-constexpr int START_HEIGHT = 548;
 constexpr long long MAX_CANVAS_SIDE = 16384;
 
 struct ScriptError : std::runtime_error {
@@ -109,14 +107,22 @@ enum class Flow { Continue, Stop };
 class TraceSession {
 public:
     TraceSession(bool keepPicture, std::ostream& out, const TraceLimits& limits)
-        : out_(out), limits_(limits) {
-        if (keepPicture) raster_.emplace(START_WIDTH, START_HEIGHT);
-        canvas_ = RecordingCanvas(START_WIDTH, START_HEIGHT, raster_ ? &*raster_ : nullptr);
-    }
+        : game_(MakeRandom(), keepPicture ? GameOutput::CallsAndPicture : GameOutput::Calls),
+          bf_(game_.Field()),
+          canvas_(game_.DrawingCanvas()),
+          out_(out),
+          limits_(limits) {}
 
     Flow Run(const Tokens& t);
+    const PixelCanvas* Picture() const { return game_.Picture(); }
 
 private:
+    std::unique_ptr<Random> MakeRandom() {
+        auto random = std::make_unique<ReplayRandom>();
+        random_ = random.get();
+        return random;
+    }
+
     void Flush();
     Flow Tick(const Tokens& t);
     void Size(const Tokens& t);
@@ -124,7 +130,7 @@ private:
     void Set(const Tokens& t);
     void DrawTankCommand(const Tokens& t);
     void Snap(const Tokens& t);
-    void Pointer(const Tokens& t, void (*handler)(Battlefield&, Canvas&, std::int16_t, std::int16_t, float, float));
+    void Pointer(const Tokens& t);
     Flow Key(const Tokens& t);
 
     void RunStep(const Tokens& t, auto step) {
@@ -134,10 +140,10 @@ private:
         Flush();
     }
 
-    Battlefield bf_;
-    ReplayRandom random_;
-    std::optional<PixelCanvas> raster_;
-    RecordingCanvas canvas_;
+    ReplayRandom* random_ = nullptr;  // owned by the game
+    Game game_;
+    Battlefield& bf_;
+    Canvas& canvas_;
     std::ostream& out_;
     TraceLimits limits_;
     long long ticksRun_ = 0;
@@ -146,11 +152,11 @@ private:
 
 void TraceSession::Flush() {
     text_.clear();
-    for (const CanvasCall& call : canvas_.Calls()) {
+    for (const CanvasCall& call : game_.Calls()) {
         text_ += FormatCall(call);
         text_ += '\n';
     }
-    canvas_.ClearCalls();
+    game_.ClearCalls();
     out_ << text_;
 }
 
@@ -161,7 +167,7 @@ Flow TraceSession::Tick(const Tokens& t) {
     for (long long i = 0; i < count; ++i) {
         if (limits_.maxTicks >= 0 && ticksRun_ >= limits_.maxTicks) return Flow::Stop;
         out_ << "tick " << ++ticksRun_ << '\n';
-        FrameTick(bf_, canvas_, random_);
+        game_.Tick();
         Flush();
     }
     return Flow::Continue;
@@ -171,8 +177,7 @@ void TraceSession::Size(const Tokens& t) {
     ExpectArgs(t, 2, 2);
     const auto width = ParseWhole<long long>(t[1], 1, MAX_CANVAS_SIDE, "width");
     const auto height = ParseWhole<long long>(t[2], 1, MAX_CANVAS_SIDE, "height");
-    canvas_.Resize(float(width), float(height));
-    if (raster_) raster_->Resize(int(width), int(height));
+    game_.Resize(int(width), int(height));
 }
 
 void TraceSession::Queue(const Tokens& t) {
@@ -186,7 +191,7 @@ void TraceSession::Queue(const Tokens& t) {
             Fail("draw " + Quoted(t[i]) + " is not in [0, 1) as a single");
         values.push_back(float(v));
     }
-    for (const float v : values) random_.Queue(v);
+    for (const float v : values) random_->Queue(v);
 }
 
 // A value for a field of the given kind. Errors call it "value", but a slot
@@ -230,30 +235,30 @@ void TraceSession::DrawTankCommand(const Tokens& t) {
 
 void TraceSession::Snap(const Tokens& t) {
     ExpectArgs(t, 1, 1);
-    const QString path = QString::fromUtf8(t[1].data(), qsizetype(t[1].size()));
-    if (!raster_) Fail("cannot write the picture to " + Quoted(t[1]));
-    const QImage picture(raster_->Bytes(), raster_->DeviceWidth(), raster_->DeviceHeight(),
-                         qsizetype(raster_->BytesPerLine()), QImage::Format_RGBX8888);
-    if (!picture.save(path, "PNG"))
+    if (!CAN_WRITE_PNG) Fail("snap needs the full build: this kestrel-trace cannot write PNG files");
+    if (!Picture() || !SavePng(*Picture(), std::string(t[1])))
         Fail("cannot write the picture to " + Quoted(t[1]));
 }
 
-void TraceSession::Pointer(const Tokens& t,
-                           void (*handler)(Battlefield&, Canvas&, std::int16_t, std::int16_t, float, float)) {
-    const bool hasButton = t[0] != "move";
+// `down B X Y`, `move X Y` and `up B X Y`.
+void TraceSession::Pointer(const Tokens& t) {
+    const std::string_view command = t[0];
+    const bool hasButton = command != "move";
     ExpectArgs(t, hasButton ? 3 : 2, hasButton ? 3 : 2);
     const std::size_t at = hasButton ? 2 : 1;
     const std::int16_t button = hasButton ? ParseInt16(t[1], "button") : std::int16_t(0);
     const float x = ParseSingle(t[at], "x");
     const float y = ParseSingle(t[at + 1], "y");
-    handler(bf_, canvas_, button, 0, x, y);
+    if (command == "down") game_.PointerDown(button, x, y);
+    else if (command == "up") game_.PointerUp(button, x, y);
+    else game_.PointerMove(x, y);
     Flush();
 }
 
 Flow TraceSession::Key(const Tokens& t) {
     ExpectArgs(t, 1, 1);
     const auto code = ParseWhole<std::uint16_t>(t[1], 0, UINT16_MAX, "character code");
-    if (KeyPressed(bf_, canvas_, code) == KeyAction::Quit) {
+    if (game_.Key(code) == KeyAction::Quit) {
         out_ << "exit\n";
         return Flow::Stop;
     }
@@ -267,33 +272,25 @@ Flow TraceSession::Run(const Tokens& t) {
     if (command == "key") return Key(t);
     if (command == "seed") {
         ExpectArgs(t, 1, 1);
-        random_.SetState(ParseWhole<std::uint64_t>(t[1], 0, UINT64_MAX, "seed"));
+        random_->SetState(ParseWhole<std::uint64_t>(t[1], 0, UINT64_MAX, "seed"));
     } else if (command == "rnd") {
         Queue(t);
     } else if (command == "size") {
         Size(t);
     } else if (command == "start") {
         ExpectArgs(t, 0, 0);
-        StartBattle(bf_, canvas_, random_);
+        StartBattle(bf_, canvas_, *random_);
         Flush();
     } else if (command == "plan") {
-        RunStep(t, [&] { PlanTank(bf_, random_); });
+        RunStep(t, [&] { PlanTank(bf_, *random_); });
     } else if (command == "drive") {
         RunStep(t, [&] { DriveTank(bf_, canvas_); });
     } else if (command == "shell") {
-        RunStep(t, [&] { UpdateShell(bf_, canvas_, random_); });
+        RunStep(t, [&] { UpdateShell(bf_, canvas_, *random_); });
     } else if (command == "drawtank") {
         DrawTankCommand(t);
-    } else if (command == "down") {
-        Pointer(t, [](Battlefield& bf, Canvas& c, std::int16_t b, std::int16_t s, float x, float y) {
-            PointerDown(bf, c, b, s, x, y);
-        });
-    } else if (command == "move") {
-        Pointer(t, PointerMove);
-    } else if (command == "up") {
-        Pointer(t, [](Battlefield& bf, Canvas& c, std::int16_t b, std::int16_t s, float x, float y) {
-            PointerUp(bf, c, b, s, x, y);
-        });
+    } else if (command == "down" || command == "move" || command == "up") {
+        Pointer(t);
     } else if (command == "set") {
         Set(t);
     } else if (command == "state") {
@@ -324,8 +321,11 @@ bool TakesSnapshots(std::string_view script) {
 }  // namespace
 
 int RunTraceScript(std::string_view script, std::ostream& out, std::ostream& err,
-                   const TraceLimits& limits) {
-    TraceSession session(TakesSnapshots(script), out, limits);
+                   const TraceLimits& limits, PixelCanvas* finalPicture) {
+    TraceSession session(finalPicture || TakesSnapshots(script), out, limits);
+    const auto keepPicture = [&] {
+        if (finalPicture && session.Picture()) *finalPicture = *session.Picture();
+    };
     std::size_t at = 0;
     for (long long lineNo = 1; at < script.size(); ++lineNo) {
         std::size_t end = script.find('\n', at);
@@ -338,10 +338,12 @@ int RunTraceScript(std::string_view script, std::ostream& out, std::ostream& err
         } catch (const ScriptError& error) {
             out.flush();
             err << "kestrel-trace: line " << lineNo << ": " << error.what() << '\n';
+            keepPicture();
             return TRACE_BAD_SCRIPT;
         }
     }
     out.flush();
+    keepPicture();
     return TRACE_OK;
 }
 

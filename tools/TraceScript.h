@@ -6,6 +6,8 @@
 #include <iosfwd>
 #include <string_view>
 
+#include "render/PixelCanvas.h"
+
 namespace kestrel {
 
 struct TraceLimits {
@@ -18,8 +20,9 @@ inline constexpr int TRACE_OK = 0;
 inline constexpr int TRACE_BAD_SCRIPT = 2;
 
 // Runs the script; returns TRACE_OK, or TRACE_BAD_SCRIPT after printing
-// "kestrel-trace: line N: REASON" to err.
+// "kestrel-trace: line N: REASON" to err. Given finalPicture, the run keeps
+// its picture whatever the script, and leaves it there at the end.
 int RunTraceScript(std::string_view script, std::ostream& out, std::ostream& err,
-                   const TraceLimits& limits = {});
+                   const TraceLimits& limits = {}, PixelCanvas* finalPicture = nullptr);
 
 }  // namespace kestrel

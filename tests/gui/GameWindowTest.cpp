@@ -251,11 +251,11 @@ TEST_F(Window, PaintShowsThePictureAtEveryPixelRatio) {
     const QRect area(100, 270, 60, 40);  // whole device pixels at each ratio
     for (qreal ratio : {1.0, 1.5, 2.0}) {
         SCOPED_TRACE(ratio);
-        PixelCanvas& picture = w.Picture();
-        picture.Resize(w.width(), w.height(), ratio);
-        DrawTank(picture, 500, 400, 0.4f, 1.1f, PLAYER_BLUE);
-        DrawTank(picture, 123.4, 321.7, 2.5f, 0.3f, SHELL_COLOUR);
-        const QImage shown = Shown(picture);
+        Game& game = w.GameForTesting();
+        game.Resize(w.width(), w.height(), ratio);
+        DrawTank(game.DrawingCanvas(), 500, 400, 0.4f, 1.1f, PLAYER_BLUE);
+        DrawTank(game.DrawingCanvas(), 123.4, 321.7, 2.5f, 0.3f, SHELL_COLOUR);
+        const QImage shown = Shown(w.Picture());
         const QRect device(area.topLeft() * ratio, area.size() * ratio);
         ASSERT_GT(CountPixels(shown.copy(device), SHELL_COLOUR), 0);
 

@@ -19,7 +19,7 @@ constexpr double SINGLE_SLACK = 1e-5;  // the rounding of a few single stores
 // away (the turret is never on aim).
 struct HeldBearing : ::testing::Test {
     Battlefield bf;
-    RecordingCanvas canvas;
+    RecordingCanvas canvas{START_WIDTH, START_HEIGHT};
     ReplayRandom random;
 
     void SetUp() override {

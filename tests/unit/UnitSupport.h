@@ -9,6 +9,7 @@
 
 #include "core/Battlefield.h"
 #include "core/FrameTick.h"
+#include "core/Game.h"
 #include "core/Random.h"
 #include "render/RecordingCanvas.h"
 #include "render/TankGlyph.h"
@@ -25,7 +26,7 @@ namespace test {
 
 inline constexpr std::size_t GLYPH_CALLS = 11;
 
-// A zeroed field on the 696 x 548 canvas, ticked on a replay stream whose
+// A zeroed field on the start-size canvas, ticked on a replay stream whose
 // draws and reseeds it counts. Only a battle start reseeds.
 struct Rig final : Random {
     float Rnd() override { return ++draws, replay.Rnd(); }
@@ -34,7 +35,7 @@ struct Rig final : Random {
     const std::vector<CanvasCall>& Calls() const { return canvas.Calls(); }
 
     Battlefield bf;
-    RecordingCanvas canvas;
+    RecordingCanvas canvas{START_WIDTH, START_HEIGHT};
     ReplayRandom replay;
     std::uint64_t draws = 0;
     std::uint64_t reseeds = 0;
@@ -50,9 +51,9 @@ inline void PlaceTank(Battlefield& bf, int s, double x, double y, int hits = 2, 
     bf.tankSpeed[s] = speed;
 }
 
-// The calls that draw slot s's tank as `bf` has it, on the 696 x 548 canvas.
+// The calls that draw slot s's tank as `bf` has it, on the start-size canvas.
 inline std::vector<CanvasCall> GlyphOf(const Battlefield& bf, int s, Colour colour) {
-    RecordingCanvas canvas;
+    RecordingCanvas canvas(START_WIDTH, START_HEIGHT);
     DrawTank(canvas, bf.tankX[s], bf.tankY[s], bf.tankHeading[s], bf.turretAngle[s], colour);
     return canvas.Calls();
 }

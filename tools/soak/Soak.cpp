@@ -47,7 +47,17 @@ bool OnlyDepthChanged(Battlefield before, const Battlefield& after) {
 }  // namespace
 
 Soak::Soak(SoakSettings settings)
-    : settings_(settings), random_(settings.gameSeed), events_{settings.eventSeed} {}
+    : settings_(settings),
+      game_(MakeRandom(settings.gameSeed), GameOutput::Calls),
+      bf_(game_.Field()),
+      canvas_(game_.DrawingCanvas()),
+      events_{settings.eventSeed} {}
+
+std::unique_ptr<Random> Soak::MakeRandom(std::uint64_t seed) {
+    auto random = std::make_unique<BattleCounter>(seed);
+    random_ = random.get();
+    return random;
+}
 
 double Soak::Between(double lo, double hi) {
     return lo + (hi - lo) * std::ldexp(double(events_.Next() >> 11), -53);  // 53 bits over 2^53
@@ -64,11 +74,11 @@ std::string Soak::Meddle() {
             if (std::string broken = UsePointer(act); !broken.empty()) return broken;
     if (Below(KEY_ODDS) == 0) {
         const int code = Below(KEY_CODES);  // never Esc, which would end the run
-        (void)KeyPressed(bf_, canvas_, std::uint16_t(code == ESC_CODE ? code + 1 : code));
+        (void)game_.Key(std::uint16_t(code == ESC_CODE ? code + 1 : code));
     }
     if (Below(RESIZE_ODDS) == 0) {
         const int width = 1 + Below(MAX_WIDTH);
-        canvas_.Resize(float(width), float(1 + Below(MAX_HEIGHT)));
+        game_.Resize(width, 1 + Below(MAX_HEIGHT));
     }
     return {};
 }
@@ -97,13 +107,13 @@ std::string Soak::UsePointer(PointerAct act) {
     const auto button = std::int16_t(1 + Below(3));
     const Battlefield before = bf_;
     if (act == PointerAct::Move) {
-        PointerMove(bf_, canvas_, 0, 0, float(x), float(y));
+        game_.PointerMove(float(x), float(y));
         if (!before.dragging && !OnlyDepthChanged(before, bf_))
             return "a pointer move with no tank dragged changed more than the pointer depth";
     } else if (act == PointerAct::Up) {
-        PointerUp(bf_, canvas_, button, 0, float(x), float(y));
+        game_.PointerUp(button, float(x), float(y));
     } else {
-        PointerDown(bf_, canvas_, button, 0, float(x), float(y));
+        game_.PointerDown(button, float(x), float(y));
         drags_ += bf_.dragging && (!before.dragging || bf_.dragSlot != before.dragSlot);
         if (button != LEFT_BUTTON && !OnlyDepthChanged(before, bf_))
             return "a press of button " + std::to_string(button) + " changed more than the pointer depth";
@@ -143,7 +153,7 @@ std::string Soak::Check() const {
              (!live || (within(float(b.tankX[s]), 0, width, "tankX", s) &&
                         within(float(b.tankY[s]), 0, height, "tankY", s)));
     }
-    for (const CanvasCall& call : canvas_.Calls())
+    for (const CanvasCall& call : game_.Calls())
         for (float v : call.v) ok = ok && within(v, -ANY, ANY, "a canvas call coordinate");
     return broken.str();
 }
@@ -158,7 +168,7 @@ std::string Soak::Run(std::uint64_t ticks) {
             if (std::string broken = Meddle(); !broken.empty())
                 return "before tick " + std::to_string(ticks_ + 1) + ": " + broken;
         const std::uint64_t battlesBefore = Battles();
-        FrameTick(bf_, canvas_, random_);
+        game_.Tick();
         ++ticks_;
         std::string broken = Check();
         if (Battles() != battlesBefore) {
@@ -169,7 +179,7 @@ std::string Soak::Run(std::uint64_t ticks) {
                 if (broken.empty() && (bf_.tankHits[s] != MAX_HITS || bf_.tankSpeed[s] != 0))
                     broken = "slot " + std::to_string(s) + " not fresh after a battle start";
         }
-        canvas_.ClearCalls();
+        game_.ClearCalls();
         if (!broken.empty()) return "tick " + std::to_string(ticks_) + ": " + broken;
     }
     return {};

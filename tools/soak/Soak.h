@@ -5,11 +5,12 @@
 // kestrel-soak at length.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "core/Battlefield.h"
+#include "core/Game.h"
 #include "core/Random.h"
-#include "render/RecordingCanvas.h"
 
 namespace kestrel::soak {
 
@@ -28,7 +29,7 @@ public:
     std::string Run(std::uint64_t ticks);
 
     std::uint64_t Ticks() const { return ticks_; }
-    std::uint64_t Battles() const { return random_.battles; }
+    std::uint64_t Battles() const { return random_->battles; }
     std::uint64_t Drags() const { return drags_; }  // tanks picked up by the pointer
     // The most ticks between two battle starts, the running battle included.
     std::uint64_t LongestBattle() const;
@@ -44,6 +45,8 @@ private:
     };
     enum class PointerAct { Down, Move, Up };
 
+    std::unique_ptr<Random> MakeRandom(std::uint64_t seed);
+
     std::string Meddle();  // the first rule the meddling broke, or ""
     std::string UsePointer(PointerAct act);
     std::string Check() const;
@@ -51,9 +54,10 @@ private:
     double Between(double lo, double hi);  // [lo, hi) from the meddling stream
 
     SoakSettings settings_;
-    Battlefield bf_;
-    RecordingCanvas canvas_;
-    BattleCounter random_;
+    BattleCounter* random_ = nullptr;  // owned by the game
+    Game game_;
+    Battlefield& bf_;
+    const Canvas& canvas_;
     SplitMix64 events_;
     std::uint64_t ticks_ = 0;
     std::uint64_t battleStartTick_ = 0;
