@@ -38,6 +38,8 @@ std::uint8_t RayComponent(Random& random) {
     return std::uint8_t(Int(double(random.Rnd()) * RAY_COLOUR_SPREAD + RAY_COLOUR_BASE));
 }
 
+// The shooter's own hit points are not looked at: a dead slot's step fires
+// too, when its still turret happens to lie exactly on a live target.
 bool ReadyToFire(const Battlefield& bf, int c) {
     return bf.targetRange < FIRE_MAX_RANGE && bf.targetRange > FIRE_MIN_RANGE &&
            SameAsSingle(bf.aimAngle, bf.turretAngle[c]) && IsLive(bf, bf.tankTarget[c]);

@@ -45,6 +45,8 @@ struct Glyph {
     Colour colour;
 
     // The point rho units from the tank along a direction, lowered by drop.
+    // Summed in the glyph's own order, not ProjectPoint's: the two can differ
+    // in the last bit, and these are the glyph's exact numbers.
     float PointX(Direction d, double rho) const { return float(x + rho * d.sin); }
     float PointY(Direction d, double rho, double drop) const {
         return float(0.5 * rho * d.cos + 0.5 * y + drop + 0.25 * double(canvas.CanvasHeight()));
