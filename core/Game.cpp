@@ -13,10 +13,11 @@ constexpr std::int16_t NO_BUTTON = 0;
 
 }  // namespace
 
-Game::Game(std::unique_ptr<Random> random, GameOutput output)
+Game::Game(std::unique_ptr<Random> random, GameOutput output, PixelFormat format)
     : random_(std::move(random)),
-      picture_(output == GameOutput::Calls ? std::nullopt
-                                           : std::optional<PixelCanvas>(std::in_place, START_WIDTH, START_HEIGHT)),
+      picture_(output == GameOutput::Calls
+                   ? std::nullopt
+                   : std::optional<PixelCanvas>(std::in_place, START_WIDTH, START_HEIGHT, 1, format)),
       recorder_(START_WIDTH, START_HEIGHT, output == GameOutput::CallsAndPicture ? &*picture_ : nullptr),
       canvas_(output == GameOutput::Picture ? static_cast<Canvas*>(&*picture_) : &recorder_) {}
 
@@ -50,6 +51,8 @@ void Game::Resize(int width, int height, double pixelRatio, int deviceWidth, int
     if (picture_) picture_->Resize(width, height, pixelRatio, deviceWidth, deviceHeight);
 }
 
-PixelRect Game::TakeChanges() { return picture_ ? picture_->TakeDirtyRect() : PixelRect{}; }
+std::vector<PixelRect> Game::TakeChanges() {
+    return picture_ ? picture_->TakeDirtyRects() : std::vector<PixelRect>{};
+}
 
 }  // namespace kestrel

@@ -31,7 +31,9 @@ enum class GameOutput { Picture, Calls, CallsAndPicture };
 
 class Game {
 public:
-    explicit Game(std::unique_ptr<Random> random, GameOutput output = GameOutput::Picture);
+    // The picture's pixels are in the format the front end shows them in.
+    explicit Game(std::unique_ptr<Random> random, GameOutput output = GameOutput::Picture,
+                  PixelFormat format = PixelFormat::RgbaBytes);
     // The canvas passes calls on to the picture it holds: not copied or moved.
     Game(const Game&) = delete;
     Game& operator=(const Game&) = delete;
@@ -52,10 +54,11 @@ public:
     void Resize(int width, int height, double pixelRatio = 1, int deviceWidth = 0,
                 int deviceHeight = 0);
 
-    // The picture, when the game keeps one, and the device pixels that changed
-    // on it since the last call (empty when nothing did).
+    // The picture, when the game keeps one, and rectangles covering the
+    // device pixels that changed on it since the last call (none when
+    // nothing did).
     const PixelCanvas* Picture() const { return picture_ ? &*picture_ : nullptr; }
-    PixelRect TakeChanges();
+    std::vector<PixelRect> TakeChanges();
 
     // The canvas calls made since the last ClearCalls, when the game logs them.
     const std::vector<CanvasCall>& Calls() const { return recorder_.Calls(); }

@@ -6,8 +6,6 @@
 namespace kestrel {
 namespace {
 
-constexpr std::uint32_t WHITE_PIXEL = PackPixel(WHITE);
-
 // Ratios outside these bounds (or not a number at all) come from a broken
 // platform, not a screen; they are brought within them.
 constexpr double LEAST_RATIO = 1.0 / 16;
@@ -28,28 +26,34 @@ int DeviceSide(int side, double ratio, int given) {
 
 }  // namespace
 
-PixelCanvas::PixelCanvas(int width, int height, double pixelRatio) { Resize(width, height, pixelRatio); }
+PixelCanvas::PixelCanvas(int width, int height, double pixelRatio, PixelFormat format)
+    : format_(format) {
+    Resize(width, height, pixelRatio);
+}
 
-PixelTarget& PixelCanvas::In(Colour colour) {
+PixelTarget& PixelCanvas::StrokeIn(Colour colour) {
     target_.pixels = pixels_.data();  // the canvas may have been copied or moved
-    target_.colour = PackPixel(colour);
+    target_.colour = PackPixel(colour, format_);
+    target_.painted = {};
     return target_;
 }
 
 void PixelCanvas::DrawLine(float x1, float y1, float x2, float y2, Colour colour) {
     penX_ = x2, penY_ = y2;
-    PlotLine(In(colour), x1 * ratio_, y1 * ratio_, x2 * ratio_, y2 * ratio_);
+    PlotLine(StrokeIn(colour), x1 * ratio_, y1 * ratio_, x2 * ratio_, y2 * ratio_);
+    EndStroke();
 }
 
 void PixelCanvas::DrawLineTo(float x2, float y2, Colour colour) { DrawLine(penX_, penY_, x2, y2, colour); }
 
 void PixelCanvas::DrawCircle(float cx, float cy, float radius, Colour colour) {
-    PlotRing(In(colour), cx * ratio_, cy * ratio_, radius * ratio_);
+    PlotRing(StrokeIn(colour), cx * ratio_, cy * ratio_, radius * ratio_);
+    EndStroke();
 }
 
 void PixelCanvas::ClearCanvas() {
-    std::fill(pixels_.begin(), pixels_.end(), WHITE_PIXEL);
-    target_.painted = {0, 0, deviceWidth_, deviceHeight_};
+    std::fill(pixels_.begin(), pixels_.end(), PackPixel(WHITE, format_));
+    dirty_.MarkAll();
 }
 
 void PixelCanvas::Resize(int width, int height, double pixelRatio, int deviceWidth, int deviceHeight) {
@@ -65,7 +69,8 @@ void PixelCanvas::Resize(int width, int height, double pixelRatio, int deviceWid
 
     // Each new pixel takes the old one that covered the same place, so a
     // change of ratio alone keeps the picture, scaled.
-    std::vector<std::uint32_t> resized(std::size_t(newWidth) * std::size_t(newHeight), WHITE_PIXEL);
+    const std::uint32_t white = PackPixel(WHITE, format_);
+    std::vector<std::uint32_t> resized(std::size_t(newWidth) * std::size_t(newHeight), white);
     const double scale = ratio_ / ratio;
     std::vector<int> fromColumn;
     for (int x = 0; x < newWidth; ++x) {
@@ -88,20 +93,20 @@ void PixelCanvas::Resize(int width, int height, double pixelRatio, int deviceWid
     pen_ = std::max(1, int(std::lround(ratio)));
     deviceWidth_ = newWidth;
     deviceHeight_ = newHeight;
-    target_ = {pixels_.data(), deviceWidth_, deviceHeight_, pen_, WHITE_PIXEL,
-               {0, 0, deviceWidth_, deviceHeight_}};
+    target_ = {pixels_.data(), deviceWidth_, deviceHeight_, pen_, white, {}};
+    dirty_.Reset(deviceWidth_, deviceHeight_);
+    dirty_.MarkAll();
 }
 
 Colour PixelCanvas::PixelAt(int x, int y) const {
-    const std::uint8_t* p = Bytes() + std::size_t(y) * BytesPerLine() + std::size_t(x) * 4;
-    return {p[0], p[1], p[2]};
+    const std::uint32_t word = pixels_[std::size_t(y) * std::size_t(deviceWidth_) + std::size_t(x)];
+    if (format_ == PixelFormat::ArgbWords)
+        return {std::uint8_t(word >> 16), std::uint8_t(word >> 8), std::uint8_t(word)};
+    const std::uint8_t* bytes = reinterpret_cast<const std::uint8_t*>(&word);
+    return {bytes[0], bytes[1], bytes[2]};
 }
 
-PixelRect PixelCanvas::TakeDirtyRect() {
-    const PixelRect taken = target_.painted;
-    target_.painted = {};
-    return taken;
-}
+std::vector<PixelRect> PixelCanvas::TakeDirtyRects() { return dirty_.Take(); }
 
 PixelRect CanvasUnitsCovering(const PixelRect& device, double ratio, int width, int height) {
     if (device.Empty()) return {};

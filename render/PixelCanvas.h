@@ -11,13 +11,19 @@
 #include <vector>
 
 #include "render/Canvas.h"
+#include "render/DirtyTiles.h"
 #include "render/Rasterize.h"
 
 namespace kestrel {
 
-// A pixel as it lies in memory: red, green, blue and an opaque alpha byte,
-// the layout of a browser's ImageData.
-constexpr std::uint32_t PackPixel(Colour c);
+// How a pixel lies in memory. A browser's ImageData and PNG files take bytes
+// red, green, blue, alpha; desktop screens take 32-bit words 0xAARRGGBB (on
+// a little-endian machine the bytes blue, green, red, alpha), which a window
+// shows without converting a pixel.
+enum class PixelFormat { RgbaBytes, ArgbWords };
+
+// An opaque pixel of the colour in the format.
+constexpr std::uint32_t PackPixel(Colour c, PixelFormat format);
 
 class PixelCanvas final : public Canvas {
 public:
@@ -25,7 +31,8 @@ public:
     // per canvas unit. The device size is width and height times the ratio,
     // rounded up, unless a platform gives its own (the browser knows the
     // exact device size of an element better than any rounding).
-    PixelCanvas(int width, int height, double pixelRatio = 1);
+    PixelCanvas(int width, int height, double pixelRatio = 1,
+                PixelFormat format = PixelFormat::RgbaBytes);
 
     float CanvasWidth() const override { return float(width_); }
     float CanvasHeight() const override { return float(height_); }
@@ -46,19 +53,23 @@ public:
     int PenSize() const { return pen_; }
     int DeviceWidth() const { return deviceWidth_; }
     int DeviceHeight() const { return deviceHeight_; }
-    // The pixels, row after row with no gap, 4 bytes each (see PackPixel).
+    PixelFormat Format() const { return format_; }
+    // The pixels, row after row with no gap, 4 bytes each (see PixelFormat).
     const std::uint8_t* Bytes() const { return reinterpret_cast<const std::uint8_t*>(pixels_.data()); }
     std::size_t BytesPerLine() const { return std::size_t(deviceWidth_) * sizeof(std::uint32_t); }
     Colour PixelAt(int x, int y) const;
 
-    // The device pixels changed since the last call; may be empty.
-    PixelRect TakeDirtyRect();
+    // The device pixels changed since the last call, as rectangles that
+    // cover them (none when nothing changed).
+    std::vector<PixelRect> TakeDirtyRects();
 
 private:
-    // The buffer's pixels, pen and size for the rasterizer, set in one colour
-    // at a time; what it paints is the dirty rectangle.
-    PixelTarget& In(Colour colour);
+    // The buffer's pixels, pen and size for the rasterizer, set for one
+    // stroke in one colour; and the stroke's painted area marked dirty.
+    PixelTarget& StrokeIn(Colour colour);
+    void EndStroke() { dirty_.Mark(target_.painted); }
 
+    PixelFormat format_;
     int width_ = 1;
     int height_ = 1;
     double ratio_ = 1;
@@ -69,18 +80,21 @@ private:
     float penX_ = 0;
     float penY_ = 0;
     PixelTarget target_{};
+    DirtyTiles dirty_;
 };
 
 // The canvas units that wholly cover a rectangle of device pixels at the
 // given ratio, within width x height.
 PixelRect CanvasUnitsCovering(const PixelRect& device, double ratio, int width, int height);
 
-constexpr std::uint32_t PackPixel(Colour c) {
+constexpr std::uint32_t PackPixel(Colour c, PixelFormat format) {
     constexpr std::uint32_t OPAQUE = 0xff;
+    if (format == PixelFormat::ArgbWords)
+        return OPAQUE << 24 | std::uint32_t(c.r) << 16 | std::uint32_t(c.g) << 8 | c.b;
+    // Bytes in memory order: the first is the least significant byte of the
+    // word on a little-endian machine (x86, WebAssembly), the most elsewhere.
     const std::uint8_t bytes[4] = {c.r, c.g, c.b, OPAQUE};
     std::uint32_t word = 0;
-    // The first byte in memory is the least significant on a little-endian
-    // machine (x86, WebAssembly) and the most significant elsewhere.
     for (int i = 0; i < 4; ++i) {
         const int shift = (std::endian::native == std::endian::little ? i : 3 - i) * 8;
         word |= std::uint32_t(bytes[i]) << shift;

@@ -47,7 +47,7 @@ bool AllWhite(const QImage& image) {
 // The picture as the window shows it, as a separate image.
 QImage Shown(const PixelCanvas& picture) {
     QImage image = QImage(picture.Bytes(), picture.DeviceWidth(), picture.DeviceHeight(),
-                          qsizetype(picture.BytesPerLine()), QImage::Format_RGBX8888)
+                          qsizetype(picture.BytesPerLine()), picture.Format() == PixelFormat::ArgbWords ? QImage::Format_RGB32 : QImage::Format_RGBX8888)
                        .convertToFormat(QImage::Format_RGB32);
     image.setDevicePixelRatio(picture.PixelRatio());
     return image;

@@ -46,6 +46,12 @@ bool Inside(const PixelRect& r, int x, int y) {
     return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
 }
 
+bool Inside(const std::vector<PixelRect>& rects, int x, int y) {
+    return std::any_of(rects.begin(), rects.end(), [&](const PixelRect& r) { return Inside(r, x, y); });
+}
+
+using Rects = std::vector<PixelRect>;
+
 // One stroke of a random batch: a line, a line from the pen, or a ring.
 struct Stroke {
     enum { Line, LineTo, Ring } kind;
@@ -87,19 +93,19 @@ Colour RandomColour(std::mt19937& gen) {
 
 // Any batch drawn in colours and then drawn again in white, in any order,
 // leaves a white picture; and every pixel a stroke changes lies in the dirty
-// rectangle taken after it.
+// rectangles taken after it.
 TEST(PixelErase, AnyBatchDrawnAgainInWhiteLeavesAWhitePicture) {
     std::mt19937 gen(20261208);
     for (double ratio : RATIOS) {
         SCOPED_TRACE(ratio);
         PixelCanvas canvas(W, H, ratio);
-        canvas.TakeDirtyRect();
+        canvas.TakeDirtyRects();
         for (int batch = 0; batch < 12; ++batch) {
             std::vector<Stroke> strokes = RandomStrokes(gen, 60);
             for (const Stroke& s : strokes) {
                 const Picture before = Pixels(canvas);
                 s.Draw(canvas, RandomColour(gen));
-                const PixelRect dirty = canvas.TakeDirtyRect();
+                const Rects dirty = canvas.TakeDirtyRects();
                 const Picture after = Pixels(canvas);
                 ASSERT_TRUE(EveryPixel(canvas, [&](int x, int y) {
                     const std::size_t at = (std::size_t(y) * canvas.DeviceWidth() + x) * 4;
@@ -277,24 +283,24 @@ TEST(PixelFarOff, DrawsOnlyTheVisiblePart) {
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         PixelCanvas far(W, H), near(W, H);
-        far.TakeDirtyRect(), near.TakeDirtyRect();
+        far.TakeDirtyRects(), near.TakeDirtyRects();
         cases[i].far(far);
         cases[i].near(near);
         EXPECT_EQ(Pixels(far), Pixels(near)) << "case " << i;
-        EXPECT_EQ(far.TakeDirtyRect().Empty(), near.TakeDirtyRect().Empty()) << "case " << i;
+        EXPECT_EQ(far.TakeDirtyRects().empty(), near.TakeDirtyRects().empty()) << "case " << i;
     }
 }
 
 TEST(PixelResize, KeepsTheOverlapWhitensTheRestAndNeverGoesBelowOnePixel) {
     PixelCanvas canvas(W, H);
-    EXPECT_EQ(canvas.TakeDirtyRect(), (PixelRect{0, 0, W, H}));
+    EXPECT_EQ(canvas.TakeDirtyRects(), (Rects{{0, 0, W, H}}));
     for (int x = 0; x < W; x += 3) canvas.DrawLine(float(x), 0, float(x) + 40, H, SHELL_COLOUR);
     const PixelCanvas before = canvas;
     canvas.Resize(W + 40, H - 30);
     EXPECT_EQ(canvas.CanvasWidth(), float(W + 40));
     EXPECT_EQ(canvas.CanvasHeight(), float(H - 30));
-    EXPECT_EQ(canvas.TakeDirtyRect(), (PixelRect{0, 0, W + 40, H - 30}));
-    EXPECT_TRUE(canvas.TakeDirtyRect().Empty()) << "taking it empties it";
+    EXPECT_EQ(canvas.TakeDirtyRects(), (Rects{{0, 0, W + 40, H - 30}}));
+    EXPECT_TRUE(canvas.TakeDirtyRects().empty()) << "taking it empties it";
     EXPECT_TRUE(EveryPixel(canvas, [&](int x, int y) {
         return canvas.PixelAt(x, y) == (x < W ? before.PixelAt(x, y) : WHITE);
     }));
@@ -306,7 +312,7 @@ TEST(PixelResize, KeepsTheOverlapWhitensTheRestAndNeverGoesBelowOnePixel) {
         return canvas.PixelAt(x, y) == (x < 2 * W ? before.PixelAt(x / 2, y / 2) : WHITE);
     }));
     canvas.ClearCanvas();
-    EXPECT_EQ(canvas.TakeDirtyRect(), (PixelRect{0, 0, 2 * (W + 40), 2 * (H - 30)}));
+    EXPECT_EQ(canvas.TakeDirtyRects(), (Rects{{0, 0, 2 * (W + 40), 2 * (H - 30)}}));
     EXPECT_TRUE(AllWhite(canvas));
 
     // The platform may give the exact device size itself.
@@ -325,6 +331,21 @@ TEST(PixelResize, KeepsTheOverlapWhitensTheRestAndNeverGoesBelowOnePixel) {
     }
 }
 
+// Two small strokes far apart are two small areas, not the box around both;
+// strokes in a column of tiles make one tall area.
+TEST(PixelDirty, TilesKeepSeparateChangesApartAndJoinThoseThatLineUp) {
+    constexpr int T = DirtyTiles::TILE;
+    PixelCanvas canvas(10 * T, 6 * T);
+    canvas.TakeDirtyRects();
+    canvas.DrawLine(3, 3, 5, 5, BLACK);
+    canvas.DrawCircle(9 * T + 10, 5 * T + 10, 3, BLACK);
+    EXPECT_EQ(canvas.TakeDirtyRects(), (Rects{{0, 0, T, T}, {9 * T, 5 * T, 10 * T, 6 * T}}));
+    canvas.DrawLine(2 * T + 1, 1, 2 * T + 3, 4 * T - 1, BLACK);
+    canvas.DrawLine(2 * T + 1, 5 * T, 3 * T + 5, 5 * T + 1, BLACK);
+    EXPECT_EQ(canvas.TakeDirtyRects(), (Rects{{2 * T, 0, 3 * T, 4 * T}, {2 * T, 5 * T, 4 * T, 6 * T}}));
+    EXPECT_TRUE(canvas.TakeDirtyRects().empty());
+}
+
 TEST(PixelDirty, CoveringCanvasUnitsContainEveryChangedDevicePixel) {
     for (double ratio : RATIOS) {
         const PixelRect device{3, 5, 17, 29};
@@ -335,6 +356,26 @@ TEST(PixelDirty, CoveringCanvasUnitsContainEveryChangedDevicePixel) {
     }
     EXPECT_TRUE(CanvasUnitsCovering({}, 2, W, H).Empty());
     EXPECT_EQ(CanvasUnitsCovering({0, 0, 500, 500}, 1, W, H), (PixelRect{0, 0, W, H}));
+}
+
+// The same strokes in either pixel format: the same colours, laid out as a
+// browser (bytes red, green, blue, alpha) or a desktop screen (words
+// 0xAARRGGBB) takes them.
+TEST(PixelFormats, HoldTheSameColoursInTheirOwnLayout) {
+    const Colour colour{1, 2, 3};
+    const std::uint32_t rgba = PackPixel(colour, PixelFormat::RgbaBytes);
+    const std::uint8_t* bytes = reinterpret_cast<const std::uint8_t*>(&rgba);
+    EXPECT_EQ((std::vector<int>{bytes[0], bytes[1], bytes[2], bytes[3]}), (std::vector<int>{1, 2, 3, 255}));
+    EXPECT_EQ(PackPixel(colour, PixelFormat::ArgbWords), 0xff010203u);
+
+    PixelCanvas browser(W, H, 1.5, PixelFormat::RgbaBytes), screen(W, H, 1.5, PixelFormat::ArgbWords);
+    for (PixelCanvas* c : {&browser, &screen}) {
+        DrawTank(*c, 60, 100, 0.3f, 2.2f, PLAYER_BLUE);
+        c->DrawCircle(100, 50, 7, colour);
+        c->Resize(W + 10, H, 2);
+    }
+    EXPECT_TRUE(EveryPixel(browser, [&](int x, int y) { return browser.PixelAt(x, y) == screen.PixelAt(x, y); }));
+    EXPECT_EQ(browser.PixelAt(200, 100 - 14), colour) << "the ring's top, scaled to ratio 2";
 }
 
 }  // namespace
