@@ -22,6 +22,7 @@
 #include "render/RecordingCanvas.h"
 #include "render/TankGlyph.h"
 #include "tools/PngFile.h"
+#include "tools/ScriptNumbers.h"
 #include "tools/TraceFormat.h"
 
 namespace kestrel {
@@ -72,11 +73,9 @@ T ParseWhole(std::string_view token, T lo, T hi, std::string_view what) {
 }
 
 double ParseReal(std::string_view token, std::string_view what) {
-    double value = 0;
-    const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
-    if (ec != std::errc() || end != token.data() + token.size() || !std::isfinite(value))
-        Fail(std::string(what) + " " + Quoted(token) + " is not a finite number");
-    return value;
+    const std::optional<double> value = ReadReal(token);
+    if (!value) Fail(std::string(what) + " " + Quoted(token) + " is not a finite number");
+    return *value;
 }
 
 float ParseSingle(std::string_view token, std::string_view what) {
