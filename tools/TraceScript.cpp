@@ -321,7 +321,7 @@ bool TakesSnapshots(std::string_view script) {
 
 int RunTraceScript(std::string_view script, std::ostream& out, std::ostream& err,
                    const TraceLimits& limits, PixelCanvas* finalPicture) {
-    TraceSession session(finalPicture || TakesSnapshots(script), out, limits);
+    TraceSession session(finalPicture || (CAN_WRITE_PNG && TakesSnapshots(script)), out, limits);
     const auto keepPicture = [&] {
         if (finalPicture && session.Picture()) *finalPicture = *session.Picture();
     };

@@ -1,0 +1,146 @@
+// What the browser tests share: the built site served on the loopback
+// address, headless Chromium, and reading the game's canvas.
+
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+import zlib from 'node:zlib';
+import puppeteer from 'puppeteer-core';
+
+export const SITE = process.env.KESTREL_SITE ?? path.resolve('../../build/web');
+export const README_PICTURE = process.env.KESTREL_README_PICTURE ?? path.resolve('../../docs/battle.png');
+const CHROMIUM = process.env.KESTREL_CHROMIUM ?? '/usr/bin/chromium';
+
+// What window.kestrelProbe reads (see web/KestrelWeb.cpp).
+export const PROBE = { tankX: 0, tankY: 1, tankHits: 2, tankTarget: 3, dragging: 4, dragSlot: 5,
+                       canvasWidth: 6, canvasHeight: 7 };
+export const SLOT_COUNT = 51;
+export const BLACK = [0, 0, 0];
+export const PLAYER_BLUE = [0, 0, 150];
+
+const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm',
+                '.svg': 'image/svg+xml' };
+
+// A static file server for the site, on a free port of 127.0.0.1.
+export async function serveSite() {
+  const server = http.createServer((request, response) => {
+    const name = decodeURIComponent(new URL(request.url, 'http://x').pathname);
+    const file = path.join(SITE, name === '/' ? 'index.html' : name);
+    if (!file.startsWith(SITE) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
+      response.writeHead(404).end();
+      return;
+    }
+    response.writeHead(200, { 'content-type': TYPES[path.extname(file)] ?? 'application/octet-stream' });
+    fs.createReadStream(file).pipe(response);
+  });
+  await new Promise(resolve => server.listen(0, '127.0.0.1', resolve));
+  return { url: `http://127.0.0.1:${server.address().port}/`, close: () => server.close() };
+}
+
+// Headless Chromium as root on a machine with no network beyond the
+// loopback: no sandbox, no background connections. A scale factor other
+// than 1 is the screen's own, so the page measures device pixels as on a
+// real high-density screen.
+export async function launchChromium({ scale = 1, width = 900, height = 700 } = {}) {
+  const userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrel-chromium-'));
+  const browser = await puppeteer.launch({
+    executablePath: CHROMIUM,
+    headless: true,
+    userDataDir,
+    defaultViewport: scale === 1 ? { width, height } : null,
+    args: ['--no-sandbox', '--headless=new', '--disable-gpu', '--no-first-run',
+           '--disable-background-networking', '--disable-component-update', '--disable-sync',
+           '--disable-quic', `--force-device-scale-factor=${scale}`, `--window-size=${width},${height}`],
+  });
+  const close = browser.close.bind(browser);
+  browser.close = async () => {
+    await close();
+    fs.rmSync(userDataDir, { recursive: true, force: true });
+  };
+  return browser;
+}
+
+// Opens the game page; `problems` collects console errors and page errors.
+export async function openGame(browser, url) {
+  const page = await browser.newPage();
+  const problems = [];
+  page.on('console', message => { if (message.type() === 'error') problems.push(message.text()); });
+  page.on('pageerror', error => problems.push(String(error)));
+  page.on('requestfailed', request => problems.push(`failed: ${request.url()}`));
+  await page.goto(url, { waitUntil: 'load' });
+  await page.waitForFunction(() => window.kestrelTicks >= 2, { timeout: 5000 });
+  return { page, problems };
+}
+
+// The canvas's pixels, RGBA, with its device size.
+export function canvasPixels(page) {
+  return page.evaluate(() => {
+    const canvas = document.querySelector('canvas');
+    const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+    return { width: canvas.width, height: canvas.height, data: Array.from(data) };
+  });
+}
+
+export function countColour({ data }, [r, g, b]) {
+  let count = 0;
+  for (let i = 0; i < data.length; i += 4) count += data[i] === r && data[i + 1] === g && data[i + 2] === b;
+  return count;
+}
+
+export const probe = (page, what, slot = 0) => page.evaluate((w, s) => window.kestrelProbe(w, s), what, slot);
+
+// Where a tank's turret centre shows, in canvas units: its ground x, and
+// half its depth pushed down by a quarter of the canvas height.
+export async function turretOnScreen(page, slot) {
+  const [x, y, height] = await Promise.all([probe(page, PROBE.tankX, slot), probe(page, PROBE.tankY, slot),
+                                            probe(page, PROBE.canvasHeight)]);
+  return { x, y: 0.5 * y + 0.25 * height };
+}
+
+export const pause = ms => new Promise(resolve => setTimeout(resolve, ms));
+
+// The pixels of an 8-bit RGB or RGBA PNG (what kestrel-trace's snap writes),
+// as RGBA.
+export function readPng(file) {
+  const bytes = fs.readFileSync(file);
+  let at = 8, width = 0, height = 0, channels = 0;
+  const idat = [];
+  while (at < bytes.length) {
+    const length = bytes.readUInt32BE(at), type = bytes.toString('latin1', at + 4, at + 8);
+    const body = bytes.subarray(at + 8, at + 8 + length);
+    if (type === 'IHDR') {
+      width = body.readUInt32BE(0);
+      height = body.readUInt32BE(4);
+      if (body[8] !== 8 || body[12] !== 0) throw new Error('only 8-bit, non-interlaced PNG files');
+      channels = { 2: 3, 6: 4 }[body[9]];
+      if (!channels) throw new Error(`PNG colour type ${body[9]} is not RGB or RGBA`);
+    } else if (type === 'IDAT') {
+      idat.push(body);
+    }
+    at += 12 + length;
+  }
+  const raw = zlib.inflateSync(Buffer.concat(idat));
+  const stride = width * channels, rgba = new Uint8Array(width * height * 4);
+  let previous = new Uint8Array(stride);
+  for (let y = 0; y < height; y++) {
+    const filter = raw[y * (stride + 1)], line = raw.subarray(y * (stride + 1) + 1, (y + 1) * (stride + 1));
+    const row = new Uint8Array(stride);
+    for (let i = 0; i < stride; i++) {
+      const left = i >= channels ? row[i - channels] : 0, up = previous[i];
+      const corner = i >= channels ? previous[i - channels] : 0;
+      const paeth = () => {
+        const p = left + up - corner, pa = Math.abs(p - left), pb = Math.abs(p - up), pc = Math.abs(p - corner);
+        return pa <= pb && pa <= pc ? left : pb <= pc ? up : corner;
+      };
+      const predicted = [0, left, up, (left + up) >> 1, filter === 4 ? paeth() : 0][filter];
+      row[i] = (line[i] + predicted) & 0xff;
+    }
+    for (let x = 0; x < width; x++) {
+      for (let c = 0; c < 3; c++) rgba[(y * width + x) * 4 + c] = row[x * channels + c];
+      rgba[(y * width + x) * 4 + 3] = channels === 4 ? row[x * channels + 3] : 255;
+    }
+    previous = row;
+  }
+  return { width, height, data: rgba };
+}
