@@ -6,12 +6,14 @@
 #include <cstdint>
 
 #include "core/Battlefield.h"
+#include "core/Game.h"
 #include "render/Canvas.h"
 
 namespace kestrel::bench {
 
-inline constexpr int FIELD_WIDTH = 696;
-inline constexpr int FIELD_HEIGHT = 548;
+// The battle is fought on a field of the size a game starts with.
+inline constexpr int FIELD_WIDTH = START_WIDTH;
+inline constexpr int FIELD_HEIGHT = START_HEIGHT;
 inline constexpr std::uint64_t BATTLE_SEED = 20240611;
 
 class NullCanvas final : public Canvas {

@@ -1,0 +1,53 @@
+// node bench/web-first-tanks.mjs [RUNS]: how long after the page's load event
+// the first tanks are on the canvas, in headless Chromium (build/web must be
+// built). The first tick starts a battle and the second draws it, so the
+// time is taken when the second tick has put its pixels on the canvas, and
+// the canvas is checked for black tanks and the dark-blue player then.
+
+import { launchChromium, pause, serveSite } from '../tests/web/support.mjs';
+
+const runs = Number(process.argv[2] ?? 7);
+
+// Runs before the page's own scripts: watches window.kestrelTicks.
+function watchTicks() {
+  let ticks = 0;
+  Object.defineProperty(window, 'kestrelTicks', {
+    get: () => ticks,
+    set(value) {
+      ticks = value;
+      if (value !== 2) return;
+      queueMicrotask(() => {  // after this tick has drawn
+        const canvas = document.querySelector('canvas');
+        const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+        let black = 0, blue = 0;
+        for (let i = 0; i < data.length; i += 4) {
+          black += data[i] === 0 && data[i + 1] === 0 && data[i + 2] === 0;
+          blue += data[i] === 0 && data[i + 1] === 0 && data[i + 2] === 150;
+        }
+        window.firstTanks = { at: performance.now(), black, blue };
+      });
+    },
+  });
+}
+
+const site = await serveSite();
+const browser = await launchChromium();
+const times = [];
+for (let run = 0; run < runs; run++) {
+  const page = await browser.newPage();
+  await page.evaluateOnNewDocument(watchTicks);
+  await page.goto(site.url, { waitUntil: 'load' });
+  await page.waitForFunction(() => window.firstTanks, { timeout: 5000 });
+  const seen = await page.evaluate(() => ({
+    ...window.firstTanks, load: performance.getEntriesByType('navigation')[0].loadEventStart,
+  }));
+  if (!seen.black || !seen.blue) throw new Error(`no tanks on the canvas at the second tick: ${JSON.stringify(seen)}`);
+  times.push(seen.at - seen.load);
+  await page.close();
+  await pause(200);
+}
+await browser.close();
+site.close();
+times.sort((a, b) => a - b);
+console.log(`first tanks after the load event: median ${times[runs >> 1].toFixed(0)} ms ` +
+            `(${times[0].toFixed(0)} to ${times[runs - 1].toFixed(0)} ms over ${runs} loads)`);
