@@ -10,6 +10,7 @@ void DirtyTiles::Reset(int width, int height) {
     columns_ = (width + TILE - 1) / TILE;
     rows_ = (height + TILE - 1) / TILE;
     marked_.assign(std::size_t(columns_) * std::size_t(rows_), 0);
+    lastMarked_ = {};
     any_ = false;
 }
 
@@ -17,9 +18,12 @@ void DirtyTiles::Mark(const PixelRect& area) {
     const int left = std::max(area.left, 0), top = std::max(area.top, 0);
     const int right = std::min(area.right, width_), bottom = std::min(area.bottom, height_);
     if (right <= left || bottom <= top) return;
-    for (int row = top / TILE; row <= (bottom - 1) / TILE; ++row)
-        std::fill_n(marked_.begin() + std::ptrdiff_t(row) * columns_ + left / TILE,
-                    (right - 1) / TILE - left / TILE + 1, std::uint8_t(1));
+    const Block tiles{left / TILE, top / TILE, (right - 1) / TILE, (bottom - 1) / TILE};
+    if (lastMarked_.Holds(tiles)) return;
+    for (int row = tiles.top; row <= tiles.bottom; ++row)
+        for (int column = tiles.left; column <= tiles.right; ++column)
+            marked_[std::size_t(row) * std::size_t(columns_) + std::size_t(column)] = 1;
+    lastMarked_ = tiles;
     any_ = true;
 }
 
@@ -54,6 +58,7 @@ std::vector<PixelRect> DirtyTiles::Take() {
         open.swap(reaching);
     }
     std::fill(marked_.begin(), marked_.end(), std::uint8_t(0));
+    lastMarked_ = {};
     any_ = false;
     return rects;
 }

@@ -26,11 +26,21 @@ public:
     std::vector<PixelRect> Take();
 
 private:
+    // A block of tiles, inclusive: the last one marked, which the strokes of
+    // one glyph mostly fall within.
+    struct Block {
+        int left = 0, top = 0, right = -1, bottom = -1;
+        bool Holds(const Block& b) const {
+            return b.left >= left && b.right <= right && b.top >= top && b.bottom <= bottom;
+        }
+    };
+
     int width_ = 0;
     int height_ = 0;
     int columns_ = 0;
     int rows_ = 0;
     std::vector<std::uint8_t> marked_;
+    Block lastMarked_;
     bool any_ = false;
 };
 

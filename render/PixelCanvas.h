@@ -89,17 +89,12 @@ PixelRect CanvasUnitsCovering(const PixelRect& device, double ratio, int width, 
 
 constexpr std::uint32_t PackPixel(Colour c, PixelFormat format) {
     constexpr std::uint32_t OPAQUE = 0xff;
-    if (format == PixelFormat::ArgbWords)
-        return OPAQUE << 24 | std::uint32_t(c.r) << 16 | std::uint32_t(c.g) << 8 | c.b;
-    // Bytes in memory order: the first is the least significant byte of the
-    // word on a little-endian machine (x86, WebAssembly), the most elsewhere.
-    const std::uint8_t bytes[4] = {c.r, c.g, c.b, OPAQUE};
-    std::uint32_t word = 0;
-    for (int i = 0; i < 4; ++i) {
-        const int shift = (std::endian::native == std::endian::little ? i : 3 - i) * 8;
-        word |= std::uint32_t(bytes[i]) << shift;
-    }
-    return word;
+    const std::uint32_t r = c.r, g = c.g, b = c.b;
+    if (format == PixelFormat::ArgbWords) return OPAQUE << 24 | r << 16 | g << 8 | b;
+    // Bytes in memory order: the first byte is the word's least significant
+    // on a little-endian machine (x86, WebAssembly), its most elsewhere.
+    if constexpr (std::endian::native == std::endian::little) return OPAQUE << 24 | b << 16 | g << 8 | r;
+    else return r << 24 | g << 16 | b << 8 | OPAQUE;
 }
 
 }  // namespace kestrel

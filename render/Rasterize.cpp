@@ -132,14 +132,14 @@ void WalkLine(PixelTarget& t, Whole x0, Whole y0, Whole x1, Whole y1) {
         const std::ptrdiff_t majorStep = xMajor ? major.sign : major.sign * stride;
         const std::ptrdiff_t minorStep = xMajor ? minor.sign * stride : minor.sign;
         std::ptrdiff_t at = std::ptrdiff_t(firstY) * stride + std::ptrdiff_t(firstX);
+        std::uint32_t* const pixels = t.pixels;
+        const std::uint32_t colour = t.colour;  // not reloaded after each store
         for (Whole i = 0; i < count; ++i) {
-            t.pixels[at] = t.colour;
-            at += majorStep;
+            pixels[at] = colour;
             error += twoDn;
-            if (error >= twoDm) {
-                error -= twoDm;
-                at += minorStep;
-            }
+            const bool carry = error >= twoDm;
+            error -= carry ? twoDm : 0;
+            at += majorStep + (carry ? minorStep : 0);
         }
         return;
     }
