@@ -4,7 +4,7 @@
 // time is taken when the second tick has put its pixels on the canvas, and
 // the canvas is checked for black tanks and the dark-blue player then.
 
-import { launchChromium, pause, serveSite } from '../tests/web/support.mjs';
+import { installTankPixels, launchChromium, pause, serveSite } from '../tests/web/support.mjs';
 
 const runs = Number(process.argv[2] ?? 7);
 
@@ -17,14 +17,7 @@ function watchTicks() {
       ticks = value;
       if (value !== 2) return;
       queueMicrotask(() => {  // after this tick has drawn
-        const canvas = document.querySelector('canvas');
-        const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
-        let black = 0, blue = 0;
-        for (let i = 0; i < data.length; i += 4) {
-          black += data[i] === 0 && data[i + 1] === 0 && data[i + 2] === 0;
-          blue += data[i] === 0 && data[i + 1] === 0 && data[i + 2] === 150;
-        }
-        window.firstTanks = { at: performance.now(), black, blue };
+        window.firstTanks = { at: performance.now(), ...window.tankPixels() };
       });
     },
   });
@@ -35,6 +28,7 @@ const browser = await launchChromium();
 const times = [];
 for (let run = 0; run < runs; run++) {
   const page = await browser.newPage();
+  await page.evaluateOnNewDocument(installTankPixels);
   await page.evaluateOnNewDocument(watchTicks);
   await page.goto(site.url, { waitUntil: 'load' });
   await page.waitForFunction(() => window.firstTanks, { timeout: 5000 });

@@ -42,13 +42,7 @@ describe('the game page', () => {
   test('shows black tanks and the dark-blue player within a second', async () => {
     await page.reload({ waitUntil: 'load' });
     const shown = await page.waitForFunction(() => {
-      const canvas = document.querySelector('canvas');
-      const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
-      let black = 0, blue = 0;
-      for (let i = 0; i < data.length; i += 4) {
-        black += data[i] === 0 && data[i + 1] === 0 && data[i + 2] === 0;
-        blue += data[i] === 0 && data[i + 1] === 0 && data[i + 2] === 150;
-      }
+      const { black, blue } = window.tankPixels();
       return black > 0 && blue > 0;
     }, { timeout: 1000, polling: 10 });
     assert.ok(await shown.jsonValue());
@@ -110,11 +104,8 @@ describe('the game page', () => {
     // Dispatched and read within one task, so no tick comes between.
     const wiped = await page.evaluate(() => {
       const read = () => {
-        const canvas = document.querySelector('canvas');
-        const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
-        let tanks = 0;
-        for (let i = 0; i < data.length; i += 4) tanks += data[i] === 0 && data[i + 1] === 0 && data[i + 2] !== 255;
-        return tanks;
+        const { black, blue } = window.tankPixels();
+        return black + blue;
       };
       const press = init => {
         const event = new KeyboardEvent('keydown', { cancelable: true, ...init });

@@ -8,8 +8,9 @@ import path from 'node:path';
 import zlib from 'node:zlib';
 import puppeteer from 'puppeteer-core';
 
-export const SITE = process.env.KESTREL_SITE ?? path.resolve('../../build/web');
-export const README_PICTURE = process.env.KESTREL_README_PICTURE ?? path.resolve('../../docs/battle.png');
+const SOURCE = new URL('../../', import.meta.url).pathname;
+export const SITE = process.env.KESTREL_SITE ?? path.join(SOURCE, 'build/web');
+export const README_PICTURE = process.env.KESTREL_README_PICTURE ?? path.join(SOURCE, 'docs/battle.png');
 const CHROMIUM = process.env.KESTREL_CHROMIUM ?? '/usr/bin/chromium';
 
 // What window.kestrelProbe reads (see web/KestrelWeb.cpp).
@@ -61,9 +62,25 @@ export async function launchChromium({ scale = 1, width = 900, height = 700 } = 
   return browser;
 }
 
+// Runs in the page, before its own scripts: window.tankPixels() counts the
+// pixels of black tanks and of the dark-blue player's tank on the canvas.
+export function installTankPixels() {
+  window.tankPixels = () => {
+    const canvas = document.querySelector('canvas');
+    const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+    let black = 0, blue = 0;
+    for (let i = 0; i < data.length; i += 4) {
+      black += data[i] === 0 && data[i + 1] === 0 && data[i + 2] === 0;
+      blue += data[i] === 0 && data[i + 1] === 0 && data[i + 2] === 150;
+    }
+    return { black, blue };
+  };
+}
+
 // Opens the game page; `problems` collects console errors and page errors.
 export async function openGame(browser, url) {
   const page = await browser.newPage();
+  await page.evaluateOnNewDocument(installTankPixels);
   const problems = [];
   page.on('console', message => { if (message.type() === 'error') problems.push(message.text()); });
   page.on('pageerror', error => problems.push(String(error)));
