@@ -55,7 +55,7 @@ GameWindow::GameWindow()
 void GameWindow::Tick() {
     // A window moved to a screen of another density keeps its size but not
     // its pixel ratio; the picture follows at once.
-    if (devicePixelRatioF() != Picture().PixelRatio()) {
+    if (devicePixelRatioF() != pixelRatio_) {
         MatchPictureToWindow();
         update();
     }
@@ -91,7 +91,8 @@ void GameWindow::paintEvent(QPaintEvent* event) {
 void GameWindow::resizeEvent(QResizeEvent*) { MatchPictureToWindow(); }
 
 void GameWindow::MatchPictureToWindow() {
-    game_.Resize(width(), height(), devicePixelRatioF());
+    pixelRatio_ = devicePixelRatioF();
+    game_.Resize(width(), height(), pixelRatio_);
     game_.TakeChanges();  // a resize repaints the whole window anyway
 }
 

@@ -37,6 +37,7 @@ private:
     void ShowChanges();
 
     Game game_;
+    double pixelRatio_ = 0;  // the window's, when the picture last matched it
     QTimer tmr;
 };
 

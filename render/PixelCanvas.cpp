@@ -10,7 +10,8 @@ namespace {
 // platform, not a screen; they are brought within them.
 constexpr double LEAST_RATIO = 1.0 / 16;
 constexpr double MOST_RATIO = 16;
-// A picture larger than this keeps only its first rows; no screen comes near.
+// A picture larger than these keeps only its first columns or rows; no screen
+// comes near.
 constexpr long long MOST_DEVICE_PIXELS = 1LL << 28;
 constexpr double MOST_DEVICE_SIDE = 1 << 16;
 
@@ -31,24 +32,23 @@ PixelCanvas::PixelCanvas(int width, int height, double pixelRatio, PixelFormat f
     Resize(width, height, pixelRatio);
 }
 
-PixelTarget& PixelCanvas::StrokeIn(Colour colour) {
-    target_.pixels = pixels_.data();  // the canvas may have been copied or moved
-    target_.colour = PackPixel(colour, format_);
-    target_.painted = {};
-    return target_;
+PixelTarget PixelCanvas::Stroke(Colour colour) {
+    return {pixels_.data(), deviceWidth_, deviceHeight_, pen_, PackPixel(colour, format_), {}};
 }
 
 void PixelCanvas::DrawLine(float x1, float y1, float x2, float y2, Colour colour) {
     penX_ = x2, penY_ = y2;
-    PlotLine(StrokeIn(colour), x1 * ratio_, y1 * ratio_, x2 * ratio_, y2 * ratio_);
-    EndStroke();
+    PixelTarget stroke = Stroke(colour);
+    PlotLine(stroke, x1 * ratio_, y1 * ratio_, x2 * ratio_, y2 * ratio_);
+    EndStroke(stroke);
 }
 
 void PixelCanvas::DrawLineTo(float x2, float y2, Colour colour) { DrawLine(penX_, penY_, x2, y2, colour); }
 
 void PixelCanvas::DrawCircle(float cx, float cy, float radius, Colour colour) {
-    PlotRing(StrokeIn(colour), cx * ratio_, cy * ratio_, radius * ratio_);
-    EndStroke();
+    PixelTarget stroke = Stroke(colour);
+    PlotRing(stroke, cx * ratio_, cy * ratio_, radius * ratio_);
+    EndStroke(stroke);
 }
 
 void PixelCanvas::ClearCanvas() {
@@ -93,7 +93,6 @@ void PixelCanvas::Resize(int width, int height, double pixelRatio, int deviceWid
     pen_ = std::max(1, int(std::lround(ratio)));
     deviceWidth_ = newWidth;
     deviceHeight_ = newHeight;
-    target_ = {pixels_.data(), deviceWidth_, deviceHeight_, pen_, white, {}};
     dirty_.Reset(deviceWidth_, deviceHeight_);
     dirty_.MarkAll();
 }

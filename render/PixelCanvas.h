@@ -1,9 +1,9 @@
 #pragma once
 // The real picture: a persistent buffer of device pixels that the game's own
 // rasterizer draws into, so it looks the same on every machine and in the
-// browser. It remembers the rectangle that changed since it was last asked,
-// so a front end can show just that. No Qt here: a window or a web page
-// shows the buffer as it is.
+// browser. It remembers what changed since it was last asked, so a front end
+// can show just that. No Qt here: a window or a web page shows the buffer as
+// it is.
 
 #include <bit>
 #include <cstddef>
@@ -64,10 +64,10 @@ public:
     std::vector<PixelRect> TakeDirtyRects();
 
 private:
-    // The buffer's pixels, pen and size for the rasterizer, set for one
-    // stroke in one colour; and the stroke's painted area marked dirty.
-    PixelTarget& StrokeIn(Colour colour);
-    void EndStroke() { dirty_.Mark(target_.painted); }
+    // The buffer, pen and size for the rasterizer, for one stroke in one
+    // colour; and, after it, the stroke's painted area marked dirty.
+    PixelTarget Stroke(Colour colour);
+    void EndStroke(const PixelTarget& stroke) { dirty_.Mark(stroke.painted); }
 
     PixelFormat format_;
     int width_ = 1;
@@ -79,7 +79,6 @@ private:
     std::vector<std::uint32_t> pixels_;
     float penX_ = 0;
     float penY_ = 0;
-    PixelTarget target_{};
     DirtyTiles dirty_;
 };
 

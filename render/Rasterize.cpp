@@ -15,8 +15,8 @@ __extension__ typedef __int128 Wide;
 // still holds every whole number up to here. Farther line ends are brought in
 // first, and rings beyond it are not drawn.
 constexpr double NEAR = 4503599627370496.0;  // 2^52
-// A float's range is spent long before this many halvings.
-constexpr int MAX_HALVINGS = 300;
+// A double's range (2^1024) is spent long before this many halvings.
+constexpr int MAX_HALVINGS = 1100;
 
 Wide FloorDiv(Wide n, Wide d) {  // d > 0
     const Wide q = n / d;
@@ -161,9 +161,13 @@ struct Point {
 
 bool IsNear(Point p) { return std::abs(p.x) <= NEAR && std::abs(p.y) <= NEAR; }
 
-bool MeetsReach(Point a, Point b, const Reach& r) {
-    return std::max(a.x, b.x) >= double(r.left) && std::min(a.x, b.x) < double(r.right + 1) &&
-           std::max(a.y, b.y) >= double(r.top) && std::min(a.y, b.y) < double(r.bottom + 1);
+// Whether a piece's box meets the picture's, grown by a pen on every side:
+// a point may be half a pen off its pixel, and that pixel's square reaches
+// a pen further.
+bool MeetsReach(Point a, Point b, const PixelTarget& t) {
+    const double pen = t.pen;
+    return std::max(a.x, b.x) >= -pen && std::min(a.x, b.x) <= t.width + pen &&
+           std::max(a.y, b.y) >= -pen && std::min(a.y, b.y) <= t.height + pen;
 }
 
 void WalkNearLine(PixelTarget& t, Point a, Point b) {
@@ -174,7 +178,7 @@ void WalkNearLine(PixelTarget& t, Point a, Point b) {
 // a midpoint is rounded relative to its own size, so the pieces keep the
 // line's course. Pieces that cannot reach the picture are dropped.
 void PlotFarLine(PixelTarget& t, Point a, Point b, int halvings) {
-    if (!MeetsReach(a, b, ReachOf(t))) return;
+    if (!MeetsReach(a, b, t)) return;
     if (IsNear(a) && IsNear(b)) {
         WalkNearLine(t, a, b);
         return;
@@ -193,21 +197,12 @@ Whole SquareRoot(Wide n) {
     return s;
 }
 
-Whole SquareRoot(Whole n) {
-    Whole s = Whole(std::sqrt(double(n)));
-    while (s * s > n) --s;
-    while ((s + 1) * (s + 1) <= n) ++s;
-    return s;
-}
-
 // The midpoint rule: at a distance a from the centre along one axis, the
 // ring lies h pixels out along the other, h the largest with
 // a^2 + (h - 1/2)^2 <= r^2; -1 where there is none.
 Whole RingHalfWidth(Whole a, Whole radius) {
     if (radius == 0) return 0;
-    constexpr Whole SMALL = Whole(1) << 30;  // 4 r^2 fits in 64 bits
-    const Whole root = radius < SMALL ? SquareRoot(4 * (radius * radius - a * a))
-                                      : SquareRoot(4 * (Wide(radius) * radius - Wide(a) * a));
+    const Whole root = SquareRoot(4 * (Wide(radius) * radius - Wide(a) * a));
     return root == 0 ? -1 : (root + 1) / 2;
 }
 

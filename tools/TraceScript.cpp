@@ -106,7 +106,9 @@ enum class Flow { Continue, Stop };
 class TraceSession {
 public:
     TraceSession(bool keepPicture, std::ostream& out, const TraceLimits& limits)
-        : game_(MakeRandom(), keepPicture ? GameOutput::CallsAndPicture : GameOutput::Calls),
+        : game_(std::make_unique<ReplayRandom>(),
+                keepPicture ? GameOutput::CallsAndPicture : GameOutput::Calls),
+          random_(static_cast<ReplayRandom&>(game_.RandomStream())),
           bf_(game_.Field()),
           canvas_(game_.DrawingCanvas()),
           out_(out),
@@ -116,12 +118,6 @@ public:
     const PixelCanvas* Picture() const { return game_.Picture(); }
 
 private:
-    std::unique_ptr<Random> MakeRandom() {
-        auto random = std::make_unique<ReplayRandom>();
-        random_ = random.get();
-        return random;
-    }
-
     void Flush();
     Flow Tick(const Tokens& t);
     void Size(const Tokens& t);
@@ -139,8 +135,8 @@ private:
         Flush();
     }
 
-    ReplayRandom* random_ = nullptr;  // owned by the game
     Game game_;
+    ReplayRandom& random_;  // the game's, which it was given
     Battlefield& bf_;
     Canvas& canvas_;
     std::ostream& out_;
@@ -190,7 +186,7 @@ void TraceSession::Queue(const Tokens& t) {
             Fail("draw " + Quoted(t[i]) + " is not in [0, 1) as a single");
         values.push_back(float(v));
     }
-    for (const float v : values) random_->Queue(v);
+    for (const float v : values) random_.Queue(v);
 }
 
 // A value for a field of the given kind. Errors call it "value", but a slot
@@ -271,21 +267,21 @@ Flow TraceSession::Run(const Tokens& t) {
     if (command == "key") return Key(t);
     if (command == "seed") {
         ExpectArgs(t, 1, 1);
-        random_->SetState(ParseWhole<std::uint64_t>(t[1], 0, UINT64_MAX, "seed"));
+        random_.SetState(ParseWhole<std::uint64_t>(t[1], 0, UINT64_MAX, "seed"));
     } else if (command == "rnd") {
         Queue(t);
     } else if (command == "size") {
         Size(t);
     } else if (command == "start") {
         ExpectArgs(t, 0, 0);
-        StartBattle(bf_, canvas_, *random_);
+        StartBattle(bf_, canvas_, random_);
         Flush();
     } else if (command == "plan") {
-        RunStep(t, [&] { PlanTank(bf_, *random_); });
+        RunStep(t, [&] { PlanTank(bf_, random_); });
     } else if (command == "drive") {
         RunStep(t, [&] { DriveTank(bf_, canvas_); });
     } else if (command == "shell") {
-        RunStep(t, [&] { UpdateShell(bf_, canvas_, *random_); });
+        RunStep(t, [&] { UpdateShell(bf_, canvas_, random_); });
     } else if (command == "drawtank") {
         DrawTankCommand(t);
     } else if (command == "down" || command == "move" || command == "up") {

@@ -11,6 +11,7 @@
 #include "core/Game.h"
 #include "input/Controls.h"
 
+// Plain C names, in the lower case JavaScript reads them by.
 #define KESTREL_EXPORT(name) extern "C" __attribute__((export_name(#name), used))
 
 namespace kestrel {

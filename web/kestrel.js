@@ -67,6 +67,9 @@ function fit(deviceBox) {
   game.kestrel_take_changes();
 }
 
+// Sized now, before the first tick lays out a battle; the observer may
+// report only later (a tab opened in the background, say).
+fit(null);
 const resizes = new ResizeObserver(entries => fit(entries[0].devicePixelContentBoxSize?.[0]));
 try {
   resizes.observe(canvas, { box: 'device-pixel-content-box' });
@@ -89,25 +92,31 @@ function place(event) {
 
 // One handler for every pointer event, as the window gets them: a press or a
 // release of each button (a second button pressed during a drag comes as a
-// move with `button` set), and moves. A finger is the left button.
+// move with `button` set), and moves. The first finger on a touch screen is
+// the left button; other fingers are left alone. A pointer the browser takes
+// away (a cancel) releases what it held, as a release outside a window does.
 function onPointer(event) {
-  if (ended) return;
+  if (ended || !event.isPrimary) return;
   const [x, y] = place(event);
-  const bit = BUTTON_BITS[event.button] ?? 0;
   const buttons = event.type === 'pointercancel' ? 0 : event.buttons;
-  if (event.button >= 0 && bit && (held & bit) !== (buttons & bit)) {
-    if (buttons & bit) game.kestrel_pointer_down(event.button, x, y);
-    else game.kestrel_pointer_up(event.button, x, y);
-  } else {
-    game.kestrel_pointer_move(x, y);
-  }
+  const changed = held ^ buttons;
+  if (changed === 0) game.kestrel_pointer_move(x, y);
+  BUTTON_BITS.forEach((bit, index) => {
+    if (!(changed & bit)) return;
+    if (buttons & bit) game.kestrel_pointer_down(index, x, y);
+    else game.kestrel_pointer_up(index, x, y);
+  });
   held = buttons;
   showChanges();
   if (event.button === BACK || event.button === FORWARD) event.preventDefault();  // no history step
 }
 
 canvas.addEventListener('pointerdown', event => {
-  canvas.setPointerCapture(event.pointerId);  // a drag goes on outside the page
+  try {
+    canvas.setPointerCapture(event.pointerId);  // a drag goes on outside the page
+  } catch {
+    // the pointer is gone already; its events come as they come
+  }
   event.preventDefault();
   onPointer(event);
 });
@@ -118,9 +127,11 @@ canvas.addEventListener('mouseup', event => {
 });
 
 // A key that types one character gives its code, as do Enter, Tab and
-// Backspace; Esc ends the game. Shortcuts with Ctrl or Meta stay the browser's.
+// Backspace; Esc ends the game. Shortcuts with Ctrl or Meta stay the
+// browser's; AltGr, which some systems report as Ctrl and Alt, types.
 window.addEventListener('keydown', event => {
-  if (ended || event.ctrlKey || event.metaKey) return;
+  const shortcut = (event.ctrlKey || event.metaKey) && !event.getModifierState('AltGraph');
+  if (ended || shortcut) return;
   const named = NAMED_KEYS.indexOf(event.key);
   if (named < 0 && [...event.key].length !== 1) return;
   event.preventDefault();

@@ -31,12 +31,16 @@ if (!native || !fs.existsSync(native)) {
 const replay = (tool, script) => execFileSync(tool, [], { input: script, maxBuffer: 1 << 30 })
   .toString().split('\n');
 
-// Distance in units in the last place between two doubles of one sign.
+// Distance in units in the last place between two doubles: their bit
+// patterns laid out on one line, negatives mirrored below zero.
 function ulps(a, b) {
-  const view = new DataView(new ArrayBuffer(16));
-  view.setFloat64(0, a);
-  view.setFloat64(8, b);
-  return Number(view.getBigInt64(0) - view.getBigInt64(8));
+  const view = new DataView(new ArrayBuffer(8));
+  const place = x => {
+    view.setFloat64(0, x);
+    const bits = view.getBigInt64(0);
+    return bits < 0n ? -(bits & 0x7fffffffffffffffn) : bits;
+  };
+  return Number(place(a) - place(b));
 }
 
 let failures = 0, largest = 0;

@@ -263,7 +263,9 @@ TEST(PixelFarOff, DrawsOnlyTheVisiblePart) {
         {line(-1e30f, -1e30f, 1e30f, 1e30f), line(-10, -10, W + 10, W + 10)},
         {line(-1e30f, -5e29f, 1e30f, 5e29f), line(-10, -5, W + 10, (W + 10) / 2)},
         {line(0.5f, 30, 1e30f, 30), line(0.5f, 30, W + 10, 30)},
-        {line(-1e9f, 0, 1e9f, 1), line(-10, 1, W + 10, 1)},
+        {line(-1e9f, 1, 1e9f, 1), line(-10, 1, W + 10, 1)},  // walks the picture's width only
+        {line(W + 0.2f, -1e30f, W + 0.2f, 50), line(W + 0.2f, -10, W + 0.2f, 50)},
+        {line(-1e30f, H + 0.4f, 20, H + 0.4f), line(-10, H + 0.4f, 20, H + 0.4f)},
         {lineTo(-300, 7, 40, 7), line(-300, 7, 40, 7)},
         {lineTo(-1e30f, 7, 40, 7), line(-1e30f, 7, 40, 7)},
         {lineTo(1e30f, 1e30f, 40, 7), line(1e30f, 1e30f, 40, 7)},
@@ -281,14 +283,15 @@ TEST(PixelFarOff, DrawsOnlyTheVisiblePart) {
         {circle(1e6f, 1e6f, 1e3f), nothing},
         {circle(W / 2.0f, -1e6f, 1e6f + 20), line(-10, 20, W + 10, 20)},
     };
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        PixelCanvas far(W, H), near(W, H);
-        far.TakeDirtyRects(), near.TakeDirtyRects();
-        cases[i].far(far);
-        cases[i].near(near);
-        EXPECT_EQ(Pixels(far), Pixels(near)) << "case " << i;
-        EXPECT_EQ(far.TakeDirtyRects().empty(), near.TakeDirtyRects().empty()) << "case " << i;
-    }
+    for (double ratio : {1.0, 2.0, 3.0})
+        for (std::size_t i = 0; i < std::size(cases); ++i) {
+            PixelCanvas far(W, H, ratio), near(W, H, ratio);
+            far.TakeDirtyRects(), near.TakeDirtyRects();
+            cases[i].far(far);
+            cases[i].near(near);
+            EXPECT_EQ(Pixels(far), Pixels(near)) << "case " << i << " at ratio " << ratio;
+            EXPECT_EQ(far.TakeDirtyRects().empty(), near.TakeDirtyRects().empty()) << "case " << i;
+        }
 }
 
 TEST(PixelResize, KeepsTheOverlapWhitensTheRestAndNeverGoesBelowOnePixel) {

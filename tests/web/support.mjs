@@ -6,9 +6,10 @@ import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import zlib from 'node:zlib';
+import { fileURLToPath } from 'node:url';
 import puppeteer from 'puppeteer-core';
 
-const SOURCE = new URL('../../', import.meta.url).pathname;
+const SOURCE = fileURLToPath(new URL('../../', import.meta.url));
 export const SITE = process.env.KESTREL_SITE ?? path.join(SOURCE, 'build/web');
 export const README_PICTURE = process.env.KESTREL_README_PICTURE ?? path.join(SOURCE, 'docs/battle.png');
 const CHROMIUM = process.env.KESTREL_CHROMIUM ?? '/usr/bin/chromium';
@@ -17,8 +18,6 @@ const CHROMIUM = process.env.KESTREL_CHROMIUM ?? '/usr/bin/chromium';
 export const PROBE = { tankX: 0, tankY: 1, tankHits: 2, tankTarget: 3, dragging: 4, dragSlot: 5,
                        canvasWidth: 6, canvasHeight: 7 };
 export const SLOT_COUNT = 51;
-export const BLACK = [0, 0, 0];
-export const PLAYER_BLUE = [0, 0, 150];
 
 const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm',
                 '.svg': 'image/svg+xml' };
@@ -26,9 +25,15 @@ const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'applic
 // A static file server for the site, on a free port of 127.0.0.1.
 export async function serveSite() {
   const server = http.createServer((request, response) => {
-    const name = decodeURIComponent(new URL(request.url, 'http://x').pathname);
+    let name;
+    try {
+      name = decodeURIComponent(new URL(request.url, 'http://x').pathname);
+    } catch {
+      response.writeHead(400).end();
+      return;
+    }
     const file = path.join(SITE, name === '/' ? 'index.html' : name);
-    if (!file.startsWith(SITE) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
+    if (!file.startsWith(SITE + path.sep) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
       response.writeHead(404).end();
       return;
     }
@@ -97,12 +102,6 @@ export function canvasPixels(page) {
     const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
     return { width: canvas.width, height: canvas.height, data: Array.from(data) };
   });
-}
-
-export function countColour({ data }, [r, g, b]) {
-  let count = 0;
-  for (let i = 0; i < data.length; i += 4) count += data[i] === r && data[i + 1] === g && data[i + 2] === b;
-  return count;
 }
 
 export const probe = (page, what, slot = 0) => page.evaluate((w, s) => window.kestrelProbe(w, s), what, slot);

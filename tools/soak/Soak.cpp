@@ -48,16 +48,12 @@ bool OnlyDepthChanged(Battlefield before, const Battlefield& after) {
 
 Soak::Soak(SoakSettings settings)
     : settings_(settings),
-      game_(MakeRandom(settings.gameSeed), GameOutput::Calls),
+      game_(std::make_unique<BattleCounter>(settings.gameSeed), GameOutput::Calls),
+      random_(static_cast<BattleCounter&>(game_.RandomStream())),
       bf_(game_.Field()),
       canvas_(game_.DrawingCanvas()),
       events_{settings.eventSeed} {}
 
-std::unique_ptr<Random> Soak::MakeRandom(std::uint64_t seed) {
-    auto random = std::make_unique<BattleCounter>(seed);
-    random_ = random.get();
-    return random;
-}
 
 double Soak::Between(double lo, double hi) {
     return lo + (hi - lo) * std::ldexp(double(events_.Next() >> 11), -53);  // 53 bits over 2^53

@@ -29,7 +29,7 @@ public:
     std::string Run(std::uint64_t ticks);
 
     std::uint64_t Ticks() const { return ticks_; }
-    std::uint64_t Battles() const { return random_->battles; }
+    std::uint64_t Battles() const { return random_.battles; }
     std::uint64_t Drags() const { return drags_; }  // tanks picked up by the pointer
     // The most ticks between two battle starts, the running battle included.
     std::uint64_t LongestBattle() const;
@@ -45,7 +45,6 @@ private:
     };
     enum class PointerAct { Down, Move, Up };
 
-    std::unique_ptr<Random> MakeRandom(std::uint64_t seed);
 
     std::string Meddle();  // the first rule the meddling broke, or ""
     std::string UsePointer(PointerAct act);
@@ -54,8 +53,8 @@ private:
     double Between(double lo, double hi);  // [lo, hi) from the meddling stream
 
     SoakSettings settings_;
-    BattleCounter* random_ = nullptr;  // owned by the game
     Game game_;
+    BattleCounter& random_;  // the game's, which it was given
     Battlefield& bf_;
     const Canvas& canvas_;
     SplitMix64 events_;
