@@ -75,21 +75,13 @@ TEST(Game, EndsOnEscAndThenIgnoresEverything) {
     EXPECT_TRUE(game.Calls().empty());
 }
 
+// The left and right buttons are the ones the handlers test; keys named
+// by the platform give their control codes, others their text's first unit.
 TEST(Controls, ButtonsAndKeysBecomeTheHandlersCodes) {
     EXPECT_EQ(ButtonCode(MouseButton::Left), LEFT_BUTTON);
     EXPECT_EQ(ButtonCode(MouseButton::Right), RIGHT_BUTTON);
-    EXPECT_EQ(ButtonCode(MouseButton::Middle), 4);
-    EXPECT_EQ(ButtonCode(MouseButton::Back), 8);
-    EXPECT_EQ(ButtonCode(MouseButton::Forward), 16);
-    EXPECT_EQ(ButtonCode(MouseButton::Other), 0);
-
     EXPECT_EQ(CharacterCode(NamedKey::Escape, u""), ESC_CODE);
-    EXPECT_EQ(CharacterCode(NamedKey::Escape, u"\x1b"), ESC_CODE);
     EXPECT_EQ(CharacterCode(NamedKey::Enter, u""), 13);
-    EXPECT_EQ(CharacterCode(NamedKey::Tab, u""), 9);
-    EXPECT_EQ(CharacterCode(NamedKey::Backspace, u""), 8);
-    EXPECT_EQ(CharacterCode(NamedKey::Other, u"a"), u'a');
-    EXPECT_EQ(CharacterCode(NamedKey::Other, u"\u00e9"), 0xe9);
     EXPECT_EQ(CharacterCode(NamedKey::Other, u"\U0001F600"), 0xd83d) << "the first UTF-16 unit";
     EXPECT_EQ(CharacterCode(NamedKey::Other, u""), std::nullopt) << "Shift, arrows";
 }

@@ -119,27 +119,6 @@ TEST(PixelErase, AnyBatchDrawnAgainInWhiteLeavesAWhitePicture) {
     }
 }
 
-// Tanks all over the picture, half outside it and far off, at any heading.
-TEST(PixelErase, TankGlyphsEraseExactly) {
-    std::mt19937 gen(7);
-    std::uniform_real_distribution<double> x(-20, W + 20), y(-H, 2 * H);
-    std::uniform_real_distribution<float> angle(-7, 7);
-    for (double ratio : RATIOS) {
-        PixelCanvas canvas(W, H, ratio);
-        struct Pose {
-            double x, y;
-            float heading, turret;
-        };
-        std::vector<Pose> poses = {{0, 0, 1, 2}, {W, 2 * H, 3, 1}, {-1e6, 50, 1, 2}, {1e30, -1e30, 1, 2}};
-        for (int i = 0; i < 150; ++i) poses.push_back({x(gen), y(gen), angle(gen), angle(gen)});
-        for (const Pose& p : poses) DrawTank(canvas, p.x, p.y, p.heading, p.turret, BLACK);
-        EXPECT_FALSE(AllWhite(canvas));
-        std::shuffle(poses.begin(), poses.end(), gen);
-        for (const Pose& p : poses) DrawTank(canvas, p.x, p.y, p.heading, p.turret, WHITE);
-        EXPECT_TRUE(AllWhite(canvas)) << "ratio " << ratio;
-    }
-}
-
 // The pixels of the classic integer line walk from (x0, y0) to (x1, y1): at
 // step i along the longer axis the other has moved i * minor / major,
 // rounded half up; both ends included.
