@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <optional>
 
-#include "core/Game.h"
+#include "game/Game.h"
 #include "input/Controls.h"
 
 namespace kestrel {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/Battlefield.h"
+#include "model/Battlefield.h"
 #include "render/Canvas.h"
 
 namespace kestrel {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "core/Numeric.h"
+#include "model/Numeric.h"
 
 namespace kestrel {
 namespace {

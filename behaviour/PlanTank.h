@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/Battlefield.h"
-#include "core/Random.h"
+#include "model/Battlefield.h"
+#include "model/Random.h"
 
 namespace kestrel {
 

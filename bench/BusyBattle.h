@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "core/Battlefield.h"
-#include "core/Game.h"
+#include "model/Battlefield.h"
+#include "game/Game.h"
 #include "render/Canvas.h"
 
 namespace kestrel::bench {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "bench/BusyBattle.h"
-#include "core/FrameTick.h"
-#include "core/Random.h"
+#include "game/FrameTick.h"
+#include "model/Random.h"
 #include "render/PixelCanvas.h"
 
 namespace kestrel::bench {

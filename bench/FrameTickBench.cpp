@@ -3,8 +3,8 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/BusyBattle.h"
-#include "core/FrameTick.h"
-#include "core/Random.h"
+#include "game/FrameTick.h"
+#include "model/Random.h"
 #include "render/PixelCanvas.h"
 #include "render/TankGlyph.h"
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "core/Numeric.h"
+#include "model/Numeric.h"
 #include "render/Projection.h"
 #include "render/TankGlyph.h"
 

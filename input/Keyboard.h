@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "core/Battlefield.h"
+#include "model/Battlefield.h"
 #include "render/Canvas.h"
 
 namespace kestrel {

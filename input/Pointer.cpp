@@ -1,6 +1,6 @@
 #include "input/Pointer.h"
 
-#include "core/Numeric.h"
+#include "model/Numeric.h"
 #include "render/Projection.h"
 #include "render/TankGlyph.h"
 

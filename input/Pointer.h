@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "core/Battlefield.h"
+#include "model/Battlefield.h"
 #include "render/Canvas.h"
 
 namespace kestrel {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "core/BattlefieldFields.h"
+#include "model/BattlefieldFields.h"
 
 namespace kestrel {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/Battlefield.h"
+#include "model/Battlefield.h"
 #include "render/RecordingCanvas.h"
 
 namespace kestrel {

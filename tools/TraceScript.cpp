@@ -13,9 +13,9 @@
 
 #include "behaviour/DriveTank.h"
 #include "behaviour/PlanTank.h"
-#include "core/BattlefieldFields.h"
-#include "core/FrameTick.h"
-#include "core/Game.h"
+#include "model/BattlefieldFields.h"
+#include "game/FrameTick.h"
+#include "game/Game.h"
 #include "gunnery/UpdateShell.h"
 #include "input/Keyboard.h"
 #include "input/Pointer.h"

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "core/Game.h"
+#include "game/Game.h"
 #include "input/Controls.h"
 
 // Plain C names, in the lower case JavaScript reads them by.

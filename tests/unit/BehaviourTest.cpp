@@ -6,7 +6,7 @@
 #include "UnitSupport.h"
 #include "behaviour/DriveTank.h"
 #include "behaviour/PlanTank.h"
-#include "core/Numeric.h"
+#include "model/Numeric.h"
 
 namespace kestrel {
 namespace {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <utility>
 
-#include "core/BattlefieldFields.h"
+#include "model/BattlefieldFields.h"
 
 namespace kestrel {
 namespace {

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "UnitSupport.h"
-#include "core/Game.h"
+#include "game/Game.h"
 #include "input/Controls.h"
 #include "input/Pointer.h"
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <utility>
 
-#include "core/Random.h"
+#include "model/Random.h"
 
 namespace kestrel {
 namespace {

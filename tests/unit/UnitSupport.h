@@ -7,10 +7,10 @@
 #include <ostream>
 #include <vector>
 
-#include "core/Battlefield.h"
-#include "core/FrameTick.h"
-#include "core/Game.h"
-#include "core/Random.h"
+#include "model/Battlefield.h"
+#include "game/FrameTick.h"
+#include "game/Game.h"
+#include "model/Random.h"
 #include "render/RecordingCanvas.h"
 #include "render/TankGlyph.h"
 

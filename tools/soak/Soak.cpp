@@ -8,8 +8,8 @@
 #include <string_view>
 #include <utility>
 
-#include "core/BattlefieldFields.h"
-#include "core/FrameTick.h"
+#include "model/BattlefieldFields.h"
+#include "game/FrameTick.h"
 #include "input/Keyboard.h"
 #include "input/Pointer.h"
 

@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "core/Battlefield.h"
-#include "core/Game.h"
-#include "core/Random.h"
+#include "model/Battlefield.h"
+#include "game/Game.h"
+#include "model/Random.h"
 
 namespace kestrel::soak {
 

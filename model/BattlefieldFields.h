@@ -9,7 +9,7 @@
 #include <tuple>
 #include <type_traits>
 
-#include "core/Battlefield.h"
+#include "model/Battlefield.h"
 
 namespace kestrel {
 

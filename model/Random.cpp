@@ -1,4 +1,4 @@
-#include "core/Random.h"
+#include "model/Random.h"
 
 #include <chrono>
 

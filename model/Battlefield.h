@@ -3,7 +3,7 @@
 // working values the per-tank steps hand to one another within a tick, and
 // the pointer-drag state. Created zeroed with the window; nothing else keeps
 // state. Every member is listed again, with its kind, in
-// core/BattlefieldFields.h.
+// model/BattlefieldFields.h.
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "core/FrameTick.h"
+#include "game/FrameTick.h"
 
 #include "behaviour/DriveTank.h"
 #include "behaviour/PlanTank.h"

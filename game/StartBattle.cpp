@@ -1,5 +1,5 @@
-#include "core/FrameTick.h"
-#include "core/Numeric.h"
+#include "game/FrameTick.h"
+#include "model/Numeric.h"
 #include "render/TankGlyph.h"
 
 namespace kestrel {

@@ -1,8 +1,8 @@
-#include "core/Game.h"
+#include "game/Game.h"
 
 #include <algorithm>
 
-#include "core/FrameTick.h"
+#include "game/FrameTick.h"
 #include "input/Pointer.h"
 
 namespace kestrel {

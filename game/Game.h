@@ -11,8 +11,8 @@
 #include <optional>
 #include <vector>
 
-#include "core/Battlefield.h"
-#include "core/Random.h"
+#include "model/Battlefield.h"
+#include "model/Random.h"
 #include "input/Keyboard.h"
 #include "render/PixelCanvas.h"
 #include "render/RecordingCanvas.h"
