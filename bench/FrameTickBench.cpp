@@ -17,7 +17,7 @@ namespace {
 void TimeBusyTicks(benchmark::State& state, Canvas& canvas) {
     const Battlefield start = BusyBattle();
     Battlefield bf = start;
-    ReplayRandom random(BATTLE_SEED);
+    GameRandom random(BATTLE_SEED);
     for (auto _ : state) {
         bf = start;
         random.SetState(BATTLE_SEED);

@@ -29,20 +29,13 @@ public:
     std::string Run(std::uint64_t ticks);
 
     std::uint64_t Ticks() const { return ticks_; }
-    std::uint64_t Battles() const { return random_.battles; }
+    // Only a battle start reseeds, so the reseeds count the battles.
+    std::uint64_t Battles() const { return game_.RandomStream().Reseeds(); }
     std::uint64_t Drags() const { return drags_; }  // tanks picked up by the pointer
     // The most ticks between two battle starts, the running battle included.
     std::uint64_t LongestBattle() const;
 
 private:
-    // Only a battle start reseeds, so the reseeds count the battles.
-    struct BattleCounter final : Random {
-        explicit BattleCounter(std::uint64_t seed) : stream(seed) {}
-        float Rnd() override { return stream.Rnd(); }
-        void Reseed() override { ++battles, stream.Reseed(); }
-        ReplayRandom stream;
-        std::uint64_t battles = 0;
-    };
     enum class PointerAct { Down, Move, Up };
 
 
@@ -54,7 +47,6 @@ private:
 
     SoakSettings settings_;
     Game game_;
-    BattleCounter& random_;  // the game's, which it was given
     Battlefield& bf_;
     const Canvas& canvas_;
     SplitMix64 events_;
