@@ -48,7 +48,9 @@ bool OnlyDepthChanged(Battlefield before, const Battlefield& after) {
 
 Soak::Soak(SoakSettings settings)
     : settings_(settings),
-      game_(GameRandom(settings.gameSeed), GameOutput::Calls),
+      game_(GameRandom(settings.gameSeed, settings.liveGame ? GameRandom::Reseeding::FromClock
+                                                            : GameRandom::Reseeding::KeepState),
+            settings.liveGame ? GameOutput::CallsAndPicture : GameOutput::Calls),
       bf_(game_.Field()),
       canvas_(game_.DrawingCanvas()),
       events_{settings.eventSeed} {}
