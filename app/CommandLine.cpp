@@ -28,8 +28,8 @@ constexpr FileOption FILE_OPTIONS[] = {{"--record", &Options::record}, {"--repla
 
 std::string Hint() { return " (kestrel --help lists the options)"; }
 
-// The whole file, or why it cannot be read. Reads one byte past the
-// longest recording, so that a huge file is refused, not held.
+// The whole file, or why it cannot be read. A file longer than the longest
+// recording is refused as soon as that shows, not held.
 std::optional<std::string> ReadRecordingFile(const std::string& path, std::string& error) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
@@ -43,8 +43,13 @@ std::optional<std::string> ReadRecordingFile(const std::string& path, std::strin
     }
     std::string text;
     char chunk[1 << 16];
-    while (text.size() <= MAX_RECORDING_BYTES && file.read(chunk, sizeof chunk).gcount() > 0)
+    while (file.read(chunk, sizeof chunk).gcount() > 0) {
         text.append(chunk, std::size_t(file.gcount()));
+        if (text.size() > MAX_RECORDING_BYTES) {
+            error = "the recording is too long (more than " + std::to_string(MAX_RECORDING_BYTES) + " bytes)";
+            return std::nullopt;
+        }
+    }
     if (file.bad()) {
         error = std::strerror(errno);
         return std::nullopt;

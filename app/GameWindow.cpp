@@ -29,12 +29,12 @@ std::optional<std::uint16_t> CharacterCode(int key, const QString& text) {
                                                              std::size_t(text.size())));
 }
 
-// The timer is the window's child, found by its name like any other.
+// The timers are the window's children, found by their names like any other.
 // The picture is kept in the screen's own pixel format: Qt then copies
 // pixels to the screen without converting each (converting cost 8 times the
 // copy, and on Qt's thread pool).
 GameWindow::GameWindow()
-    : game_(GameRandom::FromClock(), GameOutput::Picture, PixelFormat::ArgbWords), tmr(this) {
+    : game_(GameRandom::FromClock(), GameOutput::Picture, PixelFormat::ArgbWords), tmr(this), saveTmr_(this) {
     setWindowTitle(QStringLiteral("3D Kestrel"));
     resize(START_WIDTH, START_HEIGHT);
     setMinimumSize(1, 1);
@@ -69,7 +69,7 @@ void GameWindow::RecordInto(std::unique_ptr<RecordingFile> file) {
     FinishRecording();
     recordingFile_ = std::move(file);
     SaveRecording();
-    saveTmr_.start();
+    if (recordingFile_) saveTmr_.start();
 }
 
 // At most once a second: a crash or a kill loses no more than that.
