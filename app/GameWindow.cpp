@@ -1,5 +1,6 @@
 #include "app/GameWindow.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -166,6 +167,14 @@ void GameWindow::mouseReleaseEvent(QMouseEvent* event) {
     const QPointF at = event->position();
     game_.PointerUp(ButtonCode(ButtonOf(event->button())), float(at.x()), float(at.y()));
     ShowChanges();
+}
+
+// Closed by the desktop rather than by Esc: the recording is complete all
+// the same, before the program's status is decided.
+void GameWindow::closeEvent(QCloseEvent* event) {
+    tmr.stop();
+    FinishRecording();
+    QWidget::closeEvent(event);
 }
 
 void GameWindow::keyPressEvent(QKeyEvent* event) {

@@ -183,8 +183,18 @@ TEST_F(Replay, AWindowThatGoesFinishesItsFile) {
     for (int tick = 0; tick < 50; ++tick) w->Tick();
     const std::string recorded = w->GameForTesting().Recording().Text();
     EXPECT_NE(ReadAll(path), recorded) << "not yet: the last line is padded";
-    w.reset();
+    w->close();
     EXPECT_EQ(ReadAll(path), recorded);
+    EXPECT_FALSE(Tmr(*w, "tmr")->isActive());
+    EXPECT_FALSE(Tmr(*w, "saveTmr")->isActive());
+
+    // Destroyed without closing, as at the end of the program.
+    auto other = std::make_unique<GameWindow>();
+    other->RecordInto(RecordingFile::Create(path.string(), error));
+    for (int tick = 0; tick < 20; ++tick) other->Tick();
+    const std::string second = other->GameForTesting().Recording().Text();
+    other.reset();
+    EXPECT_EQ(ReadAll(path), second);
 
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
     GameWindow full;

@@ -4,6 +4,8 @@
 // with ticks; Finish leaves exactly the recording.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -214,6 +216,17 @@ TEST_F(RecordingFileTest, ReasonsWhenTheFileCannotBeWritten) {
     EXPECT_EQ(RecordingFile::Create(dir.string(), error), nullptr);
     EXPECT_EQ(error, "Is a directory");
     EXPECT_FALSE(fs::exists(dir / "no"));
+    const fs::path pipe = dir / "pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(RecordingFile::Create(pipe.string(), error), nullptr) << "refused, not waited for";
+    EXPECT_EQ(error, "No such device or address");
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const std::string writeEnd = "/dev/fd/" + std::to_string(ends[1]);
+    EXPECT_EQ(RecordingFile::Create(writeEnd, error), nullptr);
+    EXPECT_EQ(error, "not a file that can be rewritten in place (Illegal seek)");
+    ::close(ends[0]);
+    ::close(ends[1]);
 
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
     auto full = RecordingFile::Create("/dev/full", error);
