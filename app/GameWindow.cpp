@@ -149,6 +149,7 @@ void GameWindow::MatchPictureToWindow() {
     pixelRatio_ = devicePixelRatioF();
     game_.Resize(width(), height(), pixelRatio_);
     game_.TakeChanges();  // a resize repaints the whole window anyway
+    shownSize_ = QSize(game_.Width(), game_.Height());
 }
 
 void GameWindow::mousePressEvent(QMouseEvent* event) {

@@ -82,6 +82,13 @@ protected:
     bool WindowIs(int width, int height) {
         return QTest::qWaitFor([&] { return w->size() == QSize(width, height); }, 2000);
     }
+    // A size the platform has confirmed, so that its late answer cannot
+    // undo a later resize.
+    void ResizeAndSettle(int width, int height) {
+        w->resize(width, height);
+        QTest::qWait(100);
+        ASSERT_TRUE(WindowIs(width, height));
+    }
 
     LiveBattle live;
     fs::path dir;
@@ -92,11 +99,11 @@ protected:
 // live game's record (and, at ratio 1, its picture); then it plays on live
 // at the window's own size, seeded from the clock again.
 TEST_F(Replay, PlaysTheRecordingAtItsSizesAndHandsOverWhereItEnds) {
-    w->resize(640, 480);
-    ASSERT_TRUE(WindowIs(640, 480));
+    w->Tick();  // shown once at the start size before the window is resized
+    ResizeAndSettle(640, 480);
     ASSERT_EQ(w->PlayBack(live.recording), std::nullopt);
     EXPECT_TRUE(PlayingBack());
-    EXPECT_TRUE(WindowIs(START_WIDTH, START_HEIGHT)) << "the recording's start size";
+    EXPECT_TRUE(WindowIs(START_WIDTH, START_HEIGHT)) << "the recording's start size, not " << w->width() << "x" << w->height();
     EXPECT_EQ(Tmr(*w, "tmr")->interval(), TICK_MS);
     for (int tick = 1; tick < live.Ticks(); ++tick) {
         w->Tick();
@@ -111,8 +118,7 @@ TEST_F(Replay, PlaysTheRecordingAtItsSizesAndHandsOverWhereItEnds) {
     if (w->devicePixelRatioF() == 1) EXPECT_TRUE(SamePixels(w->Picture(), *live.game.Picture()));
 
     // Live now: the window's size is the game's, and battles take new states.
-    w->resize(600, 450);
-    ASSERT_TRUE(WindowIs(600, 450));
+    ResizeAndSettle(600, 450);
     EXPECT_EQ(w->GameForTesting().Width(), 600);
     const std::uint64_t reseeds = w->GameForTesting().RandomStream().Reseeds();
     QTest::keyClick(w.get(), Qt::Key_B);
@@ -126,8 +132,7 @@ TEST_F(Replay, PlaysTheRecordingAtItsSizesAndHandsOverWhereItEnds) {
 TEST_F(Replay, APressOrAKeyTakesOverAtOnce) {
     for (const bool byKey : {false, true}) {
         SCOPED_TRACE(byKey);
-        w->resize(640, 480);
-        ASSERT_TRUE(WindowIs(640, 480));
+        ResizeAndSettle(640, 480);
         ASSERT_EQ(w->PlayBack(live.recording), std::nullopt);
         for (int tick = 0; tick < 40; ++tick) w->Tick();
         ASSERT_TRUE(PlayingBack());
