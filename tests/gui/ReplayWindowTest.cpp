@@ -108,14 +108,20 @@ TEST_F(Replay, PlaysTheRecordingAtItsSizesAndHandsOverWhereItEnds) {
     for (int tick = 1; tick < live.Ticks(); ++tick) {
         w->Tick();
         ASSERT_TRUE(PlayingBack()) << tick;
-        if (tick == TICKS_BEFORE_RESIZE - 1) EXPECT_TRUE(WindowIs(START_WIDTH, START_HEIGHT));
-        if (tick == TICKS_BEFORE_RESIZE) EXPECT_TRUE(WindowIs(SHRUNK_WIDTH, SHRUNK_HEIGHT)) << "at the resize";
+        if (tick == TICKS_BEFORE_RESIZE - 1) {
+            EXPECT_TRUE(WindowIs(START_WIDTH, START_HEIGHT));
+        }
+        if (tick == TICKS_BEFORE_RESIZE) {
+            EXPECT_TRUE(WindowIs(SHRUNK_WIDTH, SHRUNK_HEIGHT)) << "at the resize";
+        }
     }
     w->Tick();
     EXPECT_FALSE(PlayingBack()) << "handed over after the last tick";
     EXPECT_EQ(w->Field(), live.game.Field());
     EXPECT_EQ(w->GameForTesting().Width(), SHRUNK_WIDTH);
-    if (w->devicePixelRatioF() == 1) EXPECT_TRUE(SamePixels(w->Picture(), *live.game.Picture()));
+    if (w->devicePixelRatioF() == 1) {
+        EXPECT_TRUE(SamePixels(w->Picture(), *live.game.Picture()));
+    }
 
     // Live now: the window's size is the game's, and battles take new states.
     ResizeAndSettle(600, 450);
@@ -145,7 +151,9 @@ TEST_F(Replay, APressOrAKeyTakesOverAtOnce) {
         if (byKey) QTest::keyClick(w.get(), Qt::Key_A);
         else QTest::mousePress(w.get(), Qt::RightButton, {}, QPoint(200, 200));
         EXPECT_FALSE(PlayingBack());
-        if (byKey) EXPECT_EQ(w->Field().tankHits, decltype(before.tankHits){}) << "the key wiped the field";
+        if (byKey) {
+            EXPECT_EQ(w->Field().tankHits, decltype(before.tankHits){}) << "the key wiped the field";
+        }
         QTest::mouseRelease(w.get(), Qt::RightButton, {}, QPoint(200, 200));
         EXPECT_EQ(w->GameForTesting().Width(), w->width());
         EXPECT_EQ(w->GameForTesting().Height(), w->height());
