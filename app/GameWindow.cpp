@@ -1,10 +1,12 @@
 #include "app/GameWindow.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <cstdio>
 #include <string_view>
 
 namespace kestrel {
@@ -28,12 +30,12 @@ std::optional<std::uint16_t> CharacterCode(int key, const QString& text) {
                                                              std::size_t(text.size())));
 }
 
-// The timer is the window's child, found by its name like any other.
+// The timers are the window's children, found by their names like any other.
 // The picture is kept in the screen's own pixel format: Qt then copies
 // pixels to the screen without converting each (converting cost 8 times the
 // copy, and on Qt's thread pool).
 GameWindow::GameWindow()
-    : game_(GameRandom::FromClock(), GameOutput::Picture, PixelFormat::ArgbWords), tmr(this) {
+    : game_(GameRandom::FromClock(), GameOutput::Picture, PixelFormat::ArgbWords), tmr(this), saveTmr_(this) {
     setWindowTitle(QStringLiteral("3D Kestrel"));
     resize(START_WIDTH, START_HEIGHT);
     setMinimumSize(1, 1);
@@ -50,6 +52,44 @@ GameWindow::GameWindow()
     tmr.setInterval(TICK_MS);
     connect(&tmr, &QTimer::timeout, this, &GameWindow::Tick);
     tmr.start();
+
+    saveTmr_.setObjectName(QStringLiteral("saveTmr"));
+    saveTmr_.setInterval(RECORDING_SAVE_MS);
+    connect(&saveTmr_, &QTimer::timeout, this, &GameWindow::SaveRecording);
+}
+
+GameWindow::~GameWindow() { FinishRecording(); }
+
+std::optional<std::string> GameWindow::PlayBack(std::string_view recording) {
+    std::optional<std::string> error = game_.PlayBack(recording);
+    ShowChanges();
+    return error;
+}
+
+void GameWindow::RecordInto(std::unique_ptr<RecordingFile> file) {
+    FinishRecording();
+    recordingFile_ = std::move(file);
+    SaveRecording();
+    if (recordingFile_) saveTmr_.start();
+}
+
+// At most once a second: a crash or a kill loses no more than that.
+void GameWindow::SaveRecording() {
+    if (recordingFile_ && !recordingFile_->Update(game_.Recording())) StopRecording();
+}
+
+void GameWindow::FinishRecording() {
+    if (recordingFile_ && !recordingFile_->Finish(game_.Recording())) return StopRecording();
+    recordingFile_.reset();
+    saveTmr_.stop();
+}
+
+// The game goes on without the file; the program ends with a failure.
+void GameWindow::StopRecording() {
+    std::fprintf(stderr, "kestrel: %s: %s\n", recordingFile_->Path().c_str(), recordingFile_->Error().c_str());
+    recordingFailed_ = true;
+    recordingFile_.reset();
+    saveTmr_.stop();
 }
 
 void GameWindow::Tick() {
@@ -65,10 +105,21 @@ void GameWindow::Tick() {
 
 // Only the parts that changed are repainted; nothing at all when nothing did.
 void GameWindow::ShowChanges() {
+    FollowTheGamesSize();
     for (const PixelRect& changed : game_.TakeChanges()) {
         const PixelRect area = CanvasUnitsCovering(changed, Picture().PixelRatio(), width(), height());
         if (!area.Empty()) update(area.left, area.top, area.Width(), area.Height());
     }
+}
+
+// A new size (a recording's, or the window's at the hand-over) gives a new
+// picture. While a recording plays, the window takes its sizes.
+void GameWindow::FollowTheGamesSize() {
+    const QSize size(game_.Width(), game_.Height());
+    if (size == shownSize_) return;
+    shownSize_ = size;
+    update();
+    if (game_.PlayingBack() && this->size() != size) resize(size);
 }
 
 void GameWindow::paintEvent(QPaintEvent* event) {
@@ -79,9 +130,13 @@ void GameWindow::paintEvent(QPaintEvent* event) {
     const qreal ratio = picture.PixelRatio();
     image.setDevicePixelRatio(ratio);
     QPainter painter(this);
+    // A window the screen keeps larger than a recording's size shows white
+    // around the picture.
+    const QRect shown(0, 0, game_.Width(), game_.Height());
+    for (const QRect& area : event->region() - shown) painter.fillRect(area, Qt::white);
     // The picture may hold more device pixels than canvas units: scale each
     // source rectangle to match.
-    for (const QRect& area : event->region()) {
+    for (const QRect& area : event->region() & shown) {
         const QRectF source(area.x() * ratio, area.y() * ratio, area.width() * ratio,
                             area.height() * ratio);
         painter.drawImage(QRectF(area), image, source);
@@ -94,6 +149,7 @@ void GameWindow::MatchPictureToWindow() {
     pixelRatio_ = devicePixelRatioF();
     game_.Resize(width(), height(), pixelRatio_);
     game_.TakeChanges();  // a resize repaints the whole window anyway
+    shownSize_ = QSize(game_.Width(), game_.Height());
 }
 
 void GameWindow::mousePressEvent(QMouseEvent* event) {
@@ -114,13 +170,23 @@ void GameWindow::mouseReleaseEvent(QMouseEvent* event) {
     ShowChanges();
 }
 
+// Closed by the desktop rather than by Esc: the recording is complete all
+// the same, before the program's status is decided.
+void GameWindow::closeEvent(QCloseEvent* event) {
+    tmr.stop();
+    FinishRecording();
+    QWidget::closeEvent(event);
+}
+
 void GameWindow::keyPressEvent(QKeyEvent* event) {
     const auto code = CharacterCode(event->key(), event->text());
     if (!code) return;
     if (game_.Key(*code) == KeyAction::Quit) {
-        // No further tick: the timer stops before the event loop is left.
+        // No further tick: the timer stops before the event loop is left,
+        // and the recording is complete with the Esc.
         tmr.stop();
-        QCoreApplication::exit(0);
+        FinishRecording();
+        QCoreApplication::exit(ExitStatus());
         return;
     }
     ShowChanges();

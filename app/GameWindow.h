@@ -1,15 +1,24 @@
 #pragma once
 // The game window: it shows the game's picture, repaints only what changed,
 // runs the 25 ms timer and hands Qt's pointer and key events to the game.
+// It may play a recording back first, and keep the session in a file.
 
 #include <QTimer>
 #include <QWidget>
+#include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 
+#include "app/CommandLine.h"
+#include "app/RecordingFile.h"
 #include "game/Game.h"
 #include "input/Controls.h"
 
 namespace kestrel {
+
+// How often a recording file is brought up to date.
+inline constexpr int RECORDING_SAVE_MS = 1000;
 
 class GameWindow final : public QWidget {
 public:
@@ -24,6 +33,19 @@ public:
     // Runs one tick now, as the timer does.
     void Tick();
 
+    // Plays a recording back at the timer's pace, the window taking the
+    // recording's sizes, and then hands the battle over; the game's reason
+    // when the recording is bad.
+    std::optional<std::string> PlayBack(std::string_view recording);
+    // Keeps the session in `file` from now on: written at once, then once a
+    // second, and finished at Esc or when the window goes.
+    void RecordInto(std::unique_ptr<RecordingFile> file);
+    const QTimer& SaveTimer() const { return saveTmr_; }
+    // 0, or EXIT_BAD_START once the recording could not be written (the
+    // reason went to standard error then).
+    int ExitStatus() const { return recordingFailed_ ? EXIT_BAD_START : 0; }
+    ~GameWindow() override;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -31,14 +53,23 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void MatchPictureToWindow();
     void ShowChanges();
+    void FollowTheGamesSize();
+    void SaveRecording();
+    void FinishRecording();
+    void StopRecording();
 
     Game game_;
     double pixelRatio_ = 0;  // the window's, when the picture last matched it
+    QSize shownSize_;        // the game's size when the window last showed it
     QTimer tmr;
+    std::unique_ptr<RecordingFile> recordingFile_;
+    QTimer saveTmr_;
+    bool recordingFailed_ = false;
 };
 
 // Which of the game's buttons a Qt button is.

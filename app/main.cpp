@@ -1,13 +1,29 @@
 #include <QApplication>
+#include <iostream>
+#include <string>
+#include <vector>
 
+#include "app/CommandLine.h"
 #include "app/GameWindow.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    // The command line is the program's own, read before any window opens.
+    kestrel::Session session;
+    if (const auto status = kestrel::PrepareSession({argv + 1, argv + argc}, std::cout, std::cerr, session))
+        return *status;
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("kestrel"));
     // Lets the desktop match the window with its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.kestrel.Kestrel"));
     kestrel::GameWindow frm;
+    if (!session.replay.empty())
+        if (const auto error = frm.PlayBack(session.replay)) {  // checked already; kept as a guard
+            std::cerr << "kestrel: " << *error << std::endl;
+            return kestrel::EXIT_BAD_START;
+        }
+    if (session.record) frm.RecordInto(std::move(session.record));
     frm.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    return status != 0 ? status : frm.ExitStatus();
 }

@@ -14,11 +14,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QImage>
-#include <QPixmap>
 #include <QProcess>
 #include <QRect>
-#include <QScreen>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -26,13 +23,11 @@
 #include <limits>
 
 #include "app/GameWindow.h"
+#include "tests/screen/ScreenPixels.h"
 
 namespace kestrel {
 namespace {
 
-constexpr QRgb BLACK = qRgb(0, 0, 0);
-constexpr QRgb PLAYER_BLUE = qRgb(0, 0, 150);
-constexpr QRgb WHITE = qRgb(255, 255, 255);
 // With no window manager the window opens in the top-left corner of the
 // black screen. A small patch in its middle is cheap to grab again and again
 // (a whole-window grab keeps the X server busy for ~10 ms); the window is up
@@ -43,47 +38,24 @@ constexpr qint64 FIRST_FRAME_TIMEOUT_MS = 10000;
 constexpr unsigned long POLL_PAUSE_MS = 1;
 constexpr int SETTLE_MS = 1000;
 
-struct PixelCounts {
-    long all = 0;
-    long white = 0;
-    long black = 0;
-    long blue = 0;
-};
-
-PixelCounts CountScreen(QScreen& screen, const QRect& area) {
-    const QImage image = screen.grabWindow(0, area.x(), area.y(), area.width(), area.height())
-                             .toImage()
-                             .convertToFormat(QImage::Format_RGB32);
-    PixelCounts counts;
-    counts.all = long(image.width()) * image.height();
-    for (int y = 0; y < image.height(); ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            switch (row[x] | 0xff000000u) {
-                case WHITE: ++counts.white; break;
-                case BLACK: ++counts.black; break;
-                case PLAYER_BLUE: ++counts.blue; break;
-                default: break;
-            }
-        }
-    }
-    return counts;
+ScreenColours CountScreen(const QRect& area) {
+    const auto image = GrabScreen(0, area);
+    return image ? CountColours(*image) : ScreenColours{};
 }
 
 // Grabs `area` until `seen` holds; the time of the grab's request, or -1.
 template <typename Seen>
-qint64 WatchScreen(QScreen& screen, const QElapsedTimer& clock, const QRect& area, Seen seen) {
+qint64 WatchScreen(const QElapsedTimer& clock, const QRect& area, Seen seen) {
     while (clock.elapsed() < FIRST_FRAME_TIMEOUT_MS) {
         const qint64 at = clock.elapsed();
-        if (seen(CountScreen(screen, area))) return at;
+        if (seen(CountScreen(area))) return at;
         QThread::msleep(POLL_PAUSE_MS);
     }
     return -1;
 }
 
 int FirstFrame(const QString& program) {
-    QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen) return 2;
+    if (!QGuiApplication::primaryScreen()) return 2;
     qint64 pid = 0;
     QElapsedTimer clock;
     clock.start();
@@ -92,15 +64,15 @@ int FirstFrame(const QString& program) {
         return 2;
     }
     std::printf("pid %lld\n", pid);
-    const qint64 shownMs = WatchScreen(*screen, clock, MIDDLE_PATCH, [](const PixelCounts& c) {
-        return 2 * c.white > c.all;
+    const qint64 shownMs = WatchScreen(clock, MIDDLE_PATCH, [](const ScreenColours& c) {
+        return 2 * c.white > c.All();
     });
     if (shownMs < 0) {
         std::printf("no window within %lld ms\n", FIRST_FRAME_TIMEOUT_MS);
         return 1;
     }
     std::printf("window shown after %lld ms\n", shownMs);
-    const qint64 tanksMs = WatchScreen(*screen, clock, WINDOW_AREA, [](const PixelCounts& c) {
+    const qint64 tanksMs = WatchScreen(clock, WINDOW_AREA, [](const ScreenColours& c) {
         return c.black > 0 && c.blue > 0;
     });
     if (tanksMs < 0) {

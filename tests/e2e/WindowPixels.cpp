@@ -15,74 +15,18 @@
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QImage>
-#include <QPixmap>
-#include <QScreen>
 #include <QThread>
 #include <cmath>
 #include <cstdio>
-#include <optional>
+
+#include "tests/screen/ScreenPixels.h"
 
 namespace kestrel {
 namespace {
 
-constexpr QRgb BLACK = qRgb(0, 0, 0);
-constexpr QRgb PLAYER_BLUE = qRgb(0, 0, 150);
-constexpr QRgb DRAGGED_GREY = qRgb(150, 150, 150);
-constexpr QRgb WHITE = qRgb(255, 255, 255);
 constexpr unsigned long POLL_PAUSE_MS = 2;
 
-struct PixelCounts {
-    int width = 0;
-    int height = 0;
-    long black = 0;
-    long blue = 0;
-    long grey = 0;
-    long white = 0;
-    long other = 0;
-    double blueX = 0;  // centre of the blue pixels, valid when blue > 0
-    double blueY = 0;
-
-    bool ShowsTank() const { return black > 0 || blue > 0; }
-};
-
-std::optional<QImage> Grab(WId window) {
-    QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen) return std::nullopt;
-    const QImage image = screen->grabWindow(window).toImage();
-    if (image.isNull()) return std::nullopt;
-    return image.convertToFormat(QImage::Format_RGB32);
-}
-
-PixelCounts Count(const QImage& image) {
-    PixelCounts counts;
-    counts.width = image.width();
-    counts.height = image.height();
-    double sumX = 0, sumY = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            switch (row[x] | 0xff000000u) {
-                case BLACK: ++counts.black; break;
-                case PLAYER_BLUE:
-                    ++counts.blue;
-                    sumX += x;
-                    sumY += y;
-                    break;
-                case DRAGGED_GREY: ++counts.grey; break;
-                case WHITE: ++counts.white; break;
-                default: ++counts.other; break;
-            }
-        }
-    }
-    if (counts.blue > 0) {
-        counts.blueX = sumX / double(counts.blue);
-        counts.blueY = sumY / double(counts.blue);
-    }
-    return counts;
-}
-
-void Print(const PixelCounts& c) {
+void Print(const ScreenColours& c) {
     std::printf("size %d %d black %ld blue %ld grey %ld white %ld other %ld\n", c.width,
                 c.height, c.black, c.blue, c.grey, c.white, c.other);
     if (c.blue > 0) std::printf("player %d %d\n", int(c.blueX + 0.5), int(c.blueY + 0.5));
@@ -96,8 +40,8 @@ int WatchFor(WId window, long timeoutMs, Done done) {
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() <= timeoutMs) {
-        if (const auto image = Grab(window)) {
-            const PixelCounts counts = Count(*image);
+        if (const auto image = GrabScreen(window)) {
+            const ScreenColours counts = CountColours(*image);
             if (done(counts)) {
                 std::printf("seen after %lld ms\n", clock.elapsed());
                 Print(counts);
@@ -125,18 +69,18 @@ int Run(const QStringList& args) {
 
     if (args.size() == 4 && args[2] == "--until-blank") {
         const long timeoutMs = args[3].toLong();
-        return WatchFor(window, timeoutMs, [](const PixelCounts& c) { return !c.ShowsTank(); });
+        return WatchFor(window, timeoutMs, [](const ScreenColours& c) { return !c.ShowsTank(); });
     }
     if (args.size() == 7 && args[2] == "--until-player-near") {
         const double x = args[3].toDouble(), y = args[4].toDouble();
         const double radius = args[5].toDouble();
-        return WatchFor(window, args[6].toLong(), [=](const PixelCounts& c) {
+        return WatchFor(window, args[6].toLong(), [=](const ScreenColours& c) {
             return c.blue > 0 && std::hypot(c.blueX - x, c.blueY - y) <= radius;
         });
     }
     if (args.size() != 2 && !(args.size() == 4 && args[2] == "--save")) return Usage();
 
-    const auto image = Grab(window);
+    const auto image = GrabScreen(window);
     if (!image) {
         std::fprintf(stderr, "cannot grab window %s\n", qPrintable(args[1]));
         return 2;
@@ -145,7 +89,7 @@ int Run(const QStringList& args) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(args[3]));
         return 2;
     }
-    Print(Count(*image));
+    Print(CountColours(*image));
     return 0;
 }
 

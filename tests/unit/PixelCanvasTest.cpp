@@ -156,29 +156,112 @@ TEST(PixelLine, ClippingKeepsEveryPixelOfTheWholeWalk) {
     }
 }
 
-// The pixels of the classic incremental midpoint circle of radius r around
-// the origin, all eight octants.
-std::set<std::pair<int, int>> MidpointRing(int r) {
-    std::set<std::pair<int, int>> pixels;
-    int x = 0, y = r, d = 1 - r;
-    while (x <= y) {
-        for (auto [a, b] : {std::pair{x, y}, std::pair{y, x}})
-            for (int sa : {-1, 1})
-                for (int sb : {-1, 1}) pixels.insert({sa * a, sb * b});
-        if (d < 0) {
-            d += 2 * x + 3;
-        } else {
-            d += 2 * (x - y) + 5;
-            --y;
+// With a pen of more than one pixel (ratio 1.5 and up) a line is the same
+// integer walk between its ends' pixels, each walked pixel the top-left of a
+// pen square: the union of those squares, cut by the edges, and nothing else.
+// The ends' pixels follow the rule for points: the pen square centred on the
+// scaled point, its corner rounded down.
+TEST(PixelLine, WidePenPaintsASquareAtEveryPixelOfTheWalk) {
+    std::mt19937 gen(1508);
+    std::uniform_int_distribution<int> quarter(-4 * 40, 4 * (W + 40));  // canvas units / 4
+    for (double ratio : {1.5, 2.0, 3.0}) {
+        const int pen = int(std::lround(ratio));
+        const auto pixelOf = [&](float canvas) {
+            return (long long)std::floor(double(canvas) * ratio - 0.5 * (pen - 1));
+        };
+        for (int n = 0; n < 300; ++n) {
+            const float x0 = quarter(gen) / 4.0f, y0 = quarter(gen) / 4.0f;
+            const float x1 = quarter(gen) / 4.0f, y1 = quarter(gen) / 4.0f;
+            PixelCanvas canvas(W, H, ratio);
+            canvas.DrawLine(x0, y0, x1, y1, BLACK);
+            std::set<std::pair<long long, long long>> squares;
+            for (auto [wx, wy] : WalkedPixels(pixelOf(x0), pixelOf(y0), pixelOf(x1), pixelOf(y1)))
+                for (int dy = 0; dy < pen; ++dy)
+                    for (int dx = 0; dx < pen; ++dx) squares.insert({wx + dx, wy + dy});
+            ASSERT_TRUE(EveryPixel(canvas, [&](int x, int y) {
+                return (canvas.PixelAt(x, y) == BLACK) == squares.count({x, y});
+            })) << "ratio " << ratio << ", line " << x0 << ", " << y0 << " to " << x1 << ", " << y1;
         }
-        ++x;
     }
-    return pixels;
 }
 
-TEST(PixelRing, IsTheMidpointCircleAndItsCutsKeepTheirPixels) {
+using PixelSet = std::set<std::pair<int, int>>;
+
+// The black pixels, relative to (cx, cy).
+PixelSet InkedAround(const PixelCanvas& c, int cx, int cy) {
+    PixelSet inked;
+    EveryPixel(c, [&](int x, int y) {
+        if (c.PixelAt(x, y) == BLACK) inked.insert({x - cx, y - cy});
+        return true;
+    });
+    return inked;
+}
+
+// The midpoint rule, pixel by pixel: a ring pixel lies a along its flatter
+// axis and b along its steeper one (a <= b), and the circle of radius r
+// passes between the midpoints half a pixel either side of it along the
+// steeper axis: a^2 + (b - 1/2)^2 < r^2 < a^2 + (b + 1/2)^2, in quarters.
+bool OnTheCircle(std::pair<int, int> p, int r) {
+    const long long a = std::min(std::abs(p.first), std::abs(p.second));
+    const long long b = std::max(std::abs(p.first), std::abs(p.second));
+    if (r == 0) return a == 0 && b == 0;
+    const long long inner = 4 * a * a + (2 * b - 1) * (2 * b - 1), outer = 4 * a * a + (2 * b + 1) * (2 * b + 1);
+    return inner < 4LL * r * r && 4LL * r * r < outer;
+}
+
+bool EightFold(const PixelSet& ring) {
+    for (auto [x, y] : ring)
+        for (auto [a, b] : {std::pair{x, y}, std::pair{y, x}})
+            for (int sa : {-1, 1})
+                for (int sb : {-1, 1})
+                    if (!ring.count({sa * a, sb * b})) return false;
+    return true;
+}
+
+// Every pixel reaches every other through its eight neighbours.
+bool Connected(const PixelSet& ring) {
+    if (ring.empty()) return true;
+    PixelSet reached{*ring.begin()};
+    std::vector<std::pair<int, int>> open{*ring.begin()};
+    while (!open.empty()) {
+        const auto [x, y] = open.back();
+        open.pop_back();
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                if (ring.count({x + dx, y + dy}) && reached.insert({x + dx, y + dy}).second)
+                    open.push_back({x + dx, y + dy});
+    }
+    return reached.size() == ring.size();
+}
+
+// The circle crosses every column and row within r of the centre, on both
+// sides of it: each holds a pixel on or past the centre line either way.
+bool CrossesEveryColumnAndRow(const PixelSet& ring, int r) {
+    const auto holds = [&](auto on) { return std::any_of(ring.begin(), ring.end(), on); };
+    for (int k = -r; k <= r; ++k) {
+        if (!holds([&](auto p) { return p.first == k && p.second >= 0; }) ||
+            !holds([&](auto p) { return p.first == k && p.second <= 0; }) ||
+            !holds([&](auto p) { return p.second == k && p.first >= 0; }) ||
+            !holds([&](auto p) { return p.second == k && p.first <= 0; }))
+            return false;
+    }
+    return true;
+}
+
+// A whole ring follows the midpoint rule at every pixel, is symmetric in all
+// eight octants, connected, and crosses every column and row it spans; a
+// ring cut by the edges keeps exactly the whole ring's pixels that lie
+// inside the picture.
+TEST(PixelRing, FollowsTheMidpointRuleAndItsCutsKeepTheirPixels) {
+    constexpr int BIG = 2 * 130 + 8;
     for (int r = 0; r <= 130; ++r) {
-        const auto ring = MidpointRing(r);
+        PixelCanvas whole(BIG, BIG);
+        whole.DrawCircle(BIG / 2 + 0.75f, BIG / 2 + 0.25f, float(r), BLACK);
+        const PixelSet ring = InkedAround(whole, BIG / 2, BIG / 2);
+        for (const auto& p : ring) ASSERT_TRUE(OnTheCircle(p, r)) << "radius " << r << ": " << p.first << ", " << p.second;
+        ASSERT_TRUE(EightFold(ring)) << "radius " << r;
+        ASSERT_TRUE(Connected(ring)) << "radius " << r;
+        ASSERT_TRUE(CrossesEveryColumnAndRow(ring, r)) << "radius " << r;
         // Centred, and off to the corners so that the edges cut it.
         for (auto [cx, cy] : {std::pair{W / 2, H / 2}, std::pair{3, 4}, std::pair{W - 2, H + 20}}) {
             PixelCanvas canvas(W, H);

@@ -5,8 +5,8 @@ import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
-import zlib from 'node:zlib';
 import { fileURLToPath } from 'node:url';
+import { PNG } from 'pngjs';
 import puppeteer from 'puppeteer-core';
 
 const SOURCE = fileURLToPath(new URL('../../', import.meta.url));
@@ -116,47 +116,8 @@ export async function turretOnScreen(page, slot) {
 
 export const pause = ms => new Promise(resolve => setTimeout(resolve, ms));
 
-// The pixels of an 8-bit RGB or RGBA PNG (what kestrel-trace's snap writes),
-// as RGBA.
+// The pixels of a PNG file (what kestrel-trace's snap writes), as RGBA.
 export function readPng(file) {
-  const bytes = fs.readFileSync(file);
-  let at = 8, width = 0, height = 0, channels = 0;
-  const idat = [];
-  while (at < bytes.length) {
-    const length = bytes.readUInt32BE(at), type = bytes.toString('latin1', at + 4, at + 8);
-    const body = bytes.subarray(at + 8, at + 8 + length);
-    if (type === 'IHDR') {
-      width = body.readUInt32BE(0);
-      height = body.readUInt32BE(4);
-      if (body[8] !== 8 || body[12] !== 0) throw new Error('only 8-bit, non-interlaced PNG files');
-      channels = { 2: 3, 6: 4 }[body[9]];
-      if (!channels) throw new Error(`PNG colour type ${body[9]} is not RGB or RGBA`);
-    } else if (type === 'IDAT') {
-      idat.push(body);
-    }
-    at += 12 + length;
-  }
-  const raw = zlib.inflateSync(Buffer.concat(idat));
-  const stride = width * channels, rgba = new Uint8Array(width * height * 4);
-  let previous = new Uint8Array(stride);
-  for (let y = 0; y < height; y++) {
-    const filter = raw[y * (stride + 1)], line = raw.subarray(y * (stride + 1) + 1, (y + 1) * (stride + 1));
-    const row = new Uint8Array(stride);
-    for (let i = 0; i < stride; i++) {
-      const left = i >= channels ? row[i - channels] : 0, up = previous[i];
-      const corner = i >= channels ? previous[i - channels] : 0;
-      const paeth = () => {
-        const p = left + up - corner, pa = Math.abs(p - left), pb = Math.abs(p - up), pc = Math.abs(p - corner);
-        return pa <= pb && pa <= pc ? left : pb <= pc ? up : corner;
-      };
-      const predicted = [0, left, up, (left + up) >> 1, filter === 4 ? paeth() : 0][filter];
-      row[i] = (line[i] + predicted) & 0xff;
-    }
-    for (let x = 0; x < width; x++) {
-      for (let c = 0; c < 3; c++) rgba[(y * width + x) * 4 + c] = row[x * channels + c];
-      rgba[(y * width + x) * 4 + 3] = channels === 4 ? row[x * channels + 3] : 255;
-    }
-    previous = row;
-  }
-  return { width, height, data: rgba };
+  const { width, height, data } = PNG.sync.read(fs.readFileSync(file));
+  return { width, height, data };
 }
