@@ -101,89 +101,72 @@ Span ClippedSpan(const Axis& major, Whole majorLo, Whole majorHi, const Axis& mi
             Whole((twoDn * steps.last + dm) / twoDm), Whole(firstTerm % twoDm)};
 }
 
-// A walk's course: its two axes, and its steps in reach of the picture.
-struct Walk {
-    bool xMajor;
-    Axis major;
-    Axis minor;
-    Span span;
-
-    Whole X(Whole majorAt, Whole minorAt) const { return xMajor ? majorAt : minorAt; }
-    Whole Y(Whole majorAt, Whole minorAt) const { return xMajor ? minorAt : majorAt; }
-};
-
-Walk WalkInReach(const PixelTarget& t, Whole x0, Whole y0, Whole x1, Whole y1) {
-    const Reach r = ReachOf(t);
-    const bool xMajor = std::abs(x1 - x0) >= std::abs(y1 - y0);
-    const Axis major = xMajor ? Axis(x0, x1) : Axis(y0, y1);
-    const Axis minor = xMajor ? Axis(y0, y1) : Axis(x0, x1);
-    const bool inReach = std::min(x0, x1) >= r.left && std::max(x0, x1) <= r.right &&
-                         std::min(y0, y1) >= r.top && std::max(y0, y1) <= r.bottom;
-    const Span span = inReach ? Span{0, major.length, 0, minor.length, major.length}
-                      : xMajor ? ClippedSpan(major, r.left, r.right, minor, r.top, r.bottom)
-                               : ClippedSpan(major, r.top, r.bottom, minor, r.left, r.right);
-    return {xMajor, major, minor, span};
-}
-
-// The error term grows by twoDn a step; the minor axis moves when it reaches
-// twoDm.
-Whole TwoDm(const Walk& w) { return 2 * std::max<Whole>(w.major.length, 1); }
-Whole TwoDn(const Walk& w) { return 2 * w.minor.length; }
-
-// A one-pixel pen: every pixel walked lies in the picture, so the walk steps
-// through the buffer itself.
-void PaintThinWalk(PixelTarget& t, const Walk& w) {
-    const Whole twoDm = TwoDm(w), twoDn = TwoDn(w);
-    const std::ptrdiff_t stride = t.width;
-    const std::ptrdiff_t majorStep = w.xMajor ? w.major.sign : w.major.sign * stride;
-    const std::ptrdiff_t minorStep = w.xMajor ? w.minor.sign * stride : w.minor.sign;
-    const Whole firstMajor = w.major.At(w.span.first), firstMinor = w.minor.At(w.span.moved);
-    std::ptrdiff_t at = std::ptrdiff_t(w.Y(firstMajor, firstMinor)) * stride +
-                        std::ptrdiff_t(w.X(firstMajor, firstMinor));
-    std::uint32_t* const pixels = t.pixels;
-    const std::uint32_t colour = t.colour;  // not reloaded after each store
-    Whole error = w.span.error;
-    for (Whole i = w.span.first; i <= w.span.last; ++i) {
-        pixels[at] = colour;
-        error += twoDn;
-        const bool carry = error >= twoDm;
-        error -= carry ? twoDm : 0;
-        at += majorStep + (carry ? minorStep : 0);
-    }
-}
-
-// A wider pen: a square at each pixel walked, cut by the picture's edges.
-void PaintWideWalk(PixelTarget& t, const Walk& w) {
-    const Whole twoDm = TwoDm(w), twoDn = TwoDn(w);
-    Whole m = w.major.At(w.span.first), n = w.minor.At(w.span.moved);
-    Whole error = w.span.error;
-    for (Whole i = w.span.first; i <= w.span.last; ++i) {
-        PaintSquare(t, w.X(m, n), w.Y(m, n));
-        m += w.major.sign;
+// A wider pen: a square at each pixel of the walk, steps first..last of
+// span, cut by the picture's edges. Kept out of line: the one-pixel walk
+// below is the hot path, and stays lean without it.
+[[gnu::noinline]] void PaintWideWalk(PixelTarget& t, bool xMajor, const Axis& major, const Axis& minor,
+                                     const Span& span) {
+    const Whole twoDm = 2 * std::max<Whole>(major.length, 1), twoDn = 2 * minor.length;
+    Whole m = major.At(span.first), n = minor.At(span.moved), error = span.error;
+    for (Whole i = span.first; i <= span.last; ++i) {
+        PaintSquare(t, xMajor ? m : n, xMajor ? n : m);
+        m += major.sign;
         error += twoDn;
         if (error >= twoDm) {
             error -= twoDm;
-            n += w.minor.sign;
+            n += minor.sign;
         }
     }
+}
+
+// The steps of a walk in reach of the picture, whose reach is r.
+Span SpanInReach(const Reach& r, bool xMajor, const Axis& major, const Axis& minor, Whole x0, Whole y0,
+                 Whole x1, Whole y1) {
+    const bool inReach = std::min(x0, x1) >= r.left && std::max(x0, x1) <= r.right &&
+                         std::min(y0, y1) >= r.top && std::max(y0, y1) <= r.bottom;
+    return inReach ? Span{0, major.length, 0, minor.length, major.length}
+           : xMajor ? ClippedSpan(major, r.left, r.right, minor, r.top, r.bottom)
+                    : ClippedSpan(major, r.top, r.bottom, minor, r.left, r.right);
 }
 
 // Bresenham's walk from (x0, y0) to (x1, y1), both ends included. Only the
 // steps in reach of the picture are walked, so the cost is bounded by the
 // picture, not by the line.
 void WalkLine(PixelTarget& t, Whole x0, Whole y0, Whole x1, Whole y1) {
-    const Walk w = WalkInReach(t, x0, y0, x1, y1);
-    if (w.span.first > w.span.last) return;
-    const Whole firstMajor = w.major.At(w.span.first), lastMajor = w.major.At(w.span.last);
-    const Whole firstMinor = w.minor.At(w.span.moved), lastMinor = w.minor.At(w.span.lastMoved);
-    const Whole firstX = w.X(firstMajor, firstMinor), lastX = w.X(lastMajor, lastMinor);
-    const Whole firstY = w.Y(firstMajor, firstMinor), lastY = w.Y(lastMajor, lastMinor);
+    const bool xMajor = std::abs(x1 - x0) >= std::abs(y1 - y0);
+    const Axis major = xMajor ? Axis(x0, x1) : Axis(y0, y1);
+    const Axis minor = xMajor ? Axis(y0, y1) : Axis(x0, x1);
+    const Span span = SpanInReach(ReachOf(t), xMajor, major, minor, x0, y0, x1, y1);
+    if (span.first > span.last) return;
+
+    const Whole firstMajor = major.At(span.first), lastMajor = major.At(span.last);
+    const Whole firstMinor = minor.At(span.moved), lastMinor = minor.At(span.lastMoved);
+    const Whole firstX = xMajor ? firstMajor : firstMinor, lastX = xMajor ? lastMajor : lastMinor;
+    const Whole firstY = xMajor ? firstMinor : firstMajor, lastY = xMajor ? lastMinor : lastMajor;
     MarkPainted(t, std::min(firstX, lastX), std::min(firstY, lastY), std::max(firstX, lastX),
                 std::max(firstY, lastY));
-    if (t.pen == 1)
-        PaintThinWalk(t, w);
-    else
-        PaintWideWalk(t, w);
+    if (t.pen > 1) {
+        PaintWideWalk(t, xMajor, major, minor, span);
+        return;
+    }
+
+    // A one-pixel pen: every pixel walked lies in the picture, so the walk
+    // steps through the buffer itself.
+    const std::ptrdiff_t stride = t.width;
+    const std::ptrdiff_t majorStep = xMajor ? major.sign : major.sign * stride;
+    const std::ptrdiff_t minorStep = xMajor ? minor.sign * stride : minor.sign;
+    std::ptrdiff_t at = std::ptrdiff_t(firstY) * stride + std::ptrdiff_t(firstX);
+    std::uint32_t* const pixels = t.pixels;
+    const std::uint32_t colour = t.colour;  // not reloaded after each store
+    const Whole twoDm = 2 * std::max<Whole>(major.length, 1), twoDn = 2 * minor.length;
+    Whole error = span.error;
+    for (Whole i = span.first; i <= span.last; ++i) {
+        pixels[at] = colour;
+        error += twoDn;
+        const bool carry = error >= twoDm;
+        error -= carry ? twoDm : 0;
+        at += majorStep + (carry ? minorStep : 0);
+    }
 }
 
 struct Point {
