@@ -56,6 +56,29 @@ void PixelCanvas::ClearCanvas() {
     dirty_.MarkAll();
 }
 
+// Each new pixel takes the old one that covered the same place, so a change
+// of ratio alone keeps the picture, scaled; new area is white.
+std::vector<std::uint32_t> PixelCanvas::Resampled(int newWidth, int newHeight, double ratio) const {
+    std::vector<std::uint32_t> resized(std::size_t(newWidth) * std::size_t(newHeight),
+                                       PackPixel(WHITE, format_));
+    const double scale = ratio_ / ratio;
+    const auto source = [&](int at) { return ratio == ratio_ ? at : int(std::floor(at * scale)); };
+    std::vector<int> fromColumn;
+    for (int x = 0; x < newWidth; ++x) {
+        const int from = source(x);
+        if (from >= deviceWidth_ || pixels_.empty()) break;
+        fromColumn.push_back(from);
+    }
+    for (int y = 0; y < newHeight && !fromColumn.empty(); ++y) {
+        const int from = source(y);
+        if (from >= deviceHeight_) break;
+        const std::uint32_t* sourceRow = pixels_.data() + std::size_t(from) * std::size_t(deviceWidth_);
+        std::uint32_t* row = resized.data() + std::size_t(y) * std::size_t(newWidth);
+        for (std::size_t x = 0; x < fromColumn.size(); ++x) row[x] = sourceRow[fromColumn[x]];
+    }
+    return resized;
+}
+
 void PixelCanvas::Resize(int width, int height, double pixelRatio, int deviceWidth, int deviceHeight) {
     width = std::max(1, width);
     height = std::max(1, height);
@@ -67,26 +90,7 @@ void PixelCanvas::Resize(int width, int height, double pixelRatio, int deviceWid
         newHeight == deviceHeight_ && !pixels_.empty())
         return;
 
-    // Each new pixel takes the old one that covered the same place, so a
-    // change of ratio alone keeps the picture, scaled.
-    const std::uint32_t white = PackPixel(WHITE, format_);
-    std::vector<std::uint32_t> resized(std::size_t(newWidth) * std::size_t(newHeight), white);
-    const double scale = ratio_ / ratio;
-    std::vector<int> fromColumn;
-    for (int x = 0; x < newWidth; ++x) {
-        const int from = ratio == ratio_ ? x : int(std::floor(x * scale));
-        if (from >= deviceWidth_ || pixels_.empty()) break;
-        fromColumn.push_back(from);
-    }
-    for (int y = 0; y < newHeight && !fromColumn.empty(); ++y) {
-        const int from = ratio == ratio_ ? y : int(std::floor(y * scale));
-        if (from >= deviceHeight_) break;
-        const std::uint32_t* source = pixels_.data() + std::size_t(from) * std::size_t(deviceWidth_);
-        std::uint32_t* row = resized.data() + std::size_t(y) * std::size_t(newWidth);
-        for (std::size_t x = 0; x < fromColumn.size(); ++x) row[x] = source[fromColumn[x]];
-    }
-
-    pixels_ = std::move(resized);
+    pixels_ = Resampled(newWidth, newHeight, ratio);
     width_ = width;
     height_ = height;
     ratio_ = ratio;

@@ -68,6 +68,8 @@ private:
     // colour; and, after it, the stroke's painted area marked dirty.
     PixelTarget Stroke(Colour colour);
     void EndStroke(const PixelTarget& stroke) { dirty_.Mark(stroke.painted); }
+    // The picture's pixels for a new device size and ratio.
+    std::vector<std::uint32_t> Resampled(int newWidth, int newHeight, double ratio) const;
 
     PixelFormat format_;
     int width_ = 1;

@@ -101,19 +101,42 @@ Span ClippedSpan(const Axis& major, Whole majorLo, Whole majorHi, const Axis& mi
             Whole((twoDn * steps.last + dm) / twoDm), Whole(firstTerm % twoDm)};
 }
 
+// A wider pen: a square at each pixel of the walk, steps first..last of
+// span, cut by the picture's edges. Kept out of line: the one-pixel walk
+// below is the hot path, and stays lean without it.
+[[gnu::noinline]] void PaintWideWalk(PixelTarget& t, bool xMajor, const Axis& major, const Axis& minor,
+                                     const Span& span) {
+    const Whole twoDm = 2 * std::max<Whole>(major.length, 1), twoDn = 2 * minor.length;
+    Whole m = major.At(span.first), n = minor.At(span.moved), error = span.error;
+    for (Whole i = span.first; i <= span.last; ++i) {
+        PaintSquare(t, xMajor ? m : n, xMajor ? n : m);
+        m += major.sign;
+        error += twoDn;
+        if (error >= twoDm) {
+            error -= twoDm;
+            n += minor.sign;
+        }
+    }
+}
+
+// The steps of a walk in reach of the picture, whose reach is r.
+Span SpanInReach(const Reach& r, bool xMajor, const Axis& major, const Axis& minor, Whole x0, Whole y0,
+                 Whole x1, Whole y1) {
+    const bool inReach = std::min(x0, x1) >= r.left && std::max(x0, x1) <= r.right &&
+                         std::min(y0, y1) >= r.top && std::max(y0, y1) <= r.bottom;
+    return inReach ? Span{0, major.length, 0, minor.length, major.length}
+           : xMajor ? ClippedSpan(major, r.left, r.right, minor, r.top, r.bottom)
+                    : ClippedSpan(major, r.top, r.bottom, minor, r.left, r.right);
+}
+
 // Bresenham's walk from (x0, y0) to (x1, y1), both ends included. Only the
 // steps in reach of the picture are walked, so the cost is bounded by the
 // picture, not by the line.
 void WalkLine(PixelTarget& t, Whole x0, Whole y0, Whole x1, Whole y1) {
-    const Reach r = ReachOf(t);
     const bool xMajor = std::abs(x1 - x0) >= std::abs(y1 - y0);
     const Axis major = xMajor ? Axis(x0, x1) : Axis(y0, y1);
     const Axis minor = xMajor ? Axis(y0, y1) : Axis(x0, x1);
-    const bool inReach = std::min(x0, x1) >= r.left && std::max(x0, x1) <= r.right &&
-                         std::min(y0, y1) >= r.top && std::max(y0, y1) <= r.bottom;
-    const Span span = inReach ? Span{0, major.length, 0, minor.length, major.length}
-                      : xMajor ? ClippedSpan(major, r.left, r.right, minor, r.top, r.bottom)
-                               : ClippedSpan(major, r.top, r.bottom, minor, r.left, r.right);
+    const Span span = SpanInReach(ReachOf(t), xMajor, major, minor, x0, y0, x1, y1);
     if (span.first > span.last) return;
 
     const Whole firstMajor = major.At(span.first), lastMajor = major.At(span.last);
@@ -122,36 +145,27 @@ void WalkLine(PixelTarget& t, Whole x0, Whole y0, Whole x1, Whole y1) {
     const Whole firstY = xMajor ? firstMinor : firstMajor, lastY = xMajor ? lastMinor : lastMajor;
     MarkPainted(t, std::min(firstX, lastX), std::min(firstY, lastY), std::max(firstX, lastX),
                 std::max(firstY, lastY));
-
-    const Whole twoDm = 2 * std::max<Whole>(major.length, 1), twoDn = 2 * minor.length;
-    const Whole count = span.last - span.first + 1;
-    Whole error = span.error;
-    if (t.pen == 1) {
-        // Every pixel walked lies in the picture: step through the buffer.
-        const std::ptrdiff_t stride = t.width;
-        const std::ptrdiff_t majorStep = xMajor ? major.sign : major.sign * stride;
-        const std::ptrdiff_t minorStep = xMajor ? minor.sign * stride : minor.sign;
-        std::ptrdiff_t at = std::ptrdiff_t(firstY) * stride + std::ptrdiff_t(firstX);
-        std::uint32_t* const pixels = t.pixels;
-        const std::uint32_t colour = t.colour;  // not reloaded after each store
-        for (Whole i = 0; i < count; ++i) {
-            pixels[at] = colour;
-            error += twoDn;
-            const bool carry = error >= twoDm;
-            error -= carry ? twoDm : 0;
-            at += majorStep + (carry ? minorStep : 0);
-        }
+    if (t.pen > 1) {
+        PaintWideWalk(t, xMajor, major, minor, span);
         return;
     }
-    Whole m = firstMajor, n = firstMinor;
-    for (Whole i = 0; i < count; ++i) {
-        PaintSquare(t, xMajor ? m : n, xMajor ? n : m);
-        m += major.sign;
+
+    // A one-pixel pen: every pixel walked lies in the picture, so the walk
+    // steps through the buffer itself.
+    const std::ptrdiff_t stride = t.width;
+    const std::ptrdiff_t majorStep = xMajor ? major.sign : major.sign * stride;
+    const std::ptrdiff_t minorStep = xMajor ? minor.sign * stride : minor.sign;
+    std::ptrdiff_t at = std::ptrdiff_t(firstY) * stride + std::ptrdiff_t(firstX);
+    std::uint32_t* const pixels = t.pixels;
+    const std::uint32_t colour = t.colour;  // not reloaded after each store
+    const Whole twoDm = 2 * std::max<Whole>(major.length, 1), twoDn = 2 * minor.length;
+    Whole error = span.error;
+    for (Whole i = span.first; i <= span.last; ++i) {
+        pixels[at] = colour;
         error += twoDn;
-        if (error >= twoDm) {
-            error -= twoDm;
-            n += minor.sign;
-        }
+        const bool carry = error >= twoDm;
+        error -= carry ? twoDm : 0;
+        at += majorStep + (carry ? minorStep : 0);
     }
 }
 

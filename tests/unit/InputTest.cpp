@@ -24,10 +24,27 @@ constexpr std::int16_t MIDDLE_BUTTON = 4;
 // The canvas y at which a ground depth shows on the 548-high canvas.
 float ScreenY(double depth) { return float(0.5 * depth + 548 / 4.0); }
 
-// A press picks the highest live tank under the pointer; every move erases it
-// where it is (after a tick, where the tick drove it) and draws it grey under
-// the pointer with its angles and speed. A release of any button ends the
-// drag; left orders the player's tank, right every slot, others nobody.
+// A move in the middle of a drag: the tank is erased where it was last (after
+// a tick, where the tick drove it) and drawn grey under the pointer with its
+// angles and speed; nothing else changes.
+void ExpectDraggedTo(Rig& rig, double depth) {
+    Battlefield& bf = rig.bf;
+    const Battlefield was = bf;
+    rig.canvas.ClearCalls();
+    PointerMove(bf, rig.canvas, LEFT_BUTTON, 0, 250, ScreenY(depth));
+    Battlefield expected = was;
+    expected.tankX[4] = 250;
+    expected.tankY[4] = depth;
+    expected.pointerDepth = std::int16_t(depth);
+    EXPECT_TRUE(bf == expected);
+    ASSERT_EQ(rig.Calls().size(), 2 * GLYPH_CALLS);
+    EXPECT_EQ(GlyphAt(rig.Calls(), 0), GlyphOf(was, 4, WHITE));
+    EXPECT_EQ(GlyphAt(rig.Calls(), GLYPH_CALLS), GlyphOf(bf, 4, DRAGGED_TANK_COLOUR));
+}
+
+// A press picks the highest live tank under the pointer; every move drags it
+// (ExpectDraggedTo). A release of any button ends the drag; left orders the
+// player's tank, right every slot, others nobody.
 TEST(Drag, FollowsThePointerThroughTicksUntilAnyRelease) {
     for (std::int16_t release : {LEFT_BUTTON, RIGHT_BUTTON, MIDDLE_BUTTON}) {
         SCOPED_TRACE(release);
@@ -43,17 +60,7 @@ TEST(Drag, FollowsThePointerThroughTicksUntilAnyRelease) {
 
         // Move, tick, move: each move erases the tank where it was last.
         for (const double depth : {326, 346}) {
-            const Battlefield was = bf;
-            rig.canvas.ClearCalls();
-            PointerMove(bf, rig.canvas, LEFT_BUTTON, 0, 250, ScreenY(depth));
-            Battlefield expected = was;
-            expected.tankX[4] = 250;
-            expected.tankY[4] = depth;
-            expected.pointerDepth = std::int16_t(depth);
-            EXPECT_TRUE(bf == expected);
-            ASSERT_EQ(rig.Calls().size(), 2 * GLYPH_CALLS);
-            EXPECT_EQ(GlyphAt(rig.Calls(), 0), GlyphOf(was, 4, WHITE));
-            EXPECT_EQ(GlyphAt(rig.Calls(), GLYPH_CALLS), GlyphOf(bf, 4, DRAGGED_TANK_COLOUR));
+            ExpectDraggedTo(rig, depth);
             rig.Tick();
             ASSERT_NE(bf.tankX[4], 250) << "the tick drove it on";
         }

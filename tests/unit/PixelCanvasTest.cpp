@@ -205,7 +205,8 @@ bool OnTheCircle(std::pair<int, int> p, int r) {
     const long long a = std::min(std::abs(p.first), std::abs(p.second));
     const long long b = std::max(std::abs(p.first), std::abs(p.second));
     if (r == 0) return a == 0 && b == 0;
-    const long long inner = 4 * a * a + (2 * b - 1) * (2 * b - 1), outer = 4 * a * a + (2 * b + 1) * (2 * b + 1);
+    const long long inner = 4 * a * a + (2 * b - 1) * (2 * b - 1);
+    const long long outer = 4 * a * a + (2 * b + 1) * (2 * b + 1);
     return inner < 4LL * r * r && 4LL * r * r < outer;
 }
 
@@ -258,7 +259,8 @@ TEST(PixelRing, FollowsTheMidpointRuleAndItsCutsKeepTheirPixels) {
         PixelCanvas whole(BIG, BIG);
         whole.DrawCircle(BIG / 2 + 0.75f, BIG / 2 + 0.25f, float(r), BLACK);
         const PixelSet ring = InkedAround(whole, BIG / 2, BIG / 2);
-        for (const auto& p : ring) ASSERT_TRUE(OnTheCircle(p, r)) << "radius " << r << ": " << p.first << ", " << p.second;
+        for (const auto& p : ring)
+            ASSERT_TRUE(OnTheCircle(p, r)) << "radius " << r << ": " << p.first << ", " << p.second;
         ASSERT_TRUE(EightFold(ring)) << "radius " << r;
         ASSERT_TRUE(Connected(ring)) << "radius " << r;
         ASSERT_TRUE(CrossesEveryColumnAndRow(ring, r)) << "radius " << r;
@@ -296,55 +298,64 @@ TEST(PixelRatio, ScalesCoordinatesAndThickensThePen) {
     }
 }
 
-// Far-off or undefined coordinates show the visible part of the same stroke,
-// and nothing at all (not even a dirty rectangle) where none is visible.
-TEST(PixelFarOff, DrawsOnlyTheVisiblePart) {
-    using Strokes = std::function<void(PixelCanvas&)>;
-    const auto line = [](float x1, float y1, float x2, float y2) -> Strokes {
-        return [=](PixelCanvas& c) { c.DrawLine(x1, y1, x2, y2, BLACK); };
+// Strokes with far-off or undefined coordinates, each beside one near the
+// picture that must look the same (or nothing where none of it shows).
+using Strokes = std::function<void(PixelCanvas&)>;
+struct FarAndNear {
+    Strokes far, near;
+};
+
+Strokes Line(float x1, float y1, float x2, float y2) {
+    return [=](PixelCanvas& c) { c.DrawLine(x1, y1, x2, y2, BLACK); };
+}
+Strokes Circle(float x, float y, float r) {
+    return [=](PixelCanvas& c) { c.DrawCircle(x, y, r, BLACK); };
+}
+// The pen moves to the end of a line even when nothing of it shows.
+Strokes LineTo(float x1, float y1, float x2, float y2) {
+    return [=](PixelCanvas& c) {
+        c.DrawLine(-9e3f, 3, x1, y1, BLACK);
+        c.DrawLineTo(x2, y2, BLACK);
     };
-    const auto circle = [](float x, float y, float r) -> Strokes {
-        return [=](PixelCanvas& c) { c.DrawCircle(x, y, r, BLACK); };
-    };
-    // The pen moves to the end of a line even when nothing of it shows.
-    const auto lineTo = [](float x1, float y1, float x2, float y2) -> Strokes {
-        return [=](PixelCanvas& c) {
-            c.DrawLine(-9e3f, 3, x1, y1, BLACK);
-            c.DrawLineTo(x2, y2, BLACK);
-        };
-    };
+}
+
+std::vector<FarAndNear> FarOffCases() {
     const Strokes nothing = [](PixelCanvas&) {};
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    const struct {
-        Strokes far, near;
-    } cases[] = {
-        {line(-1e30f, 50, 1e30f, 50), line(-10, 50, W + 10, 50)},
-        {line(70, 1e30f, 70, -1e30f), line(70, H + 10, 70, -10)},
-        {line(-1e6f, -1e6f, 1e6f, 1e6f), line(-10, -10, W + 10, W + 10)},
-        {line(-1e30f, -1e30f, 1e30f, 1e30f), line(-10, -10, W + 10, W + 10)},
-        {line(-1e30f, -5e29f, 1e30f, 5e29f), line(-10, -5, W + 10, (W + 10) / 2)},
-        {line(0.5f, 30, 1e30f, 30), line(0.5f, 30, W + 10, 30)},
-        {line(-1e9f, 1, 1e9f, 1), line(-10, 1, W + 10, 1)},  // walks the picture's width only
-        {line(W + 0.2f, -1e30f, W + 0.2f, 50), line(W + 0.2f, -10, W + 0.2f, 50)},
-        {line(-1e30f, H + 0.4f, 20, H + 0.4f), line(-10, H + 0.4f, 20, H + 0.4f)},
-        {lineTo(-300, 7, 40, 7), line(-300, 7, 40, 7)},
-        {lineTo(-1e30f, 7, 40, 7), line(-1e30f, 7, 40, 7)},
-        {lineTo(1e30f, 1e30f, 40, 7), line(1e30f, 1e30f, 40, 7)},
-        {line(nan, 10, 50, 50), nothing},
-        {lineTo(inf, nan, 20, 20), nothing},
-        {line(1e30f, 1e30f, 2e30f, -1e30f), nothing},
-        {line(-1e30f, -1e30f, -1e30f, 1e30f), nothing},
-        {line(1e6f, 0, 1e6f, H), nothing},
-        {line(-1e30f, -1e30f, 1e30f, -1e30f + 1e24f), nothing},
-        {circle(nan, 50, 5), nothing},
-        {circle(50, 50, inf), nothing},
-        {circle(W / 2.0f, H / 2.0f, 1e30f), nothing},
-        {circle(W / 2.0f, H / 2.0f, 1e6f), nothing},
-        {circle(-1e30f, 1e30f, 5), nothing},
-        {circle(1e6f, 1e6f, 1e3f), nothing},
-        {circle(W / 2.0f, -1e6f, 1e6f + 20), line(-10, 20, W + 10, 20)},
+    return {
+        {Line(-1e30f, 50, 1e30f, 50), Line(-10, 50, W + 10, 50)},
+        {Line(70, 1e30f, 70, -1e30f), Line(70, H + 10, 70, -10)},
+        {Line(-1e6f, -1e6f, 1e6f, 1e6f), Line(-10, -10, W + 10, W + 10)},
+        {Line(-1e30f, -1e30f, 1e30f, 1e30f), Line(-10, -10, W + 10, W + 10)},
+        {Line(-1e30f, -5e29f, 1e30f, 5e29f), Line(-10, -5, W + 10, (W + 10) / 2)},
+        {Line(0.5f, 30, 1e30f, 30), Line(0.5f, 30, W + 10, 30)},
+        {Line(-1e9f, 1, 1e9f, 1), Line(-10, 1, W + 10, 1)},  // walks the picture's width only
+        {Line(W + 0.2f, -1e30f, W + 0.2f, 50), Line(W + 0.2f, -10, W + 0.2f, 50)},
+        {Line(-1e30f, H + 0.4f, 20, H + 0.4f), Line(-10, H + 0.4f, 20, H + 0.4f)},
+        {LineTo(-300, 7, 40, 7), Line(-300, 7, 40, 7)},
+        {LineTo(-1e30f, 7, 40, 7), Line(-1e30f, 7, 40, 7)},
+        {LineTo(1e30f, 1e30f, 40, 7), Line(1e30f, 1e30f, 40, 7)},
+        {Line(nan, 10, 50, 50), nothing},
+        {LineTo(inf, nan, 20, 20), nothing},
+        {Line(1e30f, 1e30f, 2e30f, -1e30f), nothing},
+        {Line(-1e30f, -1e30f, -1e30f, 1e30f), nothing},
+        {Line(1e6f, 0, 1e6f, H), nothing},
+        {Line(-1e30f, -1e30f, 1e30f, -1e30f + 1e24f), nothing},
+        {Circle(nan, 50, 5), nothing},
+        {Circle(50, 50, inf), nothing},
+        {Circle(W / 2.0f, H / 2.0f, 1e30f), nothing},
+        {Circle(W / 2.0f, H / 2.0f, 1e6f), nothing},
+        {Circle(-1e30f, 1e30f, 5), nothing},
+        {Circle(1e6f, 1e6f, 1e3f), nothing},
+        {Circle(W / 2.0f, -1e6f, 1e6f + 20), Line(-10, 20, W + 10, 20)},
     };
+}
+
+// Far-off or undefined coordinates show the visible part of the same stroke,
+// and nothing at all (not even a dirty rectangle) where none is visible.
+TEST(PixelFarOff, DrawsOnlyTheVisiblePart) {
+    const std::vector<FarAndNear> cases = FarOffCases();
     for (double ratio : {1.0, 2.0, 3.0})
         for (std::size_t i = 0; i < std::size(cases); ++i) {
             PixelCanvas far(W, H, ratio), near(W, H, ratio);
