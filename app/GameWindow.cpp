@@ -33,7 +33,7 @@ std::optional<std::uint16_t> CharacterCode(int key, const QString& text) {
 // pixels to the screen without converting each (converting cost 8 times the
 // copy, and on Qt's thread pool).
 GameWindow::GameWindow()
-    : game_(std::make_unique<ClockRandom>(), GameOutput::Picture, PixelFormat::ArgbWords), tmr(this) {
+    : game_(GameRandom::FromClock(), GameOutput::Picture, PixelFormat::ArgbWords), tmr(this) {
     setWindowTitle(QStringLiteral("3D Kestrel"));
     resize(START_WIDTH, START_HEIGHT);
     setMinimumSize(1, 1);

@@ -24,7 +24,7 @@ constexpr int DEFAULT_ROUNDS = 9;
 // Each tick starts again from the same busy battle and random state.
 double MicrosecondsATick(Canvas& canvas) {
     const Battlefield start = BusyBattle();
-    ReplayRandom random(BATTLE_SEED);
+    GameRandom random(BATTLE_SEED);
     Battlefield bf;
     const auto began = std::chrono::steady_clock::now();
     for (int i = 0; i < TICKS_A_ROUND; ++i) {

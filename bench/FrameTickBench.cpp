@@ -1,9 +1,11 @@
-// The cost of one tick of the busiest battle, with and without the picture.
+// The cost of one tick of the busiest battle, with and without the picture,
+// and with the game recording it.
 
 #include <benchmark/benchmark.h>
 
 #include "bench/BusyBattle.h"
 #include "game/FrameTick.h"
+#include "game/Game.h"
 #include "model/Random.h"
 #include "render/PixelCanvas.h"
 #include "render/TankGlyph.h"
@@ -17,7 +19,7 @@ namespace {
 void TimeBusyTicks(benchmark::State& state, Canvas& canvas) {
     const Battlefield start = BusyBattle();
     Battlefield bf = start;
-    ReplayRandom random(BATTLE_SEED);
+    GameRandom random(BATTLE_SEED);
     for (auto _ : state) {
         bf = start;
         random.SetState(BATTLE_SEED);
@@ -38,6 +40,21 @@ void BM_BusyTickRaster(benchmark::State& state) {
     benchmark::DoNotOptimize(canvas.Bytes());
 }
 BENCHMARK(BM_BusyTickRaster)->Unit(benchmark::kMicrosecond);
+
+// The same busy tick through the game object, which records every tick it
+// runs: against BM_BusyTickRaster, the cost of keeping a recording.
+void BM_BusyTickRecorded(benchmark::State& state) {
+    const Battlefield start = BusyBattle();
+    Game game{GameRandom(BATTLE_SEED)};
+    for (auto _ : state) {
+        game.Field() = start;
+        game.RandomStream().SetState(BATTLE_SEED);
+        game.Tick();
+        benchmark::DoNotOptimize(game.Field());
+    }
+    benchmark::DoNotOptimize(game.Recording().PendingTicks());
+}
+BENCHMARK(BM_BusyTickRecorded)->Unit(benchmark::kMicrosecond);
 
 // One glyph drawn and erased: 22 canvas calls.
 void BM_TankGlyphRaster(benchmark::State& state) {

@@ -8,51 +8,158 @@
 namespace kestrel {
 namespace {
 
+using Kind = RecordedStep::Kind;
+
 constexpr std::int16_t NO_SHIFT = 0;
 constexpr std::int16_t NO_BUTTON = 0;
 
+int CanvasSide(int side) { return std::clamp(side, 1, MAX_CANVAS_SIDE); }
+
+// What a recording may hold before its first tick and still describe the
+// start rather than an event.
+bool SetsTheStart(const RecordedStep& step) {
+    return step.kind == Kind::Version || step.kind == Kind::Seed || step.kind == Kind::Size;
+}
+
 }  // namespace
 
-Game::Game(std::unique_ptr<Random> random, GameOutput output, PixelFormat format)
+Game::Game(GameRandom random, GameOutput output, PixelFormat format)
     : random_(std::move(random)),
       picture_(output == GameOutput::Calls
                    ? std::nullopt
                    : std::optional<PixelCanvas>(std::in_place, START_WIDTH, START_HEIGHT, 1, format)),
-      recorder_(START_WIDTH, START_HEIGHT, output == GameOutput::CallsAndPicture ? &*picture_ : nullptr),
-      canvas_(output == GameOutput::Picture ? static_cast<Canvas*>(&*picture_) : &recorder_) {}
+      callLog_(START_WIDTH, START_HEIGHT, output == GameOutput::CallsAndPicture ? &*picture_ : nullptr),
+      canvas_(output == GameOutput::Picture ? static_cast<Canvas*>(&*picture_) : &callLog_) {
+    recording_.Start(random_.State(), size_.width, size_.height);
+}
 
 void Game::Tick() {
-    if (!ended_) FrameTick(field_, *canvas_, *random_);
+    if (ended_) return;
+    if (!playback_) return RunTick();
+    --playback_->ticksLeft;
+    RunTick();
+    PlayEvents();
+}
+
+// A battle start inside the tick is noted before the tick: the state it
+// took is what the next battle start of a replay must take.
+void Game::RunTick() {
+    const std::uint64_t reseeds = random_.Reseeds();
+    FrameTick(field_, *canvas_, random_);
+    if (random_.Reseeds() != reseeds) Record({.kind = Kind::Reseed, .number = random_.LastReseedState()});
+    recording_.Tick();
 }
 
 void Game::PointerDown(std::int16_t button, float x, float y) {
-    if (!ended_) kestrel::PointerDown(field_, *canvas_, button, NO_SHIFT, x, y);
+    if (ended_) return;
+    if (playback_) HandOver();
+    Apply({.kind = Kind::Down, .button = button, .x = x, .y = y});
 }
 
 void Game::PointerMove(float x, float y) {
-    if (!ended_) kestrel::PointerMove(field_, *canvas_, NO_BUTTON, NO_SHIFT, x, y);
+    if (!ended_ && !playback_) Apply({.kind = Kind::Move, .x = x, .y = y});
 }
 
 void Game::PointerUp(std::int16_t button, float x, float y) {
-    if (!ended_) kestrel::PointerUp(field_, *canvas_, button, NO_SHIFT, x, y);
+    if (!ended_ && !playback_) Apply({.kind = Kind::Up, .button = button, .x = x, .y = y});
 }
 
 KeyAction Game::Key(std::uint16_t code) {
     if (ended_) return KeyAction::Quit;
-    const KeyAction action = KeyPressed(field_, *canvas_, code);
-    ended_ = action == KeyAction::Quit;
-    return action;
+    if (playback_) HandOver();
+    Apply({.kind = Kind::Key, .number = code});
+    return ended_ ? KeyAction::Quit : KeyAction::Continue;
 }
 
 void Game::Resize(int width, int height, double pixelRatio, int deviceWidth, int deviceHeight) {
-    width = std::max(1, width);
-    height = std::max(1, height);
-    recorder_.Resize(float(width), float(height));
-    if (picture_) picture_->Resize(width, height, pixelRatio, deviceWidth, deviceHeight);
+    frontEndSize_ = Size{CanvasSide(width), CanvasSide(height), pixelRatio, deviceWidth, deviceHeight};
+    if (!playback_) return SetSize(*frontEndSize_);
+    // The recording keeps its size until the hand-over; the picture takes
+    // the screen's density at once.
+    if (pixelRatio != size_.pixelRatio) SetSize({size_.width, size_.height, pixelRatio, 0, 0});
+}
+
+void Game::SetSize(const Size& size) {
+    const bool resized = size.width != size_.width || size.height != size_.height;
+    size_ = size;
+    callLog_.Resize(float(size.width), float(size.height));
+    if (picture_) picture_->Resize(size.width, size.height, size.pixelRatio, size.deviceWidth, size.deviceHeight);
+    if (resized) Record({.kind = Kind::Size, .width = size.width, .height = size.height});
 }
 
 std::vector<PixelRect> Game::TakeChanges() {
     return picture_ ? picture_->TakeDirtyRects() : std::vector<PixelRect>{};
+}
+
+// One event, from the front end or from a recording, and its line in the
+// recording. A recording's runs of ticks are paced by the front end's timer
+// instead.
+void Game::Apply(const RecordedStep& step) {
+    switch (step.kind) {
+        case Kind::Version:
+        case Kind::Ticks: return;
+        case Kind::Seed: random_.SetState(step.number); break;
+        // Noted again by the tick whose battle start takes it.
+        case Kind::Reseed: return random_.QueueReseed(step.number);
+        case Kind::Size: return SetSize({step.width, step.height, size_.pixelRatio, 0, 0});
+        case Kind::Down: kestrel::PointerDown(field_, *canvas_, step.button, NO_SHIFT, step.x, step.y); break;
+        case Kind::Move: kestrel::PointerMove(field_, *canvas_, NO_BUTTON, NO_SHIFT, step.x, step.y); break;
+        case Kind::Up: kestrel::PointerUp(field_, *canvas_, step.button, NO_SHIFT, step.x, step.y); break;
+        case Kind::Key:
+            ended_ = KeyPressed(field_, *canvas_, std::uint16_t(step.number)) == KeyAction::Quit;
+            break;
+    }
+    Record(step);
+}
+
+std::optional<std::string> Game::PlayBack(std::string_view recording) {
+    if (ended_) return "the game has ended";
+    ReadRecording read = ReadRecordingText(recording);
+    if (!read.error.empty()) return read.error;
+    const GameRandom::Reseeding reseeding =
+        playback_ ? playback_->reseeding : random_.HowReseeded();
+    StartAfresh();
+    // Replayed battles start from the states the recording noted, as in
+    // the replay tool, until the hand-over.
+    random_.SetReseeding(GameRandom::Reseeding::KeepState);
+    playback_.emplace(Playback{.steps = std::move(read.steps), .reseeding = reseeding});
+    Playback& p = *playback_;
+    for (; p.next < p.steps.size() && SetsTheStart(p.steps[p.next]); ++p.next) {
+        const RecordedStep& step = p.steps[p.next];
+        if (step.kind == Kind::Seed) random_.SetState(step.number);
+        if (step.kind == Kind::Size) SetSize({step.width, step.height, size_.pixelRatio, 0, 0});
+    }
+    recording_.Start(random_.State(), size_.width, size_.height);
+    PlayEvents();
+    return std::nullopt;
+}
+
+// Applies the recording's events up to its next run of ticks; where it
+// ends, or at an Esc, the battle is handed over instead.
+void Game::PlayEvents() {
+    Playback& p = *playback_;
+    while (p.ticksLeft == 0) {
+        if (p.next == p.steps.size()) return HandOver();
+        const RecordedStep& step = p.steps[p.next++];
+        if (step.kind == Kind::Ticks) p.ticksLeft = step.number;
+        else if (step.kind == Kind::Key && step.number == ESC_CODE) return HandOver();
+        else Apply(step);
+    }
+}
+
+void Game::HandOver() {
+    random_.SetReseeding(playback_->reseeding);
+    playback_.reset();
+    if (frontEndSize_) SetSize(*frontEndSize_);
+}
+
+// A zeroed record and random state on a white canvas of the start size, as
+// a replay starts.
+void Game::StartAfresh() {
+    field_ = {};
+    random_ = GameRandom(0, random_.HowReseeded());
+    SetSize({START_WIDTH, START_HEIGHT, size_.pixelRatio, 0, 0});
+    canvas_->ClearCanvas();
 }
 
 }  // namespace kestrel

@@ -2,18 +2,23 @@
 // The game as every front end drives it: the window, the browser page, the
 // replay tool and the soak driver. It owns the battle record, the random
 // stream and the canvas, wires the timer, pointer and key events to the
-// game's handlers, and hands out what changed on the picture. A front end
-// keeps only its platform's side: turning its events into these calls, and
-// showing the picture.
+// game's handlers, and hands out what changed on the picture. It writes
+// down everything that reaches it, so any battle can be kept and played
+// again, and it plays such a recording back at the pace of its ticks. A
+// front end keeps only its platform's side: turning its events into these
+// calls, and showing the picture.
 
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include "game/Recording.h"
+#include "input/Keyboard.h"
 #include "model/Battlefield.h"
 #include "model/Random.h"
-#include "input/Keyboard.h"
 #include "render/PixelCanvas.h"
 #include "render/RecordingCanvas.h"
 
@@ -32,27 +37,36 @@ enum class GameOutput { Picture, Calls, CallsAndPicture };
 class Game {
 public:
     // The picture's pixels are in the format the front end shows them in.
-    explicit Game(std::unique_ptr<Random> random, GameOutput output = GameOutput::Picture,
+    explicit Game(GameRandom random, GameOutput output = GameOutput::Picture,
                   PixelFormat format = PixelFormat::RgbaBytes);
     // The canvas passes calls on to the picture it holds: not copied or moved.
     Game(const Game&) = delete;
     Game& operator=(const Game&) = delete;
 
-    // One frame tick; nothing once the game has ended.
+    // One frame tick; nothing once the game has ended. While a recording
+    // plays back, its events up to its next tick come first.
     void Tick();
     // Pointer events in canvas units, button codes as in input/Pointer.h.
+    // During a playback a press takes the battle over at once; moves and
+    // releases are ignored.
     void PointerDown(std::int16_t button, float x, float y);
     void PointerMove(float x, float y);
     void PointerUp(std::int16_t button, float x, float y);
     // A key that yields a character. Esc ends the game: the front end should
-    // stop its timer and close; later calls change nothing.
+    // stop its timer and close; later calls change nothing. During a
+    // playback a key takes the battle over first.
     KeyAction Key(std::uint16_t code);
     bool Ended() const { return ended_; }
 
-    // A new inner size (at least 1 x 1) and pixel ratio. The picture keeps its
-    // overlapping part; see PixelCanvas::Resize for the device size.
+    // A new inner size (1 x 1 up to MAX_CANVAS_SIDE a side) and pixel ratio.
+    // The picture keeps its overlapping part; see PixelCanvas::Resize for the
+    // device size. During a playback the recording decides the size, and
+    // the front end's is taken up when the battle is handed over.
     void Resize(int width, int height, double pixelRatio = 1, int deviceWidth = 0,
                 int deviceHeight = 0);
+    // The inner size in canvas units.
+    int Width() const { return size_.width; }
+    int Height() const { return size_.height; }
 
     // The picture, when the game keeps one, and rectangles covering the
     // device pixels that changed on it since the last call (none when
@@ -61,22 +75,59 @@ public:
     std::vector<PixelRect> TakeChanges();
 
     // The canvas calls made since the last ClearCalls, when the game logs them.
-    const std::vector<CanvasCall>& Calls() const { return recorder_.Calls(); }
-    void ClearCalls() { recorder_.ClearCalls(); }
+    const std::vector<CanvasCall>& Calls() const { return callLog_.Calls(); }
+    void ClearCalls() { callLog_.ClearCalls(); }
+
+    // Everything that has reached the game so far, as a recording.
+    const Recorder& Recording() const { return recording_; }
+
+    // Plays a recording back from a fresh battle field: its events and
+    // ticks come one tick at a time, with the random states it noted, and
+    // the battle is handed over (live, seeded from the clock again) at its
+    // end, at an Esc in it, or at the user's first press or key. A bad
+    // recording is refused as "line N: REASON", or with what is wrong with
+    // it as a whole, and the game goes on as it was.
+    std::optional<std::string> PlayBack(std::string_view recording);
+    bool PlayingBack() const { return playback_.has_value(); }
 
     // For tools and tests that run single steps or set the record directly.
     Battlefield& Field() { return field_; }
     const Battlefield& Field() const { return field_; }
     Canvas& DrawingCanvas() { return *canvas_; }
-    Random& RandomStream() { return *random_; }
+    GameRandom& RandomStream() { return random_; }
+    const GameRandom& RandomStream() const { return random_; }
 
 private:
+    struct Size {
+        int width, height;
+        double pixelRatio;
+        int deviceWidth, deviceHeight;
+    };
+    struct Playback {
+        std::vector<RecordedStep> steps;
+        std::size_t next = 0;
+        std::uint64_t ticksLeft = 0;  // of the run of ticks under way
+        GameRandom::Reseeding reseeding{};  // the game's own, back at the hand-over
+    };
+
+    void Record(const RecordedStep& step) { recording_.Step(step); }
+    void SetSize(const Size& size);
+    void RunTick();
+    void Apply(const RecordedStep& step);
+    void PlayEvents();
+    void HandOver();
+    void StartAfresh();
+
     Battlefield field_;
-    std::unique_ptr<Random> random_;
+    GameRandom random_;
     std::optional<PixelCanvas> picture_;
-    RecordingCanvas recorder_;
+    RecordingCanvas callLog_;
     Canvas* canvas_;
+    Size size_{START_WIDTH, START_HEIGHT, 1, 0, 0};
+    std::optional<Size> frontEndSize_;  // the last the front end asked for
     bool ended_ = false;
+    Recorder recording_;
+    std::optional<Playback> playback_;
 };
 
 }  // namespace kestrel

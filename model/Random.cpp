@@ -3,6 +3,14 @@
 #include <chrono>
 
 namespace kestrel {
+namespace {
+
+std::uint64_t ClockState() {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+}
+
+}  // namespace
 
 std::uint64_t SplitMix64::Next() {
     state += 0x9E3779B97F4A7C15ULL;
@@ -12,19 +20,28 @@ std::uint64_t SplitMix64::Next() {
     return z ^ (z >> 31);
 }
 
-ClockRandom::ClockRandom() { Reseed(); }
-
-void ClockRandom::Reseed() {
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    engine_.state = static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+GameRandom::GameRandom(std::uint64_t state, Reseeding reseeding) : reseeding_(reseeding) {
+    engine_.state = state;
 }
 
-float ReplayRandom::Rnd() {
+GameRandom GameRandom::FromClock() { return GameRandom(ClockState(), Reseeding::FromClock); }
+
+float GameRandom::Rnd() {
     if (queued_.empty()) return engine_.NextSingle();
     const float value = queued_.front();
     queued_.pop_front();
     return value;
+}
+
+void GameRandom::Reseed() {
+    if (!queuedReseeds_.empty()) {
+        engine_.state = queuedReseeds_.front();
+        queuedReseeds_.pop_front();
+    } else if (reseeding_ == Reseeding::FromClock) {
+        engine_.state = ClockState();
+    }
+    ++reseeds_;
+    lastReseedState_ = engine_.state;
 }
 
 }  // namespace kestrel

@@ -1,18 +1,9 @@
 #include "tools/TraceFormat.h"
 
-#include <cstdio>
-
 #include "model/BattlefieldFields.h"
 
 namespace kestrel {
 namespace {
-
-void AppendPrintf(std::string& line, const char* format, auto value) {
-    char buffer[40];
-    const int length = std::snprintf(buffer, sizeof buffer, format, value);
-    if (!line.empty() && line.back() != '\n') line += ' ';
-    line.append(buffer, std::size_t(length));
-}
 
 void AppendColour(std::string& line, Colour colour) {
     AppendInt(line, colour.r);
@@ -29,10 +20,6 @@ void AppendValue(std::string& line, auto value) {
 }
 
 }  // namespace
-
-void AppendDouble(std::string& line, double value) { AppendPrintf(line, "%.17g", value); }
-void AppendSingle(std::string& line, float value) { AppendPrintf(line, "%.9g", double(value)); }
-void AppendInt(std::string& line, long long value) { AppendPrintf(line, "%lld", value); }
 
 std::string FormatCall(const CanvasCall& call) {
     using Kind = CanvasCall::Kind;

@@ -44,7 +44,7 @@ enum class Probe { TankX, TankY, TankHits, TankTarget, Dragging, DragSlot, Canva
 using namespace kestrel;
 
 KESTREL_EXPORT(kestrel_start) void kestrel_start() {
-    game.emplace(std::make_unique<ClockRandom>(), GameOutput::Picture, PixelFormat::RgbaBytes);
+    game.emplace(GameRandom::FromClock(), GameOutput::Picture, PixelFormat::RgbaBytes);
 }
 
 // width x height canvas units (CSS pixels), at `ratio` device pixels each;

@@ -18,7 +18,7 @@ using test::Rig;
 float DrawFor(int s) { return (float(s) + 0.5f) / SLOT_COUNT; }
 
 // Draws for a battle start of slots 0 and 1 that keeps the canvas.
-void QueueTwoTankBattle(ReplayRandom& random) {
+void QueueTwoTankBattle(GameRandom& random) {
     random.Queue(0.1f);  // a
     random.Queue(0.1f);  // b: Int(0.01 * 50 + 1) = 1
     for (int i = 0; i < 10; ++i) random.Queue(0.5f);

@@ -20,7 +20,7 @@ constexpr double SINGLE_SLACK = 1e-5;  // the rounding of a few single stores
 struct HeldBearing : ::testing::Test {
     Battlefield bf;
     RecordingCanvas canvas{START_WIDTH, START_HEIGHT};
-    ReplayRandom random;
+    GameRandom random;
 
     void SetUp() override {
         test::PlaceTank(bf, 1, 300, 300);

@@ -13,7 +13,7 @@
 namespace kestrel {
 namespace {
 
-std::unique_ptr<Random> Seeded(std::uint64_t seed) { return std::make_unique<ReplayRandom>(seed); }
+GameRandom Seeded(std::uint64_t seed) { return GameRandom(seed); }
 
 // The picture and the call log see the same calls, at the same size.
 TEST(Game, DrawsIntoThePictureTheCallLogOrBoth) {

@@ -24,7 +24,7 @@ TEST(Random, ReplayHandsOutQueuedDrawsFirstThenSplitMix64AndNeverReseeds) {
     SplitMix64 engine;
     for (std::uint64_t expected : PUBLISHED_FROM_ZERO) EXPECT_EQ(engine.Next(), expected);
 
-    ReplayRandom random;
+    GameRandom random;
     random.Queue(0.25f);
     random.Queue(0.0f);
     EXPECT_EQ(random.Rnd(), 0.25f);
@@ -40,7 +40,7 @@ TEST(Random, ReplayHandsOutQueuedDrawsFirstThenSplitMix64AndNeverReseeds) {
 }
 
 TEST(Random, ClockReseedsGiveDifferentStreams) {
-    ClockRandom random;
+    GameRandom random = GameRandom::FromClock();
     const auto firstTwo = [&random] {
         random.Reseed();
         return std::pair{random.Rnd(), random.Rnd()};

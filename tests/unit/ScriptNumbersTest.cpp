@@ -11,7 +11,7 @@
 #include <random>
 #include <string>
 
-#include "tools/ScriptNumbers.h"
+#include "script/ScriptNumbers.h"
 
 namespace kestrel {
 namespace {

@@ -36,7 +36,7 @@ struct Rig final : Random {
 
     Battlefield bf;
     RecordingCanvas canvas{START_WIDTH, START_HEIGHT};
-    ReplayRandom replay;
+    GameRandom replay;
     std::uint64_t draws = 0;
     std::uint64_t reseeds = 0;
 };

@@ -48,8 +48,9 @@ bool OnlyDepthChanged(Battlefield before, const Battlefield& after) {
 
 Soak::Soak(SoakSettings settings)
     : settings_(settings),
-      game_(std::make_unique<BattleCounter>(settings.gameSeed), GameOutput::Calls),
-      random_(static_cast<BattleCounter&>(game_.RandomStream())),
+      game_(GameRandom(settings.gameSeed, settings.liveGame ? GameRandom::Reseeding::FromClock
+                                                            : GameRandom::Reseeding::KeepState),
+            settings.liveGame ? GameOutput::CallsAndPicture : GameOutput::Calls),
       bf_(game_.Field()),
       canvas_(game_.DrawingCanvas()),
       events_{settings.eventSeed} {}

@@ -1,5 +1,5 @@
 #pragma once
-// A long battle on a replay stream, with random pointer, key and window-size
+// A long battle, with random pointer, key and window-size
 // meddling between ticks, that checks every rule the record keeps after every
 // tick, and what pointer acts may change. The unit suite runs it briefly,
 // kestrel-soak at length.
@@ -18,6 +18,9 @@ struct SoakSettings {
     std::uint64_t gameSeed = 0;   // state of the replay stream the battle draws from
     std::uint64_t eventSeed = 1;  // a separate stream for the meddling
     bool events = true;
+    // As the live game: battle starts reseed from the clock (the recording
+    // notes each state), and the game keeps a picture.
+    bool liveGame = false;
 };
 
 class Soak {
@@ -29,20 +32,15 @@ public:
     std::string Run(std::uint64_t ticks);
 
     std::uint64_t Ticks() const { return ticks_; }
-    std::uint64_t Battles() const { return random_.battles; }
+    // The game the soak plays, with its recording of everything so far.
+    const Game& Played() const { return game_; }
+    // Only a battle start reseeds, so the reseeds count the battles.
+    std::uint64_t Battles() const { return game_.RandomStream().Reseeds(); }
     std::uint64_t Drags() const { return drags_; }  // tanks picked up by the pointer
     // The most ticks between two battle starts, the running battle included.
     std::uint64_t LongestBattle() const;
 
 private:
-    // Only a battle start reseeds, so the reseeds count the battles.
-    struct BattleCounter final : Random {
-        explicit BattleCounter(std::uint64_t seed) : stream(seed) {}
-        float Rnd() override { return stream.Rnd(); }
-        void Reseed() override { ++battles, stream.Reseed(); }
-        ReplayRandom stream;
-        std::uint64_t battles = 0;
-    };
     enum class PointerAct { Down, Move, Up };
 
 
@@ -54,7 +52,6 @@ private:
 
     SoakSettings settings_;
     Game game_;
-    BattleCounter& random_;  // the game's, which it was given
     Battlefield& bf_;
     const Canvas& canvas_;
     SplitMix64 events_;

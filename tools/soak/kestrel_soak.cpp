@@ -1,7 +1,10 @@
-// kestrel-soak [TICKS] [--no-events] [--seed N]: runs the battle for TICKS
-// ticks (default 1,000,000) with random meddling, checks the record after
-// every tick, and prints ticks, battles and memory at the start, the middle
-// and the end. Exit status 1 when a check fails, 2 on bad arguments.
+// kestrel-soak [TICKS] [--no-events] [--seed N] [--record FILE]: runs the
+// battle for TICKS ticks (default 1,000,000) with random meddling, checks the
+// record after every tick, and prints ticks, battles and memory at the start,
+// the middle and the end. With --record, battle starts reseed from the clock
+// as in the live game, and the game's recording of the whole run is written
+// to FILE at the end. Exit status 1 when a check fails, 2 on bad arguments
+// or a FILE that cannot be written.
 
 #include <charconv>
 #include <cstdint>
@@ -41,11 +44,19 @@ bool ParseCount(std::string_view text, std::uint64_t& value) {
     return !text.empty() && error == std::errc() && stop == end;
 }
 
+bool WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream file(path, std::ios::binary);
+    file << text;
+    file.close();
+    return bool(file);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::uint64_t ticks = DEFAULT_TICKS;
     kestrel::soak::SoakSettings settings;
+    std::string recordTo;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         bool ok = true;
@@ -53,10 +64,12 @@ int main(int argc, char** argv) {
             settings.events = false;
         else if (arg == "--seed")
             ok = ++i < argc && ParseCount(argv[i], settings.gameSeed);
+        else if (arg == "--record")
+            ok = ++i < argc && (recordTo = argv[i], settings.liveGame = true);
         else
             ok = ParseCount(arg, ticks) && ticks > 0;
         if (!ok) {
-            std::fprintf(stderr, "usage: kestrel-soak [TICKS] [--no-events] [--seed N]\n");
+            std::fprintf(stderr, "usage: kestrel-soak [TICKS] [--no-events] [--seed N] [--record FILE]\n");
             return 2;
         }
     }
@@ -76,5 +89,9 @@ int main(int argc, char** argv) {
     }
     std::printf("longest battle: %llu ticks, tanks dragged: %llu\n", Count(soak.LongestBattle()),
                 Count(soak.Drags()));
+    if (!recordTo.empty() && !WriteFile(recordTo, soak.Played().Recording().Text())) {
+        std::fprintf(stderr, "kestrel-soak: cannot write %s\n", recordTo.c_str());
+        return 2;
+    }
     return 0;
 }

@@ -1,4 +1,4 @@
-#include "tools/ScriptNumbers.h"
+#include "script/ScriptNumbers.h"
 
 #include <cmath>
 #include <cstdlib>

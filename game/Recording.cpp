@@ -1,0 +1,142 @@
+#include "game/Recording.h"
+
+#include <cstdint>
+#include <limits>
+
+namespace kestrel {
+namespace {
+
+using Kind = RecordedStep::Kind;
+
+RecordedStep PointerStep(const Tokens& t, Kind kind) {
+    const bool hasButton = kind != Kind::Move;
+    const std::size_t args = hasButton ? 3 : 2;
+    ExpectArgs(t, args, args);
+    RecordedStep step{.kind = kind};
+    if (hasButton) step.button = ParseInt16(t[1], "button");
+    step.x = ParseSingle(t[args - 1], "x");
+    step.y = ParseSingle(t[args], "y");
+    return step;
+}
+
+RecordedStep StateStep(const Tokens& t, Kind kind, std::string_view what) {
+    ExpectArgs(t, 1, 1);
+    return {.kind = kind, .number = ParseWhole<std::uint64_t>(t[1], 0, UINT64_MAX, what)};
+}
+
+RecordedStep VersionStep(const Tokens& t) {
+    ExpectArgs(t, 1, 1);
+    const int version = ParseWhole<int>(t[1], 1, std::numeric_limits<int>::max(), "version");
+    if (version > RECORDING_VERSION)
+        Fail("format version " + std::to_string(version) + " is newer than this program reads (" +
+             std::to_string(RECORDING_VERSION) + ")");
+    return {.kind = Kind::Version, .number = std::uint64_t(version)};
+}
+
+RecordedStep SizeStep(const Tokens& t) {
+    ExpectArgs(t, 2, 2);
+    return {.kind = Kind::Size,
+            .width = ParseWhole<int>(t[1], 1, MAX_CANVAS_SIDE, "width"),
+            .height = ParseWhole<int>(t[2], 1, MAX_CANVAS_SIDE, "height")};
+}
+
+RecordedStep TicksStep(const Tokens& t) {
+    ExpectArgs(t, 0, 1);
+    const long long count =
+        t.size() == 2 ? ParseWhole<long long>(t[1], 1, std::numeric_limits<long long>::max(), "count") : 1;
+    return {.kind = Kind::Ticks, .number = std::uint64_t(count)};
+}
+
+RecordedStep KeyStep(const Tokens& t) {
+    ExpectArgs(t, 1, 1);
+    return {.kind = Kind::Key, .number = ParseWhole<std::uint16_t>(t[1], 0, UINT16_MAX, "character code")};
+}
+
+}  // namespace
+
+std::optional<RecordedStep> ReadStep(const Tokens& t) {
+    const std::string_view command = t.at(0);
+    if (command == "tick") return TicksStep(t);
+    if (command == "move") return PointerStep(t, Kind::Move);
+    if (command == "down") return PointerStep(t, Kind::Down);
+    if (command == "up") return PointerStep(t, Kind::Up);
+    if (command == "key") return KeyStep(t);
+    if (command == "size") return SizeStep(t);
+    if (command == "seed") return StateStep(t, Kind::Seed, "seed");
+    if (command == "reseed") return StateStep(t, Kind::Reseed, "state");
+    if (command == "version") return VersionStep(t);
+    return std::nullopt;
+}
+
+std::string WriteStep(const RecordedStep& step) {
+    std::string line;
+    switch (step.kind) {
+        case Kind::Version: line = "version", AppendUnsigned(line, step.number); break;
+        case Kind::Seed: line = "seed", AppendUnsigned(line, step.number); break;
+        case Kind::Reseed: line = "reseed", AppendUnsigned(line, step.number); break;
+        case Kind::Size: line = "size", AppendInt(line, step.width), AppendInt(line, step.height); break;
+        case Kind::Ticks: line = "tick", AppendUnsigned(line, step.number); break;
+        case Kind::Key: line = "key", AppendUnsigned(line, step.number); break;
+        case Kind::Down: line = "down", AppendInt(line, step.button); break;
+        case Kind::Up: line = "up", AppendInt(line, step.button); break;
+        case Kind::Move: line = "move"; break;
+    }
+    if (step.kind == Kind::Down || step.kind == Kind::Up || step.kind == Kind::Move) {
+        AppendSingle(line, step.x);
+        AppendSingle(line, step.y);
+    }
+    return line + '\n';
+}
+
+ReadRecording ReadRecordingText(std::string_view text) {
+    ReadRecording read;
+    if (text.size() > MAX_RECORDING_BYTES) {
+        read.error = "the recording is too long (" + std::to_string(text.size()) + " bytes; at most " +
+                     std::to_string(MAX_RECORDING_BYTES) + ")";
+        return read;
+    }
+    std::size_t at = 0;
+    for (long long lineNo = 1; at < text.size(); ++lineNo) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        const Tokens tokens = SplitLine(text.substr(at, end - at));
+        at = end + 1;
+        if (tokens.empty()) continue;
+        try {
+            const std::optional<RecordedStep> step = ReadStep(tokens);
+            if (!step) Fail(Quoted(tokens[0]) + " has no place in a recording");
+            read.steps.push_back(*step);
+        } catch (const ScriptError& error) {
+            read.error = "line " + std::to_string(lineNo) + ": " + error.what();
+            read.steps.clear();
+            return read;
+        }
+    }
+    return read;
+}
+
+void Recorder::Start(std::uint64_t state, int width, int height) {
+    written_.clear();
+    pendingTicks_ = 0;
+    written_ += WriteStep({.kind = RecordedStep::Kind::Version, .number = RECORDING_VERSION});
+    written_ += WriteStep({.kind = RecordedStep::Kind::Seed, .number = state});
+    written_ += WriteStep({.kind = RecordedStep::Kind::Size, .width = width, .height = height});
+}
+
+void Recorder::WritePendingTicks() {
+    if (pendingTicks_ == 0) return;
+    written_ += WriteStep({.kind = RecordedStep::Kind::Ticks, .number = pendingTicks_});
+    pendingTicks_ = 0;
+}
+
+void Recorder::Step(const RecordedStep& step) {
+    WritePendingTicks();
+    written_ += WriteStep(step);
+}
+
+std::string Recorder::Text() const {
+    if (pendingTicks_ == 0) return written_;
+    return written_ + WriteStep({.kind = RecordedStep::Kind::Ticks, .number = pendingTicks_});
+}
+
+}  // namespace kestrel

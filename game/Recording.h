@@ -1,0 +1,75 @@
+#pragma once
+// A battle written down as it is played: the generator's state at the start
+// and at every battle start, the start size, then runs of ticks and every
+// pointer, key and size event in the order it reached the game. It is a
+// kestrel-trace script, so the tool replays it to the same record and the
+// same picture; the window and the page play it back at the game's pace.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "script/ScriptLine.h"
+
+namespace kestrel {
+
+// The format this program writes, and the newest it reads.
+inline constexpr int RECORDING_VERSION = 1;
+// Longer recordings are refused rather than read into memory.
+inline constexpr std::size_t MAX_RECORDING_BYTES = 64u << 20;
+// The largest canvas side a script or a recording may ask for.
+inline constexpr int MAX_CANVAS_SIDE = 16384;
+
+// One step of a recording, and of a script: the commands both share.
+struct RecordedStep {
+    enum class Kind { Version, Seed, Reseed, Size, Ticks, Down, Move, Up, Key };
+    Kind kind{};
+    std::uint64_t number = 0;  // version, state, tick count or character code
+    std::int16_t button = 0;   // Down, Up
+    float x = 0, y = 0;        // Down, Move, Up
+    int width = 0, height = 0; // Size
+
+    bool operator==(const RecordedStep&) const = default;
+};
+
+// The step a line's tokens give, or none when its command is not one a
+// recording holds. Throws ScriptError for a bad step.
+std::optional<RecordedStep> ReadStep(const Tokens& tokens);
+
+// A step as a line of text, newline included; it reads back to itself.
+std::string WriteStep(const RecordedStep& step);
+
+// A whole recording read ahead of playing: its steps, or the first bad line
+// as "line N: REASON" (a command a recording does not hold is one).
+struct ReadRecording {
+    std::vector<RecordedStep> steps;
+    std::string error;  // empty when the recording is good
+};
+ReadRecording ReadRecordingText(std::string_view text);
+
+// Writes a recording as the game plays. Ticks are counted, not written one
+// by one, so the text grows with events and battles, not with time: the
+// run of ticks since the last event is written when the next event comes.
+class Recorder {
+public:
+    // Starts the text anew: the format, the generator's state and the size.
+    void Start(std::uint64_t state, int width, int height);
+    void Step(const RecordedStep& step);
+    void Tick() { ++pendingTicks_; }
+
+    // Whole lines written so far, and the ticks run since the last of them.
+    const std::string& Written() const { return written_; }
+    std::uint64_t PendingTicks() const { return pendingTicks_; }
+    // The recording so far: the written lines and the pending ticks.
+    std::string Text() const;
+
+private:
+    void WritePendingTicks();
+
+    std::string written_;
+    std::uint64_t pendingTicks_ = 0;
+};
+
+}  // namespace kestrel

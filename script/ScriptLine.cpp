@@ -1,0 +1,75 @@
+#include "script/ScriptLine.h"
+
+#include <cmath>
+#include <cstdio>
+#include <optional>
+
+#include "script/ScriptNumbers.h"
+
+namespace kestrel {
+
+Tokens SplitLine(std::string_view line) {
+    if (const auto hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
+    Tokens tokens;
+    constexpr std::string_view SEPARATORS = " \t\r";
+    std::size_t at = line.find_first_not_of(SEPARATORS);
+    while (at != std::string_view::npos) {
+        const std::size_t end = line.find_first_of(SEPARATORS, at);
+        tokens.push_back(line.substr(at, end == std::string_view::npos ? end : end - at));
+        at = end == std::string_view::npos ? end : line.find_first_not_of(SEPARATORS, end);
+    }
+    return tokens;
+}
+
+void Fail(const std::string& reason) { throw ScriptError(reason); }
+
+std::string Quoted(std::string_view token) { return "'" + std::string(token) + "'"; }
+
+double ParseReal(std::string_view token, std::string_view what) {
+    const std::optional<double> value = ReadReal(token);
+    if (!value) Fail(std::string(what) + " " + Quoted(token) + " is not a finite number");
+    return *value;
+}
+
+float ParseSingle(std::string_view token, std::string_view what) {
+    const float value = static_cast<float>(ParseReal(token, what));
+    if (!std::isfinite(value))
+        Fail(std::string(what) + " " + Quoted(token) + " is out of single-precision range");
+    return value;
+}
+
+std::int16_t ParseInt16(std::string_view token, std::string_view what) {
+    return ParseWhole<std::int16_t>(token, INT16_MIN, INT16_MAX, what);
+}
+
+Slot ParseSlot(std::string_view token) { return ParseWhole<Slot>(token, 0, LAST_SLOT, "slot"); }
+
+void ExpectArgs(const Tokens& tokens, std::size_t least, std::size_t most) {
+    const std::size_t given = tokens.size() - 1;
+    if (given < least || given > most) {
+        std::string expected = std::to_string(least);
+        if (most != least) expected += most == SIZE_MAX ? " or more" : ".." + std::to_string(most);
+        Fail(Quoted(tokens[0]) + " takes " + expected + " argument" + (most == 1 && least == 1 ? "" : "s") +
+             ", got " + std::to_string(given));
+    }
+}
+
+namespace {
+
+void AppendPrintf(std::string& line, const char* format, auto value) {
+    char buffer[40];
+    const int length = std::snprintf(buffer, sizeof buffer, format, value);
+    if (!line.empty() && line.back() != '\n') line += ' ';
+    line.append(buffer, std::size_t(length));
+}
+
+}  // namespace
+
+void AppendDouble(std::string& line, double value) { AppendPrintf(line, "%.17g", value); }
+void AppendSingle(std::string& line, float value) { AppendPrintf(line, "%.9g", double(value)); }
+void AppendInt(std::string& line, long long value) { AppendPrintf(line, "%lld", value); }
+void AppendUnsigned(std::string& line, std::uint64_t value) {
+    AppendPrintf(line, "%llu", static_cast<unsigned long long>(value));
+}
+
+}  // namespace kestrel
