@@ -166,7 +166,6 @@ void TraceSession::DrawTankCommand(const Tokens& t) {
 
 void TraceSession::Snap(const Tokens& t) {
     ExpectArgs(t, 1, 1);
-    if (!CAN_WRITE_PNG) Fail("snap needs the full build: this kestrel-trace cannot write PNG files");
     if (!Picture() || !SavePng(*Picture(), std::string(t[1])))
         Fail("cannot write the picture to " + Quoted(t[1]));
 }
@@ -219,7 +218,7 @@ bool TakesSnapshots(std::string_view script) {
 
 int RunTraceScript(std::string_view script, std::ostream& out, std::ostream& err,
                    const TraceLimits& limits, PixelCanvas* finalPicture) {
-    TraceSession session(finalPicture || (CAN_WRITE_PNG && TakesSnapshots(script)), out, limits);
+    TraceSession session(finalPicture || TakesSnapshots(script), out, limits);
     const auto keepPicture = [&] {
         if (finalPicture && session.Picture()) *finalPicture = *session.Picture();
     };

@@ -9,9 +9,7 @@
 #   cmake -DTRACE=<kestrel-trace> -DTABLE=<file> -DWORK=<dir> -P RunGolden.cmake
 #       Each row "LINE => REASON" is a one-line script that must be refused:
 #       status 2, nothing on standard output and exactly
-#       "kestrel-trace: line 1: REASON" on standard error. With
-#       -DPNG_WRITER=OFF (a build without Qt) a `snap` row must instead give
-#       the reason that this build cannot write PNG files.
+#       "kestrel-trace: line 1: REASON" on standard error.
 #
 #   cmake -DTRACE=<kestrel-trace> -DUNREADABLE=<path> -DWORK=<dir> -P RunGolden.cmake
 #       A script path that cannot be read: status 2, nothing on standard
@@ -30,7 +28,6 @@ endforeach()
 file(MAKE_DIRECTORY "${WORK}")
 
 set(BAD_SCRIPT_STATUS 2)
-set(NO_PNG_WRITER_REASON "snap needs the full build: this kestrel-trace cannot write PNG files")
 set(DIFF_LIMIT 6000)  # characters of diff shown; the rest is in WORK
 
 # Prints a unified diff of two files (or says where they are if no diff tool).
@@ -138,9 +135,6 @@ function(check_table table)
       string(REPLACE "@RB@" "]" ${field} "${${field}}")
       string(REPLACE "@SC@" ";" ${field} "${${field}}")
     endforeach()
-    if(DEFINED PNG_WRITER AND NOT PNG_WRITER AND line MATCHES "^snap ")
-      set(reason "${NO_PNG_WRITER_REASON}")
-    endif()
     math(EXPR row_count "${row_count} + 1")
     set(script "${WORK}/${name}.${row_count}.trace")
     file(WRITE "${script}" "${line}\n")

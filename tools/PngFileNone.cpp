@@ -1,9 +1,0 @@
-#include "tools/PngFile.h"
-
-namespace kestrel {
-
-const bool CAN_WRITE_PNG = false;
-
-bool SavePng(const PixelCanvas&, const std::string&) { return false; }
-
-}  // namespace kestrel
