@@ -1,18 +1,22 @@
 // The battle on a web page: the same C++ game as the desktop window, compiled
 // to WebAssembly. This module only does the browser's part: the timer, the
 // canvas and its size, turning pointer, touch and key events into the
-// game's, and the help line and the corner control.
+// game's, the help line and the corner control, and keeping and sharing
+// battles (the game records every one).
 
-import { loadModule } from './module.js';
+import { loadModule, readContract, readText } from './module.js';
 
-// Keys the game knows by name, in the order the module numbers them.
-const NAMED_KEYS = ['Escape', 'Enter', 'Tab', 'Backspace'];
-// A pointer event's `button` index and the bit it holds in `buttons`.
-const BUTTON_BITS = [1, 4, 2, 8, 16];
-const LEFT = 0;
-const RIGHT = 2;
-const BACK = 3;
-const FORWARD = 4;
+const game = await loadModule(new URL('kestrel.wasm', import.meta.url));
+// Keys the game knows by name and the pointer buttons, by their index in
+// the module's list: a pointer event's `button`, with its bit in `buttons`.
+const contract = readContract(game);
+const NAMED_KEYS = contract.keys;
+const BUTTON_BITS = contract.buttons.map(button => button.bit);
+const buttonIndex = name => contract.buttons.findIndex(button => button.name === name);
+const LEFT = buttonIndex('left');
+const RIGHT = buttonIndex('right');
+const BACK = buttonIndex('back');
+const FORWARD = buttonIndex('forward');
 
 // Touch: a finger held this long without moving is the right button; one
 // that moves further than the slop is a drag with the left button; two
@@ -23,7 +27,6 @@ const TWO_FINGER_TAP_MS = 500;
 // The help line fades after the first action, or after this long.
 const HELP_MS = 6000;
 
-const game = await loadModule(new URL('kestrel.wasm', import.meta.url));
 const canvas = document.querySelector('canvas');
 const context = canvas.getContext('2d');
 const endNote = document.getElementById('end');
@@ -41,6 +44,9 @@ window.kestrelInputs = 0;  // pointer and key events handed to the game
 // For tests and probes: one value of the battle record, and the picture.
 window.kestrelProbe = (what, slot = 0) => game.kestrel_probe(what, slot);
 window.kestrelPicture = () => new Uint8Array(picture().data);
+// The battle so far as a recording (a kestrel-trace script).
+const recording = () => readText(game, game.kestrel_recording(), game.kestrel_text_length());
+window.kestrelRecording = recording;
 
 // The picture as ImageData, remade when the module's memory grew or the
 // picture was resized (both move it).

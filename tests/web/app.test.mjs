@@ -152,7 +152,7 @@ describe('a hidden page', () => {
     const seen = await page.evaluate(() => ({ ...window.shownAgain, ticks1: window.kestrelTicks, at1: performance.now() }));
     assert.equal(seen.ticks, hidden, 'nothing ran while hidden');
     const rate = (seen.ticks1 - seen.ticks) / ((seen.at1 - seen.at) / 1000);
-    assert.ok(rate >= 36 && rate <= 41, `${rate.toFixed(1)} ticks a second after showing`);
+    assert.ok(rate >= 30 && rate <= 42, `${rate.toFixed(1)} ticks a second after showing`);
     // The first ticks come one period apart, not in a burst.
     const early = await page.evaluate(async period => {
       const start = window.kestrelTicks;

@@ -8,16 +8,18 @@ import path from 'node:path';
 import zlib from 'node:zlib';
 import { fileURLToPath } from 'node:url';
 import puppeteer from 'puppeteer-core';
+import { instantiateModule, readContract } from '../../web/module.js';
 
 const SOURCE = fileURLToPath(new URL('../../', import.meta.url));
 export const SITE = process.env.KESTREL_SITE ?? path.join(SOURCE, 'build/web');
 export const README_PICTURE = process.env.KESTREL_README_PICTURE ?? path.join(SOURCE, 'docs/battle.png');
 const CHROMIUM = process.env.KESTREL_CHROMIUM ?? '/usr/bin/chromium';
 
-// What window.kestrelProbe reads (see web/KestrelWeb.cpp).
-export const PROBE = { tankX: 0, tankY: 1, tankHits: 2, tankTarget: 3, dragging: 4, dragSlot: 5,
-                       canvasWidth: 6, canvasHeight: 7 };
-export const SLOT_COUNT = 51;
+// The page's contract with the module, read from the built module as the
+// page reads it: key names, pointer buttons, what window.kestrelProbe reads.
+export const CONTRACT = readContract(await instantiateModule(fs.readFileSync(path.join(SITE, 'kestrel.wasm'))));
+export const PROBE = CONTRACT.probes;
+export const SLOT_COUNT = CONTRACT.slotCount;
 
 const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm',
                 '.svg': 'image/svg+xml', '.png': 'image/png', '.webmanifest': 'application/manifest+json' };
