@@ -60,8 +60,20 @@ function picture() {
   return image;
 }
 
-// Copies to the canvas only the rectangles the game changed.
+// Shows what the game drew: only the rectangles it changed, or the whole
+// picture when its size changed (a recording playing back decides the size
+// until the battle is handed over; the canvas then shows it whole, in
+// proportion, within the window).
 function showChanges() {
+  const playing = game.kestrel_playing_back() === 1;
+  if (playing !== canvas.classList.contains('playing')) {
+    canvas.classList.toggle('playing', playing);
+    if (!playing) handedOver();
+  }
+  if (canvas.width !== game.kestrel_device_width() || canvas.height !== game.kestrel_device_height()) {
+    showWhole();
+    return;
+  }
   const count = game.kestrel_take_changes();
   if (count === 0) return;
   const rects = new Int32Array(game.memory.buffer, game.kestrel_changes(), count * 4);
@@ -84,6 +96,10 @@ function fit(deviceBox) {
   game.kestrel_resize(width, height, ratio,
                       measured ? deviceBox.inlineSize : Math.round(width * ratio),
                       measured ? deviceBox.blockSize : Math.round(height * ratio));
+  showWhole();
+}
+
+function showWhole() {
   canvas.width = game.kestrel_device_width();
   canvas.height = game.kestrel_device_height();
   context.putImageData(picture(), 0, 0);
@@ -358,6 +374,138 @@ document.getElementById('end-game').addEventListener('click', () => {
   openActions(false);
   if (!ended) pressKey('Escape');
 });
+
+// Keeping and sharing a battle. A link carries the recording in its
+// fragment (never sent to a server), compressed and in base64url; opening
+// it plays the battle back at the game's pace and then hands it over. A
+// recording can also be saved as a file, which kestrel-trace and the replay
+// page take.
+const LINK_PREFIX = '#battle=';
+const message = document.getElementById('message');
+const linkField = document.getElementById('link');
+let messageTimer = null;
+const MESSAGE_MS = 10000;
+
+function say(text, lasting = false) {
+  message.textContent = text;
+  message.hidden = false;
+  clearTimeout(messageTimer);
+  if (!lasting) messageTimer = setTimeout(() => { message.hidden = true; }, MESSAGE_MS);
+}
+
+function toBase64Url(bytes) {
+  let binary = '';
+  for (let i = 0; i < bytes.length; i += 0x8000) binary += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+  return btoa(binary).replaceAll('+', '-').replaceAll('/', '_').replace(/=+$/, '');
+}
+
+class LinkError extends Error {}
+
+function fromBase64Url(text) {
+  if (!/^[A-Za-z0-9_-]*$/.test(text) || text.length % 4 === 1) {
+    throw new LinkError('This battle link is damaged: it holds characters, or a length, that no battle link has.');
+  }
+  const binary = atob(text.replaceAll('-', '+').replaceAll('_', '/').padEnd(Math.ceil(text.length / 4) * 4, '='));
+  return Uint8Array.from(binary, c => c.charCodeAt(0));
+}
+
+async function battleLink() {
+  const packed = new Blob([recording()]).stream().pipeThrough(new CompressionStream('deflate-raw'));
+  const bytes = new Uint8Array(await new Response(packed).arrayBuffer());
+  return `${location.origin}${location.pathname}${LINK_PREFIX}${toBase64Url(bytes)}`;
+}
+
+// The recording a link's fragment holds; unpacking stops as soon as it is
+// longer than any the game reads.
+async function recordingOfLink(fragment) {
+  const bytes = fromBase64Url(fragment.slice(LINK_PREFIX.length));
+  const reader = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('deflate-raw')).getReader();
+  const parts = [];
+  let length = 0;
+  try {
+    for (;;) {
+      const { done, value } = await reader.read();
+      if (done) break;
+      parts.push(value);
+      length += value.length;
+      if (length > contract.maxRecordingBytes) {
+        reader.cancel().catch(() => {});
+        throw new LinkError('This battle link is far too long: no recording the game plays back is that long.');
+      }
+    }
+  } catch (error) {
+    if (error instanceof LinkError) throw error;
+    throw new LinkError('This battle link is cut short or damaged: its recording does not unpack.');
+  }
+  try {
+    return new TextDecoder('utf-8', { fatal: true }).decode(await new Blob(parts).arrayBuffer());
+  } catch {
+    throw new LinkError('This battle link is damaged: its recording is not text.');
+  }
+}
+
+// Starts playing a recording back: null, or why it cannot be played.
+function playBack(text) {
+  const bytes = new TextEncoder().encode(text);
+  const at = game.kestrel_alloc(bytes.length);
+  new Uint8Array(game.memory.buffer, at, bytes.length).set(bytes);
+  const refused = game.kestrel_play_back(at, bytes.length);
+  game.kestrel_free(at);
+  showChanges();
+  return refused ? readText(game, refused) : null;
+}
+
+async function openLink() {
+  if (ended || !location.hash.startsWith(LINK_PREFIX)) return;
+  try {
+    const refused = playBack(await recordingOfLink(location.hash));
+    if (refused) throw new LinkError(`This battle link cannot be played: ${refused}.`);
+    say('Playing back the battle from the link; it is yours when it ends, or at your first press or key.', true);
+  } catch (error) {
+    if (!(error instanceof LinkError)) throw error;
+    history.replaceState(null, '', location.pathname + location.search);
+    say(`${error.message} A new battle has begun instead.`);
+  }
+}
+
+// The end of a playback: the battle is the user's.
+function handedOver() {
+  if (message.textContent.startsWith('Playing back')) message.hidden = true;
+  window.dispatchEvent(new Event('kestrel-handover'));
+}
+
+async function copyLink() {
+  const link = await battleLink();
+  linkField.value = link;
+  try {
+    await navigator.clipboard.writeText(link);
+    say('A link to this battle is on the clipboard.');
+  } catch {
+    linkField.hidden = false;
+    linkField.select();
+    say('Copy the link to this battle from the field under the buttons.');
+  }
+}
+
+function saveReplay() {
+  const file = new Blob([recording()], { type: 'text/plain' });
+  const stamp = new Date().toISOString().slice(0, 19).replaceAll(':', '-');
+  const save = Object.assign(document.createElement('a'), {
+    href: URL.createObjectURL(file), download: `kestrel-battle-${stamp}.trace`,
+  });
+  save.click();
+  setTimeout(() => URL.revokeObjectURL(save.href), 10000);
+}
+
+document.getElementById('copy-link').addEventListener('click', () => {
+  copyLink();
+});
+document.getElementById('save-replay').addEventListener('click', () => {
+  openActions(false);
+  saveReplay();
+});
+window.addEventListener('hashchange', openLink);
+openLink();
 
 // Kept for playing with no network, once the page has been seen (browsers
 // allow it on secure origins only: https, and the loopback address).
