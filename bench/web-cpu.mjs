@@ -1,13 +1,16 @@
-// node bench/web-cpu.mjs [SECONDS] [ROUNDS]: the game page's CPU in headless
+// node bench/web-cpu.mjs [SECONDS] [ROUNDS] [OTHER_SITE]: the game page's CPU in headless
 // Chromium beside a bare full-window canvas that puts one 32 x 32 rectangle
 // every 25 ms (bench/bare-canvas.html), in the same run: at 1280 x 800 (device
 // scale 1) and at 1920 x 1080 (device scale 2). Each round opens the bare
 // page and then the game page alone in the browser, lets it settle (the
 // game's help line has faded by then), and counts the CPU time of every
 // Chromium process (user and system, from /proc) over SECONDS (default 10);
-// ROUNDS (default 3) alternate the two. build/web must be built.
+// ROUNDS (default 3) alternate the two. build/web must be built. OTHER_SITE,
+// another build of the site (an older one, say), is measured in each round
+// too.
 
 import fs from 'node:fs';
+import os from 'node:os';
 import { fileURLToPath } from 'node:url';
 import { launchChromium, pause, serveSite } from '../tests/web/support.mjs';
 
@@ -16,7 +19,8 @@ const rounds = Number(process.argv[3] ?? 3);
 const SETTLE_MS = 7000;
 const CLOCK_TICKS = 100;  // USER_HZ on Linux
 
-// The CPU seconds used so far by a process and all its descendants.
+// The CPU seconds used so far by a process and each of its descendants, by
+// process id (a closed page's renderer goes away; its time with it).
 function treeCpu(root) {
   const children = new Map();
   const cpu = new Map();
@@ -34,12 +38,19 @@ function treeCpu(root) {
     children.get(parent).push(Number(name));
     cpu.set(Number(name), (Number(fields[11]) + Number(fields[12])) / CLOCK_TICKS);
   }
-  let total = 0;
+  const tree = new Map();
   const walk = pid => {
-    total += cpu.get(pid) ?? 0;
+    tree.set(pid, cpu.get(pid) ?? 0);
     for (const child of children.get(pid) ?? []) walk(child);
   };
   walk(root);
+  return tree;
+}
+
+// CPU seconds used between two counts, by the processes alive at the second.
+function used(before, after) {
+  let total = 0;
+  for (const [pid, seconds] of after) total += seconds - (before.get(pid) ?? 0);
   return total;
 }
 
@@ -50,23 +61,26 @@ async function measure(browser, url) {
   const pid = browser.process().pid;
   const before = treeCpu(pid);
   await pause(seconds * 1000);
-  const used = treeCpu(pid) - before;
+  const spent = used(before, treeCpu(pid));
   await page.close();
-  return (100 * used) / seconds;  // per cent of one core
+  return (100 * spent) / seconds;  // per cent of one core
 }
 
 const game = await serveSite();
+const otherSite = process.argv[4] ? await serveSite(fs.realpathSync(process.argv[4])) : null;
 const bench = await serveSite(fileURLToPath(new URL('.', import.meta.url)).replace(/\/$/, ''));
-console.log(`machine: ${(await import('node:os')).cpus().length} cores; ${seconds} s a measurement, ${rounds} rounds`);
+console.log(`machine: ${os.cpus().length} cores, load average ${os.loadavg()[0].toFixed(1)}; ${seconds} s a measurement, ${rounds} rounds`);
 for (const { width, height, scale } of [{ width: 1280, height: 800, scale: 1 }, { width: 1920, height: 1080, scale: 2 }]) {
   const browser = await launchChromium({ width, height, scale });
   const ratios = [];
   for (let round = 1; round <= rounds; round++) {
     const bare = await measure(browser, `${bench.url}bare-canvas.html`);
     const page = await measure(browser, game.url);
+    const other = otherSite ? await measure(browser, otherSite.url) : null;
     ratios.push(page / bare);
     console.log(`${width} x ${height} at scale ${scale}, round ${round}: bare canvas ${bare.toFixed(1)} %, ` +
-                `game page ${page.toFixed(1)} % of a core: ${(page / bare).toFixed(2)} times`);
+                `game page ${page.toFixed(1)} % of a core: ${(page / bare).toFixed(2)} times` +
+                (other === null ? '' : `; the other site ${other.toFixed(1)} %: ${(other / bare).toFixed(2)} times`));
   }
   ratios.sort((a, b) => a - b);
   console.log(`${width} x ${height} at scale ${scale}: median ${ratios[ratios.length >> 1].toFixed(2)} times the bare canvas`);
@@ -74,3 +88,4 @@ for (const { width, height, scale } of [{ width: 1280, height: 800, scale: 1 }, 
 }
 game.close();
 bench.close();
+otherSite?.close();

@@ -367,7 +367,7 @@ corner.addEventListener('keydown', event => {
 });
 document.getElementById('new-battle').addEventListener('click', () => {
   openActions(false);
-  if (ended) location.reload();
+  if (ended) location.assign(location.pathname + location.search);  // afresh, not a link's battle again
   else newBattle();
 });
 document.getElementById('end-game').addEventListener('click', () => {
@@ -479,6 +479,7 @@ async function copyLink() {
   linkField.value = link;
   try {
     await navigator.clipboard.writeText(link);
+    openActions(false);
     say('A link to this battle is on the clipboard.');
   } catch {
     linkField.hidden = false;
