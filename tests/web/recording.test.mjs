@@ -94,7 +94,7 @@ describe('keeping a battle from the page', () => {
     assert.equal(differing, -1, `first differing byte ${differing}`);
   });
 
-  test('"Save the replay" saves the recording as a .trace file', async () => {
+  test('"Save the replay" saves the recording as a .trace file, which the replay page plays to the same picture', async () => {
     const cdp = await page.createCDPSession();
     await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: scratch });
     await page.click('#more');
@@ -108,6 +108,24 @@ describe('keeping a battle from the page', () => {
     await pause(200);
     assert.equal(fs.readFileSync(path.join(scratch, saved), 'utf8'), recording);
     await cdp.detach();
+
+    // The replay page takes the saved file and ends on the page's picture.
+    const replay = await browser.newPage();
+    await replay.setViewport({ width: 1000, height: 900 });
+    await replay.goto(`${site.url}replay.html`, { waitUntil: 'load' });
+    await replay.waitForFunction(() => window.kestrelReplayReady === true);
+    await (await replay.$('#file')).uploadFile(path.join(scratch, saved));
+    await replay.waitForFunction(() => document.getElementById('script').value.startsWith('version'));
+    const shown = await replay.evaluate(() => {
+      const canvas = document.querySelector('canvas');
+      return { status: document.getElementById('status').textContent, width: canvas.width,
+               data: Array.from(canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data) };
+    });
+    assert.equal(shown.status, 'done');
+    assert.equal(shown.width, 820);
+    assert.equal(shown.data.findIndex((byte, i) => byte !== picture[i]), -1);
+    assert.equal(shown.data.length, picture.length);
+    await replay.close();
   });
 
   test('the link, opened in a new page, plays the battle back to the same picture and hands it over', async () => {
