@@ -5,11 +5,16 @@
 // page and then the game page alone in the browser, lets it settle (the
 // game's help line has faded by then), and counts the CPU time of every
 // Chromium process (user and system, from /proc) over SECONDS (default 10);
-// ROUNDS (default 3) alternate the two. build/web must be built. OTHER_SITE,
+// ROUNDS (default 3) alternate the two. The live page seeds its battles
+// from the clock, and a battle of three tanks costs far less than one of
+// fifty, so each round also measures the page playing back one fixed
+// recording (seed 293, the window's size, ticks only) through a battle
+// link: the same battles every round. build/web must be built. OTHER_SITE,
 // another build of the site (an older one, say), is measured in each round
 // too.
 
 import fs from 'node:fs';
+import zlib from 'node:zlib';
 import os from 'node:os';
 import { fileURLToPath } from 'node:url';
 import { launchChromium, pause, serveSite } from '../tests/web/support.mjs';
@@ -54,6 +59,13 @@ function used(before, after) {
   return total;
 }
 
+// A battle link to a recording of nothing but ticks from one seed, at the
+// window's size.
+function fixedBattle(width, height) {
+  const recording = `version 1\nseed 293\nsize ${width} ${height}\ntick 1000000\n`;
+  return `#battle=${zlib.deflateRawSync(Buffer.from(recording)).toString('base64url')}`;
+}
+
 async function measure(browser, url) {
   const page = await browser.newPage();
   await page.goto(url, { waitUntil: 'load' });
@@ -72,18 +84,22 @@ const bench = await serveSite(fileURLToPath(new URL('.', import.meta.url)).repla
 console.log(`machine: ${os.cpus().length} cores, load average ${os.loadavg()[0].toFixed(1)}; ${seconds} s a measurement, ${rounds} rounds`);
 for (const { width, height, scale } of [{ width: 1280, height: 800, scale: 1 }, { width: 1920, height: 1080, scale: 2 }]) {
   const browser = await launchChromium({ width, height, scale });
-  const ratios = [];
+  const ratios = [], fixedRatios = [];
   for (let round = 1; round <= rounds; round++) {
     const bare = await measure(browser, `${bench.url}bare-canvas.html`);
     const page = await measure(browser, game.url);
+    const fixed = await measure(browser, `${game.url}${fixedBattle(width, height)}`);
+    fixedRatios.push(fixed / bare);
     const other = otherSite ? await measure(browser, otherSite.url) : null;
     ratios.push(page / bare);
     console.log(`${width} x ${height} at scale ${scale}, round ${round}: bare canvas ${bare.toFixed(1)} %, ` +
-                `game page ${page.toFixed(1)} % of a core: ${(page / bare).toFixed(2)} times` +
+                `game page ${page.toFixed(1)} % of a core: ${(page / bare).toFixed(2)} times; ` +
+                `fixed battles ${fixed.toFixed(1)} %: ${(fixed / bare).toFixed(2)} times` +
                 (other === null ? '' : `; the other site ${other.toFixed(1)} %: ${(other / bare).toFixed(2)} times`));
   }
-  ratios.sort((a, b) => a - b);
-  console.log(`${width} x ${height} at scale ${scale}: median ${ratios[ratios.length >> 1].toFixed(2)} times the bare canvas`);
+  const median = list => list.sort((a, b) => a - b)[list.length >> 1].toFixed(2);
+  console.log(`${width} x ${height} at scale ${scale}: median ${median(ratios)} times the bare canvas live, ` +
+              `${median(fixedRatios)} times with the fixed battles`);
   await browser.close();
 }
 game.close();

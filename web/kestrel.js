@@ -66,6 +66,7 @@ function picture() {
 // proportion, within the window).
 function showChanges() {
   const playing = game.kestrel_playing_back() === 1;
+  if (playing) holdPictureSize();
   if (playing !== canvas.classList.contains('playing')) {
     canvas.classList.toggle('playing', playing);
     if (!playing) handedOver();
@@ -84,15 +85,25 @@ function showChanges() {
   }
 }
 
-// The canvas size in CSS pixels is the game's size in canvas units; the
+// The canvas's box in CSS pixels is the game's picture in canvas units: the
+// window's, but for a recording playing back and once the game has ended.
+function holdPictureSize() {
+  const width = `${game.kestrel_width()}px`, height = `${game.kestrel_height()}px`;
+  if (canvas.style.getPropertyValue('--picture-width') !== width) canvas.style.setProperty('--picture-width', width);
+  if (canvas.style.getPropertyValue('--picture-height') !== height) canvas.style.setProperty('--picture-height', height);
+}
+
+// The window's size in CSS pixels is the game's size in canvas units; the
 // backing store holds as many device pixels as the screen shows, measured
 // by the browser where it can (rounding CSS size times ratio may be a pixel
-// off, and the whole picture would then be resampled).
+// off, and the whole picture would then be resampled). While a recording
+// plays back the canvas is its size, and the window's is kept for later.
 function fit(deviceBox) {
-  const width = canvas.clientWidth, height = canvas.clientHeight;
+  const playing = canvas.classList.contains('playing');
+  const width = playing ? innerWidth : canvas.clientWidth, height = playing ? innerHeight : canvas.clientHeight;
   const ratio = window.devicePixelRatio || 1;
   const near = (device, css) => Math.abs(device - css * ratio) <= 1;
-  const measured = deviceBox && near(deviceBox.inlineSize, width) && near(deviceBox.blockSize, height);
+  const measured = !playing && deviceBox && near(deviceBox.inlineSize, width) && near(deviceBox.blockSize, height);
   game.kestrel_resize(width, height, ratio,
                       measured ? deviceBox.inlineSize : Math.round(width * ratio),
                       measured ? deviceBox.blockSize : Math.round(height * ratio));
@@ -306,8 +317,7 @@ function end() {
   ended = true;
   stopTimer();
   resizes.disconnect();
-  canvas.style.setProperty('--picture-width', `${canvas.clientWidth}px`);
-  canvas.style.setProperty('--picture-height', `${canvas.clientHeight}px`);
+  holdPictureSize();
   canvas.classList.add('ended');
   document.getElementById('end-game').disabled = true;
   hideHelp();
@@ -460,7 +470,7 @@ async function openLink() {
   try {
     const refused = playBack(await recordingOfLink(location.hash));
     if (refused) throw new LinkError(`This battle link cannot be played: ${refused}.`);
-    say('Playing back the battle from the link; it is yours when it ends, or at your first press or key.', true);
+    say('Playing back the battle from the link: it is yours when it ends, or as soon as you press, tap or type.', true);
   } catch (error) {
     if (!(error instanceof LinkError)) throw error;
     history.replaceState(null, '', location.pathname + location.search);

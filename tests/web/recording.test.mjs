@@ -160,7 +160,7 @@ describe('keeping a battle from the page', () => {
   });
 });
 
-describe('a bad battle link', () => {
+describe('battle links', () => {
   let site, browser;
   before(async () => {
     site = await serveSite();
@@ -172,6 +172,21 @@ describe('a bad battle link', () => {
   });
 
   const good = 'version 1\nseed 5\nsize 696 548\ntick 40\n';
+
+  test('a battle played at another size shows at that size, then the window\'s once handed over', async () => {
+    const page = await browser.newPage();
+    await page.goto(`${site.url}${link(packed('version 1\nseed 5\nsize 400 300\ntick 60\n'))}`, { waitUntil: 'load' });
+    await page.waitForFunction(() => document.querySelector('canvas').classList.contains('playing'));
+    const box = () => page.evaluate(() => {
+      const canvas = document.querySelector('canvas'), { width, height } = canvas.getBoundingClientRect();
+      return [width, height, canvas.width, canvas.height];
+    });
+    assert.deepEqual(await box(), [400, 300, 400, 300]);
+    await page.waitForFunction(() => !document.querySelector('canvas').classList.contains('playing'), { timeout: 10000 });
+    await page.waitForFunction(width => window.kestrelProbe(width) === 900, {}, PROBE.canvasWidth);
+    assert.deepEqual(await box(), [900, 700, 900, 700]);
+    await page.close();
+  });
   const kinds = [
     ['cut short', () => {
       const coded = link(packed(good)).slice('#battle='.length);
