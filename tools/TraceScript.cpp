@@ -29,14 +29,15 @@ enum class Flow { Continue, Stop };
 
 class TraceSession {
 public:
-    TraceSession(bool keepPicture, std::ostream& out, const TraceLimits& limits)
+    TraceSession(bool keepPicture, std::ostream& out, const TraceLimits& limits, const SnapSaver& saveSnap)
         : game_(GameRandom(),
                 keepPicture ? GameOutput::CallsAndPicture : GameOutput::Calls),
           random_(game_.RandomStream()),
           bf_(game_.Field()),
           canvas_(game_.DrawingCanvas()),
           out_(out),
-          limits_(limits) {}
+          limits_(limits),
+          saveSnap_(saveSnap) {}
 
     Flow Run(const Tokens& t);
     const PixelCanvas* Picture() const { return game_.Picture(); }
@@ -63,6 +64,7 @@ private:
     Canvas& canvas_;
     std::ostream& out_;
     TraceLimits limits_;
+    const SnapSaver& saveSnap_;
     long long ticksRun_ = 0;
     std::string text_;
 };
@@ -166,7 +168,8 @@ void TraceSession::DrawTankCommand(const Tokens& t) {
 
 void TraceSession::Snap(const Tokens& t) {
     ExpectArgs(t, 1, 1);
-    if (!Picture() || !SavePng(*Picture(), std::string(t[1])))
+    const std::string path(t[1]);
+    if (!Picture() || !(saveSnap_ ? saveSnap_(*Picture(), path) : SavePng(*Picture(), path)))
         Fail("cannot write the picture to " + Quoted(t[1]));
 }
 
@@ -217,8 +220,8 @@ bool TakesSnapshots(std::string_view script) {
 }  // namespace
 
 int RunTraceScript(std::string_view script, std::ostream& out, std::ostream& err,
-                   const TraceLimits& limits, PixelCanvas* finalPicture) {
-    TraceSession session(finalPicture || TakesSnapshots(script), out, limits);
+                   const TraceLimits& limits, PixelCanvas* finalPicture, const SnapSaver& saveSnap) {
+    TraceSession session(finalPicture || TakesSnapshots(script), out, limits, saveSnap);
     const auto keepPicture = [&] {
         if (finalPicture && session.Picture()) *finalPicture = *session.Picture();
     };

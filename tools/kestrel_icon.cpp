@@ -1,18 +1,25 @@
-// kestrel-icon FILE.svg | kestrel-icon FILE.png SIZE
+// kestrel-icon FILE.svg | kestrel-icon FILE.png SIZE [maskable]
+// kestrel-icon --check FILE.png SIZE [maskable]
 // Draws the program's icon: the player's tank, drawn by the game's own glyph
 // code, on a white tile like the battlefield's. The SVG is the master; the
-// PNGs are the same strokes painted at fixed sizes for desktops that want them.
+// PNGs are the same strokes painted at fixed sizes for desktops and the web
+// page that want them. A maskable icon (for the installed web page) fills the
+// whole square with white and keeps the tank inside the middle circle that
+// any mask leaves. --check says whether FILE.png holds the pixels drawn now.
 
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "render/RecordingCanvas.h"
 #include "render/TankGlyph.h"
@@ -79,6 +86,20 @@ SvgPlacement FitGlyph() {
             ICON_SIDE / 2 - scale * (b.top + b.bottom) / 2};
 }
 
+// A maskable icon may be cut to any shape that holds the circle of 80 % of
+// its side around the middle: the glyph's box, strokes included, fits in
+// that circle (its diagonal no longer than the circle's diameter).
+constexpr double MASK_SAFE_DIAMETER = 0.8 * ICON_SIDE;
+
+SvgPlacement FitGlyphInSafeCircle() {
+    const Bounds b = GlyphBounds();
+    const double width = b.right - b.left, height = b.bottom - b.top;
+    // The strokes reach half their width beyond the glyph's box on each side.
+    const double scale = (MASK_SAFE_DIAMETER - STROKE_WIDTH * std::sqrt(2.0)) / std::hypot(width, height);
+    return {scale, ICON_SIDE / 2 - scale * (b.left + b.right) / 2,
+            ICON_SIDE / 2 - scale * (b.top + b.bottom) / 2};
+}
+
 std::string SvgDocument() {
     SvgCanvas canvas(GLYPH_CANVAS_SIDE, GLYPH_CANVAS_SIDE, FitGlyph());
     DrawIconTank(canvas);
@@ -132,18 +153,22 @@ private:
     QPointF pen_;
 };
 
-QImage PngIcon(int size) {
+enum class IconShape { Tile, Maskable };
+
+QImage PngIcon(int size, IconShape shape) {
     QImage image(size, size, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
+    image.fill(shape == IconShape::Maskable ? ToQColor(WHITE) : QColor(Qt::transparent));
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.scale(size / ICON_SIDE, size / ICON_SIDE);
-    painter.setPen(QPen(ToQColor(TILE_RIM), TILE_RIM_WIDTH));
-    painter.setBrush(ToQColor(WHITE));
-    const double tileSide = ICON_SIDE - 2 * TILE_INSET;
-    painter.drawRoundedRect(QRectF(TILE_INSET, TILE_INSET, tileSide, tileSide), TILE_RADIUS, TILE_RADIUS);
+    if (shape == IconShape::Tile) {
+        painter.setPen(QPen(ToQColor(TILE_RIM), TILE_RIM_WIDTH));
+        painter.setBrush(ToQColor(WHITE));
+        const double tileSide = ICON_SIDE - 2 * TILE_INSET;
+        painter.drawRoundedRect(QRectF(TILE_INSET, TILE_INSET, tileSide, tileSide), TILE_RADIUS, TILE_RADIUS);
+    }
     {
-        IconPainterCanvas canvas(painter, FitGlyph());
+        IconPainterCanvas canvas(painter, shape == IconShape::Maskable ? FitGlyphInSafeCircle() : FitGlyph());
         DrawIconTank(canvas);
     }
     painter.end();
@@ -154,8 +179,8 @@ constexpr int MIN_PNG_SIDE = 8;
 constexpr int MAX_PNG_SIDE = 1024;
 
 int Usage() {
-    std::cerr << "usage: kestrel-icon FILE.svg | kestrel-icon FILE.png SIZE (" << MIN_PNG_SIDE << ".."
-              << MAX_PNG_SIDE << ")\n";
+    std::cerr << "usage: kestrel-icon FILE.svg | kestrel-icon [--check] FILE.png SIZE [maskable]  (SIZE "
+              << MIN_PNG_SIDE << ".." << MAX_PNG_SIDE << ")\n";
     return 2;
 }
 
@@ -174,24 +199,53 @@ int WriteSvg(const char* path) {
     return 0;
 }
 
-int WritePng(const char* path, std::string_view sizeText) {
+std::optional<int> PngSide(std::string_view sizeText) {
     int size = 0;
     const auto [end, ec] = std::from_chars(sizeText.data(), sizeText.data() + sizeText.size(), size);
     if (ec != std::errc() || end != sizeText.data() + sizeText.size() || size < MIN_PNG_SIDE ||
         size > MAX_PNG_SIDE)
-        return Usage();
-    if (!PngIcon(size).save(QString::fromLocal8Bit(path), "PNG")) {
+        return std::nullopt;
+    return size;
+}
+
+int WritePng(const char* path, int size, IconShape shape) {
+    if (!PngIcon(size, shape).save(QString::fromLocal8Bit(path), "PNG")) {
         std::cerr << "kestrel-icon: cannot write " << path << '\n';
         return 1;
     }
     return 0;
 }
 
+// Compares pixels, not bytes: another PNG writer may pack the same picture
+// differently.
+int CheckPng(const char* path, int size, IconShape shape) {
+    const QImage saved(QString::fromLocal8Bit(path));
+    if (saved.isNull()) {
+        std::cerr << "kestrel-icon: cannot read " << path << '\n';
+        return 1;
+    }
+    if (saved.convertToFormat(QImage::Format_ARGB32) != PngIcon(size, shape)) {
+        std::cerr << "kestrel-icon: " << path << " is not the icon drawn now\n";
+        return 1;
+    }
+    return 0;
+}
+
+int PngCommand(bool check, const char* path, std::string_view sizeText, std::string_view shapeText) {
+    const std::optional<int> size = PngSide(sizeText);
+    if (!size || !EndsWith(path, ".png") || (shapeText != "" && shapeText != "maskable")) return Usage();
+    const IconShape shape = shapeText == "maskable" ? IconShape::Maskable : IconShape::Tile;
+    return check ? CheckPng(path, *size, shape) : WritePng(path, *size, shape);
+}
+
 }  // namespace
 }  // namespace kestrel
 
 int main(int argc, char** argv) {
-    if (argc == 2 && kestrel::EndsWith(argv[1], ".svg")) return kestrel::WriteSvg(argv[1]);
-    if (argc == 3 && kestrel::EndsWith(argv[1], ".png")) return kestrel::WritePng(argv[1], argv[2]);
-    return kestrel::Usage();
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    if (args.size() == 1 && kestrel::EndsWith(args[0], ".svg")) return kestrel::WriteSvg(argv[1]);
+    const bool check = !args.empty() && args[0] == "--check";
+    const std::size_t at = check ? 1 : 0;
+    if (args.size() != at + 2 && args.size() != at + 3) return kestrel::Usage();
+    return kestrel::PngCommand(check, argv[1 + at], args[at + 1], args.size() == at + 3 ? args[at + 2] : "");
 }

@@ -2,13 +2,22 @@
 // each one a thin step onto the same Game the desktop window drives. The
 // picture stays in the module's memory, where the page reads the pixels of
 // the rectangles that changed.
+//
+// The page's contract with the module lives here and nowhere else: the
+// names of the keys the page hands over by name, the pointer buttons by
+// their index in a pointer event, and what the probes read. The page and its
+// tests read it from the module (kestrel_contract) as JSON.
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "game/Game.h"
+#include "game/Recording.h"
 #include "input/Controls.h"
 
 // Plain C names, in the lower case JavaScript reads them by.
@@ -19,29 +28,70 @@ namespace {
 
 std::optional<Game> game;
 std::vector<PixelRect> changes;
+std::string text;  // the last text handed to the page (a recording, the contract, an error)
 
-// A pointer event's `button`: 0 left, 1 middle, 2 right, 3 back, 4 forward.
+// A pointer event's buttons, by their `button` index: the name the page
+// knows each by, and the bit each holds in the event's `buttons`.
+struct PageButton {
+    std::string_view name;
+    int bit;
+    MouseButton button;
+};
+constexpr PageButton PAGE_BUTTONS[] = {
+    {"left", 1, MouseButton::Left},    {"middle", 4, MouseButton::Middle},
+    {"right", 2, MouseButton::Right},  {"back", 8, MouseButton::Back},
+    {"forward", 16, MouseButton::Forward},
+};
+
 MouseButton ButtonOfIndex(int index) {
-    switch (index) {
-        case 0: return MouseButton::Left;
-        case 1: return MouseButton::Middle;
-        case 2: return MouseButton::Right;
-        case 3: return MouseButton::Back;
-        case 4: return MouseButton::Forward;
-        default: return MouseButton::Other;
-    }
+    return index >= 0 && index < int(std::size(PAGE_BUTTONS)) ? PAGE_BUTTONS[index].button : MouseButton::Other;
 }
 
-// The keys the page names (in this order) rather than by their text.
-constexpr NamedKey NAMED_KEYS[] = {NamedKey::Escape, NamedKey::Enter, NamedKey::Tab, NamedKey::Backspace};
+// The keys the page hands over by their `key` name rather than their text.
+struct PageKey {
+    std::string_view name;
+    NamedKey key;
+};
+constexpr PageKey PAGE_KEYS[] = {
+    {"Escape", NamedKey::Escape}, {"Enter", NamedKey::Enter}, {"Tab", NamedKey::Tab},
+    {"Backspace", NamedKey::Backspace},
+};
 
-// What the page's probes may read of the record.
+// What the page's probes may read of the record, by name.
 enum class Probe { TankX, TankY, TankHits, TankTarget, Dragging, DragSlot, CanvasWidth, CanvasHeight };
+constexpr std::string_view PROBE_NAMES[] = {"tankX",    "tankY",    "tankHits",    "tankTarget",
+                                            "dragging", "dragSlot", "canvasWidth", "canvasHeight"};
+static_assert(std::size(PROBE_NAMES) == std::size_t(Probe::CanvasHeight) + 1, "a name for every probe");
+
+std::string Quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
+
+std::string ContractJson() {
+    std::string json = "{\"tickMs\":" + std::to_string(TICK_MS) + ",\"slotCount\":" + std::to_string(SLOT_COUNT) +
+                       ",\"maxRecordingBytes\":" + std::to_string(MAX_RECORDING_BYTES) + ",\"keys\":[";
+    for (const PageKey& key : PAGE_KEYS) json += (&key == PAGE_KEYS ? "" : ",") + Quoted(key.name);
+    json += "],\"buttons\":[";
+    for (const PageButton& b : PAGE_BUTTONS) {
+        json += (&b == PAGE_BUTTONS ? "" : ",") + std::string("{\"name\":") + Quoted(b.name) +
+                ",\"bit\":" + std::to_string(b.bit) + "}";
+    }
+    json += "],\"probes\":{";
+    for (std::size_t i = 0; i < std::size(PROBE_NAMES); ++i) {
+        json += (i == 0 ? "" : ",") + Quoted(PROBE_NAMES[i]) + ":" + std::to_string(i);
+    }
+    return json + "}}";
+}
 
 }  // namespace
 }  // namespace kestrel
 
 using namespace kestrel;
+
+// The contract, as JSON text (NUL-terminated, valid until the next call
+// that returns text).
+KESTREL_EXPORT(kestrel_contract) const char* kestrel_contract() {
+    text = ContractJson();
+    return text.c_str();
+}
 
 KESTREL_EXPORT(kestrel_start) void kestrel_start() {
     game.emplace(GameRandom::FromClock(), GameOutput::Picture, PixelFormat::RgbaBytes);
@@ -69,13 +119,14 @@ KESTREL_EXPORT(kestrel_pointer_up) void kestrel_pointer_up(int buttonIndex, floa
     game->PointerUp(ButtonCode(ButtonOfIndex(buttonIndex)), x, y);
 }
 
-// A key the page names by its index in NAMED_KEYS, or (named -1) one that
-// types the UTF-16 unit `unit`. Returns 1 when the game has ended (Esc).
+// A key the page names by its index in the contract's keys, or (named -1)
+// one that types the UTF-16 unit `unit`. Returns 1 when the game has ended
+// (Esc).
 KESTREL_EXPORT(kestrel_key) int kestrel_key(int named, int unit) {
-    const bool isNamed = named >= 0 && named < int(std::size(NAMED_KEYS));
-    const char16_t text[1] = {char16_t(unit)};
-    const auto code = CharacterCode(isNamed ? NAMED_KEYS[named] : NamedKey::Other,
-                                    std::u16string_view(text, isNamed || unit < 0 ? 0 : 1));
+    const bool isNamed = named >= 0 && named < int(std::size(PAGE_KEYS));
+    const char16_t typed[1] = {char16_t(unit)};
+    const auto code = CharacterCode(isNamed ? PAGE_KEYS[named].key : NamedKey::Other,
+                                    std::u16string_view(typed, isNamed || unit < 0 ? 0 : 1));
     if (code) (void)game->Key(*code);
     return game->Ended() ? 1 : 0;
 }
@@ -84,6 +135,10 @@ KESTREL_EXPORT(kestrel_key) int kestrel_key(int named, int unit) {
 KESTREL_EXPORT(kestrel_pixels) const std::uint8_t* kestrel_pixels() { return game->Picture()->Bytes(); }
 KESTREL_EXPORT(kestrel_device_width) int kestrel_device_width() { return game->Picture()->DeviceWidth(); }
 KESTREL_EXPORT(kestrel_device_height) int kestrel_device_height() { return game->Picture()->DeviceHeight(); }
+// The game's size in canvas units: the page's, or a recording's while one
+// plays back.
+KESTREL_EXPORT(kestrel_width) int kestrel_width() { return game->Width(); }
+KESTREL_EXPORT(kestrel_height) int kestrel_height() { return game->Height(); }
 
 // Takes the changed rectangles: their count; kestrel_changes then points at
 // left, top, right, bottom of each, in device pixels.
@@ -92,6 +147,32 @@ KESTREL_EXPORT(kestrel_take_changes) int kestrel_take_changes() {
     return int(changes.size());
 }
 KESTREL_EXPORT(kestrel_changes) const PixelRect* kestrel_changes() { return changes.data(); }
+
+// The recording so far, as text: kestrel_recording points at it (valid
+// until the next call that returns text), kestrel_text_length gives its
+// length in bytes.
+KESTREL_EXPORT(kestrel_recording) const char* kestrel_recording() {
+    text = game->Recording().Text();
+    return text.c_str();
+}
+KESTREL_EXPORT(kestrel_text_length) int kestrel_text_length() { return int(text.size()); }
+
+// Room in the module's memory for the page to write text into.
+KESTREL_EXPORT(kestrel_alloc) char* kestrel_alloc(int bytes) {
+    return static_cast<char*>(std::malloc(std::size_t(bytes > 0 ? bytes : 1)));
+}
+KESTREL_EXPORT(kestrel_free) void kestrel_free(char* at) { std::free(at); }
+
+// Plays back the recording of `length` bytes at `recording`: null when it
+// plays, or the reason it is refused ("line N: REASON", as text).
+KESTREL_EXPORT(kestrel_play_back) const char* kestrel_play_back(const char* recording, int length) {
+    const std::optional<std::string> refused =
+        game->PlayBack(std::string_view(recording, std::size_t(length > 0 ? length : 0)));
+    if (!refused) return nullptr;
+    text = *refused;
+    return text.c_str();
+}
+KESTREL_EXPORT(kestrel_playing_back) int kestrel_playing_back() { return game->PlayingBack() ? 1 : 0; }
 
 // For tests and probes: one value of the record or the canvas.
 KESTREL_EXPORT(kestrel_probe) double kestrel_probe(int what, int slot) {

@@ -1,7 +1,14 @@
 // Loads a standalone WebAssembly module of the game. It asks the page for
-// little: the clock (to seed each battle), and a way out if it fails.
+// little: the clock (to seed each battle), and a way out if it fails. Node
+// loads it the same way for tests (instantiateModule with the file's bytes).
 
 export async function loadModule(url) {
+  const response = await fetch(url);
+  if (!response.ok) throw new Error(`cannot load ${url}: ${response.status}`);
+  return instantiateModule(await response.arrayBuffer());
+}
+
+export async function instantiateModule(bytes) {
   let memory;
   const imports = {
     env: {
@@ -20,10 +27,20 @@ export async function loadModule(url) {
       },
     },
   };
-  const response = await fetch(url);
-  if (!response.ok) throw new Error(`cannot load ${url}: ${response.status}`);
-  const { instance } = await WebAssembly.instantiate(await response.arrayBuffer(), imports);
+  const { instance } = await WebAssembly.instantiate(bytes, imports);
   memory = instance.exports.memory;
   instance.exports._initialize();
   return instance.exports;
+}
+
+// Text the module returned: `length` UTF-8 bytes at `at`, or up to the NUL.
+export function readText(game, at, length = -1) {
+  const bytes = new Uint8Array(game.memory.buffer, at);
+  return new TextDecoder().decode(bytes.subarray(0, length >= 0 ? length : bytes.indexOf(0)));
+}
+
+// The page's contract with the module (web/KestrelWeb.cpp): key names,
+// pointer buttons, probes and limits.
+export function readContract(game) {
+  return JSON.parse(readText(game, game.kestrel_contract()));
 }

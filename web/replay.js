@@ -1,14 +1,42 @@
 // Runs a kestrel-trace script in the browser and shows its picture, one
-// canvas pixel to one device pixel.
+// picture pixel to one CSS pixel (as the tool draws it, at ratio 1), crisp
+// at any device scale. A script comes from the text box, a chosen file or a
+// dropped one; each `snap` line's PNG is offered as a download.
 
 import createReplayModule from './kestrel-replay.js';
 
 const replayer = await createReplayModule();
 const canvas = document.querySelector('canvas');
 const status = document.getElementById('status');
+const scriptBox = document.getElementById('script');
+const snapLinks = document.getElementById('snaps');
+const snapUrls = [];
 
-// Returns { status, errors }: status 0 for a script run to its end, 2 for a
-// bad line (errors says which).
+// The last run's snaps: [{ name, bytes }], bytes as the tool writes them.
+function takeSnaps() {
+  const snaps = [];
+  for (let i = 0; i < replayer._kestrel_snap_count(); i++) {
+    const at = replayer._kestrel_snap_bytes(i), length = replayer._kestrel_snap_length(i);
+    snaps.push({ name: replayer.UTF8ToString(replayer._kestrel_snap_name(i)),
+                 bytes: replayer.HEAPU8.slice(at, at + length) });
+  }
+  return snaps;
+}
+
+// Offers each snap as a link to its PNG file, named as the script named it.
+function offer(snaps) {
+  snapUrls.splice(0).forEach(url => URL.revokeObjectURL(url));
+  snapLinks.replaceChildren(...snaps.map(({ name, bytes }) => {
+    const url = URL.createObjectURL(new Blob([bytes], { type: 'image/png' }));
+    snapUrls.push(url);
+    return Object.assign(document.createElement('a'), {
+      href: url, download: name.split('/').pop() || 'snap.png', textContent: `Save ${name}`,
+    });
+  }));
+}
+
+// Returns { status, errors, snaps }: status 0 for a script run to its end,
+// 2 for a bad line (errors says which).
 window.kestrelReplay = script => {
   const size = replayer.lengthBytesUTF8(script) + 1;
   const text = replayer._malloc(size);
@@ -19,15 +47,36 @@ window.kestrelReplay = script => {
   const pixels = new Uint8ClampedArray(replayer.HEAPU8.buffer, replayer._kestrel_replay_pixels(), width * height * 4);
   canvas.width = width;
   canvas.height = height;
-  canvas.style.width = `${width / window.devicePixelRatio}px`;
-  canvas.style.height = `${height / window.devicePixelRatio}px`;
+  canvas.style.width = `${width}px`;
+  canvas.style.height = `${height}px`;
   canvas.getContext('2d').putImageData(new ImageData(pixels, width, height), 0, 0);
   const errors = replayer.UTF8ToString(replayer._kestrel_replay_errors());
+  const snaps = takeSnaps();
+  offer(snaps);
   status.textContent = result === 0 ? 'done' : errors;
-  return { status: result, errors };
+  return { status: result, errors, snaps };
 };
 
-document.getElementById('replay').addEventListener('click', () => {
-  window.kestrelReplay(document.getElementById('script').value);
+const replayBox = () => window.kestrelReplay(scriptBox.value);
+
+async function replayFile(file) {
+  if (!file) return;
+  scriptBox.value = await file.text();
+  replayBox();
+}
+
+document.getElementById('replay').addEventListener('click', replayBox);
+document.getElementById('file').addEventListener('change', event => replayFile(event.target.files[0]));
+document.addEventListener('dragover', event => {
+  event.preventDefault();
+  document.body.classList.add('dropping');
 });
+document.addEventListener('dragleave', () => document.body.classList.remove('dropping'));
+document.addEventListener('drop', event => {
+  event.preventDefault();
+  document.body.classList.remove('dropping');
+  replayFile(event.dataTransfer.files[0]);
+});
+
+replayBox();
 window.kestrelReplayReady = true;

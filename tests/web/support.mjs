@@ -8,22 +8,25 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { PNG } from 'pngjs';
 import puppeteer from 'puppeteer-core';
+import { instantiateModule, readContract } from '../../web/module.js';
 
 const SOURCE = fileURLToPath(new URL('../../', import.meta.url));
 export const SITE = process.env.KESTREL_SITE ?? path.join(SOURCE, 'build/web');
 export const README_PICTURE = process.env.KESTREL_README_PICTURE ?? path.join(SOURCE, 'docs/battle.png');
 const CHROMIUM = process.env.KESTREL_CHROMIUM ?? '/usr/bin/chromium';
 
-// What window.kestrelProbe reads (see web/KestrelWeb.cpp).
-export const PROBE = { tankX: 0, tankY: 1, tankHits: 2, tankTarget: 3, dragging: 4, dragSlot: 5,
-                       canvasWidth: 6, canvasHeight: 7 };
-export const SLOT_COUNT = 51;
+// The page's contract with the module, read from the built module as the
+// page reads it: key names, pointer buttons, what window.kestrelProbe reads.
+export const CONTRACT = readContract(await instantiateModule(fs.readFileSync(path.join(SITE, 'kestrel.wasm'))));
+export const PROBE = CONTRACT.probes;
+export const SLOT_COUNT = CONTRACT.slotCount;
 
 const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm',
-                '.svg': 'image/svg+xml' };
+                '.svg': 'image/svg+xml', '.png': 'image/png', '.webmanifest': 'application/manifest+json' };
 
-// A static file server for the site, on a free port of 127.0.0.1.
-export async function serveSite() {
+// A static file server for the site (or a copy of it in `site`), on a free
+// port of 127.0.0.1; close() stops it at once, open connections included.
+export async function serveSite(site = SITE) {
   const server = http.createServer((request, response) => {
     let name;
     try {
@@ -32,8 +35,8 @@ export async function serveSite() {
       response.writeHead(400).end();
       return;
     }
-    const file = path.join(SITE, name === '/' ? 'index.html' : name);
-    if (!file.startsWith(SITE + path.sep) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
+    const file = path.join(site, name === '/' ? 'index.html' : name);
+    if (!file.startsWith(site + path.sep) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
       response.writeHead(404).end();
       return;
     }
@@ -41,7 +44,13 @@ export async function serveSite() {
     fs.createReadStream(file).pipe(response);
   });
   await new Promise(resolve => server.listen(0, '127.0.0.1', resolve));
-  return { url: `http://127.0.0.1:${server.address().port}/`, close: () => server.close() };
+  return {
+    url: `http://127.0.0.1:${server.address().port}/`,
+    close() {
+      server.close();
+      server.closeAllConnections();
+    },
+  };
 }
 
 // Headless Chromium as root on a machine with no network beyond the
@@ -83,8 +92,10 @@ export function installTankPixels() {
 }
 
 // Opens the game page; `problems` collects console errors and page errors.
-export async function openGame(browser, url) {
+// `setUp(page)` runs before the page is loaded (an emulated phone, say).
+export async function openGame(browser, url, setUp = async () => {}) {
   const page = await browser.newPage();
+  await setUp(page);
   await page.evaluateOnNewDocument(installTankPixels);
   const problems = [];
   page.on('console', message => { if (message.type() === 'error') problems.push(message.text()); });
@@ -93,6 +104,68 @@ export async function openGame(browser, url) {
   await page.goto(url, { waitUntil: 'load' });
   await page.waitForFunction(() => window.kestrelTicks >= 2, { timeout: 5000 });
   return { page, problems };
+}
+
+// The game page on an emulated phone with a touch screen: `touch(type,
+// points)` sends real touch events (type touchStart, touchMove or touchEnd;
+// points [[x, y], ...] in CSS pixels, one a finger, numbered by place).
+export async function openPhone(browser, url, { width = 390, height = 844, scale = 2 } = {}) {
+  let cdp;
+  const opened = await openGame(browser, url, async page => {
+    cdp = await page.createCDPSession();
+    await cdp.send('Emulation.setDeviceMetricsOverride', { width, height, deviceScaleFactor: scale, mobile: true });
+    await cdp.send('Emulation.setTouchEmulationEnabled', { enabled: true, maxTouchPoints: 5 });
+  });
+  const touch = (type, points) => cdp.send('Input.dispatchTouchEvent', {
+    type, touchPoints: points.map(([x, y], id) => ({ x, y, id })),
+  });
+  return { ...opened, cdp, touch };
+}
+
+// Every live tank's slot, and every slot's ground x.
+export async function liveSlots(page) {
+  return page.evaluate(({ tankHits }, count) => {
+    const live = [];
+    for (let slot = 0; slot < count; slot++) if (window.kestrelProbe(tankHits, slot) > 0) live.push(slot);
+    return live;
+  }, PROBE, SLOT_COUNT);
+}
+export async function groundXs(page) {
+  return page.evaluate(({ tankX }, count) => Array.from({ length: count }, (_, slot) => window.kestrelProbe(tankX, slot)),
+                       PROBE, SLOT_COUNT);
+}
+export async function targets(page) {
+  return page.evaluate(({ tankTarget }, count) =>
+    Array.from({ length: count }, (_, slot) => window.kestrelProbe(tankTarget, slot)), PROBE, SLOT_COUNT);
+}
+
+// The slot every tank but perhaps the picked one itself goes after (it may
+// have chosen anew at a tick since), or undefined.
+export function commonTarget(all) {
+  return all.find(t => all.filter(u => u === t).length >= all.length - 1);
+}
+
+// From now on window.wipedAfter lists [type, wiped] for each click, key and
+// pointer release that reaches the window: wiped when, right after the
+// page's own handlers, no tank is live, which only a wipe leaves (a tick
+// that finds a battle over starts the next one at once).
+export async function watchWipes(page) {
+  await page.evaluate(({ tankHits }, count) => {
+    window.wipedAfter = [];
+    if (window.watchingWipes) return;
+    window.watchingWipes = true;
+    const allDead = () => Array.from({ length: count }, (_, slot) => window.kestrelProbe(tankHits, slot))
+      .every(hits => hits <= 0);
+    for (const type of ['click', 'keydown', 'pointerup']) {
+      window.addEventListener(type, () => window.wipedAfter.push([type, allDead()]));
+    }
+  }, PROBE, SLOT_COUNT);
+}
+
+// Waits for `count` more ticks.
+export async function ticks(page, count) {
+  const now = await page.evaluate(() => window.kestrelTicks);
+  await page.waitForFunction(t => window.kestrelTicks >= t, { timeout: 5000 }, now + count);
 }
 
 // The canvas's pixels, RGBA, with its device size.
