@@ -95,23 +95,18 @@ ReadRecording ReadRecordingText(std::string_view text) {
                      std::to_string(MAX_RECORDING_BYTES) + ")";
         return read;
     }
-    std::size_t at = 0;
-    for (long long lineNo = 1; at < text.size(); ++lineNo) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string_view::npos) end = text.size();
-        const Tokens tokens = SplitLine(text.substr(at, end - at));
-        at = end + 1;
-        if (tokens.empty()) continue;
+    ForEachCommand(text, [&read](long long lineNo, const Tokens& tokens) {
         try {
             const std::optional<RecordedStep> step = ReadStep(tokens);
             if (!step) Fail(Quoted(tokens[0]) + " has no place in a recording");
             read.steps.push_back(*step);
+            return true;
         } catch (const ScriptError& error) {
             read.error = "line " + std::to_string(lineNo) + ": " + error.what();
             read.steps.clear();
-            return read;
+            return false;
         }
-    }
+    });
     return read;
 }
 

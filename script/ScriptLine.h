@@ -25,6 +25,20 @@ using Tokens = std::vector<std::string_view>;
 // The tokens of one line: separated by spaces or tabs, `#` starts a comment.
 Tokens SplitLine(std::string_view line);
 
+// Calls onCommand(lineNumber, tokens) for each line of `text` that holds a
+// command, lines counted from 1; stops early where it returns false.
+template <typename OnCommand>
+void ForEachCommand(std::string_view text, OnCommand&& onCommand) {
+    std::size_t at = 0;
+    for (long long lineNo = 1; at < text.size(); ++lineNo) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        const Tokens tokens = SplitLine(text.substr(at, end - at));
+        at = end + 1;
+        if (!tokens.empty() && !onCommand(lineNo, tokens)) return;
+    }
+}
+
 [[noreturn]] void Fail(const std::string& reason);
 std::string Quoted(std::string_view token);
 

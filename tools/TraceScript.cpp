@@ -206,15 +206,9 @@ Flow TraceSession::Run(const Tokens& t) {
 // The picture costs time on every call, so it is kept only for scripts that
 // save it.
 bool TakesSnapshots(std::string_view script) {
-    std::size_t at = 0;
-    while (at <= script.size()) {
-        std::size_t end = script.find('\n', at);
-        if (end == std::string_view::npos) end = script.size();
-        const Tokens tokens = SplitLine(script.substr(at, end - at));
-        if (!tokens.empty() && tokens[0] == "snap") return true;
-        at = end + 1;
-    }
-    return false;
+    bool snaps = false;
+    ForEachCommand(script, [&snaps](long long, const Tokens& tokens) { return !(snaps = tokens[0] == "snap"); });
+    return snaps;
 }
 
 }  // namespace
@@ -225,25 +219,20 @@ int RunTraceScript(std::string_view script, std::ostream& out, std::ostream& err
     const auto keepPicture = [&] {
         if (finalPicture && session.Picture()) *finalPicture = *session.Picture();
     };
-    std::size_t at = 0;
-    for (long long lineNo = 1; at < script.size(); ++lineNo) {
-        std::size_t end = script.find('\n', at);
-        if (end == std::string_view::npos) end = script.size();
-        const Tokens tokens = SplitLine(script.substr(at, end - at));
-        at = end + 1;
-        if (tokens.empty()) continue;
+    int status = TRACE_OK;
+    ForEachCommand(script, [&](long long lineNo, const Tokens& tokens) {
         try {
-            if (session.Run(tokens) == Flow::Stop) break;
+            return session.Run(tokens) == Flow::Continue;
         } catch (const ScriptError& error) {
             out.flush();
             err << "kestrel-trace: line " << lineNo << ": " << error.what() << '\n';
-            keepPicture();
-            return TRACE_BAD_SCRIPT;
+            status = TRACE_BAD_SCRIPT;
+            return false;
         }
-    }
+    });
     out.flush();
     keepPicture();
-    return TRACE_OK;
+    return status;
 }
 
 }  // namespace kestrel
