@@ -8,7 +8,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import {
-  PROBE, SITE, canvasPixels, launchChromium, openGame, pause, probe, readPng, serveSite, ticks, watchWipes,
+  PROBE, SITE, canvasPixels, launchChromium, openGame, pause, probe, readPng, serveSite, ticks, watchWipes, useSiteAndBrowser,
 } from './support.mjs';
 
 const TICK_MS = 25;
@@ -122,25 +122,17 @@ describe('help and the corner control', () => {
 });
 
 describe('a hidden page', () => {
-  let site, browser;
-  before(async () => {
-    site = await serveSite();
-    browser = await launchChromium();
-  });
-  after(async () => {
-    await browser?.close();
-    site?.close();
-  });
+  const env = useSiteAndBrowser();
 
   test('stops its timer, and goes on at 40 ticks a second with no catching up when shown', async () => {
-    const { page, problems } = await openGame(browser, site.url);
+    const { page, problems } = await openGame(env.browser, env.site.url);
     await page.evaluate(() => {
       window.shownAgain = null;
       document.addEventListener('visibilitychange', () => {
         if (!document.hidden) window.shownAgain = { ticks: window.kestrelTicks, at: performance.now() };
       });
     });
-    const other = await browser.newPage();
+    const other = await env.browser.newPage();
     await other.bringToFront();
     assert.equal(await page.evaluate(() => document.visibilityState), 'hidden');
     const hidden = await page.evaluate(() => window.kestrelTicks);
@@ -167,15 +159,7 @@ describe('a hidden page', () => {
 });
 
 describe('after the game has ended', () => {
-  let site, browser;
-  before(async () => {
-    site = await serveSite();
-    browser = await launchChromium({ width: 900, height: 700 });
-  });
-  after(async () => {
-    await browser?.close();
-    site?.close();
-  });
+  const env = useSiteAndBrowser({ width: 900, height: 700 });
 
   // The screenshot's pixels, RGBA.
   async function screen(page) {
@@ -193,7 +177,7 @@ describe('after the game has ended', () => {
   };
 
   test('the frozen picture keeps its proportions whatever the window does', async () => {
-    const { page } = await openGame(browser, site.url);
+    const { page } = await openGame(env.browser, env.site.url);
     await ticks(page, 10);
     await page.keyboard.press('Escape');
     const picture = await canvasPixels(page);

@@ -1,23 +1,15 @@
 // The page's timer: 40 frame ticks a second, as the window's.
 
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
-import { launchChromium, openGame, pause, serveSite } from './support.mjs';
+import { test } from 'node:test';
+import { openGame, pause, useSiteAndBrowser } from './support.mjs';
 
 const SECONDS = 10;
 
-let site, browser;
-before(async () => {
-  site = await serveSite();
-  browser = await launchChromium();
-});
-after(async () => {
-  await browser?.close();
-  site?.close();
-});
+const env = useSiteAndBrowser();
 
 test('ticks 39 to 41 times a second over ten seconds', async () => {
-  const { page } = await openGame(browser, site.url);
+  const { page } = await openGame(env.browser, env.site.url);
   const count = () => page.evaluate(() => [window.kestrelTicks, performance.now()]);
   const [ticks0, t0] = await count();
   await pause(SECONDS * 1000);

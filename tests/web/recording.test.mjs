@@ -14,7 +14,7 @@ import { fileURLToPath } from 'node:url';
 import { after, before, describe, test } from 'node:test';
 import {
   CONTRACT, PROBE, launchChromium, liveSlots, openGame, pause, probe, readPng, serveSite, ticks,
-  turretOnScreen,
+  turretOnScreen, useSiteAndBrowser,
 } from './support.mjs';
 
 const NATIVE_TRACE = process.env.KESTREL_NATIVE_TRACE ||
@@ -161,21 +161,13 @@ describe('keeping a battle from the page', () => {
 });
 
 describe('battle links', () => {
-  let site, browser;
-  before(async () => {
-    site = await serveSite();
-    browser = await launchChromium();
-  });
-  after(async () => {
-    await browser?.close();
-    site?.close();
-  });
+  const env = useSiteAndBrowser();
 
   const good = 'version 1\nseed 5\nsize 696 548\ntick 40\n';
 
   test('a battle played at another size shows at that size, then the window\'s once handed over', async () => {
-    const page = await browser.newPage();
-    await page.goto(`${site.url}${link(packed('version 1\nseed 5\nsize 400 300\ntick 60\n'))}`, { waitUntil: 'load' });
+    const page = await env.browser.newPage();
+    await page.goto(`${env.site.url}${link(packed('version 1\nseed 5\nsize 400 300\ntick 60\n'))}`, { waitUntil: 'load' });
     await page.waitForFunction(() => document.querySelector('canvas').classList.contains('playing'));
     const box = () => page.evaluate(() => {
       const canvas = document.querySelector('canvas'), { width, height } = canvas.getBoundingClientRect();
@@ -201,10 +193,10 @@ describe('battle links', () => {
   ];
   for (const [kind, fragment, reason] of kinds) {
     test(`${kind}: says so on the page and starts a fresh battle`, async () => {
-      const page = await browser.newPage();
+      const page = await env.browser.newPage();
       const problems = [];
       page.on('pageerror', error => problems.push(String(error)));
-      await page.goto(`${site.url}${fragment()}`, { waitUntil: 'load' });
+      await page.goto(`${env.site.url}${fragment()}`, { waitUntil: 'load' });
       await page.waitForFunction(() => !document.getElementById('message').hidden, { timeout: 10000 });
       const text = await page.$eval('#message', note => note.textContent);
       assert.match(text, reason);

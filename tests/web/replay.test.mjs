@@ -12,7 +12,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { after, before, describe, test } from 'node:test';
-import { README_PICTURE, launchChromium, pause, readPng, serveSite } from './support.mjs';
+import { README_PICTURE, launchChromium, pause, readPng, serveSite, useSiteAndBrowser } from './support.mjs';
 
 const SNAP = fileURLToPath(new URL('../golden/snap/', import.meta.url));
 const SNAP_SCRIPT = fs.readFileSync(path.join(SNAP, 'pictures.trace'), 'utf8');
@@ -114,18 +114,10 @@ describe('the replay page', () => {
 });
 
 describe('the replay page at device scale factor 2', () => {
-  let site, browser;
-  before(async () => {
-    site = await serveSite();
-    browser = await launchChromium({ scale: 2 });
-  });
-  after(async () => {
-    await browser?.close();
-    site?.close();
-  });
+  const env = useSiteAndBrowser({ scale: 2 });
 
   test('shows the picture at its size in CSS pixels, each pixel two device pixels wide', async () => {
-    const page = await openReplay(browser, site.url);
+    const page = await openReplay(env.browser, env.site.url);
     const shown = await shownPicture(page);
     assert.equal(await page.evaluate(() => devicePixelRatio), 2);
     assert.deepEqual(shown.css, [shown.width, shown.height]);

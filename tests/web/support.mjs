@@ -2,6 +2,7 @@
 // address, headless Chromium, and reading the game's canvas.
 
 import fs from 'node:fs';
+import { after, before } from 'node:test';
 import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
@@ -57,6 +58,22 @@ export async function serveSite(site = SITE) {
 // loopback: no sandbox, no background connections. A scale factor other
 // than 1 is the screen's own, so the page measures device pixels as on a
 // real high-density screen.
+// For the tests of the enclosing block: the site served and Chromium started
+// before them, both stopped after them. The result's `site` and `browser`
+// are there once the block's tests run.
+export function useSiteAndBrowser(chromiumOptions) {
+  const env = {};
+  before(async () => {
+    env.site = await serveSite();
+    env.browser = await launchChromium(chromiumOptions);
+  });
+  after(async () => {
+    await env.browser?.close();
+    env.site?.close();
+  });
+  return env;
+}
+
 export async function launchChromium({ scale = 1, width = 900, height = 700 } = {}) {
   const userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrel-chromium-'));
   const browser = await puppeteer.launch({
