@@ -20,15 +20,10 @@ const helpState = page => page.$eval('#help', help => ({
 }));
 
 describe('help and the corner control', () => {
-  let site, browser, page, problems;
+  const env = useSiteAndBrowser();
+  let page, problems;
   before(async () => {
-    site = await serveSite();
-    browser = await launchChromium();
-    ({ page, problems } = await openGame(browser, site.url));
-  });
-  after(async () => {
-    await browser?.close();
-    site?.close();
+    ({ page, problems } = await openGame(env.browser, env.site.url));
   });
 
   test('the canvas has a name and a description for screen readers', async () => {
@@ -64,8 +59,8 @@ describe('help and the corner control', () => {
     });
 
   test('untouched, the help line fades by itself after a few seconds', async () => {
-    const fresh = await browser.newPage();
-    await fresh.goto(site.url, { waitUntil: 'load' });
+    const fresh = await env.browser.newPage();
+    await fresh.goto(env.site.url, { waitUntil: 'load' });
     const start = Date.now();
     await fresh.waitForFunction(() => Number(getComputedStyle(document.getElementById('help')).opacity) === 0,
                                 { timeout: 10000, polling: 100 });

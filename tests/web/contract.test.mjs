@@ -6,8 +6,8 @@
 // one a real key press reports, and reaches the game as that key's code.
 
 import assert from 'node:assert/strict';
-import { after, before, describe, test } from 'node:test';
-import { CONTRACT, PROBE, launchChromium, openGame, serveSite } from './support.mjs';
+import { before, describe, test } from 'node:test';
+import { CONTRACT, PROBE, openGame, useSiteAndBrowser } from './support.mjs';
 
 // The game's codes (the replay format's `down B X Y` and `key C`).
 const BUTTON_CODES = { left: 1, right: 2, middle: 4, back: 8, forward: 16 };
@@ -16,21 +16,16 @@ const KEY_CODES = { Escape: 27, Enter: 13, Tab: 9, Backspace: 8 };
 const lastLine = (recording, command) => recording.trimEnd().split('\n').filter(line => line.startsWith(`${command} `)).at(-1);
 
 describe('the page\'s contract with the module', () => {
-  let site, browser, page, problems;
+  const env = useSiteAndBrowser();
+  let page, problems;
   before(async () => {
-    site = await serveSite();
-    browser = await launchChromium();
-    ({ page, problems } = await openGame(browser, site.url));
+    ({ page, problems } = await openGame(env.browser, env.site.url));
     await page.evaluate(() => {
       window.seen = [];
       const canvas = document.querySelector('canvas');
       canvas.addEventListener('pointerdown', event => window.seen.push([event.button, event.buttons]));
       window.addEventListener('keydown', event => window.seen.push(event.key));
     });
-  });
-  after(async () => {
-    await browser?.close();
-    site?.close();
   });
 
   test('lists every button the game has a code for, each once', () => {

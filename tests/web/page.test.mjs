@@ -4,23 +4,15 @@
 
 import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
-import {
-  PROBE, SLOT_COUNT, canvasPixels, launchChromium, openGame, pause,
-  probe, serveSite, turretOnScreen,
-} from './support.mjs';
+import { PROBE, SLOT_COUNT, canvasPixels, openGame, pause, probe, turretOnScreen, useSiteAndBrowser } from './support.mjs';
 
 const TICK_MS = 25;
 
 describe('the game page', () => {
-  let site, browser, page, problems;
+  const env = useSiteAndBrowser();
+  let page, problems;
   before(async () => {
-    site = await serveSite();
-    browser = await launchChromium();
-    ({ page, problems } = await openGame(browser, site.url));
-  });
-  after(async () => {
-    await browser?.close();
-    site?.close();
+    ({ page, problems } = await openGame(env.browser, env.site.url));
   });
 
   test('loads with no console errors, titled, its icon the tank, its canvas filling the window', async () => {
@@ -75,7 +67,7 @@ describe('the game page', () => {
     assert.ok(dropped, 'the player\'s tank was picked up');
   });
 
-  test('a pointer the browser cancels ends the drag; a second finger is left alone', async () => {
+  test('a pointer the env.browser cancels ends the drag; a second finger is left alone', async () => {
     await page.waitForFunction(tankHits => window.kestrelProbe(tankHits, 0) > 0, {}, PROBE.tankHits);
     const at = await turretOnScreen(page, 0);
     const seen = await page.evaluate(({ x, y }, { dragging }) => {
@@ -144,7 +136,7 @@ describe('the game page', () => {
     assert.equal(wiped.after, 0, 'no tank left on the canvas');
     assert.equal(wiped.hits, 0);
 
-    // A real key press, through the browser: the next tick starts a battle.
+    // A real key press, through the env.browser: the next tick starts a battle.
     await pause(4 * TICK_MS);
     const ticks = await page.evaluate(() => window.kestrelTicks);
     await page.keyboard.press('Enter');

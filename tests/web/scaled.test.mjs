@@ -3,19 +3,14 @@
 // erasing leaves no trace.
 
 import assert from 'node:assert/strict';
-import { after, before, describe, test } from 'node:test';
-import { PROBE, canvasPixels, launchChromium, openGame, probe, serveSite } from './support.mjs';
+import { before, describe, test } from 'node:test';
+import { PROBE, canvasPixels, openGame, probe, useSiteAndBrowser } from './support.mjs';
 
 describe('the game page at device scale factor 2', () => {
-  let site, browser, page, problems;
+  const env = useSiteAndBrowser({ scale: 2 });
+  let page, problems;
   before(async () => {
-    site = await serveSite();
-    browser = await launchChromium({ scale: 2 });
-    ({ page, problems } = await openGame(browser, site.url));
-  });
-  after(async () => {
-    await browser?.close();
-    site?.close();
+    ({ page, problems } = await openGame(env.browser, env.site.url));
   });
 
   test('draws two device pixels per canvas unit, lines two pixels wide', async () => {
