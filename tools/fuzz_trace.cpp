@@ -8,7 +8,7 @@
 #include <streambuf>
 #include <string_view>
 
-#include "tools/TraceScript.h"
+#include "trace/TraceScript.h"
 
 namespace {
 

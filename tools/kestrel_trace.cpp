@@ -9,7 +9,7 @@
 #include <iterator>
 #include <string>
 
-#include "tools/TraceScript.h"
+#include "trace/TraceScript.h"
 
 namespace {
 

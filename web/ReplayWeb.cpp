@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "render/PixelCanvas.h"
-#include "tools/PngFile.h"
-#include "tools/TraceScript.h"
+#include "trace/PngFile.h"
+#include "trace/TraceScript.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "render/PixelCanvas.h"
 #include "render/TankGlyph.h"
-#include "tools/PngFile.h"
+#include "trace/PngFile.h"
 
 namespace kestrel {
 namespace {

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "render/PixelCanvas.h"
-#include "tools/TraceScript.h"
+#include "trace/TraceScript.h"
 
 namespace kestrel {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "render/PixelCanvas.h"
-#include "tools/TraceScript.h"
+#include "trace/TraceScript.h"
 
 namespace kestrel {
 namespace {

@@ -19,8 +19,8 @@
 #include "game/Game.h"
 #include "input/Keyboard.h"
 #include "input/Pointer.h"
-#include "tools/TraceFormat.h"
-#include "tools/TraceScript.h"
+#include "trace/TraceFormat.h"
+#include "trace/TraceScript.h"
 
 namespace kestrel {
 namespace {

@@ -11,8 +11,8 @@
 #include "game/Game.h"
 #include "game/Recording.h"
 #include "input/Pointer.h"
-#include "tools/TraceFormat.h"
-#include "tools/TraceScript.h"
+#include "trace/TraceFormat.h"
+#include "trace/TraceScript.h"
 #include "tools/soak/Soak.h"
 
 namespace kestrel {

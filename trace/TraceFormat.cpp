@@ -1,4 +1,4 @@
-#include "tools/TraceFormat.h"
+#include "trace/TraceFormat.h"
 
 #include "model/BattlefieldFields.h"
 

@@ -1,4 +1,4 @@
-#include "tools/TraceScript.h"
+#include "trace/TraceScript.h"
 
 #include <cstdint>
 #include <limits>
@@ -18,9 +18,9 @@
 #include "input/Pointer.h"
 #include "render/RecordingCanvas.h"
 #include "render/TankGlyph.h"
-#include "tools/PngFile.h"
+#include "trace/PngFile.h"
 #include "script/ScriptLine.h"
-#include "tools/TraceFormat.h"
+#include "trace/TraceFormat.h"
 
 namespace kestrel {
 namespace {

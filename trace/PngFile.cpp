@@ -1,4 +1,4 @@
-#include "tools/PngFile.h"
+#include "trace/PngFile.h"
 
 #include <cstddef>
 #include <fstream>
