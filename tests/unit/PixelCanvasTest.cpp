@@ -15,6 +15,7 @@
 
 #include "render/PixelCanvas.h"
 #include "render/TankGlyph.h"
+#include "UnitSupport.h"
 
 namespace kestrel {
 namespace {
@@ -100,16 +101,17 @@ TEST(PixelErase, AnyBatchDrawnAgainInWhiteLeavesAWhitePicture) {
         SCOPED_TRACE(ratio);
         PixelCanvas canvas(W, H, ratio);
         canvas.TakeDirtyRects();
-        for (int batch = 0; batch < 12; ++batch) {
+        Picture before;
+        for (int batch = 0; batch < test::Cases(12, 4); ++batch) {
             std::vector<Stroke> strokes = RandomStrokes(gen, 60);
             for (const Stroke& s : strokes) {
-                const Picture before = Pixels(canvas);
+                before.assign(canvas.Bytes(), canvas.Bytes() + canvas.BytesPerLine() * std::size_t(canvas.DeviceHeight()));
                 s.Draw(canvas, RandomColour(gen));
                 const Rects dirty = canvas.TakeDirtyRects();
-                const Picture after = Pixels(canvas);
+                const std::uint8_t* after = canvas.Bytes();
                 ASSERT_TRUE(EveryPixel(canvas, [&](int x, int y) {
                     const std::size_t at = (std::size_t(y) * canvas.DeviceWidth() + x) * 4;
-                    return std::equal(&before[at], &before[at] + 4, &after[at]) || Inside(dirty, x, y);
+                    return std::equal(&before[at], &before[at] + 4, after + at) || Inside(dirty, x, y);
                 }));
             }
             std::shuffle(strokes.begin(), strokes.end(), gen);
@@ -118,6 +120,27 @@ TEST(PixelErase, AnyBatchDrawnAgainInWhiteLeavesAWhitePicture) {
         }
     }
 }
+
+// Pixels marked in a plain bitmap over a window of the plane: cheap to ask
+// of every pixel of a picture, where a set would cost a search each time.
+class PixelMarks {
+  public:
+    PixelMarks(long long left, long long top, long long width, long long height)
+        : left_(left), top_(top), width_(width), height_(height), marks_(std::size_t(width * height)) {}
+    void Mark(long long x, long long y) {
+        if (Within(x, y)) marks_[std::size_t((y - top_) * width_ + (x - left_))] = 1;
+    }
+    bool operator()(long long x, long long y) const {
+        return Within(x, y) && marks_[std::size_t((y - top_) * width_ + (x - left_))];
+    }
+
+  private:
+    bool Within(long long x, long long y) const {
+        return x >= left_ && x < left_ + width_ && y >= top_ && y < top_ + height_;
+    }
+    long long left_, top_, width_, height_;
+    std::vector<std::uint8_t> marks_;
+};
 
 // The pixels of the classic integer line walk from (x0, y0) to (x1, y1): at
 // step i along the longer axis the other has moved i * minor / major,
@@ -169,17 +192,17 @@ TEST(PixelLine, WidePenPaintsASquareAtEveryPixelOfTheWalk) {
         const auto pixelOf = [&](float canvas) {
             return (long long)std::floor(double(canvas) * ratio - 0.5 * (pen - 1));
         };
-        for (int n = 0; n < 300; ++n) {
+        for (int n = 0; n < test::Cases(300, 100); ++n) {
             const float x0 = quarter(gen) / 4.0f, y0 = quarter(gen) / 4.0f;
             const float x1 = quarter(gen) / 4.0f, y1 = quarter(gen) / 4.0f;
             PixelCanvas canvas(W, H, ratio);
             canvas.DrawLine(x0, y0, x1, y1, BLACK);
-            std::set<std::pair<long long, long long>> squares;
+            PixelMarks squares(0, 0, canvas.DeviceWidth(), canvas.DeviceHeight());
             for (auto [wx, wy] : WalkedPixels(pixelOf(x0), pixelOf(y0), pixelOf(x1), pixelOf(y1)))
                 for (int dy = 0; dy < pen; ++dy)
-                    for (int dx = 0; dx < pen; ++dx) squares.insert({wx + dx, wy + dy});
+                    for (int dx = 0; dx < pen; ++dx) squares.Mark(wx + dx, wy + dy);
             ASSERT_TRUE(EveryPixel(canvas, [&](int x, int y) {
-                return (canvas.PixelAt(x, y) == BLACK) == squares.count({x, y});
+                return (canvas.PixelAt(x, y) == BLACK) == squares(x, y);
             })) << "ratio " << ratio << ", line " << x0 << ", " << y0 << " to " << x1 << ", " << y1;
         }
     }
@@ -259,6 +282,8 @@ TEST(PixelRing, FollowsTheMidpointRuleAndItsCutsKeepTheirPixels) {
         PixelCanvas whole(BIG, BIG);
         whole.DrawCircle(BIG / 2 + 0.75f, BIG / 2 + 0.25f, float(r), BLACK);
         const PixelSet ring = InkedAround(whole, BIG / 2, BIG / 2);
+        PixelMarks onRing(-BIG, -BIG, 2 * BIG, 2 * BIG);
+        for (auto [x, y] : ring) onRing.Mark(x, y);
         for (const auto& p : ring)
             ASSERT_TRUE(OnTheCircle(p, r)) << "radius " << r << ": " << p.first << ", " << p.second;
         ASSERT_TRUE(EightFold(ring)) << "radius " << r;
@@ -269,7 +294,7 @@ TEST(PixelRing, FollowsTheMidpointRuleAndItsCutsKeepTheirPixels) {
             PixelCanvas canvas(W, H);
             canvas.DrawCircle(float(cx) + 0.75f, float(cy) + 0.25f, float(r), BLACK);
             ASSERT_TRUE(EveryPixel(canvas, [&](int x, int y) {
-                return (canvas.PixelAt(x, y) == BLACK) == ring.count({x - cx, y - cy});
+                return (canvas.PixelAt(x, y) == BLACK) == onRing(x - cx, y - cy);
             })) << "radius " << r << " at " << cx << ", " << cy;
         }
     }
