@@ -14,6 +14,7 @@
 
 #include "render/PixelCanvas.h"
 #include "render/TankGlyph.h"
+#include "tests/Sanitizers.h"
 
 namespace kestrel {
 namespace {
@@ -121,7 +122,7 @@ TEST(PixelLook, TheGameShapesLookAsQPainterDrewThem) {
     std::uniform_real_distribution<float> angle(-7, 7);
     for (qreal ratio : {1.0, 1.25, 1.5, 2.0, 3.0}) {
         SCOPED_TRACE(ratio);
-        for (int i = 0; i < 80; ++i) {
+        for (int i = 0; i < test::Cases(80, 20); ++i) {
             const double tx = x(gen), ty = y(gen);
             const float heading = angle(gen), turret = angle(gen);
             ExpectSameLook(ratio, [&](Canvas& c) { DrawTank(c, tx, ty, heading, turret, BLACK); }, "tank");
