@@ -81,7 +81,7 @@ describe('the replay page', () => {
     await cdp.send('Input.dispatchDragEvent', { type: 'dragEnter', ...drag });
     await cdp.send('Input.dispatchDragEvent', { type: 'dragOver', ...drag });
     await cdp.send('Input.dispatchDragEvent', { type: 'drop', ...drag });
-    await page.waitForFunction(() => document.querySelector('canvas').width === 333, { timeout: 5000 });
+    await page.waitForFunction(() => document.querySelector('canvas').width === 333);
     assert.equal(await page.$eval('#script', box => box.value), 'seed 7\ntick 40\nsize 333 222\n');
     await cdp.detach();
   });

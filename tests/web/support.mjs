@@ -278,6 +278,7 @@ export async function turretOnScreen(page, slot) {
   return { x, y: 0.5 * y + 0.25 * height };
 }
 
+// For the benchmarks, which measure the browser's own pace.
 export const pause = ms => new Promise(resolve => setTimeout(resolve, ms));
 
 // Runs `action` in `page` and waits for the file it downloads into `dir`:
