@@ -65,16 +65,6 @@ describe('help and the corner control', () => {
       await helpGone(page);
     });
 
-  test('untouched, the help line fades by itself after a few seconds', async () => {
-    const { page: fresh } = await openGame(env.browser, env.site.url);
-    await advance(fresh, 3000);
-    assert.equal((await helpState(fresh)).faded, false, 'there at 3 s');
-    await advance(fresh, 6000);
-    assert.equal((await helpState(fresh)).faded, true, 'gone by 9 s');
-    await helpGone(fresh);
-    await fresh.close();
-  });
-
   test('the corner control brings the help back and keeps its pointer events from the game', async () => {
     const inputs = await page.evaluate(() => window.kestrel.inputs);
     const more = await page.$('#more');
@@ -122,21 +112,34 @@ describe('help and the corner control', () => {
   });
 });
 
-describe('the timer', () => {
-  test('ticks 40 times a second: one tick every 25 ms of the page\'s clock, from when it started', async () => {
-    const { page, problems } = await openGame(env.browser, env.site.url);  // open at 2 ticks: 50 ms
+describe('the clock: the help line\'s few seconds, and the timer', () => {
+  // An untouched page, opened at its second tick: 50 ms.
+  let page, problems;
+  before(async () => {
+    ({ page, problems } = await openGame(env.browser, env.site.url));
+  });
+
+  test('untouched, the help line fades by itself after a few seconds', async () => {
+    await advance(page, 3000);
+    assert.equal((await helpState(page)).faded, false, 'there at 3 s');
+    await advance(page, 6000);
+    assert.equal((await helpState(page)).faded, true, 'gone by 9 s');
+    await helpGone(page);
+  });
+
+  test('ticks 40 times a second: one tick every 25 ms of the page\'s clock, counted from its start', async () => {
+    const start = await tickCount(page);  // at a tick: 9 050 ms, the 362nd
+    assert.equal(start, 362);
     await advance(page, TICK_MS - 1);
-    assert.equal(await tickCount(page), 2);
+    assert.equal(await tickCount(page), start);
     await advance(page, 1);
-    assert.equal(await tickCount(page), 3);
+    assert.equal(await tickCount(page), start + 1);
     await advance(page, 10000);
-    assert.equal(await tickCount(page), 403);
+    assert.equal(await tickCount(page), start + 401);
     assert.deepEqual(problems, []);
-    await page.close();
   });
 
   test('a hidden page stops its timer, and goes on at 40 ticks a second with no catching up when shown', async () => {
-    const { page, problems } = await openGame(env.browser, env.site.url);
     const other = await env.browser.newPage();
     await other.bringToFront();
     assert.equal(await page.evaluate(() => document.visibilityState), 'hidden');
@@ -153,7 +156,6 @@ describe('the timer', () => {
     await advance(page, 10 * TICK_MS);
     assert.equal(await tickCount(page), hidden + 50);
     await other.close();
-    await page.close();
     assert.deepEqual(problems, []);
   });
 });
