@@ -37,7 +37,7 @@ function offer(snaps) {
 
 // Returns { status, errors, snaps }: status 0 for a script run to its end,
 // 2 for a bad line (errors says which).
-window.kestrelReplay = script => {
+function run(script) {
   const size = replayer.lengthBytesUTF8(script) + 1;
   const text = replayer._malloc(size);
   replayer.stringToUTF8(script, text, size);
@@ -55,9 +55,12 @@ window.kestrelReplay = script => {
   offer(snaps);
   status.textContent = result === 0 ? 'done' : errors;
   return { status: result, errors, snaps };
-};
+}
 
-const replayBox = () => window.kestrelReplay(scriptBox.value);
+// For tests: run(script), and whether the page has shown its first script.
+window.kestrelReplay = { run, ready: false };
+
+const replayBox = () => run(scriptBox.value);
 
 async function replayFile(file) {
   if (!file) return;
@@ -79,4 +82,4 @@ document.addEventListener('drop', event => {
 });
 
 replayBox();
-window.kestrelReplayReady = true;
+window.kestrelReplay.ready = true;

@@ -40,7 +40,7 @@ describe('the page\'s contract with the module', () => {
       const at = { x: 40 + 20 * index, y: 600 };
       await cdp.send('Input.dispatchMouseEvent', { type: 'mouseMoved', ...at });
       await cdp.send('Input.dispatchMouseEvent', { type: 'mousePressed', button: name, buttons: bit, clickCount: 1, ...at });
-      const down = lastLine(await page.evaluate(() => window.kestrelRecording()), 'down');
+      const down = lastLine(await page.evaluate(() => window.kestrel.recording()), 'down');
       await cdp.send('Input.dispatchMouseEvent', { type: 'mouseReleased', button: name, buttons: 0, clickCount: 1, ...at });
       assert.deepEqual(await page.evaluate(() => window.seen), [[index, bit]], name);
       assert.equal(down, `down ${BUTTON_CODES[name]} ${at.x} ${at.y}`, name);
@@ -55,7 +55,7 @@ describe('the page\'s contract with the module', () => {
       await page.evaluate(() => { window.seen = []; });
       await page.keyboard.press(name);
       assert.deepEqual(await page.evaluate(() => window.seen), [name]);
-      assert.equal(lastLine(await page.evaluate(() => window.kestrelRecording()), 'key'), `key ${KEY_CODES[name]}`);
+      assert.equal(lastLine(await page.evaluate(() => window.kestrel.recording()), 'key'), `key ${KEY_CODES[name]}`);
     }
     assert.equal(await page.$eval('#end', note => note.hidden), false, 'Esc ended the game');
   });

@@ -1,34 +1,28 @@
 // Keeping and sharing a battle from the page: the page records every battle;
 // its recording, replayed by the native kestrel-trace, draws the page's own
 // picture byte for byte; a link to it, opened in another page, plays it back
-// to the same picture and hands it over; the replay is saved as a file; and
-// a bad link says what is wrong with it and starts a fresh battle.
+// to the same picture and hands it over; the replay is saved as a file (a
+// bad link: links.test.mjs). The pages' clocks stand still between steps.
 
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import zlib from 'node:zlib';
 import { fileURLToPath } from 'node:url';
 import { after, before, describe, test } from 'node:test';
 import {
-  CONTRACT, PROBE, launchChromium, liveSlots, openGame, pause, probe, readPng, serveSite, ticks,
-  turretOnScreen, useSiteAndBrowser,
+  FIXED_SEED, canvasPixels, download, installPageTools, installStoppedClock, liveSlots, openGame, picture, readPng,
+  ticks, turretOnScreen, useSiteAndBrowser,
 } from './support.mjs';
 
 const NATIVE_TRACE = process.env.KESTREL_NATIVE_TRACE ||
   fileURLToPath(new URL('../../build/default/tools/kestrel-trace', import.meta.url));
 const noNativeTrace = !fs.existsSync(NATIVE_TRACE) && `no native kestrel-trace at ${NATIVE_TRACE}`;
 
-const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrel-recording-'));
-const link = bytes => `#battle=${Buffer.from(bytes).toString('base64url')}`;
-const packed = text => zlib.deflateRawSync(Buffer.from(text));
-
 // A battle played with real events: a left drag and a right release over
 // tanks, a middle click, a key that starts a new battle, a resize.
 async function playWithRealEvents(page) {
-  await page.waitForFunction(tankHits => window.kestrelProbe(tankHits, 0) > 0, {}, PROBE.tankHits);
   const from = await turretOnScreen(page, 0);
   await page.mouse.move(from.x, from.y);
   await page.mouse.down();
@@ -45,28 +39,26 @@ async function playWithRealEvents(page) {
   await page.keyboard.press('k');
   await ticks(page, 15);
   await page.setViewport({ width: 820, height: 640 });
-  await page.waitForFunction(width => window.kestrelProbe(width) === 820, {}, PROBE.canvasWidth);
+  await page.waitForFunction(() => window.kestrel.probe('canvasWidth') === 820);
   await ticks(page, 20);
 }
 
+const env = useSiteAndBrowser();
+
 describe('keeping a battle from the page', () => {
-  let site, browser, page, problems, recording, picture;
+  let page, problems, recording, shown;
+  const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrel-recording-'));
   before(async () => {
-    site = await serveSite();
-    browser = await launchChromium();
-    await browser.defaultBrowserContext().overridePermissions(site.url.replace(/\/$/, ''),
-                                                             ['clipboard-read', 'clipboard-write', 'clipboard-sanitized-write']);
-    ({ page, problems } = await openGame(browser, site.url));
+    await env.browser.defaultBrowserContext().overridePermissions(env.site.url.replace(/\/$/, ''),
+                                                                 ['clipboard-read', 'clipboard-write', 'clipboard-sanitized-write']);
+    ({ page, problems } = await openGame(env.browser, env.site.url, { seed: FIXED_SEED }));
     await playWithRealEvents(page);
     await page.keyboard.press('Escape');
     // The game has ended: the recording and the picture stay as they are.
-    ({ recording, picture } = await page.evaluate(() => ({
-      recording: window.kestrelRecording(), picture: Array.from(window.kestrelPicture()),
-    })));
+    recording = await page.evaluate(() => window.kestrel.recording());
+    shown = await picture(page);
   });
-  after(async () => {
-    await browser?.close();
-    site?.close();
+  after(() => {
     fs.rmSync(scratch, { recursive: true, force: true });
   });
 
@@ -89,42 +81,32 @@ describe('keeping a battle from the page', () => {
     execFileSync(NATIVE_TRACE, [script], { stdio: ['ignore', 'ignore', 'inherit'] });
     const replayed = readPng(png);
     assert.deepEqual([replayed.width, replayed.height], [820, 640]);
-    assert.equal(picture.length, replayed.data.length);
-    const differing = picture.findIndex((byte, i) => byte !== replayed.data[i]);
+    assert.equal(shown.length, replayed.data.length);
+    const differing = shown.findIndex((byte, i) => byte !== replayed.data[i]);
     assert.equal(differing, -1, `first differing byte ${differing}`);
   });
 
   test('"Save the replay" saves the recording as a .trace file, which the replay page plays to the same picture', async () => {
-    const cdp = await page.createCDPSession();
-    await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: scratch });
-    await page.click('#more');
-    await page.click('#save-replay');
-    let saved;
-    for (let wait = 0; wait < 50 && !saved; wait++) {
-      saved = fs.readdirSync(scratch).find(name => /^kestrel-battle-.*\.trace$/.test(name));
-      if (!saved) await pause(100);
-    }
-    assert.ok(saved, 'a .trace file');
-    await pause(200);
-    assert.equal(fs.readFileSync(path.join(scratch, saved), 'utf8'), recording);
-    await cdp.detach();
+    const saved = await download(page, scratch, async () => {
+      await page.click('#more');
+      await page.click('#save-replay');
+    });
+    assert.match(path.basename(saved), /^kestrel-battle-.*\.trace$/);
+    assert.equal(fs.readFileSync(saved, 'utf8'), recording);
 
     // The replay page takes the saved file and ends on the page's picture.
-    const replay = await browser.newPage();
+    const replay = await env.browser.newPage();
     await replay.setViewport({ width: 1000, height: 900 });
-    await replay.goto(`${site.url}replay.html`, { waitUntil: 'load' });
-    await replay.waitForFunction(() => window.kestrelReplayReady === true);
-    await (await replay.$('#file')).uploadFile(path.join(scratch, saved));
+    await replay.evaluateOnNewDocument(installPageTools);
+    await replay.goto(`${env.site.url}replay.html`, { waitUntil: 'load' });
+    await replay.waitForFunction(() => window.kestrelReplay?.ready === true);
+    await (await replay.$('#file')).uploadFile(saved);
     await replay.waitForFunction(() => document.getElementById('script').value.startsWith('version'));
-    const shown = await replay.evaluate(() => {
-      const canvas = document.querySelector('canvas');
-      return { status: document.getElementById('status').textContent, width: canvas.width,
-               data: Array.from(canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data) };
-    });
-    assert.equal(shown.status, 'done');
-    assert.equal(shown.width, 820);
-    assert.equal(shown.data.findIndex((byte, i) => byte !== picture[i]), -1);
-    assert.equal(shown.data.length, picture.length);
+    assert.equal(await replay.$eval('#status', status => status.textContent), 'done');
+    const replayed = await canvasPixels(replay);
+    assert.equal(replayed.width, 820);
+    assert.equal(replayed.data.findIndex((byte, i) => byte !== shown[i]), -1);
+    assert.equal(replayed.data.length, shown.length);
     await replay.close();
   });
 
@@ -133,24 +115,31 @@ describe('keeping a battle from the page', () => {
     await page.click('#copy-link');
     await page.waitForFunction(() => /clipboard/.test(document.getElementById('message').textContent));
     const copied = await page.evaluate(() => navigator.clipboard.readText());
-    assert.ok(copied.startsWith(`${site.url}#battle=`), copied.slice(0, 60));
+    assert.ok(copied.startsWith(`${env.site.url}#battle=`), copied.slice(0, 60));
     assert.equal(await page.$eval('#link', field => field.value), copied);
 
-    const other = await browser.newPage();
+    const other = await env.browser.newPage();
     await other.setViewport({ width: 820, height: 640 });
+    await other.evaluateOnNewDocument(installPageTools);
+    await other.evaluateOnNewDocument(installStoppedClock);
     await other.evaluateOnNewDocument(() => {
       window.addEventListener('kestrel-handover', () => {
-        window.handedOver = { picture: Array.from(window.kestrelPicture()), ticks: window.kestrelTicks };
+        window.handedOver = { picture: window.kestrel.picture(), ticks: window.kestrel.ticks };
       });
     });
     await other.goto(copied, { waitUntil: 'load' });
     await other.waitForFunction(() => document.querySelector('canvas').classList.contains('playing'));
     const played = recording.match(/^tick \d+$/gm).reduce((sum, line) => sum + Number(line.slice(5)), 0);
-    await other.waitForFunction(() => window.handedOver, { timeout: 30000, polling: 100 });
-    const { picture: shown, ticks: at } = await other.evaluate(() => window.handedOver);
-    assert.ok(at >= played && at <= played + 5, `handed over at tick ${at} of ${played}`);
-    const differing = shown.findIndex((byte, i) => byte !== picture[i]);
-    assert.equal(shown.length, picture.length);
+    await ticks(other, played - 1);
+    assert.equal(await other.evaluate(() => window.handedOver), undefined, 'still playing back');
+    await ticks(other, 1);
+    const { picture: handedOver, ticks: at } = await other.evaluate(async () => ({
+      ...window.handedOver, picture: await window.asBase64(window.handedOver.picture),
+    }));
+    assert.equal(at, played, 'handed over at the end of the recording');
+    const handed = Buffer.from(handedOver, 'base64');
+    const differing = handed.findIndex((byte, i) => byte !== shown[i]);
+    assert.equal(handed.length, shown.length);
     assert.equal(differing, -1, `first differing byte ${differing}`);
     // Handed over: live again, the canvas the window's.
     await ticks(other, 5);
@@ -158,55 +147,4 @@ describe('keeping a battle from the page', () => {
     await other.close();
     assert.deepEqual(problems, []);
   });
-});
-
-describe('battle links', () => {
-  const env = useSiteAndBrowser();
-
-  const good = 'version 1\nseed 5\nsize 696 548\ntick 40\n';
-
-  test('a battle played at another size shows at that size, then the window\'s once handed over', async () => {
-    const page = await env.browser.newPage();
-    await page.goto(`${env.site.url}${link(packed('version 1\nseed 5\nsize 400 300\ntick 60\n'))}`, { waitUntil: 'load' });
-    await page.waitForFunction(() => document.querySelector('canvas').classList.contains('playing'));
-    const box = () => page.evaluate(() => {
-      const canvas = document.querySelector('canvas'), { width, height } = canvas.getBoundingClientRect();
-      return [width, height, canvas.width, canvas.height];
-    });
-    assert.deepEqual(await box(), [400, 300, 400, 300]);
-    await page.waitForFunction(() => !document.querySelector('canvas').classList.contains('playing'), { timeout: 10000 });
-    await page.waitForFunction(width => window.kestrelProbe(width) === 900, {}, PROBE.canvasWidth);
-    assert.deepEqual(await box(), [900, 700, 900, 700]);
-    await page.close();
-  });
-  const kinds = [
-    ['cut short', () => {
-      const coded = link(packed(good)).slice('#battle='.length);
-      return `#battle=${coded.slice(0, 4 * Math.floor(coded.length / 8))}`;  // whole base64 quads, half of them
-    }, /cut short or damaged/],
-    ['damaged base64', () => link(packed(good)).replace(/.{3}$/, '*!~'), /damaged/],
-    ['a bad line', () => link(packed('version 1\nseed 5\nsize 696 548\ntick 4\nsize 0 10\n')),
-      /line 5: width '0' is out of range 1\.\.16384/],
-    ['far too long', () => link(zlib.deflateRawSync(Buffer.alloc(CONTRACT.maxRecordingBytes + 1024, '#'))),
-      /far too long/],
-    ['a newer format', () => link(packed('version 2\nseed 5\ntick 4\n')), /line 1: .*version 2 is newer/],
-  ];
-  for (const [kind, fragment, reason] of kinds) {
-    test(`${kind}: says so on the page and starts a fresh battle`, async () => {
-      const page = await env.browser.newPage();
-      const problems = [];
-      page.on('pageerror', error => problems.push(String(error)));
-      await page.goto(`${env.site.url}${fragment()}`, { waitUntil: 'load' });
-      await page.waitForFunction(() => !document.getElementById('message').hidden, { timeout: 10000 });
-      const text = await page.$eval('#message', note => note.textContent);
-      assert.match(text, reason);
-      assert.match(text, /battle link.*new battle has begun/s);
-      await page.waitForFunction(() => window.kestrelTicks >= 5);
-      assert.equal(await page.evaluate(() => document.querySelector('canvas').classList.contains('playing')), false);
-      assert.equal(await page.evaluate(() => location.hash), '');
-      assert.ok(await probe(page, PROBE.tankHits, 0) >= 0);
-      assert.deepEqual(problems, []);
-      await page.close();
-    });
-  }
 });

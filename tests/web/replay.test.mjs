@@ -2,8 +2,9 @@
 // tool: the README picture's script gives, byte for byte, the picture the
 // native tool saved as a PNG (tests/gui checks that file against the tool);
 // `snap` lines give the very PNG bytes every build of the tool writes
-// (tests/golden/snap); the picture shows at its size in CSS pixels at any
-// device scale; a script comes typed, chosen as a file or dropped.
+// (tests/golden/snap); the picture shows at its size in CSS pixels (at
+// device scale 2 too: scaled.test.mjs); a script comes typed, chosen as a
+// file or dropped.
 
 import assert from 'node:assert/strict';
 import crypto from 'node:crypto';
@@ -12,7 +13,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { after, before, describe, test } from 'node:test';
-import { README_PICTURE, launchChromium, pause, readPng, serveSite, useSiteAndBrowser } from './support.mjs';
+import { assertReadmePicture, download, openReplay, shownPicture, useSiteAndBrowser } from './support.mjs';
 
 const SNAP = fileURLToPath(new URL('../golden/snap/', import.meta.url));
 const SNAP_SCRIPT = fs.readFileSync(path.join(SNAP, 'pictures.trace'), 'utf8');
@@ -21,37 +22,15 @@ const SNAP_HASHES = Object.fromEntries(fs.readFileSync(path.join(SNAP, 'pictures
   .trim().split('\n').map(line => line.split(/\s+/).reverse()));
 const sha256 = bytes => crypto.createHash('sha256').update(bytes).digest('hex');
 
-async function openReplay(browser, url) {
-  const page = await browser.newPage();
-  await page.goto(`${url}replay.html`, { waitUntil: 'load' });
-  await page.waitForFunction(() => window.kestrelReplayReady === true);
-  return page;
-}
-
-const shownPicture = page => page.evaluate(() => {
-  const canvas = document.querySelector('canvas'), box = canvas.getBoundingClientRect();
-  const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
-  return { width: canvas.width, height: canvas.height, css: [box.width, box.height], data: Array.from(data) };
-});
-
-function assertReadmePicture(shown) {
-  const png = readPng(README_PICTURE);
-  assert.deepEqual([shown.width, shown.height], [png.width, png.height]);
-  const differing = shown.data.findIndex((byte, i) => byte !== png.data[i]);
-  assert.equal(differing, -1, `first differing byte ${differing}`);
-}
+const env = useSiteAndBrowser();
 
 describe('the replay page', () => {
-  let site, browser, page;
+  let page;
   const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrel-replay-'));
   before(async () => {
-    site = await serveSite();
-    browser = await launchChromium();
-    page = await openReplay(browser, site.url);
+    page = await openReplay(env.browser, env.site.url);
   });
-  after(async () => {
-    await browser?.close();
-    site?.close();
+  after(() => {
     fs.rmSync(scratch, { recursive: true, force: true });
   });
 
@@ -61,20 +40,20 @@ describe('the replay page', () => {
   });
 
   test('draws the README picture\'s battle exactly as kestrel-trace does', async () => {
-    const result = await page.evaluate(() => window.kestrelReplay('tick 3\n'));
+    const result = await page.evaluate(() => window.kestrelReplay.run('tick 3\n'));
     assert.equal(result.status, 0);
-    await page.evaluate(() => window.kestrelReplay('seed 293\ntick 160\n'));
+    await page.evaluate(() => window.kestrelReplay.run('seed 293\ntick 160\n'));
     assertReadmePicture(await shownPicture(page));
   });
 
   test('reports a bad line as the tool does', async () => {
-    const result = await page.evaluate(() => window.kestrelReplay('tick 2\nsize 0 10\n'));
+    const result = await page.evaluate(() => window.kestrelReplay.run('tick 2\nsize 0 10\n'));
     assert.deepEqual(result, { status: 2, errors: "kestrel-trace: line 2: width '0' is out of range 1..16384\n", snaps: [] });
   });
 
   test('snap lines give the PNG files every build of the tool writes, offered as downloads', async () => {
     const result = await page.evaluate(script => {
-      const { status, snaps } = window.kestrelReplay(script);
+      const { status, snaps } = window.kestrelReplay.run(script);
       return { status, snaps: snaps.map(({ name, bytes }) => ({ name, bytes: Array.from(bytes) })) };
     }, SNAP_SCRIPT);
     assert.equal(result.status, 0);
@@ -82,20 +61,15 @@ describe('the replay page', () => {
     for (const { name, bytes } of result.snaps) assert.equal(sha256(Buffer.from(bytes)), SNAP_HASHES[name], name);
 
     // A real click on the offered link saves the file.
-    const cdp = await page.createCDPSession();
-    await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: scratch });
-    await page.click('#snaps a:nth-child(2)');
-    const file = path.join(scratch, 'resized.png');
-    for (let wait = 0; wait < 50 && !fs.existsSync(file); wait++) await pause(100);
-    await pause(200);
+    const file = await download(page, scratch, () => page.click('#snaps a:nth-child(2)'));
+    assert.equal(path.basename(file), 'resized.png');
     assert.equal(sha256(fs.readFileSync(file)), SNAP_HASHES['resized.png']);
-    await cdp.detach();
   });
 
   test('runs a script chosen as a file, or dropped on the page', async () => {
     const script = path.join(scratch, 'battle.trace');
     fs.writeFileSync(script, 'seed 293\ntick 160\n');
-    await page.evaluate(() => window.kestrelReplay('tick 1\n'));
+    await page.evaluate(() => window.kestrelReplay.run('tick 1\n'));
     const input = await page.$('#file');
     await input.uploadFile(script);
     await page.waitForFunction(() => document.getElementById('script').value.startsWith('seed 293'));
@@ -107,20 +81,8 @@ describe('the replay page', () => {
     await cdp.send('Input.dispatchDragEvent', { type: 'dragEnter', ...drag });
     await cdp.send('Input.dispatchDragEvent', { type: 'dragOver', ...drag });
     await cdp.send('Input.dispatchDragEvent', { type: 'drop', ...drag });
-    await page.waitForFunction(() => document.querySelector('canvas').width === 333, { timeout: 5000 });
+    await page.waitForFunction(() => document.querySelector('canvas').width === 333);
     assert.equal(await page.$eval('#script', box => box.value), 'seed 7\ntick 40\nsize 333 222\n');
     await cdp.detach();
-  });
-});
-
-describe('the replay page at device scale factor 2', () => {
-  const env = useSiteAndBrowser({ scale: 2 });
-
-  test('shows the picture at its size in CSS pixels, each pixel two device pixels wide', async () => {
-    const page = await openReplay(env.browser, env.site.url);
-    const shown = await shownPicture(page);
-    assert.equal(await page.evaluate(() => devicePixelRatio), 2);
-    assert.deepEqual(shown.css, [shown.width, shown.height]);
-    assertReadmePicture(shown);
   });
 });

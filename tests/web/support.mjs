@@ -1,11 +1,13 @@
 // What the browser tests share: the built site served on the loopback
 // address, headless Chromium, and reading the game's canvas.
 
+import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { after, before } from 'node:test';
 import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
+import zlib from 'node:zlib';
 import { fileURLToPath } from 'node:url';
 import { PNG } from 'pngjs';
 import puppeteer from 'puppeteer-core';
@@ -17,10 +19,11 @@ export const README_PICTURE = process.env.KESTREL_README_PICTURE ?? path.join(SO
 const CHROMIUM = process.env.KESTREL_CHROMIUM ?? '/usr/bin/chromium';
 
 // The page's contract with the module, read from the built module as the
-// page reads it: key names, pointer buttons, what window.kestrelProbe reads.
+// page reads it: key names, pointer buttons, what window.kestrel.probe reads.
 export const CONTRACT = readContract(await instantiateModule(fs.readFileSync(path.join(SITE, 'kestrel.wasm'))));
 export const PROBE = CONTRACT.probes;
 export const SLOT_COUNT = CONTRACT.slotCount;
+const TICK_MS = CONTRACT.tickMs;
 
 const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm',
                 '.svg': 'image/svg+xml', '.png': 'image/png', '.webmanifest': 'application/manifest+json' };
@@ -54,13 +57,10 @@ export async function serveSite(site = SITE) {
   };
 }
 
-// Headless Chromium as root on a machine with no network beyond the
-// loopback: no sandbox, no background connections. A scale factor other
-// than 1 is the screen's own, so the page measures device pixels as on a
-// real high-density screen.
-// For the tests of the enclosing block: the site served and Chromium started
-// before them, both stopped after them. The result's `site` and `browser`
-// are there once the block's tests run.
+// For the tests of the enclosing block (or of the whole file, called at its
+// top): the site served and Chromium started before them, both stopped
+// after them. The result's `site` and `browser` are there once the tests
+// run.
 export function useSiteAndBrowser(chromiumOptions) {
   const env = {};
   before(async () => {
@@ -74,6 +74,10 @@ export function useSiteAndBrowser(chromiumOptions) {
   return env;
 }
 
+// Headless Chromium as root on a machine with no network beyond the
+// loopback: no sandbox, no background connections. A scale factor other
+// than 1 is the screen's own, so the page measures device pixels as on a
+// real high-density screen.
 export async function launchChromium({ scale = 1, width = 900, height = 700 } = {}) {
   const userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrel-chromium-'));
   const browser = await puppeteer.launch({
@@ -94,8 +98,10 @@ export async function launchChromium({ scale = 1, width = 900, height = 700 } = 
 }
 
 // Runs in the page, before its own scripts: window.tankPixels() counts the
-// pixels of black tanks and of the dark-blue player's tank on the canvas.
-export function installTankPixels() {
+// pixels of black tanks and of the dark-blue player's tank on the canvas,
+// window.asBase64(bytes) passes bytes out of the page far faster than an
+// array does.
+export function installPageTools() {
   window.tankPixels = () => {
     const canvas = document.querySelector('canvas');
     const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
@@ -106,108 +112,219 @@ export function installTankPixels() {
     }
     return { black, blue };
   };
+  window.asBase64 = bytes => new Promise(resolve => {
+    const reader = new FileReader();
+    reader.onload = () => resolve(reader.result.slice(reader.result.indexOf(',') + 1));
+    reader.readAsDataURL(new Blob([bytes]));
+  });
+}
+
+// Runs in the page, before its own scripts: the page's clock
+// (window.kestrel.clock) stands still until advance(ms) moves it, and runs
+// each timer due by then in the order they come due.
+export function installStoppedClock() {
+  let now = 0, nextId = 0;
+  const timers = new Map();  // id -> { due, fn, period }
+  const add = (ms, fn, period) => {
+    const id = nextId++;
+    timers.set(id, { due: now + Math.max(0, ms), fn, period });
+    return () => timers.delete(id);
+  };
+  const clock = {
+    now: () => now,
+    every: (ms, fn) => add(ms, fn, Math.max(1, ms)),
+    after: (ms, fn) => add(ms, fn, 0),
+    advance(ms) {
+      const end = now + ms;
+      for (;;) {
+        let first = null;  // [id, timer], the earliest set first among timers due together
+        for (const entry of timers) if (entry[1].due <= end && (!first || entry[1].due < first[1].due)) first = entry;
+        if (!first) break;
+        const [id, timer] = first;
+        now = timer.due;
+        if (timer.period) timer.due += timer.period;
+        else timers.delete(id);
+        timer.fn();
+      }
+      now = end;
+    },
+  };
+  window.kestrel = { clock };
+}
+
+// Moves the page's stopped clock on by `ms`, or by `count` ticks.
+export const advance = (page, ms) => page.evaluate(ms => window.kestrel.clock.advance(ms), ms);
+export const ticks = (page, count) => advance(page, count * TICK_MS);
+
+// A battle link to a fixed battle: the first battle from `seed`, on a
+// canvas of width x height (the window's, so that nothing changes at the
+// hand-over), handed over at its first tick.
+export const fixedBattleLink = (seed, width, height) =>
+  `#battle=${zlib.deflateRawSync(Buffer.from(`version 1\nseed ${seed}\nsize ${width} ${height}\ntick 1\n`)).toString('base64url')}`;
+// The seed of the battles the tests play: six tanks, the player's clear of
+// the others, at the desktop's size and the phone's.
+export const FIXED_SEED = 16;
+
+// Starts the fixed battle afresh in an open page with a stopped clock, at
+// the canvas's size, and lets it draw once: the battle is live then.
+export async function fixedBattle(page, seed = FIXED_SEED) {
+  const [width, height] = [await probe(page, 'canvasWidth'), await probe(page, 'canvasHeight')];
+  await page.evaluate(hash => {
+    history.replaceState(null, '', location.pathname);
+    location.hash = hash;
+  }, fixedBattleLink(seed, width, height));
+  await page.waitForFunction(() => document.querySelector('canvas').classList.contains('playing'));
+  await ticks(page, 2);
+  if (await probe(page, 'tankHits', 0) <= 0) throw new Error('the fixed battle has no live player');
 }
 
 // Opens the game page; `problems` collects console errors and page errors.
 // `setUp(page)` runs before the page is loaded (an emulated phone, say).
-export async function openGame(browser, url, setUp = async () => {}) {
+// The page's clock stands still unless `realClock` (then the browser's
+// timers run it); either way the page is open once it has ticked twice:
+// the first battle is on the canvas. With `seed`, that battle is the fixed
+// one of that seed (stopped clock only).
+export async function openGame(browser, url, { setUp = async () => {}, realClock = false, seed } = {}) {
   const page = await browser.newPage();
   await setUp(page);
-  await page.evaluateOnNewDocument(installTankPixels);
+  await page.evaluateOnNewDocument(installPageTools);
+  if (!realClock) await page.evaluateOnNewDocument(installStoppedClock);
   const problems = [];
   page.on('console', message => { if (message.type() === 'error') problems.push(message.text()); });
   page.on('pageerror', error => problems.push(String(error)));
   page.on('requestfailed', request => problems.push(`failed: ${request.url()}`));
   await page.goto(url, { waitUntil: 'load' });
-  await page.waitForFunction(() => window.kestrelTicks >= 2, { timeout: 5000 });
+  if (realClock) {
+    await page.waitForFunction(() => window.kestrel?.ticks >= 2);
+  } else {
+    await page.waitForFunction(() => window.kestrel?.ticks === 0);
+    if (seed === undefined) await ticks(page, 2);
+    else await fixedBattle(page, seed);
+  }
   return { page, problems };
 }
 
+// Chromium hands moves of a finger to the page with its next frame (a
+// press or a release at once, after any move before it): two frames, and
+// they have been handed over.
+export const nextFrames = page =>
+  page.evaluate(() => new Promise(resolve => requestAnimationFrame(() => requestAnimationFrame(resolve))));
+
 // The game page on an emulated phone with a touch screen: `touch(type,
 // points)` sends real touch events (type touchStart, touchMove or touchEnd;
-// points [[x, y], ...] in CSS pixels, one a finger, numbered by place).
-export async function openPhone(browser, url, { width = 390, height = 844, scale = 2 } = {}) {
+// points [[x, y], ...] in CSS pixels, one a finger, numbered by place), and
+// returns once the page has them.
+export async function openPhone(browser, url, { width = 390, height = 844, scale = 2, seed } = {}) {
   let cdp;
-  const opened = await openGame(browser, url, async page => {
+  const setUp = async page => {
     cdp = await page.createCDPSession();
     await cdp.send('Emulation.setDeviceMetricsOverride', { width, height, deviceScaleFactor: scale, mobile: true });
     await cdp.send('Emulation.setTouchEmulationEnabled', { enabled: true, maxTouchPoints: 5 });
-  });
-  const touch = (type, points) => cdp.send('Input.dispatchTouchEvent', {
-    type, touchPoints: points.map(([x, y], id) => ({ x, y, id })),
-  });
+  };
+  const opened = await openGame(browser, url, { setUp, seed });
+  const touch = async (type, points) => {
+    await cdp.send('Input.dispatchTouchEvent', { type, touchPoints: points.map(([x, y], id) => ({ x, y, id })) });
+    if (type === 'touchMove') await nextFrames(opened.page);
+  };
   return { ...opened, cdp, touch };
 }
 
-// Every live tank's slot, and every slot's ground x.
-export async function liveSlots(page) {
-  return page.evaluate(({ tankHits }, count) => {
-    const live = [];
-    for (let slot = 0; slot < count; slot++) if (window.kestrelProbe(tankHits, slot) > 0) live.push(slot);
-    return live;
-  }, PROBE, SLOT_COUNT);
-}
-export async function groundXs(page) {
-  return page.evaluate(({ tankX }, count) => Array.from({ length: count }, (_, slot) => window.kestrelProbe(tankX, slot)),
-                       PROBE, SLOT_COUNT);
-}
-export async function targets(page) {
-  return page.evaluate(({ tankTarget }, count) =>
-    Array.from({ length: count }, (_, slot) => window.kestrelProbe(tankTarget, slot)), PROBE, SLOT_COUNT);
-}
-
-// The slot every tank but perhaps the picked one itself goes after (it may
-// have chosen anew at a tick since), or undefined.
-export function commonTarget(all) {
-  return all.find(t => all.filter(u => u === t).length >= all.length - 1);
-}
+// Every live tank's slot, and every slot's target.
+const everySlot = (page, name) => page.evaluate((name, count) =>
+  Array.from({ length: count }, (_, slot) => window.kestrel.probe(name, slot)), name, SLOT_COUNT);
+export const liveSlots = async page =>
+  (await everySlot(page, 'tankHits')).flatMap((hits, slot) => (hits > 0 ? [slot] : []));
+export const targets = page => everySlot(page, 'tankTarget');
 
 // From now on window.wipedAfter lists [type, wiped] for each click, key and
 // pointer release that reaches the window: wiped when, right after the
 // page's own handlers, no tank is live, which only a wipe leaves (a tick
 // that finds a battle over starts the next one at once).
 export async function watchWipes(page) {
-  await page.evaluate(({ tankHits }, count) => {
+  await page.evaluate(count => {
     window.wipedAfter = [];
     if (window.watchingWipes) return;
     window.watchingWipes = true;
-    const allDead = () => Array.from({ length: count }, (_, slot) => window.kestrelProbe(tankHits, slot))
+    const allDead = () => Array.from({ length: count }, (_, slot) => window.kestrel.probe('tankHits', slot))
       .every(hits => hits <= 0);
     for (const type of ['click', 'keydown', 'pointerup']) {
       window.addEventListener(type, () => window.wipedAfter.push([type, allDead()]));
     }
-  }, PROBE, SLOT_COUNT);
+  }, SLOT_COUNT);
 }
 
-// Waits for `count` more ticks.
-export async function ticks(page, count) {
-  const now = await page.evaluate(() => window.kestrelTicks);
-  await page.waitForFunction(t => window.kestrelTicks >= t, { timeout: 5000 }, now + count);
-}
-
-// The canvas's pixels, RGBA, with its device size.
-export function canvasPixels(page) {
-  return page.evaluate(() => {
+// The canvas's pixels, RGBA (a Buffer), with its device size.
+export async function canvasPixels(page) {
+  const { width, height, data } = await page.evaluate(async () => {
     const canvas = document.querySelector('canvas');
-    const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
-    return { width: canvas.width, height: canvas.height, data: Array.from(data) };
+    const { data } = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height);
+    return { width: canvas.width, height: canvas.height, data: await window.asBase64(data) };
   });
+  return { width, height, data: Buffer.from(data, 'base64') };
 }
 
-export const probe = (page, what, slot = 0) => page.evaluate((w, s) => window.kestrelProbe(w, s), what, slot);
+// The game's own picture (window.kestrel.picture()), RGBA, as a Buffer.
+export const picture = async page =>
+  Buffer.from(await page.evaluate(() => window.asBase64(window.kestrel.picture())), 'base64');
+
+// One value of the battle record, by its probe's name.
+export const probe = (page, name, slot = 0) => page.evaluate((n, s) => window.kestrel.probe(n, s), name, slot);
 
 // Where a tank's turret centre shows, in canvas units: its ground x, and
 // half its depth pushed down by a quarter of the canvas height.
 export async function turretOnScreen(page, slot) {
-  const [x, y, height] = await Promise.all([probe(page, PROBE.tankX, slot), probe(page, PROBE.tankY, slot),
-                                            probe(page, PROBE.canvasHeight)]);
+  const [x, y, height] = await Promise.all([probe(page, 'tankX', slot), probe(page, 'tankY', slot),
+                                            probe(page, 'canvasHeight')]);
   return { x, y: 0.5 * y + 0.25 * height };
 }
 
+// For the benchmarks, which measure the browser's own pace.
 export const pause = ms => new Promise(resolve => setTimeout(resolve, ms));
+
+// Runs `action` in `page` and waits for the file it downloads into `dir`:
+// its path, once the browser has written it whole.
+export async function download(page, dir, action) {
+  const cdp = await page.createCDPSession();
+  try {
+    await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: dir, eventsEnabled: true });
+    let name;
+    cdp.on('Browser.downloadWillBegin', event => { name = event.suggestedFilename; });
+    const done = new Promise((resolve, reject) => cdp.on('Browser.downloadProgress', event => {
+      if (event.state === 'completed') resolve();
+      else if (event.state === 'canceled') reject(new Error('the download was cancelled'));
+    }));
+    await action();
+    await done;
+    return path.join(dir, name);
+  } finally {
+    await cdp.detach();
+  }
+}
 
 // The pixels of a PNG file (what kestrel-trace's snap writes), as RGBA.
 export function readPng(file) {
   const { width, height, data } = PNG.sync.read(fs.readFileSync(file));
   return { width, height, data };
+}
+
+// The replay page, once it has shown the script it starts with.
+export async function openReplay(browser, url) {
+  const page = await browser.newPage();
+  await page.evaluateOnNewDocument(installPageTools);
+  await page.goto(`${url}replay.html`, { waitUntil: 'load' });
+  await page.waitForFunction(() => window.kestrelReplay?.ready === true);
+  return page;
+}
+
+// The canvas's pixels and its size in CSS pixels.
+export async function shownPicture(page) {
+  const css = await page.$eval('canvas', canvas => [canvas.getBoundingClientRect().width, canvas.getBoundingClientRect().height]);
+  return { ...await canvasPixels(page), css };
+}
+
+export function assertReadmePicture(shown) {
+  const png = readPng(README_PICTURE);
+  assert.deepEqual([shown.width, shown.height], [png.width, png.height]);
+  const differing = shown.data.findIndex((byte, i) => byte !== png.data[i]);
+  assert.equal(differing, -1, `first differing byte ${differing}`);
 }

@@ -1,0 +1,114 @@
+// The help line, the page's messages and the corner control.
+
+// The help line fades after the first action, or after this long; a
+// message goes after this long unless it lasts.
+const HELP_MS = 6000;
+const MESSAGE_MS = 10000;
+
+const HELP = {
+  mouse: 'Drag a tank with the left button. Release the left button over a tank: your blue tank ' +
+         'goes after it; the right button: every tank does. Any letter: new battle. Esc: end.',
+  touch: 'Drag a tank with a finger. Tap a tank: your blue tank goes after it. Hold a tank, then let ' +
+         'go over a tank: every tank goes after it. Tap with two fingers: new battle.',
+};
+
+// The help line, worded for the device: shown on load and whenever the
+// corner control opens, gone after the first action or a few seconds. It
+// never takes a pointer event (CSS), so nothing is in its way.
+export class Help {
+  #cancelFade = null;
+
+  constructor(element, clock, byTouch) {
+    this.element = element;
+    this.clock = clock;
+    this.byTouch = byTouch;
+  }
+
+  show(lasting) {
+    this.element.firstElementChild.textContent = HELP[this.byTouch ? 'touch' : 'mouse'];
+    this.element.classList.remove('faded');
+    this.#cancelFade?.();
+    this.#cancelFade = lasting ? null : this.clock.after(HELP_MS, () => this.hide());
+  }
+
+  hide() {
+    this.#cancelFade?.();
+    this.#cancelFade = null;
+    this.element.classList.add('faded');
+  }
+}
+
+// A line at the bottom of the page, for a while or until replaced.
+export class Messages {
+  #cancelHide = null;
+
+  constructor(element, clock) {
+    this.element = element;
+    this.clock = clock;
+  }
+
+  say(text, lasting = false) {
+    this.element.textContent = text;
+    this.element.hidden = false;
+    this.#cancelHide?.();
+    this.#cancelHide = lasting ? null : this.clock.after(MESSAGE_MS, () => { this.element.hidden = true; });
+  }
+
+  // Takes the message away if it starts with `start`.
+  withdraw(start) {
+    if (this.element.textContent.startsWith(start)) this.element.hidden = true;
+  }
+}
+
+// The corner control: help again, and what the keyboard and the right
+// button do, by touch too. Its pointer events stay its own. `choices` has a
+// function for each of its buttons: newBattle, end, copyLink, saveReplay.
+export class Menu {
+  constructor(document, help, choices) {
+    this.corner = document.getElementById('corner');
+    this.more = document.getElementById('more');
+    this.actions = document.getElementById('actions');
+    this.endButton = document.getElementById('end-game');
+    this.help = help;
+    this.more.addEventListener('click', () => this.open(this.actions.hidden));
+    // A press on the control keeps its pointer until the release, so that
+    // a drag off it never reaches the canvas.
+    this.corner.addEventListener('pointerdown', event => {
+      try {
+        event.target.setPointerCapture(event.pointerId);
+      } catch {
+        // gone already
+      }
+    });
+    for (const type of ['pointerdown', 'pointermove', 'pointerup', 'pointercancel', 'contextmenu']) {
+      this.corner.addEventListener(type, event => event.stopPropagation());
+    }
+    this.corner.addEventListener('keydown', event => {
+      if (event.key === 'Escape') this.open(false);
+    });
+    const choose = (id, choice, closes = true) => document.getElementById(id).addEventListener('click', () => {
+      if (closes) this.open(false);
+      choice();
+    });
+    choose('new-battle', choices.newBattle);
+    choose('end-game', choices.end);
+    choose('copy-link', choices.copyLink, false);  // closed once the link is on the clipboard
+    choose('save-replay', choices.saveReplay);
+  }
+
+  get isOpen() {
+    return !this.actions.hidden;
+  }
+
+  open(open) {
+    this.actions.hidden = !open;
+    this.more.setAttribute('aria-expanded', String(open));
+    if (open) this.help.show(true);
+    else this.help.hide();
+  }
+
+  // The game has ended: nothing left to end.
+  ended() {
+    this.endButton.disabled = true;
+  }
+}

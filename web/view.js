@@ -1,0 +1,113 @@
+// The game's picture on the canvas: the picture lives in the module's
+// memory, and the canvas shows the rectangles the game changed; the canvas
+// follows the window's size and the screen's density.
+
+export class View {
+  #image = null;  // an ImageData over the picture in the module's memory
+  #resizes = null;
+
+  // `onHandOver` runs when a recording playing back has handed the battle over.
+  constructor(game, canvas, onHandOver) {
+    this.game = game;
+    this.canvas = canvas;
+    this.context = canvas.getContext('2d');
+    this.onHandOver = onHandOver;
+  }
+
+  // The picture as ImageData, remade when the module's memory grew or the
+  // picture was resized (both move it).
+  picture() {
+    const { game } = this;
+    const width = game.kestrel_device_width(), height = game.kestrel_device_height();
+    const buffer = game.memory.buffer, at = game.kestrel_pixels();
+    const image = this.#image;
+    if (!image || image.data.buffer !== buffer || image.data.byteOffset !== at ||
+        image.width !== width || image.height !== height) {
+      this.#image = new ImageData(new Uint8ClampedArray(buffer, at, width * height * 4), width, height);
+    }
+    return this.#image;
+  }
+
+  // Shows what the game drew: only the rectangles it changed, or the whole
+  // picture when its size changed (a recording playing back decides the
+  // size until the battle is handed over; the canvas then shows it whole,
+  // in proportion, within the window).
+  showChanges() {
+    const { game, canvas } = this;
+    const playing = game.kestrel_playing_back() === 1;
+    if (playing) this.holdPictureSize();
+    if (playing !== canvas.classList.contains('playing')) {
+      canvas.classList.toggle('playing', playing);
+      if (!playing) this.onHandOver();
+    }
+    if (canvas.width !== game.kestrel_device_width() || canvas.height !== game.kestrel_device_height()) {
+      this.showWhole();
+      return;
+    }
+    const count = game.kestrel_take_changes();
+    if (count === 0) return;
+    const rects = new Int32Array(game.memory.buffer, game.kestrel_changes(), count * 4);
+    const shown = this.picture();
+    for (let i = 0; i < rects.length; i += 4) {
+      const [left, top, right, bottom] = rects.subarray(i, i + 4);
+      this.context.putImageData(shown, 0, 0, left, top, right - left, bottom - top);
+    }
+  }
+
+  showWhole() {
+    const { game, canvas } = this;
+    canvas.width = game.kestrel_device_width();
+    canvas.height = game.kestrel_device_height();
+    this.context.putImageData(this.picture(), 0, 0);
+    game.kestrel_take_changes();
+  }
+
+  // The canvas's box in CSS pixels is the game's picture in canvas units:
+  // the window's, but for a recording playing back and once the game has
+  // ended.
+  holdPictureSize() {
+    const { game, canvas } = this;
+    const width = `${game.kestrel_width()}px`, height = `${game.kestrel_height()}px`;
+    if (canvas.style.getPropertyValue('--picture-width') !== width) canvas.style.setProperty('--picture-width', width);
+    if (canvas.style.getPropertyValue('--picture-height') !== height) canvas.style.setProperty('--picture-height', height);
+  }
+
+  // The window's size in CSS pixels is the game's size in canvas units; the
+  // backing store holds as many device pixels as the screen shows, measured
+  // by the browser where it can (rounding CSS size times ratio may be a
+  // pixel off, and the whole picture would then be resampled). While a
+  // recording plays back the canvas is its size, and the window's is kept
+  // for later.
+  fit(deviceBox) {
+    const { canvas } = this;
+    const playing = canvas.classList.contains('playing');
+    const width = playing ? innerWidth : canvas.clientWidth, height = playing ? innerHeight : canvas.clientHeight;
+    const ratio = window.devicePixelRatio || 1;
+    const near = (device, css) => Math.abs(device - css * ratio) <= 1;
+    const measured = !playing && deviceBox && near(deviceBox.inlineSize, width) && near(deviceBox.blockSize, height);
+    this.game.kestrel_resize(width, height, ratio,
+                             measured ? deviceBox.inlineSize : Math.round(width * ratio),
+                             measured ? deviceBox.blockSize : Math.round(height * ratio));
+    this.showWhole();
+  }
+
+  // Sized now, before the first tick lays out a battle; the observer may
+  // report only later (a tab opened in the background, say).
+  followWindow() {
+    this.fit(null);
+    this.#resizes = new ResizeObserver(entries => this.fit(entries[0].devicePixelContentBoxSize?.[0]));
+    try {
+      this.#resizes.observe(this.canvas, { box: 'device-pixel-content-box' });
+    } catch {
+      this.#resizes.observe(this.canvas);
+    }
+  }
+
+  // The game has ended: the picture stays as it was, whatever the window
+  // does next.
+  freeze() {
+    this.#resizes?.disconnect();
+    this.holdPictureSize();
+    this.canvas.classList.add('ended');
+  }
+}
