@@ -1,0 +1,33 @@
+#pragma once
+// The sine, cosine, arctangent and power every rule and every picture uses.
+// Math libraries differ in the last bit (and glibc even chooses its code by
+// processor), so every build takes the same functions: musl's. The browser
+// build's C library is musl; a native build links musl's own objects under
+// other names (cmake/MuslMath.cmake). tests/math holds them to fixed bits.
+
+#ifdef __EMSCRIPTEN__
+#include <cmath>
+#else
+extern "C" {
+double kestrel_musl_sin(double x) noexcept;
+double kestrel_musl_cos(double x) noexcept;
+double kestrel_musl_atan(double x) noexcept;
+double kestrel_musl_pow(double x, double y) noexcept;
+}
+#endif
+
+namespace kestrel {
+
+#ifdef __EMSCRIPTEN__
+inline double Sin(double x) { return std::sin(x); }
+inline double Cos(double x) { return std::cos(x); }
+inline double Atan(double x) { return std::atan(x); }
+inline double Pow(double x, double y) { return std::pow(x, y); }
+#else
+inline double Sin(double x) { return kestrel_musl_sin(x); }
+inline double Cos(double x) { return kestrel_musl_cos(x); }
+inline double Atan(double x) { return kestrel_musl_atan(x); }
+inline double Pow(double x, double y) { return kestrel_musl_pow(x, y); }
+#endif
+
+}  // namespace kestrel
