@@ -83,9 +83,13 @@ set(musl_dir ${CMAKE_BINARY_DIR}/musl-math)
 set(musl_object ${musl_dir}/kestrel_musl_math.o)
 file(MAKE_DIRECTORY ${musl_dir})
 list(TRANSFORM KESTREL_MUSL_MEMBERS PREPEND members/ OUTPUT_VARIABLE musl_member_paths)
+# Two passes, since objcopy tools disagree on whether --keep-global-symbol
+# names a symbol before or after --redefine-sym renames it.
+set(keep "")
 set(renames "")
 foreach(fn IN LISTS KESTREL_MUSL_FUNCTIONS)
-  list(APPEND renames --redefine-sym ${fn}=kestrel_musl_${fn} --keep-global-symbol kestrel_musl_${fn})
+  list(APPEND keep --keep-global-symbol ${fn})
+  list(APPEND renames --redefine-sym ${fn}=kestrel_musl_${fn})
 endforeach()
 add_custom_command(
   OUTPUT ${musl_object}
@@ -93,7 +97,8 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E make_directory members
   COMMAND ${CMAKE_COMMAND} -E chdir members ${CMAKE_AR} x ${KESTREL_MUSL_LIBC} ${KESTREL_MUSL_MEMBERS}
   COMMAND ${CMAKE_LINKER} -r -o joined.o ${musl_member_paths}
-  COMMAND ${CMAKE_OBJCOPY} ${renames} joined.o renamed.o
+  COMMAND ${CMAKE_OBJCOPY} ${keep} joined.o kept.o
+  COMMAND ${CMAKE_OBJCOPY} ${renames} kept.o renamed.o
   COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DOBJECT=renamed.o -P ${CMAKE_CURRENT_LIST_FILE}
   COMMAND ${CMAKE_COMMAND} -E rename renamed.o ${musl_object}
   WORKING_DIRECTORY ${musl_dir}
