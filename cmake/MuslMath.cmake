@@ -60,9 +60,9 @@ find_file(KESTREL_MUSL_LIBC libc.a PATHS /usr/lib/${KESTREL_MUSL_TRIPLET}
           DOC "musl's static C library (Debian: musl-dev), whose math functions every build uses")
 if(NOT KESTREL_MUSL_LIBC)
   message(FATAL_ERROR "/usr/lib/${KESTREL_MUSL_TRIPLET}/libc.a was not found. Install musl-dev "
-                      "(scripts/install-deps does): every native build computes its sines, cosines, "
-                      "arctangents and powers with musl's functions, as the browser build does, "
-                      "or point KESTREL_MUSL_LIBC at that archive.")
+                      "(scripts/install-deps does), or point KESTREL_MUSL_LIBC at musl's libc.a: "
+                      "every native build takes its sine, cosine, arctangent and power from musl, "
+                      "as the browser build does.")
 endif()
 foreach(tool CMAKE_AR CMAKE_LINKER CMAKE_OBJCOPY CMAKE_NM)
   if(NOT ${tool})
