@@ -3,19 +3,20 @@
 # the browser build computes, on every processor (model/MathFunctions.h).
 #
 # At build time the functions' objects are taken out of Debian's musl-dev
-# archive, linked into one relocatable object, and renamed: sin, cos, atan
-# and pow become kestrel_musl_sin, ... and every other symbol musl defines
+# archive, linked into one relocatable object, and renamed: sin, cos, atan,
+# pow and sincos (both of one angle, the same bits as sin and cos) become
+# kestrel_musl_sin, ... and every other symbol musl defines
 # turns local, so nothing clashes with glibc. They need only fabs, floor,
 # scalbn and __stack_chk_fail from outside, which glibc gives exactly.
 # The browser build (EMSCRIPTEN) has musl as its C library and needs none
 # of this.
 
 # Run as a script (cmake -DNM=... -DOBJECT=... -P MuslMath.cmake): checks that
-# the object defines the four renamed functions and no other global, and
+# the object defines the renamed functions and no other global, and
 # needs nothing from outside but what glibc computes exactly.
 if(CMAKE_SCRIPT_MODE_FILE)
   set(outside __stack_chk_fail fabs floor scalbn)
-  set(defined kestrel_musl_atan kestrel_musl_cos kestrel_musl_pow kestrel_musl_sin)
+  set(defined kestrel_musl_atan kestrel_musl_cos kestrel_musl_pow kestrel_musl_sin kestrel_musl_sincos)
   foreach(kind undefined defined)
     set(flag --defined-only)
     if(kind STREQUAL undefined)
@@ -71,10 +72,10 @@ foreach(tool CMAKE_AR CMAKE_LINKER CMAKE_OBJCOPY CMAKE_NM)
   endif()
 endforeach()
 
-set(KESTREL_MUSL_FUNCTIONS sin cos atan pow)
+set(KESTREL_MUSL_FUNCTIONS sin cos atan pow sincos)
 # The functions and everything they call inside musl: a closed set.
 set(KESTREL_MUSL_MEMBERS
-  sin.lo cos.lo __sin.lo __cos.lo __rem_pio2.lo __rem_pio2_large.lo
+  sin.lo cos.lo sincos.lo __sin.lo __cos.lo __rem_pio2.lo __rem_pio2_large.lo
   atan.lo
   pow.lo pow_data.lo exp_data.lo
   __math_divzero.lo __math_invalid.lo __math_oflow.lo __math_uflow.lo __math_xflow.lo)
@@ -103,7 +104,7 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E rename renamed.o ${musl_object}
   WORKING_DIRECTORY ${musl_dir}
   DEPENDS ${KESTREL_MUSL_LIBC} ${CMAKE_CURRENT_LIST_FILE}
-  COMMENT "Taking musl's sin, cos, atan and pow out of ${KESTREL_MUSL_LIBC}"
+  COMMENT "Taking musl's sin, cos, atan, pow and sincos out of ${KESTREL_MUSL_LIBC}"
   VERBATIM)
 add_custom_target(kestrel_musl_math_object DEPENDS ${musl_object})
 

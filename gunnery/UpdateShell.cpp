@@ -62,9 +62,9 @@ void DrawShellDot(Canvas& canvas, double x, double y, int timer, Colour colour) 
 void Fly(Battlefield& bf, Canvas& canvas, int c) {
     const int timer = bf.shellTimer[c];
     DrawShellDot(canvas, bf.shellX[c], bf.shellY[c], timer, TRAIL_COLOUR);
-    const double heading = bf.shellHeading[c];
-    bf.shellX[c] += timer * Sin(heading);
-    bf.shellY[c] += timer * Cos(heading);
+    const SineCosine heading = SinCos(bf.shellHeading[c]);
+    bf.shellX[c] += timer * heading.sine;
+    bf.shellY[c] += timer * heading.cosine;
     bf.shellTimer[c] = std::int16_t(timer - 1);
     DrawShellDot(canvas, bf.shellX[c], bf.shellY[c], timer - 1, SHELL_COLOUR);
 }
@@ -81,8 +81,9 @@ Ray DrawRay(Random& random, double length) {
 }
 
 CanvasPoint RayEnd(const Canvas& canvas, double px, double py, Ray ray, double drop) {
-    return ProjectPoint(canvas, px + ray.length * Sin(ray.angle),
-                        py + ray.length * Cos(ray.angle), drop);
+    const SineCosine direction = SinCos(ray.angle);
+    return ProjectPoint(canvas, px + ray.length * direction.sine, py + ray.length * direction.cosine,
+                        drop);
 }
 
 void DrawBurstRays(Canvas& canvas, Random& random, double px, double py) {

@@ -21,10 +21,8 @@ constexpr double BASE_DROP = 10;
 
 // A direction on the ground; its sine and cosine are taken once per glyph
 // and serve every point along it.
-struct Direction {
-    double sine;
-    double cosine;
-    explicit Direction(double theta) : sine(Sin(theta)), cosine(Cos(theta)) {}
+struct Direction : SineCosine {
+    explicit Direction(double theta) : SineCosine(SinCos(theta)) {}
 };
 
 // The four corners of a hull outline, in drawing order after the first.

@@ -12,7 +12,8 @@
 //                                    results' bits (FNV-1a), Y for pow
 // Numbers are anything strtod reads: decimal, hexadecimal, inf.
 // Output: FN X RESULT, pow X Y RESULT, or the sweep line with its hash.
-// Every NaN prints as nan, whatever its sign and payload.
+// Every NaN prints as nan, whatever its sign and payload. Each sine and
+// cosine is taken by SinCos too, which must give the very same bits.
 
 #include <cmath>
 #include <cstdint>
@@ -69,9 +70,22 @@ std::string HexFloat(double v) {
     return sign + "0x1" + (fraction.empty() ? "" : "." + fraction) + exponentText;
 }
 
+bool SameBits(double a, double b) { return std::isnan(a) ? std::isnan(b) : Bits(a) == Bits(b); }
+
+// Sin or Cos, which SinCos must equal.
+double SineOrCosine(bool sine, double x) {
+    const double alone = sine ? kestrel::Sin(x) : kestrel::Cos(x);
+    const kestrel::SineCosine both = kestrel::SinCos(x);
+    if (!SameBits(alone, sine ? both.sine : both.cosine)) {
+        std::cerr << "kestrel-math-table: SinCos(" << HexFloat(x) << ") gives another " << (sine ? "sine" : "cosine")
+                  << " than " << (sine ? "Sin" : "Cos") << '\n';
+        std::exit(1);
+    }
+    return alone;
+}
+
 std::optional<double> Call(const std::string& fn, double x, double y) {
-    if (fn == "sin") return kestrel::Sin(x);
-    if (fn == "cos") return kestrel::Cos(x);
+    if (fn == "sin" || fn == "cos") return SineOrCosine(fn == "sin", x);
     if (fn == "atan") return kestrel::Atan(x);
     if (fn == "pow") return kestrel::Pow(x, y);
     return std::nullopt;
