@@ -1,7 +1,6 @@
 #include "behaviour/DriveTank.h"
 
-#include <cmath>
-
+#include "model/MathFunctions.h"
 #include "model/Numeric.h"
 
 namespace kestrel {
@@ -50,9 +49,9 @@ void SteerHull(Battlefield& bf, int c) {
 
 void Move(Battlefield& bf, int c) {
     const double speed = bf.tankSpeed[c];
-    const double heading = bf.tankHeading[c];
-    bf.tankX[c] += speed * std::sin(heading);
-    bf.tankY[c] += speed * std::cos(heading);
+    const SineCosine heading = SinCos(bf.tankHeading[c]);
+    bf.tankX[c] += speed * heading.sine;
+    bf.tankY[c] += speed * heading.cosine;
 }
 
 void Bounce(Battlefield& bf, int c, float heading) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "model/MathFunctions.h"
 #include "model/Numeric.h"
 
 namespace kestrel {
@@ -18,7 +19,7 @@ constexpr double TARGET_DRAW = 51;
 // left or at the very same place.
 double Bearing(double dx, double dy) {
     double bearing = HALF_PI;
-    if (dy != 0) bearing = std::atan(dx / dy);
+    if (dy != 0) bearing = Atan(dx / dy);
     if (dy < 0) bearing -= PI;
     return bearing;
 }

@@ -1,7 +1,6 @@
 #include "gunnery/UpdateShell.h"
 
-#include <cmath>
-
+#include "model/MathFunctions.h"
 #include "model/Numeric.h"
 #include "render/Projection.h"
 #include "render/TankGlyph.h"
@@ -32,7 +31,7 @@ constexpr std::int16_t LANDED = 1;
 
 // A shell with timer T is drawn 2 T^0.6 above the level it bursts at, so
 // its dot sinks as the timer runs down.
-double ShellDrop(int timer) { return SHELL_DROP - ARC_FACTOR * std::pow(double(timer), ARC_EXPONENT); }
+double ShellDrop(int timer) { return SHELL_DROP - ARC_FACTOR * Pow(double(timer), ARC_EXPONENT); }
 
 std::uint8_t RayComponent(Random& random) {
     return std::uint8_t(Int(double(random.Rnd()) * RAY_COLOUR_SPREAD + RAY_COLOUR_BASE));
@@ -63,9 +62,9 @@ void DrawShellDot(Canvas& canvas, double x, double y, int timer, Colour colour) 
 void Fly(Battlefield& bf, Canvas& canvas, int c) {
     const int timer = bf.shellTimer[c];
     DrawShellDot(canvas, bf.shellX[c], bf.shellY[c], timer, TRAIL_COLOUR);
-    const double heading = bf.shellHeading[c];
-    bf.shellX[c] += timer * std::sin(heading);
-    bf.shellY[c] += timer * std::cos(heading);
+    const SineCosine heading = SinCos(bf.shellHeading[c]);
+    bf.shellX[c] += timer * heading.sine;
+    bf.shellY[c] += timer * heading.cosine;
     bf.shellTimer[c] = std::int16_t(timer - 1);
     DrawShellDot(canvas, bf.shellX[c], bf.shellY[c], timer - 1, SHELL_COLOUR);
 }
@@ -82,8 +81,9 @@ Ray DrawRay(Random& random, double length) {
 }
 
 CanvasPoint RayEnd(const Canvas& canvas, double px, double py, Ray ray, double drop) {
-    return ProjectPoint(canvas, px + ray.length * std::sin(ray.angle),
-                        py + ray.length * std::cos(ray.angle), drop);
+    const SineCosine direction = SinCos(ray.angle);
+    return ProjectPoint(canvas, px + ray.length * direction.sine, py + ray.length * direction.cosine,
+                        drop);
 }
 
 void DrawBurstRays(Canvas& canvas, Random& random, double px, double py) {

@@ -1,6 +1,6 @@
 #include "render/TankGlyph.h"
 
-#include <cmath>
+#include "model/MathFunctions.h"
 
 namespace kestrel {
 namespace {
@@ -21,10 +21,8 @@ constexpr double BASE_DROP = 10;
 
 // A direction on the ground; its sine and cosine are taken once per glyph
 // and serve every point along it.
-struct Direction {
-    double sin;
-    double cos;
-    explicit Direction(double theta) : sin(std::sin(theta)), cos(std::cos(theta)) {}
+struct Direction : SineCosine {
+    explicit Direction(double theta) : SineCosine(SinCos(theta)) {}
 };
 
 // The four corners of a hull outline, in drawing order after the first.
@@ -47,9 +45,9 @@ struct Glyph {
     // The point rho units from the tank along a direction, lowered by drop.
     // Summed in the glyph's own order, not ProjectPoint's: the two can differ
     // in the last bit, and these are the glyph's exact numbers.
-    float PointX(Direction d, double rho) const { return float(x + rho * d.sin); }
+    float PointX(Direction d, double rho) const { return float(x + rho * d.sine); }
     float PointY(Direction d, double rho, double drop) const {
-        return float(0.5 * rho * d.cos + 0.5 * y + drop + 0.25 * double(canvas.CanvasHeight()));
+        return float(0.5 * rho * d.cosine + 0.5 * y + drop + 0.25 * double(canvas.CanvasHeight()));
     }
 
     void Line(Direction from, Direction to, double rhoFrom, double rhoTo, double drop) {
