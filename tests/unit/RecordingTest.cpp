@@ -39,7 +39,7 @@ void PlayToTheEnd(Game& game) {
 // with battle starts reseeded from the clock as in the live game.
 TEST(Recording, ReplaysToTheLiveRecordAndPictureInTheToolAndInTheGame) {
     constexpr std::uint64_t MIN_TICKS = 4'000, MIN_BATTLES = 4, MAX_TICKS = 100'000;
-    const auto seeds = test::SANITIZED ? std::vector<std::uint64_t>{3, 2026} : std::vector<std::uint64_t>{3, 17, 2026};
+    const auto seeds = test::SANITIZED ? std::vector<std::uint64_t>{2026} : std::vector<std::uint64_t>{3, 17, 2026};
     for (std::uint64_t seed : seeds) {
         soak::Soak soak({.gameSeed = seed, .eventSeed = seed * 7 + 1, .liveGame = true});
         // Battles reseeded from the clock last as long as they last: play
