@@ -19,6 +19,7 @@
 #include "game/Game.h"
 #include "input/Keyboard.h"
 #include "input/Pointer.h"
+#include "tests/Sanitizers.h"
 #include "trace/TraceFormat.h"
 #include "trace/TraceScript.h"
 
@@ -104,7 +105,8 @@ TEST_F(RecordingFileTest, EveryUpdateIsARecordingAndAKillLosesOnlyTheTicksSince)
     Game game(GameRandom(1234, GameRandom::Reseeding::FromClock));
     const fs::path path = dir / "battle.rec";
     auto file = Create(path);
-    for (int step = 0; step < 10; ++step) {
+    // Twice through the five kinds of step (once under the sanitizers).
+    for (int step = 0; step < test::Cases(10, 5); ++step) {
         SCOPED_TRACE(step);
         Play(game, step);
         ASSERT_TRUE(file->Update(game.Recording()));
