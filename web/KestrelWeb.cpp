@@ -213,6 +213,7 @@ KESTREL_EXPORT(kestrel_live_receive) const char* kestrel_live_receive(const char
 KESTREL_EXPORT(kestrel_live_reconnected) void kestrel_live_reconnected() {
     if (live) live->Reconnected();
 }
+KESTREL_EXPORT(kestrel_live_joined) int kestrel_live_joined() { return live && live->Joined() ? 1 : 0; }
 KESTREL_EXPORT(kestrel_live_people) int kestrel_live_people() { return live ? int(live->People()) : 0; }
 KESTREL_EXPORT(kestrel_live_mismatches) int kestrel_live_mismatches() {
     return live ? int(live->Mismatches()) : 0;

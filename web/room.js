@@ -62,7 +62,7 @@ export function liveClient(game) {
     reconnected: () => game.kestrel_live_reconnected(),
     people: () => game.kestrel_live_people(),
     mismatches: () => game.kestrel_live_mismatches(),
-    following: () => game.kestrel_following() === 1,
+    joined: () => game.kestrel_live_joined() === 1,
     takeOutgoing: () => text(game.kestrel_take_outgoing()) ?? '',
   };
 }
@@ -146,7 +146,7 @@ export class Room {
       this.#lost(`the room sent what this page cannot read: ${refused}`);
       return;
     }
-    if (this.state !== 'live' && this.live.following()) {
+    if (this.state !== 'live' && this.live.joined()) {
       this.#everJoined = true;
       this.#backoff.reset();
       this.#set({ state: 'live', reason: '' });

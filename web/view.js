@@ -106,11 +106,11 @@ export class View {
     const scale = Math.min(innerWidth / width, innerHeight / height);
     const deviceWidth = Math.max(1, Math.floor(width * scale * ratio));
     const pixelRatio = deviceWidth / width;
-    const deviceHeight = Math.max(1, Math.round(height * pixelRatio));
-    canvas.style.setProperty('--room-width', `${deviceWidth / ratio}px`);
-    canvas.style.setProperty('--room-height', `${deviceHeight / ratio}px`);
+    game.kestrel_resize(innerWidth, innerHeight, pixelRatio, deviceWidth, Math.round(height * pixelRatio));
+    // The box holds the picture's device pixels exactly, as the game made them.
+    canvas.style.setProperty('--room-width', `${game.kestrel_device_width() / ratio}px`);
+    canvas.style.setProperty('--room-height', `${game.kestrel_device_height() / ratio}px`);
     this.#roomSize = [width, height];
-    game.kestrel_resize(innerWidth, innerHeight, pixelRatio, deviceWidth, deviceHeight);
     this.showWhole();
   }
 

@@ -46,11 +46,11 @@ function setUp({ watching = false } = {}) {
     return socket;
   };
   const live = {
-    outgoing: '', people: 0, mismatches: 0, following: false,
+    outgoing: '', people: 0, mismatches: 0, joined: false,
     receive(frame) {
       calls.push(frame);
       if (frame === 'bad') return 'line 1: no such command';
-      if (frame.startsWith('version')) live.following = true;
+      if (frame.startsWith('version')) live.joined = true;
       return null;
     },
     reconnected: () => calls.push('reconnected'),
@@ -63,7 +63,7 @@ function setUp({ watching = false } = {}) {
   const shown = [];
   const room = new Room({
     url: 'ws://127.0.0.1:1/rooms/ab/socket?key=cd', watching, clock, openSocket, onChange: r => shown.push(describeRoom(r)),
-    live: { ...live, people: () => live.people, mismatches: () => live.mismatches, following: () => live.following,
+    live: { ...live, people: () => live.people, mismatches: () => live.mismatches, joined: () => live.joined,
             receive: live.receive, takeOutgoing: live.takeOutgoing },
   });
   const join = socket => {
