@@ -164,7 +164,8 @@ openLink();
 async function servedWithRooms() {
   try {
     const response = await fetch('/status', { cache: 'no-store' });
-    return response.ok && Number.isInteger((await response.json())?.rooms);
+    const body = await response.text();  // read whole either way: the request ends, not cancelled
+    return response.ok && Number.isInteger(JSON.parse(body)?.rooms);
   } catch {
     return false;
   }
