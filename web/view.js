@@ -37,7 +37,8 @@ export class View {
   showChanges() {
     const { game, canvas } = this;
     if (this.#roomSizeChanged()) this.fit(null);
-    const playing = game.kestrel_playing_back() === 1;
+    // A room's battle plays as a recording that never ends, in a box of its own.
+    const playing = game.kestrel_playing_back() === 1 && game.kestrel_following() !== 1;
     if (playing) this.holdPictureSize();
     if (playing !== canvas.classList.contains('playing')) {
       canvas.classList.toggle('playing', playing);
