@@ -42,6 +42,7 @@ const kestrel = {
   picture: () => new Uint8Array(view.picture().data),
   recording,
   room: null,  // the room followed, if any (room.js)
+  ticksAhead: () => game.kestrel_ticks_ahead(),  // the room's ticks come and not yet played
 };
 window.kestrel = kestrel;
 

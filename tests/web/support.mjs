@@ -2,6 +2,7 @@
 // address, headless Chromium, and reading the game's canvas.
 
 import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import { after, before } from 'node:test';
 import http from 'node:http';
@@ -53,6 +54,40 @@ export async function serveSite(site = SITE) {
     close() {
       server.close();
       server.closeAllConnections();
+    },
+  };
+}
+
+// kestrel-server, built by a native preset (KESTREL_SERVER, or the default
+// preset's), serving the built site.
+export const SERVER = process.env.KESTREL_SERVER || path.join(SOURCE, 'build/default/server/kestrel-server');
+const LISTENING = /^kestrel-server: listening on (http:\/\/127\.0\.0\.1:\d+\/)$/m;
+
+// Starts the server on a free port of 127.0.0.1, serving `site`, and waits
+// for the line that says where it listens: its address, and close(), which
+// stops it and waits for it to go. A server that stops first, or never says
+// where it listens, is an error, with what it wrote.
+export async function startServer({ site = SITE, args = [] } = {}) {
+  const server = spawn(SERVER, ['--port', '0', '--site', site, ...args], { stdio: ['ignore', 'pipe', 'pipe'] });
+  let output = '';
+  const gone = new Promise(resolve => server.once('exit', (code, signal) => resolve({ code, signal })));
+  const url = await new Promise((resolve, reject) => {
+    const read = chunk => {
+      output += chunk;
+      const listening = output.match(LISTENING);
+      if (listening) resolve(listening[1]);
+    };
+    server.stdout.setEncoding('utf8').on('data', read);
+    server.stderr.setEncoding('utf8').on('data', read);
+    server.once('error', reject);
+    gone.then(({ code, signal }) => reject(new Error(`kestrel-server stopped (${signal ?? code}) before it listened: ${output}`)));
+  });
+  return {
+    url,
+    output: () => output,
+    async close() {
+      if (server.exitCode === null && server.signalCode === null) server.kill('SIGTERM');
+      return gone;
     },
   };
 }
