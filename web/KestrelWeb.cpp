@@ -200,7 +200,8 @@ KESTREL_EXPORT(kestrel_probe) double kestrel_probe(int what, int slot) {
 // socket, and after each tick sends what the game has for the server.
 // Before kestrel_live_join the page follows no room, and the rest answer
 // as for an empty one.
-KESTREL_EXPORT(kestrel_live_join) void kestrel_live_join() { live.emplace(*game); }
+// A watcher (mayPlay 0) sends only its hashes.
+KESTREL_EXPORT(kestrel_live_join) void kestrel_live_join(int mayPlay) { live.emplace(*game, mayPlay != 0); }
 
 // Takes the `length` bytes at `frame`: null, or why the frame cannot be
 // taken (as text).
@@ -222,4 +223,6 @@ KESTREL_EXPORT(kestrel_following) int kestrel_following() { return game->Followi
 KESTREL_EXPORT(kestrel_ticks_ahead) double kestrel_ticks_ahead() { return double(game->TicksAhead()); }
 
 // The lines for the server since the last call, as text (empty for none).
-KESTREL_EXPORT(kestrel_take_outgoing) const char* kestrel_take_outgoing() { return Handed(game->TakeOutgoing()); }
+KESTREL_EXPORT(kestrel_take_outgoing) const char* kestrel_take_outgoing() {
+    return Handed(live ? live->TakeOutgoing() : std::string());
+}

@@ -102,7 +102,7 @@ const pageAddress = () => `${location.origin}${location.pathname}`;
 
 function enterRoom(named) {
   const room = new Room({
-    url: socketUrl(location, named), watching: named.key === null, live: liveClient(game), clock,
+    url: socketUrl(location, named), watching: named.key === null, live: liveClient(game, named.key === null), clock,
     openSocket: url => new WebSocket(url),
     onChange: shown => {
       roomLine.textContent = describeRoom(shown);

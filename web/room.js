@@ -31,9 +31,6 @@ export class Backoff {
   }
 }
 
-// What a watcher may send: its hashes alone.
-export const watcherLines = text => text.split('\n').filter(line => line.startsWith('hash ')).join('\n');
-
 // Whole lines in frames of at most `max` bytes each (ASCII lines, as the
 // game writes them); a line longer than that on its own is dropped, as the
 // server would refuse it.
@@ -53,8 +50,9 @@ export function framesOf(text, max = MAX_FRAME_BYTES) {
 }
 
 // The game module's live client (web/KestrelWeb.cpp), as the room uses it.
-export function liveClient(game) {
-  game.kestrel_live_join();
+// A watcher's client sends only its hashes.
+export function liveClient(game, watching) {
+  game.kestrel_live_join(watching ? 0 : 1);
   const text = at => (at ? readText(game, at, game.kestrel_text_length()) : null);
   return {
     // Null, or why the frame could not be taken.
@@ -105,7 +103,7 @@ export class Room {
     const outgoing = this.live.takeOutgoing();
     const socket = this.#socket;
     if (socket?.readyState === 1) {
-      for (const frame of framesOf(this.watching ? watcherLines(outgoing) : outgoing)) socket.send(frame);
+      for (const frame of framesOf(outgoing)) socket.send(frame);
     }
     this.#noticeChanges();
   }
