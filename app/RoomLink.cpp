@@ -30,6 +30,7 @@ bool IsHost(std::string_view host) {
 ReadLink ReadRoomLink(std::string_view text) {
     const auto refuse = [](std::string reason) { return ReadLink{std::nullopt, std::move(reason)}; };
     RoomLink link;
+    link.text = text;
     if (text.starts_with("https://")) link.secure = true, text.remove_prefix(8);
     else if (text.starts_with("http://")) text.remove_prefix(7);
     else return refuse("not a room link (it starts with neither http:// nor https://)");

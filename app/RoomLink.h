@@ -10,6 +10,7 @@
 namespace kestrel {
 
 struct RoomLink {
+    std::string text;      // the link as given
     bool secure = false;   // https, so the socket is wss
     std::string host;      // with its port, as in the link
     std::string room;

@@ -4,9 +4,12 @@
 // draws nothing, to time the simulation alone.
 
 #include <cstdint>
+#include <limits>
+#include <string>
 
 #include "model/Battlefield.h"
 #include "game/Game.h"
+#include "game/Recording.h"
 #include "render/BlankCanvas.h"
 
 namespace kestrel::bench {
@@ -44,6 +47,16 @@ inline Battlefield BusyBattle() {
         bf.shellTimer[s] = std::int16_t(FIRST_TIMER + s % TIMER_SPREAD);
     }
     return bf;
+}
+
+// The busy battle as a recording that starts from it, with tanks too tough
+// ever to fall: a room started from it stays at its busiest for good.
+inline std::string EndlessBusyRecording() {
+    Battlefield bf = BusyBattle();
+    bf.tankHits.fill(std::numeric_limits<std::int16_t>::max());
+    Recorder recording;
+    recording.Start(BATTLE_SEED, FIELD_WIDTH, FIELD_HEIGHT, &bf);
+    return recording.Text();
 }
 
 }  // namespace kestrel::bench

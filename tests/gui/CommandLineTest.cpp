@@ -84,8 +84,9 @@ TEST_F(CommandLine, HelpAndVersionGoToStandardOutput) {
     for (const char* help : {"--help", "-h"}) {
         const Start start = StartWith({help});
         EXPECT_EQ(start.status, 0);
-        EXPECT_TRUE(start.out.starts_with("Usage: kestrel [--record FILE] [--replay FILE]\n")) << start.out;
-        for (const char* option : {"\n  --record FILE ", "\n  --replay FILE ", "\n  -h, --help ", "\n  --version "})
+        EXPECT_TRUE(start.out.starts_with("Usage: kestrel [--record FILE] [--replay FILE | --join LINK]\n")) << start.out;
+        for (const char* option : {"\n  --record FILE ", "\n  --replay FILE ", "\n  --join LINK ", "\n  -h, --help ",
+                                   "\n  --version "})
             EXPECT_NE(start.out.find(option), std::string::npos) << option;
         EXPECT_EQ(start.err, "");
     }
