@@ -18,6 +18,7 @@
 
 #include "game/Game.h"
 #include "game/LiveClient.h"
+#include "game/LiveWire.h"
 #include "game/Recording.h"
 #include "input/Controls.h"
 
@@ -29,6 +30,7 @@ namespace {
 
 std::optional<Game> game;
 std::optional<LiveClient> live;  // while the page follows a room
+std::vector<std::string> outgoing;  // frames for the room's server, taken and not yet sent
 std::vector<PixelRect> changes;
 std::string text;  // the last text handed to the page (a recording, the contract, an error)
 
@@ -222,7 +224,12 @@ KESTREL_EXPORT(kestrel_live_mismatches) int kestrel_live_mismatches() {
 KESTREL_EXPORT(kestrel_following) int kestrel_following() { return game->Following() ? 1 : 0; }
 KESTREL_EXPORT(kestrel_ticks_ahead) double kestrel_ticks_ahead() { return double(game->TicksAhead()); }
 
-// The lines for the server since the last call, as text (empty for none).
-KESTREL_EXPORT(kestrel_take_outgoing) const char* kestrel_take_outgoing() {
-    return Handed(live ? live->TakeOutgoing() : std::string());
+// Takes the lines for the server since the last call, in frames the server
+// takes: their count; kestrel_outgoing_frame then gives each as text.
+KESTREL_EXPORT(kestrel_take_outgoing) int kestrel_take_outgoing() {
+    outgoing = live ? ClientFrames(live->TakeOutgoing()) : std::vector<std::string>{};
+    return int(outgoing.size());
+}
+KESTREL_EXPORT(kestrel_outgoing_frame) const char* kestrel_outgoing_frame(int index) {
+    return Handed(index >= 0 && index < int(outgoing.size()) ? outgoing[std::size_t(index)] : std::string());
 }

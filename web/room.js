@@ -12,8 +12,6 @@ import { readText, withText } from './module.js';
 // longest once doubled.
 export const FIRST_RETRY_MS = 500;
 export const LAST_RETRY_MS = 8000;
-// The server takes no frame longer than this (bytes).
-export const MAX_FRAME_BYTES = 1024;
 
 // The waits before each try: doubling from the first to the longest, and
 // the first again once a connection has worked.
@@ -31,24 +29,6 @@ export class Backoff {
   }
 }
 
-// Whole lines in frames of at most `max` bytes each (ASCII lines, as the
-// game writes them); a line longer than that on its own is dropped, as the
-// server would refuse it.
-export function framesOf(text, max = MAX_FRAME_BYTES) {
-  const frames = [];
-  let frame = '';
-  for (const line of text.split('\n')) {
-    if (line === '' || line.length + 1 > max) continue;
-    if (frame.length + line.length + 1 > max) {
-      frames.push(frame);
-      frame = '';
-    }
-    frame += `${line}\n`;
-  }
-  if (frame !== '') frames.push(frame);
-  return frames;
-}
-
 // The game module's live client (web/KestrelWeb.cpp), as the room uses it.
 // A watcher's client sends only its hashes.
 export function liveClient(game, watching) {
@@ -61,7 +41,9 @@ export function liveClient(game, watching) {
     people: () => game.kestrel_live_people(),
     mismatches: () => game.kestrel_live_mismatches(),
     joined: () => game.kestrel_live_joined() === 1,
-    takeOutgoing: () => text(game.kestrel_take_outgoing()) ?? '',
+    // The frames for the server (whole lines, each frame as long as it takes).
+    takeOutgoing: () => Array.from({ length: game.kestrel_take_outgoing() },
+                                   (_, i) => text(game.kestrel_outgoing_frame(i))),
   };
 }
 
@@ -100,11 +82,9 @@ export class Room {
   // After each tick of the game: what it has for the server goes out (lost
   // while there is no connection), and what it learnt is shown.
   afterTick() {
-    const outgoing = this.live.takeOutgoing();
+    const frames = this.live.takeOutgoing();
     const socket = this.#socket;
-    if (socket?.readyState === 1) {
-      for (const frame of framesOf(outgoing)) socket.send(frame);
-    }
+    if (socket?.readyState === 1) for (const frame of frames) socket.send(frame);
     this.#noticeChanges();
   }
 
