@@ -41,7 +41,7 @@ export function liveClient(game, watching) {
     people: () => game.kestrel_live_people(),
     mismatches: () => game.kestrel_live_mismatches(),
     joined: () => game.kestrel_live_joined() === 1,
-    // The frames for the server (whole lines, each frame as long as it takes).
+    // The frames for the server: whole lines, each frame no longer than it takes.
     takeOutgoing: () => Array.from({ length: game.kestrel_take_outgoing() },
                                    (_, i) => text(game.kestrel_outgoing_frame(i))),
   };
