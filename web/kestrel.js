@@ -43,6 +43,7 @@ const kestrel = {
   recording,
   room: null,  // the room followed, if any (room.js)
   ticksAhead: () => game.kestrel_ticks_ahead(),  // the room's ticks come and not yet played
+  roomTick: () => game.kestrel_followed_tick(),  // the room's tick the battle here has reached
 };
 window.kestrel = kestrel;
 

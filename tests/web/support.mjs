@@ -85,7 +85,11 @@ export async function startServer({ site = SITE, args = [] } = {}) {
   return {
     url,
     output: () => output,
+    // SIGSTOP freezes the wire: every screen rests on the last tick it was sent.
+    pause: () => server.kill('SIGSTOP'),
+    resume: () => server.kill('SIGCONT'),
     async close() {
+      server.kill('SIGCONT');
       if (server.exitCode === null && server.signalCode === null) server.kill('SIGTERM');
       return gone;
     },
@@ -307,6 +311,9 @@ export async function canvasPixels(page) {
 // The game's own picture (window.kestrel.picture()), RGBA, as a Buffer.
 export const picture = async page =>
   Buffer.from(await page.evaluate(() => window.asBase64(window.kestrel.picture())), 'base64');
+
+// The room's tick a page's battle has reached.
+export const roomTick = page => page.evaluate(() => window.kestrel.roomTick());
 
 // One value of the battle record, by its probe's name.
 export const probe = (page, name, slot = 0) => page.evaluate((n, s) => window.kestrel.probe(n, s), name, slot);
