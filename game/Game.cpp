@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "game/FrameTick.h"
+#include "game/LiveWire.h"
 #include "input/Pointer.h"
+#include "model/RecordHash.h"
 
 namespace kestrel {
 namespace {
@@ -15,6 +17,21 @@ constexpr std::int16_t NO_BUTTON = 0;
 
 int CanvasSide(int side) { return std::clamp(side, 1, MAX_CANVAS_SIDE); }
 
+// Lines for a referee that nobody sends are dropped past this.
+constexpr std::size_t MAX_OUTGOING_BYTES = 64 * 1024;
+// Played lines of a followed battle are let go in batches of at least this.
+constexpr std::size_t PLAYED_STEPS_KEPT = 4096;
+
+Canvas* CanvasFor(GameOutput output, PixelCanvas* picture, RecordingCanvas& callLog, BlankCanvas& blank) {
+    switch (output) {
+        case GameOutput::Picture: return picture;
+        case GameOutput::Nothing: return &blank;
+        case GameOutput::Calls:
+        case GameOutput::CallsAndPicture: break;
+    }
+    return &callLog;
+}
+
 // What a recording may hold before its first tick and still describe the
 // start rather than an event.
 bool SetsTheStart(const RecordedStep& step) {
@@ -25,17 +42,22 @@ bool SetsTheStart(const RecordedStep& step) {
 
 Game::Game(GameRandom random, GameOutput output, PixelFormat format)
     : random_(std::move(random)),
-      picture_(output == GameOutput::Calls
+      picture_(output == GameOutput::Calls || output == GameOutput::Nothing
                    ? std::nullopt
                    : std::optional<PixelCanvas>(std::in_place, START_WIDTH, START_HEIGHT, 1, format)),
       callLog_(START_WIDTH, START_HEIGHT, output == GameOutput::CallsAndPicture ? &*picture_ : nullptr),
-      canvas_(output == GameOutput::Picture ? static_cast<Canvas*>(&*picture_) : &callLog_) {
+      blank_(START_WIDTH, START_HEIGHT),
+      canvas_(CanvasFor(output, picture_ ? &*picture_ : nullptr, callLog_, blank_)) {
     recording_.Start(random_.State(), size_.width, size_.height);
 }
 
 void Game::Tick() {
     if (ended_) return;
     if (!playback_) return RunTick();
+    if (playback_->follow) {
+        for (std::uint64_t n = LiveTicksToRun(playback_->ticksAhead); n > 0; --n) FollowTick();
+        return;
+    }
     --playback_->ticksLeft;
     RunTick();
     PlayEvents();
@@ -48,27 +70,72 @@ void Game::RunTick() {
     FrameTick(field_, *canvas_, random_);
     if (random_.Reseeds() != reseeds) Record({.kind = Kind::Reseed, .number = random_.LastReseedState()});
     recording_.Tick();
+    if (observer_) observer_({.kind = Kind::Ticks, .number = 1});
 }
+
+// Once caught up, every so many of the referee's ticks the state's hash
+// goes back to it, so that a screen that drifts is told.
+void Game::FollowTick() {
+    --playback_->ticksAhead;
+    --playback_->ticksLeft;
+    RunTick();
+    ++followedTick_;
+    if (followedTick_ % HASH_EVERY_TICKS == 0 && playback_->ticksAhead <= LIVE_BUFFER_TICKS)
+        outgoing_ += HashLine(followedTick_, StateHash());
+    PlayEvents();
+}
+
+void Game::Record(const RecordedStep& step) {
+    recording_.Step(step);
+    if (observer_) observer_(step);
+}
+
+std::uint64_t Game::StateHash() const { return HashRecord(field_, random_.State()); }
 
 void Game::PointerDown(std::int16_t button, float x, float y) {
     if (ended_) return;
+    const RecordedStep step{.kind = Kind::Down, .button = button, .x = x, .y = y};
+    if (Following()) return Send(step);
     if (playback_) HandOver();
-    Apply({.kind = Kind::Down, .button = button, .x = x, .y = y});
+    Apply(step);
 }
 
 void Game::PointerMove(float x, float y) {
-    if (!ended_ && !playback_) Apply({.kind = Kind::Move, .x = x, .y = y});
+    if (ended_) return;
+    const RecordedStep step{.kind = Kind::Move, .x = x, .y = y};
+    if (Following()) return Send(step);
+    if (!playback_) Apply(step);
 }
 
 void Game::PointerUp(std::int16_t button, float x, float y) {
-    if (!ended_ && !playback_) Apply({.kind = Kind::Up, .button = button, .x = x, .y = y});
+    if (ended_) return;
+    const RecordedStep step{.kind = Kind::Up, .button = button, .x = x, .y = y};
+    if (Following()) return Send(step);
+    if (!playback_) Apply(step);
 }
 
 KeyAction Game::Key(std::uint16_t code) {
     if (ended_) return KeyAction::Quit;
-    if (playback_) HandOver();
-    Apply({.kind = Kind::Key, .number = code});
+    const RecordedStep step{.kind = Kind::Key, .number = code};
+    if (Following()) {
+        // Esc takes this screen out of the battle; the battle goes on.
+        if (code == ESC_CODE) ended_ = true;
+        else Send(step);
+    } else {
+        if (playback_) HandOver();
+        Apply(step);
+    }
     return ended_ ? KeyAction::Quit : KeyAction::Continue;
+}
+
+// A move replaces a move not yet taken, so the referee gets at most one a
+// tick; past the limit, events nobody takes are dropped.
+void Game::Send(const RecordedStep& step) {
+    if (step.kind == Kind::Move && lastMoveAt_ != std::string::npos) outgoing_.resize(lastMoveAt_);
+    const std::string line = WriteStep(step);
+    if (outgoing_.size() + line.size() > MAX_OUTGOING_BYTES) return;
+    lastMoveAt_ = step.kind == Kind::Move ? outgoing_.size() : std::string::npos;
+    outgoing_ += line;
 }
 
 void Game::Resize(int width, int height, double pixelRatio, int deviceWidth, int deviceHeight) {
@@ -83,6 +150,7 @@ void Game::SetSize(const Size& size) {
     const bool resized = size.width != size_.width || size.height != size_.height;
     size_ = size;
     callLog_.Resize(float(size.width), float(size.height));
+    blank_.Resize(float(size.width), float(size.height));
     if (picture_) picture_->Resize(size.width, size.height, size.pixelRatio, size.deviceWidth, size.deviceHeight);
     if (resized) Record({.kind = Kind::Size, .width = size.width, .height = size.height});
 }
@@ -112,7 +180,15 @@ void Game::Apply(const RecordedStep& step) {
     Record(step);
 }
 
-std::optional<std::string> Game::PlayBack(std::string_view recording) {
+std::optional<std::string> Game::PlayBack(std::string_view recording) { return Begin(recording, false); }
+
+std::optional<std::string> Game::Follow(std::string_view joinText, std::uint64_t startTick) {
+    const std::optional<std::string> refused = Begin(joinText, true);
+    if (!refused) followedTick_ = startTick;
+    return refused;
+}
+
+std::optional<std::string> Game::Begin(std::string_view recording, bool follow) {
     if (ended_) return "the game has ended";
     ReadRecording read = ReadRecordingText(recording);
     if (!read.error.empty()) return read.error;
@@ -122,28 +198,54 @@ std::optional<std::string> Game::PlayBack(std::string_view recording) {
     // Replayed battles start from the states the recording noted, as in
     // the replay tool, until the hand-over.
     random_.SetReseeding(GameRandom::Reseeding::KeepState);
-    playback_.emplace(Playback{.steps = std::move(read.steps), .reseeding = reseeding});
+    playback_.emplace(Playback{.steps = std::move(read.steps), .reseeding = reseeding, .follow = follow});
     Playback& p = *playback_;
     for (; p.next < p.steps.size() && SetsTheStart(p.steps[p.next]); ++p.next) {
         const RecordedStep& step = p.steps[p.next];
         if (step.kind == Kind::Seed) random_.SetState(step.number);
         if (step.kind == Kind::Size) SetSize({step.width, step.height, size_.pixelRatio, 0, 0});
     }
-    recording_.Start(random_.State(), size_.width, size_.height);
+    if (read.start) field_ = *read.start;
+    recording_.Start(random_.State(), size_.width, size_.height, read.start ? &field_ : nullptr);
+    for (std::size_t i = p.next; i < p.steps.size(); ++i)
+        if (p.steps[i].kind == Kind::Ticks) p.ticksAhead += p.steps[i].number;
+    PlayEvents();
+    return std::nullopt;
+}
+
+std::optional<std::string> Game::Feed(std::string_view lines) {
+    if (!Following()) return "no battle is being followed";
+    ReadRecording read = ReadRecordingText(lines);
+    if (!read.error.empty()) return read.error;
+    if (read.start) return "a record belongs at the start of a battle, not in its course";
+    Playback& p = *playback_;
+    if (p.next >= PLAYED_STEPS_KEPT) {
+        p.steps.erase(p.steps.begin(), p.steps.begin() + std::ptrdiff_t(p.next));
+        p.next = 0;
+    }
+    for (const RecordedStep& step : read.steps) {
+        if (step.kind == Kind::Ticks) p.ticksAhead += step.number;
+        p.steps.push_back(step);
+    }
     PlayEvents();
     return std::nullopt;
 }
 
 // Applies the recording's events up to its next run of ticks; where it
-// ends, or at an Esc, the battle is handed over instead.
+// ends, or at an Esc, the battle is handed over instead. A followed
+// battle waits for more where its lines end, and has no Esc in it.
 void Game::PlayEvents() {
     Playback& p = *playback_;
     while (p.ticksLeft == 0) {
-        if (p.next == p.steps.size()) return HandOver();
+        if (p.next == p.steps.size()) {
+            if (!p.follow) HandOver();
+            return;
+        }
         const RecordedStep& step = p.steps[p.next++];
         if (step.kind == Kind::Ticks) p.ticksLeft = step.number;
-        else if (step.kind == Kind::Key && step.number == ESC_CODE) return HandOver();
-        else Apply(step);
+        else if (step.kind == Kind::Key && step.number == ESC_CODE) {
+            if (!p.follow) return HandOver();
+        } else Apply(step);
     }
 }
 

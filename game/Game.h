@@ -9,16 +9,19 @@
 // calls, and showing the picture.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "game/Recording.h"
 #include "input/Keyboard.h"
 #include "model/Battlefield.h"
 #include "model/Random.h"
+#include "render/BlankCanvas.h"
 #include "render/PixelCanvas.h"
 #include "render/RecordingCanvas.h"
 
@@ -31,8 +34,9 @@ inline constexpr int START_HEIGHT = 548;
 inline constexpr int TICK_MS = 25;
 
 // Where the drawing goes: into a picture to show, into a log of canvas calls
-// (the replay tool prints it, the soak driver checks it), or both.
-enum class GameOutput { Picture, Calls, CallsAndPicture };
+// (the replay tool prints it, the soak driver checks it), both, or nowhere
+// (a referee that keeps the rules alone).
+enum class GameOutput { Picture, Calls, CallsAndPicture, Nothing };
 
 class Game {
 public:
@@ -44,7 +48,8 @@ public:
     Game& operator=(const Game&) = delete;
 
     // One frame tick; nothing once the game has ended. While a recording
-    // plays back, its events up to its next tick come first.
+    // plays back, its events up to its next tick come first. While the game
+    // follows a battle, the ticks that have come, at the live pace.
     void Tick();
     // Pointer events in canvas units, button codes as in input/Pointer.h.
     // During a playback a press takes the battle over at once; moves and
@@ -80,6 +85,18 @@ public:
 
     // Everything that has reached the game so far, as a recording.
     const Recorder& Recording() const { return recording_; }
+    // The whole lines of the recording so far, handed out and forgotten, for
+    // a recording kept in a file: a game that runs for days does not grow.
+    std::string TakeRecordedLines() { return recording_.TakeWritten(); }
+    // Called with every step the recording takes, as it takes it: each tick
+    // as a run of one, a battle start's reseed before its tick.
+    void Observe(std::function<void(const RecordedStep&)> observer) { observer_ = std::move(observer); }
+
+    // How often the canvas was cleared, counted when the game draws nothing
+    // (GameOutput::Nothing); 0 otherwise.
+    std::uint64_t CanvasClears() const { return blank_.Clears(); }
+    // A fingerprint of the battle record and the random state.
+    std::uint64_t StateHash() const;
 
     // Plays a recording back from a fresh battle field: its events and
     // ticks come one tick at a time, with the random states it noted, and
@@ -89,6 +106,24 @@ public:
     // it as a whole, and the game goes on as it was.
     std::optional<std::string> PlayBack(std::string_view recording);
     bool PlayingBack() const { return playback_.has_value(); }
+
+    // Follows a battle that a referee plays: `joinText` is its recording from
+    // a clean canvas, at the referee's tick `startTick`, and Feed hands on
+    // the lines that follow as they come. Ticks run as far as lines have
+    // come (Tick catches up at once when far behind), and the battle is
+    // never handed over. The front end's pointer events and keys are not
+    // applied but kept as lines for the referee (TakeOutgoing), with the
+    // state's hash every HASH_EVERY_TICKS ticks once caught up; Esc still
+    // ends the game here. Bad text is refused as PlayBack refuses it.
+    std::optional<std::string> Follow(std::string_view joinText, std::uint64_t startTick);
+    std::optional<std::string> Feed(std::string_view lines);
+    bool Following() const { return playback_ && playback_->follow; }
+    // Ticks that have come and are not yet played.
+    std::uint64_t TicksAhead() const { return Following() ? playback_->ticksAhead : 0; }
+    // The referee's tick count the followed battle has reached.
+    std::uint64_t FollowedTick() const { return followedTick_; }
+    // The lines for the referee since the last call.
+    std::string TakeOutgoing() { return std::exchange(outgoing_, {}); }
 
     // For tools and tests that run single steps or set the record directly.
     Battlefield& Field() { return field_; }
@@ -108,11 +143,16 @@ private:
         std::size_t next = 0;
         std::uint64_t ticksLeft = 0;  // of the run of ticks under way
         GameRandom::Reseeding reseeding{};  // the game's own, back at the hand-over
+        bool follow = false;              // lines still to come; never handed over
+        std::uint64_t ticksAhead = 0;     // come and not yet played, when following
     };
 
-    void Record(const RecordedStep& step) { recording_.Step(step); }
+    void Record(const RecordedStep& step);
     void SetSize(const Size& size);
     void RunTick();
+    void FollowTick();
+    std::optional<std::string> Begin(std::string_view recording, bool follow);
+    void Send(const RecordedStep& step);
     void Apply(const RecordedStep& step);
     void PlayEvents();
     void HandOver();
@@ -122,12 +162,17 @@ private:
     GameRandom random_;
     std::optional<PixelCanvas> picture_;
     RecordingCanvas callLog_;
+    BlankCanvas blank_;
     Canvas* canvas_;
     Size size_{START_WIDTH, START_HEIGHT, 1, 0, 0};
     std::optional<Size> frontEndSize_;  // the last the front end asked for
     bool ended_ = false;
     Recorder recording_;
     std::optional<Playback> playback_;
+    std::function<void(const RecordedStep&)> observer_;
+    std::uint64_t followedTick_ = 0;
+    std::string outgoing_;
+    std::size_t lastMoveAt_ = std::string::npos;  // where a move that may still be replaced starts
 };
 
 }  // namespace kestrel

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "script/RecordLines.h"
+
 namespace kestrel {
 namespace {
 
@@ -52,6 +54,17 @@ RecordedStep KeyStep(const Tokens& t) {
     return {.kind = Kind::Key, .number = ParseWhole<std::uint16_t>(t[1], 0, UINT16_MAX, "character code")};
 }
 
+// A `set` line: part of the record a battle picked up under way starts
+// from, so it comes before the first tick and the first event.
+void ReadStartRecord(ReadRecording& read, const Tokens& tokens) {
+    for (const RecordedStep& step : read.steps) {
+        if (step.kind != Kind::Version && step.kind != Kind::Seed && step.kind != Kind::Size)
+            Fail("'set' belongs before the first tick and event");
+    }
+    if (!read.start) read.start.emplace();
+    ReadSetLine(*read.start, tokens);
+}
+
 }  // namespace
 
 std::optional<RecordedStep> ReadStep(const Tokens& t) {
@@ -97,6 +110,10 @@ ReadRecording ReadRecordingText(std::string_view text) {
     }
     ForEachCommand(text, [&read](long long lineNo, const Tokens& tokens) {
         try {
+            if (tokens[0] == "set") {
+                ReadStartRecord(read, tokens);
+                return true;
+            }
             const std::optional<RecordedStep> step = ReadStep(tokens);
             if (!step) Fail(Quoted(tokens[0]) + " has no place in a recording");
             read.steps.push_back(*step);
@@ -104,18 +121,21 @@ ReadRecording ReadRecordingText(std::string_view text) {
         } catch (const ScriptError& error) {
             read.error = "line " + std::to_string(lineNo) + ": " + error.what();
             read.steps.clear();
+            read.start.reset();
             return false;
         }
     });
     return read;
 }
 
-void Recorder::Start(std::uint64_t state, int width, int height) {
+void Recorder::Start(std::uint64_t state, int width, int height, const Battlefield* record) {
     written_.clear();
     pendingTicks_ = 0;
-    written_ += WriteStep({.kind = RecordedStep::Kind::Version, .number = RECORDING_VERSION});
-    written_ += WriteStep({.kind = RecordedStep::Kind::Seed, .number = state});
-    written_ += WriteStep({.kind = RecordedStep::Kind::Size, .width = width, .height = height});
+    const int version = record ? RECORDING_VERSION_FROM_RECORD : RECORDING_VERSION_FROM_START;
+    written_ += WriteStep({.kind = Kind::Version, .number = std::uint64_t(version)});
+    written_ += WriteStep({.kind = Kind::Seed, .number = state});
+    written_ += WriteStep({.kind = Kind::Size, .width = width, .height = height});
+    if (record) written_ += WriteSetLines(*record);
 }
 
 void Recorder::WritePendingTicks() {

@@ -9,14 +9,20 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "model/Battlefield.h"
 #include "script/ScriptLine.h"
 
 namespace kestrel {
 
-// The format this program writes, and the newest it reads.
-inline constexpr int RECORDING_VERSION = 1;
+// The formats this program writes: a battle from its start, and one picked
+// up under way from a clean canvas, whose record follows the size as `set`
+// lines. The second is the newest it reads.
+inline constexpr int RECORDING_VERSION_FROM_START = 1;
+inline constexpr int RECORDING_VERSION_FROM_RECORD = 2;
+inline constexpr int RECORDING_VERSION = RECORDING_VERSION_FROM_RECORD;
 // Longer recordings are refused rather than read into memory.
 inline constexpr std::size_t MAX_RECORDING_BYTES = 64u << 20;
 // The largest canvas side a script or a recording may ask for.
@@ -41,10 +47,12 @@ std::optional<RecordedStep> ReadStep(const Tokens& tokens);
 // A step as a line of text, newline included; it reads back to itself.
 std::string WriteStep(const RecordedStep& step);
 
-// A whole recording read ahead of playing: its steps, or the first bad line
-// as "line N: REASON" (a command a recording does not hold is one).
+// A whole recording read ahead of playing: its steps and the record it
+// starts from, if it sets one, or the first bad line as "line N: REASON" (a
+// command a recording does not hold is one).
 struct ReadRecording {
     std::vector<RecordedStep> steps;
+    std::optional<Battlefield> start;
     std::string error;  // empty when the recording is good
 };
 ReadRecording ReadRecordingText(std::string_view text);
@@ -54,8 +62,9 @@ ReadRecording ReadRecordingText(std::string_view text);
 // run of ticks since the last event is written when the next event comes.
 class Recorder {
 public:
-    // Starts the text anew: the format, the generator's state and the size.
-    void Start(std::uint64_t state, int width, int height);
+    // Starts the text anew: the format, the generator's state, the size and,
+    // for a battle picked up under way, its record.
+    void Start(std::uint64_t state, int width, int height, const Battlefield* record = nullptr);
     void Step(const RecordedStep& step);
     void Tick() { ++pendingTicks_; }
 
@@ -64,6 +73,9 @@ public:
     std::uint64_t PendingTicks() const { return pendingTicks_; }
     // The recording so far: the written lines and the pending ticks.
     std::string Text() const;
+    // Hands out the lines written so far and forgets them, for a recording
+    // kept in a file rather than in memory; Text() goes on from there.
+    std::string TakeWritten() { return std::exchange(written_, {}); }
 
 private:
     void WritePendingTicks();

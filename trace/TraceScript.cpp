@@ -9,7 +9,6 @@
 
 #include "behaviour/DriveTank.h"
 #include "behaviour/PlanTank.h"
-#include "model/BattlefieldFields.h"
 #include "game/FrameTick.h"
 #include "game/Game.h"
 #include "game/Recording.h"
@@ -19,6 +18,7 @@
 #include "render/RecordingCanvas.h"
 #include "render/TankGlyph.h"
 #include "trace/PngFile.h"
+#include "script/RecordLines.h"
 #include "script/ScriptLine.h"
 #include "trace/TraceFormat.h"
 
@@ -47,7 +47,6 @@ private:
     Flow Play(const RecordedStep& step);
     Flow Ticks(std::uint64_t count);
     void Queue(const Tokens& t);
-    void Set(const Tokens& t);
     void DrawTankCommand(const Tokens& t);
     void Snap(const Tokens& t);
 
@@ -127,32 +126,6 @@ void TraceSession::Queue(const Tokens& t) {
     for (const float v : values) random_.Queue(v);
 }
 
-// A value for a field of the given kind. Errors call it "value", but a slot
-// "slot" and a flag by its field's name.
-template <FieldKind KIND>
-auto ParseValue(std::string_view token, std::string_view name) {
-    if constexpr (KIND == FieldKind::Real) return ParseReal(token, "value");
-    else if constexpr (KIND == FieldKind::Single) return ParseSingle(token, "value");
-    else if constexpr (KIND == FieldKind::Int16) return ParseInt16(token, "value");
-    else if constexpr (KIND == FieldKind::Slot) return ParseSlot(token);
-    else return ParseWhole<int>(token, -1, 0, name) == -1;  // a flag: -1 set, 0 clear
-}
-
-// `set FIELD SLOT VALUE` for a per-slot field, `set FIELD VALUE` for any other.
-void TraceSession::Set(const Tokens& t) {
-    if (t.size() < 2) ExpectArgs(t, 2, 3);
-    bool known = false;
-    ForEachField([&](auto field) {
-        if (known || field.name != t[1]) return;
-        known = true;
-        const std::size_t args = field.PER_SLOT ? 3 : 2;
-        ExpectArgs(t, args, args);
-        const Slot slot = field.PER_SLOT ? ParseSlot(t[2]) : Slot(0);
-        field.At(bf_, slot) = ParseValue<field.KIND>(t[args], field.name);
-    });
-    if (!known) Fail("unknown field " + Quoted(t[1]));
-}
-
 void TraceSession::DrawTankCommand(const Tokens& t) {
     ExpectArgs(t, 7, 7);
     const double x = ParseReal(t[1], "x");
@@ -191,7 +164,7 @@ Flow TraceSession::Run(const Tokens& t) {
     } else if (command == "drawtank") {
         DrawTankCommand(t);
     } else if (command == "set") {
-        Set(t);
+        ReadSetLine(bf_, t);
     } else if (command == "state") {
         ExpectArgs(t, 0, 0);
         out_ << FormatState(bf_);
