@@ -117,19 +117,15 @@ void Room::Observed(const RecordedStep& step) {
 const std::string& Room::Tick() {
     game_.Tick();
     ++ticks_;
-    // The frame's steps join the history, the ticks counted in runs as
-    // the recording counts them.
+    // The frame joins the history at its tick, so that a screen joining
+    // between ticks gets each event once: in the join text or in the next frame.
     for (const RecordedStep& step : frameSteps_) {
-        if (step.kind == Kind::Ticks) {
-            historyTicks_ += step.number;
-            continue;
-        }
-        if (historyTicks_ > 0) history_ += WriteStep({.kind = Kind::Ticks, .number = historyTicks_});
-        historyTicks_ = 0;
-        history_ += WriteStep(step);
+        if (step.kind == Kind::Ticks) sinceClean_.Tick();
+        else sinceClean_.Step(step);
     }
     if (ticks_ % HASH_EVERY_TICKS == 0) KeepHash();
-    if (game_.CanvasClears() != clearsSeen_ || history_.size() > maxJoinHistory_) Anchor();
+    const bool historyFull = sinceClean_.Written().size() - anchorBytes_ > maxJoinHistory_;
+    if (game_.CanvasClears() != clearsSeen_ || historyFull) Anchor();
     WriteRecording();
     sent_ = std::move(frame_);
     frame_.clear();
@@ -139,12 +135,9 @@ const std::string& Room::Tick() {
 
 // Joins start here: the record as it stands, after the tick.
 void Room::Anchor() {
-    Recorder head;
-    head.Start(game_.RandomStream().State(), game_.Width(), game_.Height(), &game_.Field());
-    anchor_ = head.Text();
+    sinceClean_.Start(game_.RandomStream().State(), game_.Width(), game_.Height(), &game_.Field());
+    anchorBytes_ = sinceClean_.Written().size();
     anchorTick_ = ticks_;
-    history_.clear();
-    historyTicks_ = 0;
     clearsSeen_ = game_.CanvasClears();
 }
 
@@ -163,11 +156,7 @@ std::string Room::JoinedNotice() const { return WriteNotice({NoticeKind::Joined,
 
 std::string Room::PeopleNotice() const { return WriteNotice({NoticeKind::People, clients_.size()}); }
 
-std::string Room::JoinText() const {
-    std::string text = anchor_ + history_;
-    if (historyTicks_ > 0) text += WriteStep({.kind = Kind::Ticks, .number = historyTicks_});
-    return text;
-}
+std::string Room::JoinText() const { return sinceClean_.Text(); }
 
 void Room::WriteRecording() {
     const std::string lines = game_.TakeRecordedLines();

@@ -110,10 +110,9 @@ private:
     std::string frame_;              // this tick's frame, as it grows
     std::vector<RecordedStep> frameSteps_;  // its steps, for the join history
     std::string sent_;               // the last tick's frame
-    std::string anchor_;             // the recording's head at the last clean canvas
+    Recorder sinceClean_;            // the recording from the last clean canvas
+    std::size_t anchorBytes_ = 0;    // of it, the head that sets the record
     std::uint64_t anchorTick_ = 0;
-    std::string history_;            // the steps since, ticks counted in runs
-    std::uint64_t historyTicks_ = 0; // the run of ticks not yet in history_
     std::uint64_t clearsSeen_ = 0;
     std::array<CheckedHash, HASH_RING_SIZE> hashes_{};
     std::uint64_t mismatches_ = 0;
