@@ -102,8 +102,11 @@ TEST_F(RoomTest, OneHandOnTheFieldAndADragReleasedWhenItsPlayerLeaves) {
     room.Leave(b);
     EXPECT_TRUE(Has(room.Tick(), Up(LEFT, 240, 230)));
     EXPECT_EQ(room.People(), 2u);
+    // A screen joining between an event and its tick gets it once, in the next frame.
     room.Receive(a, Down(LEFT, 50, 60));
+    EXPECT_FALSE(Has(room.JoinText(), Down(LEFT, 50, 60)));
     EXPECT_TRUE(Has(room.Tick(), Down(LEFT, 50, 60)));
+    EXPECT_TRUE(Has(room.JoinText(), Down(LEFT, 50, 60)));
 
     // A watcher may only hash; Esc leaves, never applied; too many lines are refused.
     EXPECT_NE(room.Receive(watcher, Key(KEY_A)).refusal, "");
