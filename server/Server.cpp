@@ -195,6 +195,8 @@ private:
     void Read();
     void OnRead(beast::error_code ec);
     void Answer(Request request);
+    void AnswerRoom(const Request& request, const RoomPath& path);
+    void ServeFile(const Request& request, std::string_view path);
     void Upgrade(Request request);
     template <class Body>
     void Reply(http::response<Body>&& response);
@@ -525,45 +527,46 @@ void HttpSession::Answer(Request request) {
         if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
         return Reply(TextResponse(request, http::status::ok, server_.StatusJson(), "application/json"));
     }
-    if (const std::optional<RoomPath> path = ReadRoomPath(target.path)) {
-        const std::shared_ptr<LiveRoom> room = server_.FindRoom(path->room);
-        if (!room || (path->what != "recording" && path->what != "socket"))
-            return Reply(ErrorResponse(request, http::status::not_found, "no such room"));
-        if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
-        if (path->what == "socket")
-            return Reply(ErrorResponse(request, http::status::upgrade_required, "this is a WebSocket"));
-        std::optional<std::string> recording = room->room.Recording();
-        if (!recording)
-            return Reply(ErrorResponse(request, http::status::payload_too_large,
-                                       "the recording is longer than a replay reads"));
-        return Reply(TextResponse(request, http::status::ok, std::move(*recording)));
-    }
+    if (const std::optional<RoomPath> path = ReadRoomPath(target.path)) return AnswerRoom(request, *path);
     if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
-    const std::optional<std::filesystem::path> file =
-        server_.Site() ? SiteFile(*server_.Site(), target.path) : std::nullopt;
-    if (!file) return Reply(ErrorResponse(request, http::status::not_found, "not found"));
+    ServeFile(request, target.path);
+}
+
+void HttpSession::AnswerRoom(const Request& request, const RoomPath& path) {
+    const std::shared_ptr<LiveRoom> room = server_.FindRoom(path.room);
+    if (!room || (path.what != "recording" && path.what != "socket"))
+        return Reply(ErrorResponse(request, http::status::not_found, "no such room"));
+    if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
+    if (path.what == "socket")
+        return Reply(ErrorResponse(request, http::status::upgrade_required, "this is a WebSocket"));
+    std::optional<std::string> recording = room->room.Recording();
+    if (!recording)
+        return Reply(ErrorResponse(request, http::status::payload_too_large,
+                                   "the recording is longer than a replay reads"));
+    Reply(TextResponse(request, http::status::ok, std::move(*recording)));
+}
+
+void HttpSession::ServeFile(const Request& request, std::string_view path) {
+    const std::optional<std::filesystem::path> file = server_.Site() ? SiteFile(*server_.Site(), path) : std::nullopt;
     http::file_body::value_type body;
     beast::error_code ec;
-    body.open(file->c_str(), beast::file_mode::scan, ec);
-    if (ec) return Reply(ErrorResponse(request, http::status::not_found, "not found"));
-    const auto setHeaders = [&](auto& response, std::uint64_t size) {
+    if (file) body.open(file->c_str(), beast::file_mode::scan, ec);
+    if (!file || ec) return Reply(ErrorResponse(request, http::status::not_found, "not found"));
+    const auto withHeaders = [&](auto response, std::uint64_t size) {
         response.set(http::field::server, PROGRAM);
         response.set(http::field::content_type, MimeType(*file));
         response.set(http::field::cache_control, "no-cache");
         response.set("X-Content-Type-Options", "nosniff");
         response.keep_alive(request.keep_alive());
         response.content_length(size);
+        return response;
     };
     const std::uint64_t size = body.size();
-    if (request.method() == http::verb::head) {
-        http::response<http::empty_body> response{http::status::ok, request.version()};
-        setHeaders(response, size);
-        return Reply(std::move(response));
-    }
-    http::response<http::file_body> response{std::piecewise_construct, std::make_tuple(std::move(body)),
-                                             std::make_tuple(http::status::ok, request.version())};
-    setHeaders(response, size);
-    Reply(std::move(response));
+    if (request.method() == http::verb::head)
+        return Reply(withHeaders(http::response<http::empty_body>{http::status::ok, request.version()}, size));
+    Reply(withHeaders(http::response<http::file_body>{std::piecewise_construct, std::make_tuple(std::move(body)),
+                                                      std::make_tuple(http::status::ok, request.version())},
+                      size));
 }
 
 template <class Body>
