@@ -19,12 +19,15 @@ namespace {
 
 constexpr std::string_view PROGRAM = "kestrel";
 
-// An option that takes a FILE, as `--name FILE` or `--name=FILE`.
-struct FileOption {
+// An option that takes a value, as `--name VALUE` or `--name=VALUE`.
+struct ValueOption {
     std::string_view name;
     std::optional<std::string> Options::*field;
+    std::string_view value;  // what the help calls the value
 };
-constexpr FileOption FILE_OPTIONS[] = {{"--record", &Options::record}, {"--replay", &Options::replay}};
+constexpr ValueOption VALUE_OPTIONS[] = {{"--record", &Options::record, "FILE"},
+                                         {"--replay", &Options::replay, "FILE"},
+                                         {"--join", &Options::join, "LINK"}};
 
 std::string Hint() { return " (kestrel --help lists the options)"; }
 
@@ -68,12 +71,15 @@ std::string CheckRecording(std::string_view text) {
 }  // namespace
 
 std::string UsageText() {
-    return "Usage: kestrel [--record FILE] [--replay FILE]\n"
+    return "Usage: kestrel [--record FILE] [--replay FILE | --join LINK]\n"
            "A tank battle that plays itself, in a window.\n"
            "\n"
            "  --record FILE  record the session into FILE as it goes, as a script\n"
            "                 for kestrel-trace\n"
            "  --replay FILE  play the recording in FILE, then hand the battle over\n"
+           "  --join LINK    play in the room of a play link from kestrel-server\n"
+           "                 (http://HOST/#live=ROOM.KEY), or watch it with a\n"
+           "                 watch link (http://HOST/#watch=ROOM)\n"
            "  -h, --help     show this help and exit\n"
            "  --version      show the version and exit\n"
            "\n"
@@ -98,9 +104,9 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
             o.version = true;
             continue;
         }
-        const FileOption* option = nullptr;
+        const ValueOption* option = nullptr;
         std::optional<std::string> value;
-        for (const FileOption& f : FILE_OPTIONS) {
+        for (const ValueOption& f : VALUE_OPTIONS) {
             if (arg == f.name) option = &f;
             else if (arg.starts_with(f.name) && arg.substr(f.name.size()).starts_with('='))
                 option = &f, value = std::string(arg.substr(f.name.size() + 1));
@@ -111,13 +117,17 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
                         Hint());
         }
         if (!value) {
-            if (i + 1 == args.size()) return fail("option " + std::string(option->name) + " needs a FILE" + Hint());
+            if (i + 1 == args.size())
+                return fail("option " + std::string(option->name) + " needs a " + std::string(option->value) + Hint());
             value = args[++i];
         }
-        if (value->empty()) return fail("option " + std::string(option->name) + " needs a FILE, not an empty name");
+        if (value->empty())
+            return fail("option " + std::string(option->name) + " needs a " + std::string(option->value) +
+                        ", not an empty name");
         if (o.*(option->field)) return fail("option " + std::string(option->name) + " is given twice");
         o.*(option->field) = std::move(value);
     }
+    if (o.join && o.replay) return fail("options --join and --replay cannot be given together" + Hint());
     return parsed;
 }
 
@@ -148,6 +158,11 @@ std::optional<int> PrepareSession(const std::vector<std::string>& args, std::ost
         error = CheckRecording(*text);
         if (!error.empty()) return refuse(*o.replay, error);
         prepared.replay = std::move(*text);
+    }
+    if (o.join) {
+        ReadLink read = ReadRoomLink(*o.join);
+        if (!read.link) return refuse(*o.join, read.error);
+        prepared.join = std::move(read.link);
     }
     if (o.record) {
         std::string error;

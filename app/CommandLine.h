@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/RecordingFile.h"
+#include "app/RoomLink.h"
 
 namespace kestrel {
 
@@ -20,6 +21,7 @@ inline constexpr int EXIT_BAD_START = 2;
 struct Options {
     std::optional<std::string> record;  // --record FILE
     std::optional<std::string> replay;  // --replay FILE
+    std::optional<std::string> join;    // --join LINK
     bool help = false;
     bool version = false;
 };
@@ -33,9 +35,11 @@ struct ParsedOptions {
 ParsedOptions ParseOptions(const std::vector<std::string>& args);
 
 // What the window starts with: a recording to play back (empty for none)
-// and the file to record the session into (none for no recording).
+// or a room to join, and the file to record the session into (none for no
+// recording).
 struct Session {
     std::string replay;
+    std::optional<RoomLink> join;
     std::unique_ptr<RecordingFile> record;
 };
 

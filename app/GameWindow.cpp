@@ -6,6 +6,8 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScreen>
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 
@@ -66,6 +68,21 @@ std::optional<std::string> GameWindow::PlayBack(std::string_view recording) {
     return error;
 }
 
+std::optional<std::string> GameWindow::JoinRoom(const RoomLink& link) {
+    room_ = std::make_unique<LiveConnection>(game_, link);
+    room_->onStateChanged = [this] { ShowRoomState(); };
+    if (std::optional<std::string> refused = room_->Join()) {
+        room_.reset();
+        return refused;
+    }
+    ShowChanges();
+    return std::nullopt;
+}
+
+void GameWindow::ShowRoomState() {
+    setWindowTitle(QStringLiteral("3D Kestrel (%1)").arg(room_->State()));
+}
+
 void GameWindow::RecordInto(std::unique_ptr<RecordingFile> file) {
     FinishRecording();
     recordingFile_ = std::move(file);
@@ -100,6 +117,7 @@ void GameWindow::Tick() {
         update();
     }
     game_.Tick();
+    if (room_) room_->SendOutgoing();
     ShowChanges();
 }
 
@@ -107,6 +125,10 @@ void GameWindow::Tick() {
 void GameWindow::ShowChanges() {
     FollowTheGamesSize();
     for (const PixelRect& changed : game_.TakeChanges()) {
+        if (viewScale_ != 1) {
+            update();
+            continue;
+        }
         const PixelRect area = CanvasUnitsCovering(changed, Picture().PixelRatio(), width(), height());
         if (!area.Empty()) update(area.left, area.top, area.Width(), area.Height());
     }
@@ -119,8 +141,19 @@ void GameWindow::FollowTheGamesSize() {
     if (size == shownSize_) return;
     shownSize_ = size;
     update();
-    if (game_.PlayingBack() && this->size() != size) resize(size);
+    if (!game_.PlayingBack()) return;
+    // A room's field may be larger than the screen: it is shown whole.
+    viewScale_ = 1;
+    if (room_ && screen()) {
+        const QSize room = screen()->availableSize();
+        viewScale_ = std::min({1.0, double(room.width()) / size.width(), double(room.height()) / size.height()});
+    }
+    const QSize shown(int(size.width() * viewScale_), int(size.height() * viewScale_));
+    if (this->size() != shown) resize(shown);
 }
+
+// Where a point of the window is on the canvas.
+QPointF GameWindow::CanvasPoint(const QPointF& at) const { return at / viewScale_; }
 
 void GameWindow::paintEvent(QPaintEvent* event) {
     // The image shares the picture's pixels; nothing is copied.
@@ -130,6 +163,11 @@ void GameWindow::paintEvent(QPaintEvent* event) {
     const qreal ratio = picture.PixelRatio();
     image.setDevicePixelRatio(ratio);
     QPainter painter(this);
+    if (viewScale_ != 1) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRectF(0, 0, game_.Width() * viewScale_, game_.Height() * viewScale_), image);
+        return;
+    }
     // A window the screen keeps larger than a recording's size shows white
     // around the picture.
     const QRect shown(0, 0, game_.Width(), game_.Height());
@@ -153,19 +191,19 @@ void GameWindow::MatchPictureToWindow() {
 }
 
 void GameWindow::mousePressEvent(QMouseEvent* event) {
-    const QPointF at = event->position();
+    const QPointF at = CanvasPoint(event->position());
     game_.PointerDown(ButtonCode(ButtonOf(event->button())), float(at.x()), float(at.y()));
     ShowChanges();
 }
 
 void GameWindow::mouseMoveEvent(QMouseEvent* event) {
-    const QPointF at = event->position();
+    const QPointF at = CanvasPoint(event->position());
     game_.PointerMove(float(at.x()), float(at.y()));
     ShowChanges();
 }
 
 void GameWindow::mouseReleaseEvent(QMouseEvent* event) {
-    const QPointF at = event->position();
+    const QPointF at = CanvasPoint(event->position());
     game_.PointerUp(ButtonCode(ButtonOf(event->button())), float(at.x()), float(at.y()));
     ShowChanges();
 }
@@ -182,6 +220,7 @@ void GameWindow::keyPressEvent(QKeyEvent* event) {
     const auto code = CharacterCode(event->key(), event->text());
     if (!code) return;
     if (game_.Key(*code) == KeyAction::Quit) {
+        if (room_) room_->Leave();
         // No further tick: the timer stops before the event loop is left,
         // and the recording is complete with the Esc.
         tmr.stop();

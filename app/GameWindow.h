@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "app/CommandLine.h"
+#include "app/LiveConnection.h"
 #include "app/RecordingFile.h"
 #include "game/Game.h"
 #include "input/Controls.h"
@@ -37,6 +38,10 @@ public:
     // recording's sizes, and then hands the battle over; the game's reason
     // when the recording is bad.
     std::optional<std::string> PlayBack(std::string_view recording);
+    // Plays in a room, or watches it, from now on: the window takes the
+    // room's size (scaled down to fit a smaller screen) and shows the
+    // connection in its title. The reason, when the room cannot be joined.
+    std::optional<std::string> JoinRoom(const RoomLink& link);
     // Keeps the session in `file` from now on: written at once, then once a
     // second, and finished at Esc or when the window goes.
     void RecordInto(std::unique_ptr<RecordingFile> file);
@@ -57,6 +62,8 @@ protected:
 
 private:
     void MatchPictureToWindow();
+    void ShowRoomState();
+    QPointF CanvasPoint(const QPointF& at) const;
     void ShowChanges();
     void FollowTheGamesSize();
     void SaveRecording();
@@ -67,6 +74,8 @@ private:
     double pixelRatio_ = 0;  // the window's, when the picture last matched it
     QSize shownSize_;        // the game's size when the window last showed it
     QTimer tmr;
+    std::unique_ptr<LiveConnection> room_;
+    double viewScale_ = 1;   // canvas units to window units: below 1 for a room too big to show whole
     std::unique_ptr<RecordingFile> recordingFile_;
     QTimer saveTmr_;
     bool recordingFailed_ = false;

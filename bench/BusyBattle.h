@@ -4,10 +4,13 @@
 // draws nothing, to time the simulation alone.
 
 #include <cstdint>
+#include <limits>
+#include <string>
 
 #include "model/Battlefield.h"
 #include "game/Game.h"
-#include "render/Canvas.h"
+#include "game/Recording.h"
+#include "render/BlankCanvas.h"
 
 namespace kestrel::bench {
 
@@ -16,15 +19,8 @@ inline constexpr int FIELD_WIDTH = START_WIDTH;
 inline constexpr int FIELD_HEIGHT = START_HEIGHT;
 inline constexpr std::uint64_t BATTLE_SEED = 20240611;
 
-class NullCanvas final : public Canvas {
-public:
-    float CanvasWidth() const override { return FIELD_WIDTH; }
-    float CanvasHeight() const override { return FIELD_HEIGHT; }
-    void DrawLine(float, float, float, float, Colour) override {}
-    void DrawLineTo(float, float, Colour) override {}
-    void DrawCircle(float, float, float, Colour) override {}
-    void ClearCanvas() override {}
-};
+// The field the busy battle is timed on when nothing is drawn.
+inline BlankCanvas NullCanvas() { return BlankCanvas(FIELD_WIDTH, FIELD_HEIGHT); }
 
 // Tanks on a 9 x 6 grid (51 of its 54 cells), each aiming at the next slot,
 // with shell timers 2..24 so that every shell flies in the next tick and
@@ -51,6 +47,16 @@ inline Battlefield BusyBattle() {
         bf.shellTimer[s] = std::int16_t(FIRST_TIMER + s % TIMER_SPREAD);
     }
     return bf;
+}
+
+// The busy battle as a recording that starts from it, with tanks too tough
+// ever to fall: a room started from it stays at its busiest for good.
+inline std::string EndlessBusyRecording() {
+    Battlefield bf = BusyBattle();
+    bf.tankHits.fill(std::numeric_limits<std::int16_t>::max());
+    Recorder recording;
+    recording.Start(BATTLE_SEED, FIELD_WIDTH, FIELD_HEIGHT, &bf);
+    return recording.Text();
 }
 
 }  // namespace kestrel::bench

@@ -47,7 +47,7 @@ double Median(std::vector<double> values) {
 int main(int argc, char** argv) {
     using namespace kestrel::bench;
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : DEFAULT_ROUNDS;
-    NullCanvas nothing;
+    kestrel::BlankCanvas nothing = NullCanvas();
     kestrel::PixelCanvas picture(FIELD_WIDTH, FIELD_HEIGHT);
     std::vector<double> null, pixels;
     for (int i = 0; i < rounds; ++i) {

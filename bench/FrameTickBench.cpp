@@ -3,6 +3,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <string>
+
 #include "bench/BusyBattle.h"
 #include "game/FrameTick.h"
 #include "game/Game.h"
@@ -29,7 +31,7 @@ void TimeBusyTicks(benchmark::State& state, Canvas& canvas) {
 }
 
 void BM_BusyTickNullCanvas(benchmark::State& state) {
-    NullCanvas canvas;
+    BlankCanvas canvas = NullCanvas();
     TimeBusyTicks(state, canvas);
 }
 BENCHMARK(BM_BusyTickNullCanvas)->Unit(benchmark::kMicrosecond);
@@ -55,6 +57,23 @@ void BM_BusyTickRecorded(benchmark::State& state) {
     benchmark::DoNotOptimize(game.Recording().PendingTicks());
 }
 BENCHMARK(BM_BusyTickRecorded)->Unit(benchmark::kMicrosecond);
+
+// The same busy tick as a room's referee runs it: the rules alone, each
+// tick's lines gathered for the screens that follow.
+void BM_BusyTickReferee(benchmark::State& state) {
+    const Battlefield start = BusyBattle();
+    Game game{GameRandom(BATTLE_SEED), GameOutput::Nothing};
+    std::string frame;
+    game.Observe([&frame](const RecordedStep& step) { frame += WriteStep(step); });
+    for (auto _ : state) {
+        game.Field() = start;
+        game.RandomStream().SetState(BATTLE_SEED);
+        game.Tick();
+        frame.clear();
+        benchmark::DoNotOptimize(game.Field());
+    }
+}
+BENCHMARK(BM_BusyTickReferee)->Unit(benchmark::kMicrosecond);
 
 // One glyph drawn and erased: 22 canvas calls.
 void BM_TankGlyphRaster(benchmark::State& state) {

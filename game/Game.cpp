@@ -80,8 +80,10 @@ void Game::FollowTick() {
     --playback_->ticksLeft;
     RunTick();
     ++followedTick_;
-    if (followedTick_ % HASH_EVERY_TICKS == 0 && playback_->ticksAhead <= LIVE_BUFFER_TICKS)
+    if (followedTick_ % HASH_EVERY_TICKS == 0 && playback_->ticksAhead <= LIVE_BUFFER_TICKS) {
         outgoing_ += HashLine(followedTick_, StateHash());
+        lastMoveAt_ = std::string::npos;  // a later move goes after the hash, never over it
+    }
     PlayEvents();
 }
 

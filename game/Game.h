@@ -122,8 +122,11 @@ public:
     std::uint64_t TicksAhead() const { return Following() ? playback_->ticksAhead : 0; }
     // The referee's tick count the followed battle has reached.
     std::uint64_t FollowedTick() const { return followedTick_; }
-    // The lines for the referee since the last call.
-    std::string TakeOutgoing() { return std::exchange(outgoing_, {}); }
+    // The lines for the referee since the last call; a move after it is a new one.
+    std::string TakeOutgoing() {
+        lastMoveAt_ = std::string::npos;
+        return std::exchange(outgoing_, {});
+    }
 
     // For tools and tests that run single steps or set the record directly.
     Battlefield& Field() { return field_; }

@@ -2,6 +2,8 @@
 
 #include "game/LiveWire.h"
 
+#include <algorithm>
+
 namespace kestrel {
 
 std::optional<std::string> LiveClient::Receive(std::string_view frame) {
@@ -24,6 +26,18 @@ std::optional<std::string> LiveClient::Receive(std::string_view frame) {
     }
     if (!joined_) return "the room sent its battle before saying where it starts";
     return game_.Feed(frame);
+}
+
+std::string LiveClient::TakeOutgoing() {
+    std::string lines = game_.TakeOutgoing();
+    if (mayPlay_) return lines;
+    std::string hashes;
+    for (std::size_t at = 0, end = 0; at < lines.size(); at = end) {
+        end = std::min(lines.find('\n', at), lines.size() - 1) + 1;
+        const std::string_view line = std::string_view(lines).substr(at, end - at);
+        if (line.starts_with("hash ")) hashes += line;
+    }
+    return hashes;
 }
 
 }  // namespace kestrel

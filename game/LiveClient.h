@@ -14,7 +14,8 @@ namespace kestrel {
 
 class LiveClient {
 public:
-    explicit LiveClient(Game& game) : game_(game) {}
+    // A watcher (mayPlay false) sends only its hashes.
+    explicit LiveClient(Game& game, bool mayPlay = true) : game_(game), mayPlay_(mayPlay) {}
 
     // One frame from the referee. A frame that cannot be followed is
     // refused with the reason; the connection should then be dropped and
@@ -22,6 +23,9 @@ public:
     std::optional<std::string> Receive(std::string_view frame);
     // A new connection: the referee starts again with a join.
     void Reconnected() { joinedAt_.reset(), joined_ = false; }
+    // The lines to send the referee now: the game's outgoing lines, of
+    // which a watcher keeps only the hashes.
+    std::string TakeOutgoing();
 
     // Whether the battle is being followed, how many are in the room, and
     // how often this screen was told it had drifted (and at which tick last).
@@ -32,6 +36,7 @@ public:
 
 private:
     Game& game_;
+    bool mayPlay_;
     std::optional<std::uint64_t> joinedAt_;  // the tick of the join text to come
     bool joined_ = false;
     std::uint64_t people_ = 0;

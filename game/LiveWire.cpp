@@ -1,6 +1,8 @@
 #include "game/LiveWire.h"
 
+#include <algorithm>
 #include <charconv>
+#include <utility>
 
 #include "script/ScriptLine.h"
 
@@ -57,6 +59,20 @@ std::string HashLine(std::uint64_t tick, std::uint64_t hash) {
     line += ' ';
     for (int shift = 4 * (HASH_DIGITS - 1); shift >= 0; shift -= 4) line += "0123456789abcdef"[(hash >> shift) & 0xf];
     return line + '\n';
+}
+
+std::vector<std::string> ClientFrames(std::string_view lines) {
+    std::vector<std::string> frames;
+    std::string frame;
+    for (std::size_t at = 0, end = 0; at < lines.size(); at = end) {
+        end = std::min(lines.find('\n', at), lines.size() - 1) + 1;
+        const std::string_view line = lines.substr(at, end - at);
+        if (line.size() > MAX_CLIENT_FRAME_BYTES) continue;
+        if (frame.size() + line.size() > MAX_CLIENT_FRAME_BYTES) frames.push_back(std::exchange(frame, {}));
+        frame += line;
+    }
+    if (!frame.empty()) frames.push_back(std::move(frame));
+    return frames;
 }
 
 ClientMessage ReadClientMessage(std::string_view frame, bool mayPlay) {

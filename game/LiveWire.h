@@ -34,6 +34,10 @@ std::uint64_t LiveTicksToRun(std::uint64_t ahead);
 // `hash TICK HASH`, the hash in 16 lower-case hexadecimal digits.
 std::string HashLine(std::uint64_t tick, std::uint64_t hash);
 
+// Lines to send, cut at line ends into frames no longer than a referee
+// takes (a line longer than that is dropped: no screen writes one).
+std::vector<std::string> ClientFrames(std::string_view lines);
+
 // One line a screen sent: a pointer event or key (a step), or a hash.
 struct ClientLine {
     bool isHash = false;

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace kestrel {
@@ -20,6 +21,19 @@ inline constexpr double DEG_TO_RAD = 0.0174532925199433;
 // Angles, speeds and shell headings are kept as singles: arithmetic is done
 // in double and rounded once, here, when the result is stored.
 constexpr float ToSingle(double v) { return static_cast<float>(v); }
+
+// A real's bits, as std::bit_cast gives them (which the browser build's
+// library lacks).
+inline std::uint64_t BitsOf(double v) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+}
+inline std::uint32_t BitsOf(float v) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+}
 
 // Int: the greatest integer not above v.
 inline int Int(double v) { return static_cast<int>(std::floor(v)); }

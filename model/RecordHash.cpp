@@ -1,9 +1,9 @@
 #include "model/RecordHash.h"
 
-#include <bit>
 #include <type_traits>
 
 #include "model/BattlefieldFields.h"
+#include "model/Numeric.h"
 
 namespace kestrel {
 namespace {
@@ -20,8 +20,8 @@ struct Fnv1a {
 
     template <typename Value>
     void Add(Value value) {
-        if constexpr (std::is_same_v<Value, double>) Bytes(std::bit_cast<std::uint64_t>(value), 8);
-        else if constexpr (std::is_same_v<Value, float>) Bytes(std::bit_cast<std::uint32_t>(value), 4);
+        if constexpr (std::is_same_v<Value, double>) Bytes(BitsOf(value), 8);
+        else if constexpr (std::is_same_v<Value, float>) Bytes(BitsOf(value), 4);
         else if constexpr (std::is_same_v<Value, bool>) Bytes(value ? 1 : 0, 1);
         else Bytes(std::uint16_t(value), 2);
     }

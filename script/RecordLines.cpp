@@ -1,9 +1,9 @@
 #include "script/RecordLines.h"
 
-#include <bit>
 #include <cstdint>
 
 #include "model/BattlefieldFields.h"
+#include "model/Numeric.h"
 
 namespace kestrel {
 namespace {
@@ -32,8 +32,8 @@ void AppendValue(std::string& line, Value value) {
 // Zero bits, so that a negative zero is written too.
 template <typename Value>
 bool IsZeroBits(Value value) {
-    if constexpr (std::is_same_v<Value, double>) return std::bit_cast<std::uint64_t>(value) == 0;
-    else if constexpr (std::is_same_v<Value, float>) return std::bit_cast<std::uint32_t>(value) == 0;
+    if constexpr (std::is_same_v<Value, double>) return BitsOf(value) == 0;
+    else if constexpr (std::is_same_v<Value, float>) return BitsOf(value) == 0;
     else return value == Value{};
 }
 

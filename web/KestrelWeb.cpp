@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "game/Game.h"
+#include "game/LiveClient.h"
+#include "game/LiveWire.h"
 #include "game/Recording.h"
 #include "input/Controls.h"
 
@@ -27,6 +29,8 @@ namespace kestrel {
 namespace {
 
 std::optional<Game> game;
+std::optional<LiveClient> live;  // while the page follows a room
+std::vector<std::string> outgoing;  // frames for the room's server, taken and not yet sent
 std::vector<PixelRect> changes;
 std::string text;  // the last text handed to the page (a recording, the contract, an error)
 
@@ -79,6 +83,13 @@ std::string ContractJson() {
         json += (i == 0 ? "" : ",") + Quoted(PROBE_NAMES[i]) + ":" + std::to_string(i);
     }
     return json + "}}";
+}
+
+// Text for the page: null for none, else kestrel_text_length bytes at it.
+const char* Handed(std::optional<std::string> handed) {
+    if (!handed) return nullptr;
+    text = std::move(*handed);
+    return text.c_str();
 }
 
 }  // namespace
@@ -166,11 +177,7 @@ KESTREL_EXPORT(kestrel_free) void kestrel_free(char* at) { std::free(at); }
 // Plays back the recording of `length` bytes at `recording`: null when it
 // plays, or the reason it is refused ("line N: REASON", as text).
 KESTREL_EXPORT(kestrel_play_back) const char* kestrel_play_back(const char* recording, int length) {
-    const std::optional<std::string> refused =
-        game->PlayBack(std::string_view(recording, std::size_t(length > 0 ? length : 0)));
-    if (!refused) return nullptr;
-    text = *refused;
-    return text.c_str();
+    return Handed(game->PlayBack(std::string_view(recording, std::size_t(length > 0 ? length : 0))));
 }
 KESTREL_EXPORT(kestrel_playing_back) int kestrel_playing_back() { return game->PlayingBack() ? 1 : 0; }
 
@@ -189,4 +196,40 @@ KESTREL_EXPORT(kestrel_probe) double kestrel_probe(int what, int slot) {
         case Probe::CanvasHeight: return game->DrawingCanvas().CanvasHeight();
     }
     return 0;
+}
+
+// Following a live room: the page hands over every frame of the room's
+// socket, and after each tick sends what the game has for the server.
+// Before kestrel_live_join the page follows no room, and the rest answer
+// as for an empty one.
+// A watcher (mayPlay 0) sends only its hashes.
+KESTREL_EXPORT(kestrel_live_join) void kestrel_live_join(int mayPlay) { live.emplace(*game, mayPlay != 0); }
+
+// Takes the `length` bytes at `frame`: null, or why the frame cannot be
+// taken (as text).
+KESTREL_EXPORT(kestrel_live_receive) const char* kestrel_live_receive(const char* frame, int length) {
+    if (!live) return Handed("the page follows no room");
+    return Handed(live->Receive(std::string_view(frame, std::size_t(length > 0 ? length : 0))));
+}
+
+// A new connection to the room: the server sends its join text again.
+KESTREL_EXPORT(kestrel_live_reconnected) void kestrel_live_reconnected() {
+    if (live) live->Reconnected();
+}
+KESTREL_EXPORT(kestrel_live_joined) int kestrel_live_joined() { return live && live->Joined() ? 1 : 0; }
+KESTREL_EXPORT(kestrel_live_people) int kestrel_live_people() { return live ? int(live->People()) : 0; }
+KESTREL_EXPORT(kestrel_live_mismatches) int kestrel_live_mismatches() {
+    return live ? int(live->Mismatches()) : 0;
+}
+KESTREL_EXPORT(kestrel_following) int kestrel_following() { return game->Following() ? 1 : 0; }
+KESTREL_EXPORT(kestrel_ticks_ahead) double kestrel_ticks_ahead() { return double(game->TicksAhead()); }
+
+// Takes the lines for the server since the last call, in frames the server
+// takes: their count; kestrel_outgoing_frame then gives each as text.
+KESTREL_EXPORT(kestrel_take_outgoing) int kestrel_take_outgoing() {
+    outgoing = live ? ClientFrames(live->TakeOutgoing()) : std::vector<std::string>{};
+    return int(outgoing.size());
+}
+KESTREL_EXPORT(kestrel_outgoing_frame) const char* kestrel_outgoing_frame(int index) {
+    return Handed(index >= 0 && index < int(outgoing.size()) ? outgoing[std::size_t(index)] : std::string());
 }

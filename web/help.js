@@ -62,7 +62,8 @@ export class Messages {
 
 // The corner control: help again, and what the keyboard and the right
 // button do, by touch too. Its pointer events stay its own. `choices` has a
-// function for each of its buttons: newBattle, end, copyLink, saveReplay.
+// function for each of its buttons: newBattle, end, copyLink, saveReplay,
+// playTogether, copyWatchLink.
 export class Menu {
   constructor(document, help, choices) {
     this.corner = document.getElementById('corner');
@@ -94,6 +95,18 @@ export class Menu {
     choose('end-game', choices.end);
     choose('copy-link', choices.copyLink, false);  // closed once the link is on the clipboard
     choose('save-replay', choices.saveReplay);
+    choose('play-together', choices.playTogether, false);  // closed once its link is on the clipboard
+    choose('copy-watch-link', choices.copyWatchLink, false);
+  }
+
+  // The page came from a server that keeps rooms: one can be opened.
+  offerRooms() {
+    document.getElementById('play-together').hidden = false;
+  }
+
+  // The page is in a room: its watch link can be passed on.
+  inRoom() {
+    document.getElementById('copy-watch-link').hidden = false;
   }
 
   get isOpen() {

@@ -38,12 +38,13 @@ export class Hands {
   }
 }
 
-// Listens on the canvas and the window. `ended()` says whether the game has
+// Listens on the canvas and the window; `canvasPoint(clientX, clientY)`
+// gives a point in canvas units. `ended()` says whether the game has
 // ended (nothing reaches it then); `onFirstAction(pointerType)` runs at each
 // press on the canvas and each key the game takes, before the game sees it
 // (pointerType is undefined for a key). Keys aimed at `corner` (the corner
 // control) are its own.
-export function listenToPointerAndKeys({ canvas, corner, contract, hands, clock, ended, onFirstAction }) {
+export function listenToPointerAndKeys({ canvas, canvasPoint, corner, contract, hands, clock, ended, onFirstAction }) {
   const button = name => contract.buttons.findIndex(b => b.name === name);
   const bits = contract.buttons.map(b => b.bit);
   const BACK = button('back'), FORWARD = button('forward');
@@ -51,10 +52,7 @@ export function listenToPointerAndKeys({ canvas, corner, contract, hands, clock,
   let held = 0;  // the mouse or pen buttons held, as `buttons` last had them
 
   // Where the pointer is, in canvas units; outside the canvas during a drag.
-  const place = event => {
-    const box = canvas.getBoundingClientRect();
-    return [event.clientX - box.left, event.clientY - box.top];
-  };
+  const place = event => canvasPoint(event.clientX, event.clientY);
 
   // Mouse and pen, as the window gets them: a press or a release of each
   // button (a second button pressed during a drag comes as a move with

@@ -3,7 +3,7 @@
 // (view.js), the timer (clock.js), pointer, touch and keys (input.js,
 // gestures.js), the help line and the corner control (help.js), and
 // keeping and sharing battles (sharing.js, link.js; the game records every
-// one).
+// one), and live rooms on the server that served the page (room.js).
 
 import { loadModule, readContract, readText } from './module.js';
 import { Ticker, browserClock } from './clock.js';
@@ -12,7 +12,8 @@ import { Hands, listenToPointerAndKeys } from './input.js';
 import './gestures.js';  // fetched beside the rest, not after input.js
 import { Help, Menu, Messages } from './help.js';
 import { Sharing } from './sharing.js';
-import './link.js';
+import { LinkError, playLink, roomOf, socketUrl, watchLink } from './link.js';
+import { Room, describeRoom, liveClient } from './room.js';
 
 const game = await loadModule(new URL('kestrel.wasm', import.meta.url));
 const contract = readContract(game);
@@ -40,6 +41,8 @@ const kestrel = {
   },
   picture: () => new Uint8Array(view.picture().data),
   recording,
+  room: null,  // the room followed, if any (room.js)
+  ticksAhead: () => game.kestrel_ticks_ahead(),  // the room's ticks come and not yet played
 };
 window.kestrel = kestrel;
 
@@ -55,11 +58,13 @@ const menu = new Menu(document, help, {
   end: () => ended || hands.key('Escape'),
   copyLink: () => sharing.copyLink(),
   saveReplay: () => sharing.saveReplay(),
+  playTogether,
+  copyWatchLink: () => sharing.offerLink(watchLink(pageAddress(), kestrel.room), 'A link to watch this room'),
 });
 const sharing = new Sharing({ game, contract, view, clock, recording, messages, closeMenu: () => menu.open(false) });
 
 listenToPointerAndKeys({
-  canvas, corner: menu.corner, contract, hands, clock, ended: () => ended,
+  canvas, canvasPoint: (x, y) => view.canvasPoint(x, y), corner: menu.corner, contract, hands, clock, ended: () => ended,
   onFirstAction(pointerType) {
     if (pointerType !== undefined) help.byTouch = pointerType === 'touch';
     if (!menu.isOpen) help.hide();
@@ -69,15 +74,20 @@ help.show(false);
 
 view.followWindow();
 const ticker = new Ticker(clock, game.kestrel_tick_ms(), () => {
+  // A room's battle waits for the room's first frames.
+  if (kestrel.room && game.kestrel_following() !== 1) return;
   game.kestrel_tick();
   kestrel.ticks += 1;
   view.showChanges();
+  kestrel.room?.afterTick();
 });
 
 // Esc: nothing moves or answers any more; the picture stays as it was,
 // whatever the window does next.
 function end() {
   ended = true;
+  kestrel.room?.close();
+  roomLine.hidden = true;
   ticker.stop();
   view.freeze();
   menu.ended();
@@ -85,9 +95,83 @@ function end() {
   document.getElementById('end').hidden = false;
 }
 
-const openLink = () => ended || sharing.openLink();
+// Live rooms, on the server that served the page: its room's battle plays
+// here in lockstep, this screen's hands reaching it through the server.
+const roomLine = document.getElementById('room');
+const pageAddress = () => `${location.origin}${location.pathname}`;
+
+function enterRoom(named) {
+  const room = new Room({
+    url: socketUrl(location, named), watching: named.key === null, live: liveClient(game, named.key === null), clock,
+    openSocket: url => new WebSocket(url),
+    onChange: shown => {
+      roomLine.textContent = describeRoom(shown);
+      roomLine.hidden = false;
+    },
+    onMismatch: () => messages.say('This screen\'s battle has gone out of step with the room\'s.'),
+    onFrame: () => view.showChanges(),
+  });
+  kestrel.room = Object.assign(room, { id: named.id, key: named.key });
+  roomLine.textContent = describeRoom(room);
+  roomLine.hidden = false;
+  menu.inRoom();
+}
+
+// A new room on the server, the size of this page's field: the page plays
+// in it, and the link to play along goes to the clipboard.
+async function playTogether() {
+  const [width, height] = view.windowSize();
+  let named;
+  try {
+    const response = await fetch('/rooms', {
+      method: 'POST', headers: { 'content-type': 'application/json' }, body: JSON.stringify({ width, height }),
+    });
+    if (!response.ok) throw new Error(`the server answered ${response.status}`);
+    named = roomOf(new URL((await response.json()).play, location.href).hash);
+    if (!named?.key) throw new Error('the server sent no link to play');
+  } catch (error) {
+    messages.say(`No room could be opened: ${error.message}.`);
+    return;
+  }
+  const link = playLink(pageAddress(), named);
+  await sharing.offerLink(link, 'A link to play in this room');
+  location.hash = new URL(link).hash;
+}
+
+// The page's link: a battle to play back, or a room. A room once entered
+// is the page's for the visit: another link starts the page afresh.
+function openLink() {
+  if (ended) return;
+  if (kestrel.room) {
+    location.reload();
+    return;
+  }
+  let named = null;
+  try {
+    named = roomOf(location.hash);
+  } catch (error) {
+    if (!(error instanceof LinkError)) throw error;
+    history.replaceState(null, '', location.pathname + location.search);
+    messages.say(error.message);
+  }
+  if (named) enterRoom(named);
+  else sharing.openLink();
+}
 window.addEventListener('hashchange', openLink);
 openLink();
+
+// Rooms are offered only by a server that keeps them: it answers /status
+// with the count of its rooms. A static host, or no network, offers none.
+async function servedWithRooms() {
+  try {
+    const response = await fetch('/status', { cache: 'no-store' });
+    const body = await response.text();  // read whole either way: the request ends, not cancelled
+    return response.ok && Number.isInteger(JSON.parse(body)?.rooms);
+  } catch {
+    return false;
+  }
+}
+servedWithRooms().then(yes => yes && menu.offerRooms());
 
 // Kept for playing with no network, once the page has been seen (browsers
 // allow it on secure origins only: https, and the loopback address).

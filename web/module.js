@@ -44,3 +44,16 @@ export function readText(game, at, length = -1) {
 export function readContract(game) {
   return JSON.parse(readText(game, game.kestrel_contract()));
 }
+
+// Runs fn(at, length) with `text` as UTF-8 bytes in the module's memory,
+// freed again after; fn's result is returned.
+export function withText(game, text, fn) {
+  const bytes = new TextEncoder().encode(text);
+  const at = game.kestrel_alloc(bytes.length);
+  try {
+    new Uint8Array(game.memory.buffer, at, bytes.length).set(bytes);
+    return fn(at, bytes.length);
+  } finally {
+    game.kestrel_free(at);
+  }
+}

@@ -3,7 +3,7 @@
 // over. A recording can also be saved as a file, which kestrel-trace and
 // the replay page take.
 
-import { readText } from './module.js';
+import { readText, withText } from './module.js';
 import { LINK_PREFIX, LinkError, fragmentOf, recordingOf } from './link.js';
 
 const PLAYING_BACK = 'Playing back';
@@ -20,13 +20,12 @@ export class Sharing {
   // Starts playing a recording back: null, or why it cannot be played.
   playBack(text) {
     const { game } = this;
-    const bytes = new TextEncoder().encode(text);
-    const at = game.kestrel_alloc(bytes.length);
-    new Uint8Array(game.memory.buffer, at, bytes.length).set(bytes);
-    const refused = game.kestrel_play_back(at, bytes.length);
-    game.kestrel_free(at);
+    const refused = withText(game, text, (at, length) => {
+      const reason = game.kestrel_play_back(at, length);
+      return reason ? readText(game, reason) : null;
+    });
     this.view.showChanges();
-    return refused ? readText(game, refused) : null;
+    return refused;
   }
 
   // Plays the battle of the page's link, if it has one; a bad link is
@@ -52,16 +51,23 @@ export class Sharing {
   }
 
   async copyLink() {
-    const link = `${location.origin}${location.pathname}${await fragmentOf(this.recording())}`;
+    await this.offerLink(`${location.origin}${location.pathname}${await fragmentOf(this.recording())}`,
+                         'A link to this battle');
+  }
+
+  // Puts `link` on the clipboard, or where it can be copied by hand, saying
+  // which; `what` names it ("A link to ...").
+  async offerLink(link, what) {
     this.linkField.value = link;
+    this.linkField.setAttribute('aria-label', what);
     try {
       await navigator.clipboard.writeText(link);
       this.closeMenu();
-      this.messages.say('A link to this battle is on the clipboard.');
+      this.messages.say(`${what} is on the clipboard.`);
     } catch {
       this.linkField.hidden = false;
       this.linkField.select();
-      this.messages.say('Copy the link to this battle from the field under the buttons.');
+      this.messages.say(`Copy ${what[0].toLowerCase()}${what.slice(1)} from the field under the buttons.`);
     }
   }
 

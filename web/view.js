@@ -5,6 +5,8 @@
 export class View {
   #image = null;  // an ImageData over the picture in the module's memory
   #resizes = null;
+  #frozen = false;
+  #roomSize = null;  // [width, height] of the room's field the canvas was last fitted to
 
   // `onHandOver` runs when a recording playing back has handed the battle over.
   constructor(game, canvas, onHandOver) {
@@ -34,7 +36,9 @@ export class View {
   // in proportion, within the window).
   showChanges() {
     const { game, canvas } = this;
-    const playing = game.kestrel_playing_back() === 1;
+    if (this.#roomSizeChanged()) this.fit(null);
+    // A room's battle plays as a recording that never ends, in a box of its own.
+    const playing = game.kestrel_playing_back() === 1 && game.kestrel_following() !== 1;
     if (playing) this.holdPictureSize();
     if (playing !== canvas.classList.contains('playing')) {
       canvas.classList.toggle('playing', playing);
@@ -80,6 +84,8 @@ export class View {
   // for later.
   fit(deviceBox) {
     const { canvas } = this;
+    if (this.#frozen) return;
+    if (canvas.classList.contains('room')) return this.#fitRoom();
     const playing = canvas.classList.contains('playing');
     const width = playing ? innerWidth : canvas.clientWidth, height = playing ? innerHeight : canvas.clientHeight;
     const ratio = window.devicePixelRatio || 1;
@@ -91,9 +97,62 @@ export class View {
     this.showWhole();
   }
 
+  // A room's field has the room's size, shown whole and as large as the
+  // window lets it be: the picture is drawn at as many device pixels as
+  // its box on the screen holds, so that it stays sharp at any scale.
+  #fitRoom() {
+    const { game, canvas } = this;
+    const width = game.kestrel_width(), height = game.kestrel_height();
+    const ratio = window.devicePixelRatio || 1;
+    const scale = Math.min(innerWidth / width, innerHeight / height);
+    const deviceWidth = Math.max(1, Math.floor(width * scale * ratio));
+    const pixelRatio = deviceWidth / width;
+    game.kestrel_resize(innerWidth, innerHeight, pixelRatio, deviceWidth, Math.round(height * pixelRatio));
+    // The box holds the picture's device pixels exactly, as the game made them.
+    canvas.style.setProperty('--room-width', `${game.kestrel_device_width() / ratio}px`);
+    canvas.style.setProperty('--room-height', `${game.kestrel_device_height() / ratio}px`);
+    this.#roomSize = [width, height];
+    this.showWhole();
+  }
+
+  // The game has begun or stopped following a room, or the room's field
+  // has another size: the canvas is sized again.
+  #roomSizeChanged() {
+    if (this.#frozen) return false;
+    const { game, canvas } = this;
+    const following = game.kestrel_following() === 1;
+    if (following !== canvas.classList.contains('room')) {
+      canvas.classList.toggle('room', following);
+      document.body.classList.toggle('room', following);
+      return true;
+    }
+    const [width, height] = this.#roomSize ?? [];
+    return following && (width !== game.kestrel_width() || height !== game.kestrel_height());
+  }
+
+  // Where a pointer event's point is, in canvas units; a room's field is
+  // scaled on the screen.
+  canvasPoint(clientX, clientY) {
+    const { game, canvas } = this;
+    const box = canvas.getBoundingClientRect();
+    const [x, y] = [clientX - box.left, clientY - box.top];
+    if (!canvas.classList.contains('room') || box.width === 0 || box.height === 0) return [x, y];
+    return [x * game.kestrel_width() / box.width, y * game.kestrel_height() / box.height];
+  }
+
+  // The size the page would give a game of its own: the window's, in CSS
+  // pixels.
+  windowSize() {
+    const { canvas } = this;
+    const own = !['room', 'playing', 'ended'].some(name => canvas.classList.contains(name));
+    return own ? [canvas.clientWidth, canvas.clientHeight] : [innerWidth, innerHeight];
+  }
+
   // Sized now, before the first tick lays out a battle; the observer may
-  // report only later (a tab opened in the background, say).
+  // report only later (a tab opened in the background, say). A room's box
+  // is the page's own, so the window's size is followed too.
   followWindow() {
+    window.addEventListener('resize', () => this.canvas.classList.contains('room') && this.fit(null));
     this.fit(null);
     this.#resizes = new ResizeObserver(entries => this.fit(entries[0].devicePixelContentBoxSize?.[0]));
     try {
@@ -106,8 +165,9 @@ export class View {
   // The game has ended: the picture stays as it was, whatever the window
   // does next.
   freeze() {
+    this.#frozen = true;
     this.#resizes?.disconnect();
-    this.holdPictureSize();
+    if (!this.canvas.classList.contains('room')) this.holdPictureSize();
     this.canvas.classList.add('ended');
   }
 }

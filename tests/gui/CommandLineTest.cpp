@@ -84,8 +84,9 @@ TEST_F(CommandLine, HelpAndVersionGoToStandardOutput) {
     for (const char* help : {"--help", "-h"}) {
         const Start start = StartWith({help});
         EXPECT_EQ(start.status, 0);
-        EXPECT_TRUE(start.out.starts_with("Usage: kestrel [--record FILE] [--replay FILE]\n")) << start.out;
-        for (const char* option : {"\n  --record FILE ", "\n  --replay FILE ", "\n  -h, --help ", "\n  --version "})
+        EXPECT_TRUE(start.out.starts_with("Usage: kestrel [--record FILE] [--replay FILE | --join LINK]\n")) << start.out;
+        for (const char* option : {"\n  --record FILE ", "\n  --replay FILE ", "\n  --join LINK ", "\n  -h, --help ",
+                                   "\n  --version "})
             EXPECT_NE(start.out.find(option), std::string::npos) << option;
         EXPECT_EQ(start.err, "");
     }
@@ -110,6 +111,34 @@ TEST_F(CommandLine, BadOptionsAreRefused) {
     ExpectRefused({"--replay", good, "--replay=" + good}, "kestrel: option --replay is given twice");
     ExpectRefused({"--record", Path("a"), "--bad"}, "kestrel: unknown option '--bad'" + hint);
     EXPECT_EQ(Files(), std::vector<fs::path>{"good.rec"}) << "no file created";
+}
+
+// A room link names the room's socket; anything else is refused before a
+// window or a connection opens, and leaves no file behind.
+TEST_F(CommandLine, JoinTakesARoomLinkOrSaysWhyNot) {
+    const std::string room(32, 'a'), key = "0123456789abcdef0123456789abcdef";
+    Start play = StartWith({"--join", "http://127.0.0.1:8123/#live=" + room + "." + key, "--record", Path("r.rec")});
+    ASSERT_EQ(play.status, std::nullopt) << play.err;
+    ASSERT_TRUE(play.session.join);
+    EXPECT_EQ(SocketAddress(*play.session.join), "ws://127.0.0.1:8123/rooms/" + room + "/socket?key=" + key);
+    Start watch = StartWith({"--join=https://kestrel.example/app/?x=1#watch=" + room});
+    ASSERT_TRUE(watch.session.join);
+    EXPECT_EQ(SocketAddress(*watch.session.join), "wss://kestrel.example/rooms/" + room + "/socket");
+
+    const std::string link = "http://h/#live=" + room + ".";
+    for (const auto& [bad, reason] : std::initializer_list<std::pair<std::string, std::string>>{
+             {"ftp://h/#watch=" + room, "not a room link (it starts with neither http:// nor https://)"},
+             {"http://h/", "not a room link (it has no #live= or #watch=)"},
+             {"http:///#watch=" + room, "not a room link (no host in it)"},
+             {"http://h/#watch=" + room.substr(1), "not a room link (its room is not a room id)"},
+             {"http://h/#live=" + room, "not a play link (#live= needs ROOM.KEY)"},
+             {link + "0123456789ABCDEF0123456789ABCDEF", "not a play link (its key is not a room key)"},
+         }) {
+        ExpectRefused({"--join", bad, "--record", Path("x.rec")}, "kestrel: " + bad + ": " + reason);
+    }
+    ExpectRefused({"--join", link + key, "--replay", good},
+                  "kestrel: options --join and --replay cannot be given together (kestrel --help lists the options)");
+    EXPECT_FALSE(fs::exists(Path("x.rec")));
 }
 
 TEST_F(CommandLine, RecordCreatesTheFileOrSaysWhyNot) {

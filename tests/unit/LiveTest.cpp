@@ -132,6 +132,17 @@ TEST(Live, AScreenSendsItsEventsAndCatchesUp) {
     EXPECT_EQ(screen.game.Key('a'), KeyAction::Continue);
     EXPECT_EQ(screen.game.Field(), before);
     EXPECT_EQ(screen.game.TakeOutgoing(), "down 1 10 20\nmove 12 22\nup 1 13 23\nmove 14 24\nkey 97\n");
+    // Moves between ticks: the hashes the ticks add stay whole among them.
+    screen.game.PointerDown(LEFT, 1, 2);
+    for (int t = 0; t < 80; ++t) {
+        (void)screen.client.Receive(referee.Tick());
+        screen.game.Tick();
+        screen.game.PointerMove(float(t), 2);
+    }
+    LiveClient watcher(screen.game, false);
+    const ClientMessage sent = ReadClientMessage(watcher.TakeOutgoing(), false);
+    EXPECT_EQ(sent.error, "") << "a watcher sends its hashes alone";
+    EXPECT_EQ(sent.lines.size(), 2u);
     EXPECT_EQ(screen.game.Key(ESC_CODE), KeyAction::Quit) << "Esc takes the screen out of the room";
     EXPECT_EQ(screen.game.TakeOutgoing(), "");
 }

@@ -1,12 +1,14 @@
 // Battle links (web/link.js): `#battle=` and the recording, raw deflate in
 // base64url. Checked against node's own zlib and base64url: what the page
 // writes, node reads, and the other way round; a damaged, cut or overlong
-// link is refused with its reason.
+// link is refused with its reason. Room links name a room and its socket.
 
 import assert from 'node:assert/strict';
 import zlib from 'node:zlib';
 import { describe, test } from 'node:test';
-import { LinkError, fragmentOf, recordingOf } from '../../../web/link.js';
+import {
+  LinkError, fragmentOf, playLink, recordingOf, roomOf, socketUrl, watchLink,
+} from '../../../web/link.js';
 
 const PREFIX = '#battle=';
 const nodeLink = bytes => PREFIX + Buffer.from(bytes).toString('base64url');
@@ -70,5 +72,29 @@ describe('a battle link', () => {
 
   test('no battle link at all', async () => {
     await refusal('#other=abc', /not a battle link/);
+  });
+});
+
+describe('a room link', () => {
+  const ID = '0123456789abcdef0123456789ABCDEF', KEY = 'fedcba98765432100123456789abcdef';
+
+  test('names a room to play in, or to watch, and its socket on the page\'s own server', () => {
+    const play = roomOf(`#live=${ID}.${KEY}`), watch = roomOf(`#watch=${ID}`);
+    assert.deepEqual(play, { id: ID, key: KEY });
+    assert.deepEqual(watch, { id: ID, key: null });
+    assert.equal(socketUrl({ protocol: 'http:', host: '127.0.0.1:8000' }, play),
+                 `ws://127.0.0.1:8000/rooms/${ID}/socket?key=${KEY}`);
+    assert.equal(socketUrl({ protocol: 'https:', host: 'example.org' }, watch), `wss://example.org/rooms/${ID}/socket`);
+    assert.deepEqual(roomOf(new URL(playLink('http://h/', play)).hash), play);
+    assert.deepEqual(roomOf(new URL(watchLink('http://h/', play)).hash), watch);
+  });
+
+  test('other fragments name none; a damaged one is refused, nothing of it reaching an address', () => {
+    for (const fragment of ['', '#battle=abc', '#lived=00']) assert.equal(roomOf(fragment), null);
+    for (const fragment of ['#live=', `#live=${ID}`, `#live=${ID}.`, `#live=${ID}.${KEY}.00`, `#live=${ID}.${KEY}/../x`,
+                            '#watch=', '#watch=../status', `#watch=${ID}?key=1`, `#watch=${'a'.repeat(129)}`]) {
+      assert.throws(() => roomOf(fragment), error => error instanceof LinkError && /room link is damaged/.test(error.message),
+                    fragment);
+    }
   });
 });

@@ -1,0 +1,63 @@
+#pragma once
+// The window's connection to a room: a WebSocket to the room's referee,
+// whose frames the game follows, and through which the window's own events
+// go. A lost connection is made again by itself, a little later each time,
+// and the battle caught up from the room's last clean canvas.
+
+#include <QObject>
+#include <QTimer>
+#include <QWebSocket>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/RoomLink.h"
+#include "game/Game.h"
+#include "game/LiveClient.h"
+
+namespace kestrel {
+
+// How long the first connection may take before the program gives up.
+inline constexpr int JOIN_TIMEOUT_MS = 5000;
+// Waits before a new try: doubled after each failed one, up to the last.
+inline constexpr int FIRST_RETRY_MS = 500;
+inline constexpr int LAST_RETRY_MS = 8000;
+
+class LiveConnection final : public QObject {
+public:
+    LiveConnection(Game& game, RoomLink link);
+    ~LiveConnection() override;
+
+    // Connects and waits until the room's battle is followed: none, or the
+    // reason it cannot be (the room is unknown, the key is wrong, the
+    // server cannot be reached or answers with something else).
+    std::optional<std::string> Join(int timeoutMs = JOIN_TIMEOUT_MS);
+    // Sends what the game has for the referee; the window calls it after
+    // each of its ticks.
+    void SendOutgoing();
+    // Leaves the room: the socket is closed and not made again.
+    void Leave();
+
+    // How the connection is, in words for the window's title.
+    QString State() const;
+    // Called whenever State() may have changed.
+    std::function<void()> onStateChanged;
+
+private:
+    void Open();
+    void OnConnected();
+    void OnFrame(const QString& frame);
+    void OnLost();
+    void Changed() const;
+
+    RoomLink link_;
+    LiveClient client_;
+    QWebSocket socket_;
+    QTimer retry_;
+    int retryMs_ = FIRST_RETRY_MS;
+    bool connected_ = false;
+    bool leaving_ = false;
+    std::string refused_;  // why the last connection was dropped, if it was
+};
+
+}  // namespace kestrel

@@ -1,0 +1,149 @@
+// A live room on the page (web/room.js), with a made-up socket, clock and
+// game: what goes out and when, a lost connection tried again
+// after waits doubling up to their longest, catching up on the new
+// connection, and what the room's line says.
+
+import assert from 'node:assert/strict';
+import { describe, test } from 'node:test';
+import { FIRST_RETRY_MS, LAST_RETRY_MS, Room, describeRoom } from '../../../web/room.js';
+
+// A clock that moves only when told, and sockets that open, bring frames
+// and close when told.
+function setUp() {
+  let now = 0;
+  const timers = [];
+  const clock = {
+    now: () => now,
+    after(ms, fn) {
+      const timer = { due: now + ms, fn };
+      timers.push(timer);
+      return () => timers.splice(timers.indexOf(timer), 1);
+    },
+    advance(ms) {
+      now += ms;
+      for (const timer of timers.filter(t => t.due <= now)) {
+        timers.splice(timers.indexOf(timer), 1);
+        timer.fn();
+      }
+    },
+  };
+  const sockets = [], sent = [], calls = [];
+  const openSocket = url => {
+    const socket = {
+      url, readyState: 0,
+      send: frame => sent.push(frame),
+      close() {
+        socket.readyState = 3;
+        socket.onclose?.({ reason: '' });
+      },
+      open() {
+        socket.readyState = 1;
+        socket.onopen?.();
+      },
+      frame: data => socket.onmessage({ data }),
+    };
+    sockets.push(socket);
+    return socket;
+  };
+  const live = {
+    outgoing: [], people: 0, mismatches: 0, joined: false,
+    receive(frame) {
+      calls.push(frame);
+      if (frame === 'bad') return 'line 1: no such command';
+      if (frame.startsWith('version')) live.joined = true;
+      return null;
+    },
+    reconnected: () => calls.push('reconnected'),
+    takeOutgoing() {
+      const frames = live.outgoing;
+      live.outgoing = [];
+      return frames;
+    },
+  };
+  const shown = [];
+  const room = new Room({
+    url: 'ws://127.0.0.1:1/rooms/ab/socket?key=cd', watching: false, clock, openSocket, onChange: r => shown.push(describeRoom(r)),
+    live: { ...live, people: () => live.people, mismatches: () => live.mismatches, joined: () => live.joined,
+            receive: live.receive, takeOutgoing: live.takeOutgoing },
+  });
+  const join = socket => {
+    socket.open();
+    socket.frame('# joined 80');
+    socket.frame('version 2\nseed 5\nsize 400 300\ntick 3\n');
+  };
+  return { room, clock, sockets, sent, calls, live, shown, join, timers };
+}
+
+describe('a live room', () => {
+  test('sends the game\'s frames after each tick, once connected', () => {
+    const { room, sockets, sent, live, join } = setUp();
+    live.outgoing = ['down 1 10 20\n'];
+    room.afterTick();
+    assert.deepEqual(sent, [], 'nothing before the connection is open');
+    join(sockets[0]);
+    live.outgoing = ['down 1 10 20\nhash 40 00000000000000ff\n', 'up 1 10 20\n'];
+    room.afterTick();
+    room.afterTick();
+    assert.deepEqual(sent, ['down 1 10 20\nhash 40 00000000000000ff\n', 'up 1 10 20\n']);
+  });
+
+  test('a lost connection is tried again after 0.5 s, doubling to 8 s, and catches up once back', () => {
+    const { room, clock, sockets, calls, shown, join } = setUp();
+    join(sockets[0]);
+    assert.equal(room.state, 'live');
+    assert.deepEqual(calls, ['# joined 80', 'version 2\nseed 5\nsize 400 300\ntick 3\n']);
+
+    const waits = [];
+    for (let attempt = 0; attempt < 6; attempt++) {
+      sockets.at(-1).close();  // dropped, or refused before it opened
+      assert.equal(room.state, 'lost');
+      waits.push(room.retryMs);
+      const before = sockets.length;
+      clock.advance(room.retryMs - 1);
+      assert.equal(sockets.length, before, 'not before its time');
+      clock.advance(1);
+      assert.equal(sockets.length, before + 1);
+      assert.equal(room.state, 'connecting');
+    }
+    assert.deepEqual(waits, [FIRST_RETRY_MS, 1000, 2000, 4000, LAST_RETRY_MS, LAST_RETRY_MS]);
+    assert.ok(shown.includes('The connection to the room is lost: reconnecting in 8 s.'));
+
+    calls.length = 0;
+    join(sockets.at(-1));
+    assert.deepEqual(calls, ['reconnected', '# joined 80', 'version 2\nseed 5\nsize 400 300\ntick 3\n'],
+                     'told of the new connection before its join text');
+    sockets.at(-1).close();
+    assert.equal(room.retryMs, FIRST_RETRY_MS, 'the waits start again once a connection has worked');
+  });
+
+  test('a frame the game refuses drops the connection to catch up afresh; Esc leaves for good', () => {
+    const { room, clock, sockets, join, timers } = setUp();
+    join(sockets[0]);
+    sockets[0].frame('bad');
+    assert.equal(sockets[0].readyState, 3);
+    assert.equal(room.state, 'lost');
+    assert.match(describeRoom(room), /cannot read: line 1: no such command/);
+    clock.advance(FIRST_RETRY_MS);
+    join(sockets[1]);
+    room.close();
+    assert.equal(sockets[1].readyState, 3);
+    assert.equal(room.state, 'closed');
+    assert.equal(timers.length, 0, 'no try left');
+  });
+
+  test('the room\'s line: its state, and how many are in it; a mismatch is told once each', () => {
+    const { room, sockets, join, live, shown } = setUp();
+    const mismatches = [];
+    room.onMismatch = count => mismatches.push(count);
+    assert.equal(describeRoom(room), 'Connecting to the room…');
+    join(sockets[0]);
+    live.people = 3;
+    room.afterTick();
+    live.mismatches = 1;
+    room.afterTick();
+    room.afterTick();
+    assert.deepEqual(shown.slice(-2), ['Live: 0 in the room.', 'Live: 3 in the room.']);
+    assert.deepEqual(mismatches, [1]);
+    assert.equal(describeRoom({ ...room, watching: true }), 'Watching: 3 in the room.');
+  });
+});

@@ -1,0 +1,167 @@
+// A live room: one battle on the server, followed on this page in
+// lockstep. The room's socket brings the room's recording as it grows; the
+// game (its LiveClient) plays it and hands back what this screen sends: the
+// player's events, and hashes of the battle to check it against the
+// server's. A lost connection comes back by itself, sooner first, then
+// less often, and catches up from the join text the server sends again.
+// Nothing here touches the page, so node drives it with a made-up socket.
+
+import { readText, withText } from './module.js';
+
+// Waits before trying again after a lost connection: the first, and the
+// longest once doubled.
+export const FIRST_RETRY_MS = 500;
+export const LAST_RETRY_MS = 8000;
+
+// The waits before each try: doubling from the first to the longest, and
+// the first again once a connection has worked.
+export class Backoff {
+  #next = FIRST_RETRY_MS;
+
+  next() {
+    const wait = this.#next;
+    this.#next = Math.min(2 * wait, LAST_RETRY_MS);
+    return wait;
+  }
+
+  reset() {
+    this.#next = FIRST_RETRY_MS;
+  }
+}
+
+// The game module's live client (web/KestrelWeb.cpp), as the room uses it.
+// A watcher's client sends only its hashes.
+export function liveClient(game, watching) {
+  game.kestrel_live_join(watching ? 0 : 1);
+  const text = at => (at ? readText(game, at, game.kestrel_text_length()) : null);
+  return {
+    // Null, or why the frame could not be taken.
+    receive: frame => withText(game, frame, (at, length) => text(game.kestrel_live_receive(at, length))),
+    reconnected: () => game.kestrel_live_reconnected(),
+    people: () => game.kestrel_live_people(),
+    mismatches: () => game.kestrel_live_mismatches(),
+    joined: () => game.kestrel_live_joined() === 1,
+    // The frames for the server: whole lines, each frame no longer than it takes.
+    takeOutgoing: () => Array.from({ length: game.kestrel_take_outgoing() },
+                                   (_, i) => text(game.kestrel_outgoing_frame(i))),
+  };
+}
+
+// The room's line on the page, for its state.
+export function describeRoom({ state, watching, people, retryMs, reason }) {
+  if (state === 'connecting') return 'Connecting to the room…';
+  if (state === 'lost') {
+    const why = reason ? ` (${reason})` : '';
+    return `The connection to the room is lost${why}: reconnecting in ${retryMs / 1000} s.`;
+  }
+  if (state === 'closed') return 'Out of the room.';
+  return `${watching ? 'Watching' : 'Live'}: ${people} in the room.`;
+}
+
+// One room, followed through sockets made by `openSocket(url)` (the
+// browser's WebSocket), waits timed by `clock`; `onChange(room)` runs when
+// what describeRoom shows has changed, `onMismatch(count)` when the server
+// found this screen's battle differing from its own once more, `onFrame()`
+// after each frame the game took.
+export class Room {
+  #socket = null;
+  #cancelRetry = null;
+  #backoff = new Backoff();
+  #everJoined = false;
+
+  constructor({ url, watching, live, clock, openSocket, onChange = () => {}, onMismatch = () => {}, onFrame = () => {} }) {
+    Object.assign(this, { url, watching, live, clock, openSocket, onChange, onMismatch, onFrame });
+    this.state = 'connecting';
+    this.people = 0;
+    this.mismatches = 0;
+    this.retryMs = 0;
+    this.reason = '';
+    this.#connect();
+  }
+
+  // After each tick of the game: what it has for the server goes out (lost
+  // while there is no connection), and what it learnt is shown.
+  afterTick() {
+    const frames = this.live.takeOutgoing();
+    const socket = this.#socket;
+    if (socket?.readyState === 1) for (const frame of frames) socket.send(frame);
+    this.#noticeChanges();
+  }
+
+  // Out of the room for good (Esc): no more frames, no more tries.
+  close() {
+    this.#cancelRetry?.();
+    this.#cancelRetry = null;
+    this.#drop();
+    this.#set({ state: 'closed' });
+  }
+
+  // For tests: the connection goes as if the network had dropped it.
+  dropConnection() {
+    this.#socket?.close();
+  }
+
+  #connect() {
+    this.#cancelRetry = null;
+    const socket = this.openSocket(this.url);
+    this.#socket = socket;
+    this.#set({ state: 'connecting' });
+    socket.onopen = () => {
+      // A join text follows, from which the game catches up.
+      if (this.#everJoined) this.live.reconnected();
+    };
+    socket.onmessage = event => this.#receive(event.data);
+    socket.onclose = event => {
+      if (this.#socket === socket) this.#lost(event.reason);
+    };
+  }
+
+  #receive(frame) {
+    if (typeof frame !== 'string') return;
+    const refused = this.live.receive(frame);
+    if (refused !== null) {
+      this.#drop();
+      this.#lost(`the room sent what this page cannot read: ${refused}`);
+      return;
+    }
+    if (this.state !== 'live' && this.live.joined()) {
+      this.#everJoined = true;
+      this.#backoff.reset();
+      this.#set({ state: 'live', reason: '' });
+    }
+    this.#noticeChanges();
+    this.onFrame();
+  }
+
+  #lost(reason) {
+    this.#socket = null;
+    const retryMs = this.#backoff.next();
+    this.#set({ state: 'lost', retryMs, reason });
+    this.#cancelRetry = this.clock.after(retryMs, () => this.#connect());
+  }
+
+  #drop() {
+    const socket = this.#socket;
+    this.#socket = null;
+    if (socket) {
+      socket.onopen = socket.onmessage = socket.onclose = null;
+      socket.close(1000);
+    }
+  }
+
+  #noticeChanges() {
+    const mismatches = this.live.mismatches();
+    if (mismatches > this.mismatches) {
+      this.mismatches = mismatches;
+      this.onMismatch(mismatches);
+    }
+    const people = this.live.people();
+    if (people !== this.people) this.#set({ people });
+  }
+
+  #set(changes) {
+    const before = describeRoom(this);
+    Object.assign(this, changes);
+    if (describeRoom(this) !== before) this.onChange(this);
+  }
+}
