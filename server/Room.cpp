@@ -13,13 +13,19 @@ std::string TooFast() {
 
 }  // namespace
 
-Room::Room(GameRandom random, int width, int height, const std::filesystem::path& recordingFile,
+std::string CheckStartRecording(std::string_view recording) {
+    Game probe(GameRandom(), GameOutput::Nothing);
+    return probe.PlayBack(recording).value_or("");
+}
+
+Room::Room(GameRandom random, const RoomStart& start, const std::filesystem::path& recordingFile,
            std::size_t maxJoinHistory)
     : game_(std::move(random), GameOutput::Nothing),
       file_(recordingFile, std::ios::binary | std::ios::app),
       path_(recordingFile),
       maxJoinHistory_(maxJoinHistory) {
-    game_.Resize(width, height);
+    if (start.recording.empty()) game_.Resize(start.width, start.height);
+    else (void)game_.PlayBack(start.recording);
     game_.Observe([this](const RecordedStep& step) { Observed(step); });
     Anchor();
     WriteRecording();

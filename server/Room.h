@@ -32,6 +32,16 @@ inline constexpr std::size_t MAX_JOIN_HISTORY_BYTES = 1u << 20;
 
 using ClientId = std::uint64_t;
 
+// How a room begins: a fresh battle of a size, or a recording it plays and
+// goes on from (a battle picked up from its record, say), whose size it takes.
+struct RoomStart {
+    int width = START_WIDTH, height = START_HEIGHT;
+    std::string recording = {};  // none: a fresh battle
+};
+// Why a recording cannot start a room, as playing it back would refuse it;
+// empty when it can.
+std::string CheckStartRecording(std::string_view recording);
+
 // What the room makes of a screen's frame.
 struct RoomAnswer {
     std::string refusal;                          // why the screen must go; empty if it stays
@@ -41,8 +51,9 @@ struct RoomAnswer {
 
 class Room {
 public:
-    // The room's recording goes to `recordingFile` (created, or appended to).
-    Room(GameRandom random, int width, int height, const std::filesystem::path& recordingFile,
+    // The room's recording goes to `recordingFile` (created, or appended
+    // to). A start recording has passed CheckStartRecording.
+    Room(GameRandom random, const RoomStart& start, const std::filesystem::path& recordingFile,
          std::size_t maxJoinHistory = MAX_JOIN_HISTORY_BYTES);
     Room(const Room&) = delete;
     Room& operator=(const Room&) = delete;

@@ -52,6 +52,8 @@ constexpr std::uint32_t MAX_HEADER_BYTES = 8 * 1024;
 // An empty room is closed after this long.
 constexpr auto ROOM_IDLE_LIMIT = std::chrono::minutes(10);
 constexpr auto CREATION_WINDOW = std::chrono::minutes(1);
+// A POST /rooms body of this type is a recording to start the room from.
+constexpr std::string_view RECORDING_TYPE = "text/plain";
 // RFC 6455 allows 123 bytes of reason in a close frame.
 constexpr std::size_t MAX_CLOSE_REASON_BYTES = 123;
 
@@ -141,9 +143,9 @@ private:
 // room's start, each tick's frame sent to every screen in it.
 class LiveRoom : public std::enable_shared_from_this<LiveRoom> {
 public:
-    LiveRoom(Server& server, net::io_context& io, std::string id, std::string key, RoomSize size,
+    LiveRoom(Server& server, net::io_context& io, std::string id, std::string key, const RoomStart& start,
              const std::filesystem::path& file)
-        : room(GameRandom::FromClock(), size.width, size.height, file), id(std::move(id)), key(std::move(key)),
+        : room(GameRandom::FromClock(), start, file), id(std::move(id)), key(std::move(key)),
           server_(server), timer_(io) {}
 
     void Start() {
@@ -680,20 +682,31 @@ http::response<http::string_body> Server::CreateRoom(const Request& request, con
     const std::string host = HostOf(request);
     if (!SameOrigin(HeaderValue(request, http::field::origin), host))
         return ErrorResponse(request, http::status::forbidden, "the page's origin is not this server's");
-    const RoomRequest asked = ReadRoomRequest(request.body(), MAX_CANVAS_SIDE);
-    if (!asked.error.empty()) return ErrorResponse(request, http::status::bad_request, asked.error);
     if (rooms_.size() >= std::size_t(options_.limits.rooms))
         return ErrorResponse(request, http::status::service_unavailable, "the server has as many rooms as it takes");
     if (!MayCreateRoom(address))
         return ErrorResponse(request, http::status::too_many_requests,
                              "too many rooms created from this address in the last minute");
+    RoomStart start;
+    std::string refused;
+    const std::optional<std::string_view> type = HeaderValue(request, http::field::content_type);
+    if (type && type->starts_with(RECORDING_TYPE)) {
+        start.recording = request.body();
+        refused = CheckStartRecording(start.recording);
+    } else {
+        const RoomRequest asked = ReadRoomRequest(request.body(), MAX_CANVAS_SIDE);
+        start.width = asked.size.width, start.height = asked.size.height;
+        refused = asked.error;
+    }
+    if (!refused.empty()) return ErrorResponse(request, http::status::bad_request, refused);
     std::string id = RandomHexId();
     std::string key = RandomHexId();
     const std::filesystem::path file = dataDir_ / (id + ".recording");
-    auto room = std::make_shared<LiveRoom>(*this, *io_, id, key, asked.size, file);
+    auto room = std::make_shared<LiveRoom>(*this, *io_, id, key, start, file);
     room->Start();
     rooms_[id] = room;
-    Log() << "room " << id << ": opened, " << asked.size.width << " x " << asked.size.height << std::endl;
+    Log() << "room " << id << ": opened, " << room->room.Referee().Width() << " x "
+          << room->room.Referee().Height() << (start.recording.empty() ? "" : ", from a recording") << std::endl;
     const std::string site = PlainHost(host) ? "http://" + host : std::string();
     std::string json = "{\"room\": \"" + id + "\", \"play\": \"" + site + "/#live=" + id + "." + key +
                        "\", \"watch\": \"" + site + "/#watch=" + id + "\"}\n";

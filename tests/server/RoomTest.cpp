@@ -80,7 +80,7 @@ void Play(Room& room, ClientId player, int t) {
 }
 
 TEST_F(RoomTest, OneHandOnTheFieldAndADragReleasedWhenItsPlayerLeaves) {
-    Room room(GameRandom(SEED), 400, 300, File());
+    Room room(GameRandom(SEED), {.width = 400, .height = 300}, File());
     const ClientId a = room.Join(true), b = room.Join(true), watcher = room.Join(false);
     EXPECT_EQ(room.People(), 3u);
 
@@ -125,7 +125,7 @@ TEST_F(RoomTest, OneHandOnTheFieldAndADragReleasedWhenItsPlayerLeaves) {
 // recording file replays to the same record.
 TEST_F(RoomTest, LateJoinsPlayToTheRoomsRecord) {
     const int ticks = test::Cases(3'000, 1'200);
-    Room room(GameRandom(SEED), 500, 400, File());
+    Room room(GameRandom(SEED), {.width = 500, .height = 400}, File());
     const ClientId player = room.Join(true);
     std::vector<std::unique_ptr<Screen>> screens;
     std::uint64_t joinPoints = 0, lastJoinTick = room.JoinTick();
@@ -157,7 +157,7 @@ TEST_F(RoomTest, LateJoinsPlayToTheRoomsRecord) {
 // A wrong hash is counted and answered with its tick; a right one, or one
 // for a tick the room no longer keeps, is not.
 TEST_F(RoomTest, HashMismatchesAreFound) {
-    Room room(GameRandom(SEED), 400, 300, File());
+    Room room(GameRandom(SEED), {.width = 400, .height = 300}, File());
     const ClientId watcher = room.Join(false);
     const std::uint64_t lastKept = HASH_EVERY_TICKS * (HASH_RING_SIZE + 2);
     for (std::uint64_t t = 0; t < lastKept; ++t) room.Tick();
@@ -175,11 +175,34 @@ TEST_F(RoomTest, HashMismatchesAreFound) {
     EXPECT_EQ(room.Mismatches(), 1u);
 }
 
+// A room started from a battle's record under way plays on from it, at
+// its size, and screens follow it; a bad start is refused beforehand.
+TEST_F(RoomTest, ARoomStartsFromARecording) {
+    Game before(GameRandom(SEED), GameOutput::Nothing);
+    before.Resize(320, 240);
+    for (int t = 0; t < 200; ++t) before.Tick();
+    Recorder head;
+    head.Start(before.RandomStream().State(), before.Width(), before.Height(), &before.Field());
+    ASSERT_EQ(CheckStartRecording(head.Text()), "");
+    EXPECT_NE(CheckStartRecording("version 1\ntick x\n"), "");
+
+    Room room(GameRandom(SEED), {.recording = head.Text()}, File());
+    EXPECT_EQ(room.Referee().Width(), 320);
+    EXPECT_EQ(room.Referee().StateHash(), before.StateHash());
+    Screen screen(room);
+    for (int t = 0; t < 100; ++t) {
+        screen.Receive(room.Tick());
+        before.Tick();
+    }
+    EXPECT_TRUE(screen.SameAsRoom());
+    EXPECT_EQ(room.Referee().StateHash(), before.StateHash());  // as the battle it was taken from
+}
+
 // However long nobody wipes the field, the join text stays within its
 // bound, and a screen joining from it still keeps the room's record.
 TEST_F(RoomTest, JoinHistoryStaysBounded) {
     constexpr std::size_t BOUND = 4096;
-    Room room(GameRandom(SEED), 400, 300, File(), BOUND);
+    Room room(GameRandom(SEED), {.width = 400, .height = 300}, File(), BOUND);
     const ClientId player = room.Join(true);
     room.Receive(player, Down(LEFT, 10, 10));
     std::size_t longest = 0, longestHead = 0;  // the head: the record a join starts from

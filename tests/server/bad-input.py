@@ -156,6 +156,8 @@ def check_http(port, room):
     for body in [b"{\"width\": 0}", b"{\"depth\": 3}", b"[1, 2]", b"{\"width\": 99999}"]:
         got, _, _ = request(port, "POST", "/rooms", body)
         check(got == 400, f"POST /rooms {body!r}: {got}, expected 400")
+    got, _, _ = request(port, "POST", "/rooms", b"version 1\ntick x\n", {"Content-Type": "text/plain"})
+    check(got == 400, f"POST /rooms with a bad start recording: {got}, expected 400")
     got, _, _ = request(port, "POST", "/rooms", b"", {"Origin": "http://elsewhere.example"})
     check(got == 403, f"POST /rooms from another origin: {got}, expected 403")
     got, kind, text = request(port, "GET", f"/rooms/{room}/recording")
