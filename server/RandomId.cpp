@@ -1,0 +1,29 @@
+#include "server/RandomId.h"
+
+#include <sys/random.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <stdexcept>
+
+namespace kestrel {
+
+std::string RandomHexId() {
+    std::uint8_t bytes[RANDOM_ID_BYTES];
+    std::size_t got = 0;
+    while (got < sizeof bytes) {
+        const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw std::runtime_error("the system's random source cannot be read");
+        got += std::size_t(n);
+    }
+    constexpr char HEX[] = "0123456789abcdef";
+    std::string id;
+    for (const std::uint8_t b : bytes) {
+        id += HEX[b >> 4];
+        id += HEX[b & 15];
+    }
+    return id;
+}
+
+}  // namespace kestrel

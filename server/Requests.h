@@ -1,0 +1,56 @@
+#pragma once
+// What the server reads from a request before it answers: the parts of its
+// target, the room size a new room asks for, the origin a socket comes
+// from. Plain text in, plain values out, so each is checked without a
+// network.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrel {
+
+// The size a room starts with when the request names none.
+inline constexpr int DEFAULT_ROOM_WIDTH = 696;
+inline constexpr int DEFAULT_ROOM_HEIGHT = 548;
+// The longest body POST /rooms reads: a start recording (a battle's
+// record as set lines takes some tens of kilobytes).
+inline constexpr std::size_t MAX_ROOM_REQUEST_BYTES = 256u << 10;
+
+// A request target split at its '?'.
+struct Target {
+    std::string_view path;
+    std::string_view query;
+};
+Target SplitTarget(std::string_view target);
+
+// The value of `name=VALUE` in a query, percent escapes left as they are.
+std::optional<std::string_view> QueryValue(std::string_view query, std::string_view name);
+
+// For /rooms/ID/WHAT, the ID and WHAT; none for any other path.
+struct RoomPath {
+    std::string_view room;
+    std::string_view what;
+};
+std::optional<RoomPath> ReadRoomPath(std::string_view path);
+
+// The size a POST /rooms body (other than a start recording) asks for: empty, or the JSON object
+// {"width": W, "height": H} (either may be left out), each 1..MAX_CANVAS_SIDE.
+struct RoomSize {
+    int width = DEFAULT_ROOM_WIDTH;
+    int height = DEFAULT_ROOM_HEIGHT;
+};
+struct RoomRequest {
+    RoomSize size;
+    std::string error;  // empty when the body is good
+};
+RoomRequest ReadRoomRequest(std::string_view body, int maxSide);
+
+// Whether a request's Origin (when it sends one) is the server's own, the
+// site on the Host it asked for.
+bool SameOrigin(std::optional<std::string_view> origin, std::string_view host);
+
+// Whether a Host header may be echoed into a link: a name or address and a port.
+bool PlainHost(std::string_view host);
+
+}  // namespace kestrel

@@ -1,0 +1,186 @@
+#include "server/Room.h"
+
+#include <iterator>
+
+namespace kestrel {
+namespace {
+
+using Kind = RecordedStep::Kind;
+
+std::string TooFast() {
+    return "more than " + std::to_string(MAX_CLIENT_LINES_PER_SECOND) + " lines a second";
+}
+
+}  // namespace
+
+std::string CheckStartRecording(std::string_view recording) {
+    Game probe(GameRandom(), GameOutput::Nothing);
+    return probe.PlayBack(recording).value_or("");
+}
+
+Room::Room(GameRandom random, const RoomStart& start, const std::filesystem::path& recordingFile,
+           std::size_t maxJoinHistory)
+    : game_(std::move(random), GameOutput::Nothing),
+      file_(recordingFile, std::ios::binary | std::ios::app),
+      path_(recordingFile),
+      maxJoinHistory_(maxJoinHistory) {
+    if (start.recording.empty()) game_.Resize(start.width, start.height);
+    else (void)game_.PlayBack(start.recording);
+    game_.Observe([this](const RecordedStep& step) { Observed(step); });
+    Anchor();
+    WriteRecording();
+}
+
+ClientId Room::Join(bool mayPlay) {
+    const ClientId id = nextClient_++;
+    clients_[id] = Client{.mayPlay = mayPlay};
+    return id;
+}
+
+void Room::Leave(ClientId client) {
+    if (claim_ && claim_->holder == client) {
+        game_.PointerUp(claim_->button, claim_->x, claim_->y);
+        claim_.reset();
+    }
+    clients_.erase(client);
+}
+
+RoomAnswer Room::Receive(ClientId id, std::string_view frame) {
+    RoomAnswer answer;
+    const auto found = clients_.find(id);
+    if (found == clients_.end()) return answer;
+    Client& client = found->second;
+    const ClientMessage message = ReadClientMessage(frame, client.mayPlay);
+    if (!message.error.empty()) {
+        answer.refusal = message.error;
+        return answer;
+    }
+    if (!CountLines(client, message.lines.size())) {
+        answer.refusal = TooFast();
+        return answer;
+    }
+    for (const ClientLine& line : message.lines) {
+        if (line.isHash) {
+            const std::optional<std::uint64_t> ours = HashAt(line.tick);
+            if (ours && *ours != line.hash) {
+                ++mismatches_;
+                answer.mismatchAt = line.tick;
+            }
+        } else if (line.step.kind == Kind::Key && line.step.number == ESC_CODE) {
+            // Esc ends the game on that screen alone: the screen leaves.
+            answer.leaves = true;
+            return answer;
+        } else {
+            Apply(id, line.step);
+        }
+    }
+    return answer;
+}
+
+// One hand on the field: the first down claims the pointer, and only its
+// holder moves and releases it.
+void Room::Apply(ClientId client, const RecordedStep& step) {
+    const bool holds = claim_ && claim_->holder == client;
+    switch (step.kind) {
+    case Kind::Down:
+        if (claim_) return;
+        claim_ = Claim{client, step.button, step.x, step.y};
+        game_.PointerDown(step.button, step.x, step.y);
+        return;
+    case Kind::Move:
+        if (!holds) return;
+        claim_->x = step.x, claim_->y = step.y;
+        game_.PointerMove(step.x, step.y);
+        return;
+    case Kind::Up:
+        if (!holds || step.button != claim_->button) return;
+        claim_.reset();
+        game_.PointerUp(step.button, step.x, step.y);
+        return;
+    case Kind::Key:
+        (void)game_.Key(std::uint16_t(step.number));
+        return;
+    default:
+        return;  // the reader lets no other step through
+    }
+}
+
+// Lines are counted per room second, so the limit follows the battle's
+// clock, not the machine's.
+bool Room::CountLines(Client& client, std::size_t lines) {
+    const std::uint64_t window = ticks_ / LIVE_TICKS_PER_SECOND;
+    if (window != client.window) client.window = window, client.lines = 0;
+    if (lines > std::size_t(MAX_CLIENT_LINES_PER_SECOND - client.lines)) return false;
+    client.lines += int(lines);
+    return true;
+}
+
+void Room::Observed(const RecordedStep& step) {
+    frame_ += WriteStep(step);
+    frameSteps_.push_back(step);
+}
+
+const std::string& Room::Tick() {
+    game_.Tick();
+    ++ticks_;
+    // The frame joins the history at its tick, so that a screen joining
+    // between ticks gets each event once: in the join text or in the next frame.
+    for (const RecordedStep& step : frameSteps_) {
+        if (step.kind == Kind::Ticks) sinceClean_.Tick();
+        else sinceClean_.Step(step);
+    }
+    if (ticks_ % HASH_EVERY_TICKS == 0) KeepHash();
+    const bool historyFull = sinceClean_.Written().size() - anchorBytes_ > maxJoinHistory_;
+    if (game_.CanvasClears() != clearsSeen_ || historyFull) Anchor();
+    WriteRecording();
+    sent_ = std::move(frame_);
+    frame_.clear();
+    frameSteps_.clear();
+    return sent_;
+}
+
+// Joins start here: the record as it stands, after the tick.
+void Room::Anchor() {
+    sinceClean_.Start(game_.RandomStream().State(), game_.Width(), game_.Height(), &game_.Field());
+    anchorBytes_ = sinceClean_.Written().size();
+    anchorTick_ = ticks_;
+    clearsSeen_ = game_.CanvasClears();
+}
+
+void Room::KeepHash() {
+    hashes_[(ticks_ / HASH_EVERY_TICKS) % HASH_RING_SIZE] = {ticks_, game_.StateHash(), true};
+}
+
+std::optional<std::uint64_t> Room::HashAt(std::uint64_t tick) const {
+    if (tick % HASH_EVERY_TICKS != 0) return std::nullopt;
+    const CheckedHash& kept = hashes_[(tick / HASH_EVERY_TICKS) % HASH_RING_SIZE];
+    if (!kept.kept || kept.tick != tick) return std::nullopt;
+    return kept.hash;
+}
+
+std::string Room::JoinedNotice() const { return WriteNotice({NoticeKind::Joined, anchorTick_}); }
+
+std::string Room::PeopleNotice() const { return WriteNotice({NoticeKind::People, clients_.size()}); }
+
+std::string Room::JoinText() const { return sinceClean_.Text(); }
+
+void Room::WriteRecording() {
+    const std::string lines = game_.TakeRecordedLines();
+    if (lines.empty()) return;
+    file_ << lines;
+    file_.flush();
+}
+
+std::optional<std::string> Room::Recording() {
+    WriteRecording();
+    std::ifstream in(path_, std::ios::binary);
+    std::string text;
+    char chunk[1 << 16];
+    while (in.read(chunk, sizeof chunk).gcount() > 0) {
+        text.append(chunk, std::size_t(in.gcount()));
+        if (text.size() > MAX_RECORDING_BYTES) return std::nullopt;
+    }
+    return text + game_.Recording().Text();
+}
+
+}  // namespace kestrel

@@ -1,0 +1,132 @@
+#pragma once
+// The referee of one live room: the battle every screen in the room
+// follows. It applies the players' events between ticks in the order they
+// come, one hand on the field at a time; it writes each tick's frame for
+// every screen, keeps what a screen that joins late needs (the last clean
+// canvas and the steps since), checks the screens' hashes against its own,
+// and appends the whole recording to a file, so that a room that runs for
+// days holds no more in memory than it did after a minute. No network
+// here: the server hands it frames and sends what it answers.
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "game/Game.h"
+#include "game/LiveWire.h"
+
+namespace kestrel {
+
+// Hashes kept for comparison, one at every HASH_EVERY_TICKS ticks.
+inline constexpr std::size_t HASH_RING_SIZE = 64;
+// The steps since the last clean canvas a room keeps for late joins. Past
+// it the room starts its join text afresh from the record as it is: a late
+// screen then misses what was drawn before, never the battle itself.
+inline constexpr std::size_t MAX_JOIN_HISTORY_BYTES = 1u << 20;
+
+using ClientId = std::uint64_t;
+
+// How a room begins: a fresh battle of a size, or a recording it plays and
+// goes on from (a battle picked up from its record, say), whose size it takes.
+struct RoomStart {
+    int width = START_WIDTH, height = START_HEIGHT;
+    std::string recording = {};  // none: a fresh battle
+};
+// Why a recording cannot start a room, as playing it back would refuse it;
+// empty when it can.
+std::string CheckStartRecording(std::string_view recording);
+
+// What the room makes of a screen's frame.
+struct RoomAnswer {
+    std::string refusal;                          // why the screen must go; empty if it stays
+    bool leaves = false;                          // it pressed Esc: it goes of its own accord
+    std::optional<std::uint64_t> mismatchAt;      // its hash at this tick differed from the room's
+};
+
+class Room {
+public:
+    // The room's recording goes to `recordingFile` (created, or appended
+    // to). A start recording has passed CheckStartRecording.
+    Room(GameRandom random, const RoomStart& start, const std::filesystem::path& recordingFile,
+         std::size_t maxJoinHistory = MAX_JOIN_HISTORY_BYTES);
+    Room(const Room&) = delete;
+    Room& operator=(const Room&) = delete;
+
+    // A screen comes: a player may send events, a watcher only hashes. It
+    // is sent JoinedNotice, the people notice and JoinText, then each tick's frame.
+    ClientId Join(bool mayPlay);
+    // A screen goes; a drag it holds is released where its pointer last was.
+    void Leave(ClientId client);
+    RoomAnswer Receive(ClientId client, std::string_view frame);
+
+    // One tick of the battle; answers the frame every screen is sent.
+    const std::string& Tick();
+
+    std::string JoinedNotice() const;
+    std::string PeopleNotice() const;
+    // The recording from the last clean canvas up to the last tick.
+    std::string JoinText() const;
+    std::uint64_t JoinTick() const { return anchorTick_; }
+
+    std::uint64_t Ticks() const { return ticks_; }
+    std::size_t People() const { return clients_.size(); }
+    std::uint64_t Mismatches() const { return mismatches_; }
+    // The room's hash at `tick`, while it is kept.
+    std::optional<std::uint64_t> HashAt(std::uint64_t tick) const;
+
+    // The whole recording so far: the file and what is not yet in it. None
+    // when it is longer than a recording is read back.
+    std::optional<std::string> Recording();
+    bool RecordingWritable() const { return file_.good(); }
+    const Game& Referee() const { return game_; }
+
+private:
+    struct Client {
+        bool mayPlay = false;
+        std::uint64_t window = 0;  // the room second its lines are counted in
+        int lines = 0;
+    };
+    // The pointer, held by one player from a down to the up of its button.
+    struct Claim {
+        ClientId holder;
+        std::int16_t button;
+        float x, y;  // where the holder's pointer last was
+    };
+    struct CheckedHash {
+        std::uint64_t tick = 0, hash = 0;
+        bool kept = false;
+    };
+
+    void Observed(const RecordedStep& step);
+    void Apply(ClientId client, const RecordedStep& step);
+    bool CountLines(Client& client, std::size_t lines);
+    void Anchor();
+    void KeepHash();
+    void WriteRecording();
+
+    Game game_;
+    std::ofstream file_;
+    std::filesystem::path path_;
+    std::size_t maxJoinHistory_;
+    std::map<ClientId, Client> clients_;
+    ClientId nextClient_ = 1;
+    std::optional<Claim> claim_;
+    std::uint64_t ticks_ = 0;
+    std::string frame_;              // this tick's frame, as it grows
+    std::vector<RecordedStep> frameSteps_;  // its steps, for the join history
+    std::string sent_;               // the last tick's frame
+    Recorder sinceClean_;            // the recording from the last clean canvas
+    std::size_t anchorBytes_ = 0;    // of it, the head that sets the record
+    std::uint64_t anchorTick_ = 0;
+    std::uint64_t clearsSeen_ = 0;
+    std::array<CheckedHash, HASH_RING_SIZE> hashes_{};
+    std::uint64_t mismatches_ = 0;
+};
+
+}  // namespace kestrel

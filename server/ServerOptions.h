@@ -1,0 +1,42 @@
+#pragma once
+// The server's command line: where to listen, what site to serve, where
+// rooms keep their recordings, and the limits that keep one client from
+// taking the server for itself (raised for benchmarks).
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrel {
+
+inline constexpr int EXIT_BAD_SERVER_START = 2;
+inline constexpr int DEFAULT_SERVER_PORT = 8000;
+
+struct ServerLimits {
+    int rooms = 64;
+    int connectionsPerRoom = 32;
+    int connectionsPerAddress = 48;  // a page loads its files over several at once
+    int roomCreationsPerMinute = 10;  // per address
+};
+
+struct ServerOptions {
+    int port = DEFAULT_SERVER_PORT;  // 0: any free port
+    std::string site;                // the built page; none: no static site
+    std::string data;                // where recordings go; none: a private temporary folder
+    ServerLimits limits;
+    bool help = false;
+    bool version = false;
+};
+
+// The options, or why they are wrong (empty when they are not). `args`
+// leaves out the program's name.
+struct ParsedServerOptions {
+    ServerOptions options;
+    std::string error;
+};
+ParsedServerOptions ParseServerOptions(const std::vector<std::string>& args);
+
+// The lines --help prints.
+std::string ServerUsageText();
+
+}  // namespace kestrel

@@ -1,0 +1,28 @@
+// kestrel-server: live battle rooms, and the web page that shows them.
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "server/Server.h"
+
+#ifndef KESTREL_VERSION
+#error "KESTREL_VERSION comes from the project's version in CMake"
+#endif
+
+int main(int argc, char** argv) {
+    const kestrel::ParsedServerOptions parsed = kestrel::ParseServerOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.error.empty()) {
+        std::cerr << "kestrel-server: " << parsed.error << '\n';
+        return kestrel::EXIT_BAD_SERVER_START;
+    }
+    if (parsed.options.help) {
+        std::cout << kestrel::ServerUsageText();
+        return 0;
+    }
+    if (parsed.options.version) {
+        std::cout << "kestrel-server " << KESTREL_VERSION << '\n';
+        return 0;
+    }
+    return kestrel::RunServer(parsed.options, std::cout, std::cerr);
+}

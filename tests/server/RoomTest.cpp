@@ -1,0 +1,227 @@
+// The referee of a live room: one hand on the field, a drag released for a
+// player who leaves, late joins from the last clean canvas that play to the
+// room's own record, hashes compared, and a join history that stays bounded.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "game/LiveClient.h"
+#include "game/LiveWire.h"
+#include "server/Room.h"
+#include "tests/Sanitizers.h"
+
+namespace kestrel {
+namespace {
+
+using Kind = RecordedStep::Kind;
+
+constexpr std::int16_t LEFT = 1;
+constexpr std::uint64_t SEED = 0x5eed;
+constexpr std::uint16_t KEY_A = 'a';
+
+std::string Down(std::int16_t button, float x, float y) {
+    return WriteStep({.kind = Kind::Down, .button = button, .x = x, .y = y});
+}
+std::string Move(float x, float y) { return WriteStep({.kind = Kind::Move, .x = x, .y = y}); }
+std::string Up(std::int16_t button, float x, float y) {
+    return WriteStep({.kind = Kind::Up, .button = button, .x = x, .y = y});
+}
+std::string Key(std::uint16_t code) { return WriteStep({.kind = Kind::Key, .number = code}); }
+
+class RoomTest : public testing::Test {
+protected:
+    std::filesystem::path File() {
+        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+        return std::filesystem::temp_directory_path() /
+               ("kestrel-room-" + std::string(info->name()) + "-" + std::to_string(getpid()) + ".recording");
+    }
+    void TearDown() override { std::filesystem::remove(File()); }
+    static bool Has(const std::string& frame, const std::string& line) { return frame.find(line) != std::string::npos; }
+};
+
+// A screen that follows the room from its join text, as a page does, and
+// sends its hashes back.
+struct Screen {
+    explicit Screen(Room& room) : room(room), id(room.Join(false)) {
+        Receive(room.JoinedNotice());
+        Receive(room.PeopleNotice());
+        Receive(room.JoinText());
+    }
+    void Receive(const std::string& frame) {
+        ASSERT_EQ(client.Receive(frame), std::nullopt);
+        while (game.TicksAhead() > 0) game.Tick();
+        const RoomAnswer answer = room.Receive(id, game.TakeOutgoing());
+        ASSERT_EQ(answer.refusal, "");
+        mismatches += answer.mismatchAt.has_value();
+    }
+    bool SameAsRoom() const {
+        return game.StateHash() == room.Referee().StateHash() && game.FollowedTick() == room.Ticks();
+    }
+    Room& room;
+    ClientId id;
+    Game game{GameRandom(1), GameOutput::Nothing};
+    LiveClient client{game};
+    int mismatches = 0;
+};
+
+// A player's scripted drag, a key that wipes the field now and then.
+void Play(Room& room, ClientId player, int t) {
+    const int phase = t % 300;
+    if (phase == 100) room.Receive(player, Key(KEY_A));
+    if (phase == 150) room.Receive(player, Down(LEFT, 250, 200));
+    if (phase > 150 && phase < 180) room.Receive(player, Move(float(250 + phase - 150), 200));
+    if (phase == 180) room.Receive(player, Up(LEFT, 280, 210));
+}
+
+TEST_F(RoomTest, OneHandOnTheFieldAndADragReleasedWhenItsPlayerLeaves) {
+    Room room(GameRandom(SEED), {.width = 400, .height = 300}, File());
+    const ClientId a = room.Join(true), b = room.Join(true), watcher = room.Join(false);
+    EXPECT_EQ(room.People(), 3u);
+
+    EXPECT_EQ(room.Receive(a, Down(LEFT, 100, 100)).refusal, "");
+    EXPECT_EQ(room.Receive(b, Down(LEFT, 200, 200) + Move(210, 210) + Up(LEFT, 220, 220)).refusal, "");
+    EXPECT_EQ(room.Receive(a, Move(120, 110) + Up(2, 120, 110)).refusal, "");  // not the button it holds
+    std::string frame = room.Tick();
+    EXPECT_TRUE(Has(frame, Down(LEFT, 100, 100)) && Has(frame, Move(120, 110)));
+    EXPECT_FALSE(Has(frame, Down(LEFT, 200, 200)) || Has(frame, Move(210, 210)) || Has(frame, Up(LEFT, 220, 220)) ||
+                 Has(frame, Up(2, 120, 110)));
+
+    // The holder releases; then the other player may take the pointer.
+    room.Receive(a, Up(LEFT, 130, 115));
+    room.Receive(b, Down(LEFT, 200, 200) + Move(240, 230));
+    frame = room.Tick();
+    EXPECT_TRUE(Has(frame, Up(LEFT, 130, 115)) && Has(frame, Down(LEFT, 200, 200)) && Has(frame, Move(240, 230)));
+
+    // It leaves mid-drag: released where its pointer last was.
+    room.Leave(b);
+    EXPECT_TRUE(Has(room.Tick(), Up(LEFT, 240, 230)));
+    EXPECT_EQ(room.People(), 2u);
+    // A screen joining between an event and its tick gets it once, in the next frame.
+    room.Receive(a, Down(LEFT, 50, 60));
+    EXPECT_FALSE(Has(room.JoinText(), Down(LEFT, 50, 60)));
+    EXPECT_TRUE(Has(room.Tick(), Down(LEFT, 50, 60)));
+    EXPECT_TRUE(Has(room.JoinText(), Down(LEFT, 50, 60)));
+
+    // A watcher may only hash; Esc leaves, never applied; too many lines are refused.
+    EXPECT_NE(room.Receive(watcher, Key(KEY_A)).refusal, "");
+    EXPECT_NE(room.Receive(a, "fire 1 2\n").refusal, "");
+    const RoomAnswer esc = room.Receive(a, Key(ESC_CODE));
+    EXPECT_TRUE(esc.leaves);
+    EXPECT_FALSE(Has(room.Tick(), Key(ESC_CODE)));
+    std::string lines;
+    for (int i = 0; i < MAX_CLIENT_LINES_PER_SECOND / 4; ++i) lines += HashLine(0, 0);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(room.Receive(watcher, lines).refusal, "");
+    EXPECT_NE(room.Receive(watcher, HashLine(0, 0)).refusal, "");
+}
+
+// Screens that join late, from the clean canvas a key leaves or a battle
+// start, keep the room's record tick for tick and hash it alike; the
+// recording file replays to the same record.
+TEST_F(RoomTest, LateJoinsPlayToTheRoomsRecord) {
+    const int ticks = test::Cases(3'000, 1'200);
+    Room room(GameRandom(SEED), {.width = 500, .height = 400}, File());
+    const ClientId player = room.Join(true);
+    std::vector<std::unique_ptr<Screen>> screens;
+    std::uint64_t joinPoints = 0, lastJoinTick = room.JoinTick();
+    for (int t = 1; t <= ticks; ++t) {
+        Play(room, player, t);
+        // Mid-drag, between a move and its tick: the move comes once, in the next frame.
+        if (t % 600 == 170) screens.push_back(std::make_unique<Screen>(room));
+        const std::string frame = room.Tick();
+        for (auto& screen : screens) {
+            screen->Receive(frame);
+            ASSERT_TRUE(screen->SameAsRoom()) << "tick " << t << ", screen joined at " << screen->game.FollowedTick();
+        }
+        if (room.JoinTick() != lastJoinTick) ++joinPoints, lastJoinTick = room.JoinTick();
+    }
+    EXPECT_GE(joinPoints, std::uint64_t(ticks / 300));  // a key at least every 300 ticks
+    for (const auto& screen : screens) EXPECT_EQ(screen->mismatches, 0);
+    EXPECT_EQ(room.Mismatches(), 0u);
+
+    // Two screens, so every hash line after the first join was compared.
+    ASSERT_GE(screens.size(), 2u);
+    Game replay(GameRandom(1), GameOutput::Nothing);
+    const std::optional<std::string> recording = room.Recording();
+    ASSERT_TRUE(recording);
+    ASSERT_EQ(replay.PlayBack(*recording), std::nullopt);
+    for (int t = 0; t < ticks; ++t) replay.Tick();
+    EXPECT_EQ(replay.StateHash(), room.Referee().StateHash());
+}
+
+// A wrong hash is counted and answered with its tick; a right one, or one
+// for a tick the room no longer keeps, is not.
+TEST_F(RoomTest, HashMismatchesAreFound) {
+    Room room(GameRandom(SEED), {.width = 400, .height = 300}, File());
+    const ClientId watcher = room.Join(false);
+    const std::uint64_t lastKept = HASH_EVERY_TICKS * (HASH_RING_SIZE + 2);
+    for (std::uint64_t t = 0; t < lastKept; ++t) room.Tick();
+    const std::uint64_t ours = *room.HashAt(lastKept);
+
+    EXPECT_EQ(room.Receive(watcher, HashLine(lastKept, ours)).mismatchAt, std::nullopt);
+    EXPECT_EQ(room.Receive(watcher, HashLine(lastKept, ours ^ 1)).mismatchAt, lastKept);
+    EXPECT_EQ(room.Mismatches(), 1u);
+    // Too old, between checkpoints, not yet played: not known, not counted.
+    EXPECT_EQ(room.HashAt(HASH_EVERY_TICKS), std::nullopt);
+    EXPECT_EQ(room.Receive(watcher, HashLine(HASH_EVERY_TICKS, 0) + HashLine(lastKept - 1, 0) +
+                                        HashLine(lastKept + HASH_EVERY_TICKS, 0))
+                  .mismatchAt,
+              std::nullopt);
+    EXPECT_EQ(room.Mismatches(), 1u);
+}
+
+// A room started from a battle's record under way plays on from it, at
+// its size, and screens follow it; a bad start is refused beforehand.
+TEST_F(RoomTest, ARoomStartsFromARecording) {
+    Game before(GameRandom(SEED), GameOutput::Nothing);
+    before.Resize(320, 240);
+    for (int t = 0; t < 200; ++t) before.Tick();
+    Recorder head;
+    head.Start(before.RandomStream().State(), before.Width(), before.Height(), &before.Field());
+    ASSERT_EQ(CheckStartRecording(head.Text()), "");
+    EXPECT_NE(CheckStartRecording("version 1\ntick x\n"), "");
+
+    Room room(GameRandom(SEED), {.recording = head.Text()}, File());
+    EXPECT_EQ(room.Referee().Width(), 320);
+    EXPECT_EQ(room.Referee().StateHash(), before.StateHash());
+    Screen screen(room);
+    for (int t = 0; t < 100; ++t) {
+        screen.Receive(room.Tick());
+        before.Tick();
+    }
+    EXPECT_TRUE(screen.SameAsRoom());
+    EXPECT_EQ(room.Referee().StateHash(), before.StateHash());  // as the battle it was taken from
+}
+
+// However long nobody wipes the field, the join text stays within its
+// bound, and a screen joining from it still keeps the room's record.
+TEST_F(RoomTest, JoinHistoryStaysBounded) {
+    constexpr std::size_t BOUND = 4096;
+    Room room(GameRandom(SEED), {.width = 400, .height = 300}, File(), BOUND);
+    const ClientId player = room.Join(true);
+    room.Receive(player, Down(LEFT, 10, 10));
+    std::size_t longest = 0, longestHead = 0;  // the head: the record a join starts from
+    const int ticks = test::Cases(4'000, 2'000);
+    for (int t = 0; t < ticks; ++t) {
+        room.Receive(player, Move(float(10 + t % 300), float(10 + t % 200)));
+        room.Tick();
+        const std::size_t size = room.JoinText().size();
+        longest = std::max(longest, size);
+        if (room.JoinTick() == room.Ticks()) longestHead = std::max(longestHead, size);
+    }
+    constexpr std::size_t ONE_FRAME = 64;
+    EXPECT_LE(longest, longestHead + BOUND + ONE_FRAME);
+    EXPECT_GT(room.JoinTick(), 0u);
+
+    Screen late(room);
+    for (int t = 0; t < 100; ++t) late.Receive(room.Tick());
+    EXPECT_TRUE(late.SameAsRoom());
+}
+
+}  // namespace
+}  // namespace kestrel
