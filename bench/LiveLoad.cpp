@@ -6,6 +6,8 @@
 //
 //   kestrel-live-load PORT ROOMS WATCHERS SECONDS
 
+#include <utility>  // Boost 1.74's asio uses std::exchange without it
+
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -132,7 +134,7 @@ int main(int argc, char** argv) {
     io.run_for(std::chrono::seconds(2));
     std::uint64_t bytesBefore = 0;
     for (const auto& w : watchers) bytesBefore += w->bytes, w->counting = true;
-    io.run_for(std::chrono::duration<double>(seconds));
+    io.run_for(std::chrono::milliseconds(std::int64_t(seconds * 1000)));
 
     std::uint64_t bytes = 0, frames = 0;
     int failed = 0;

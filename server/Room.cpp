@@ -1,5 +1,6 @@
 #include "server/Room.h"
 
+#include <algorithm>
 #include <iterator>
 
 namespace kestrel {
@@ -14,6 +15,13 @@ std::string TooFast() {
 }  // namespace
 
 std::string CheckStartRecording(std::string_view recording) {
+    const ReadRecording read = ReadRecordingText(recording);
+    if (!read.error.empty()) return read.error;
+    std::uint64_t ticks = 0;
+    for (const RecordedStep& step : read.steps)
+        if (step.kind == Kind::Ticks) ticks += std::min<std::uint64_t>(step.number, MAX_START_TICKS + 1);
+    if (ticks > MAX_START_TICKS)
+        return "a room starts from a recording of at most " + std::to_string(MAX_START_TICKS) + " ticks";
     Game probe(GameRandom(), GameOutput::Nothing);
     return probe.PlayBack(recording).value_or("");
 }
@@ -29,6 +37,8 @@ Room::Room(GameRandom random, const RoomStart& start, const std::filesystem::pat
     game_.Observe([this](const RecordedStep& step) { Observed(step); });
     Anchor();
     WriteRecording();
+    // A kept battle is played through at once: the room goes on from its end.
+    while (game_.PlayingBack()) Tick();
 }
 
 ClientId Room::Join(bool mayPlay) {
@@ -62,6 +72,7 @@ RoomAnswer Room::Receive(ClientId id, std::string_view frame) {
     for (const ClientLine& line : message.lines) {
         if (line.isHash) {
             const std::optional<std::uint64_t> ours = HashAt(line.tick);
+            hashesChecked_ += ours.has_value();
             if (ours && *ours != line.hash) {
                 ++mismatches_;
                 answer.mismatchAt = line.tick;
@@ -99,6 +110,7 @@ void Room::Apply(ClientId client, const RecordedStep& step) {
         return;
     case Kind::Key:
         (void)game_.Key(std::uint16_t(step.number));
+        NoteClear();
         return;
     default:
         return;  // the reader lets no other step through
@@ -123,15 +135,24 @@ void Room::Observed(const RecordedStep& step) {
 const std::string& Room::Tick() {
     game_.Tick();
     ++ticks_;
+    NoteClear();
     // The frame joins the history at its tick, so that a screen joining
-    // between ticks gets each event once: in the join text or in the next frame.
-    for (const RecordedStep& step : frameSteps_) {
-        if (step.kind == Kind::Ticks) sinceClean_.Tick();
-        else sinceClean_.Step(step);
+    // between ticks gets each event once: in the join text or in the next
+    // frame. A join text starts at the frame's last clean canvas, if it
+    // had one.
+    std::size_t first = 0;
+    if (cleanInFrame_) {
+        const CleanCanvas& clean = *cleanInFrame_;
+        StartHistory(clean.state, clean.width, clean.height, clean.record, clean.tick);
+        first = clean.step;
+        cleanInFrame_.reset();
+    }
+    for (std::size_t i = first; i < frameSteps_.size(); ++i) {
+        if (frameSteps_[i].kind == Kind::Ticks) sinceClean_.Tick();
+        else sinceClean_.Step(frameSteps_[i]);
     }
     if (ticks_ % HASH_EVERY_TICKS == 0) KeepHash();
-    const bool historyFull = sinceClean_.Written().size() - anchorBytes_ > maxJoinHistory_;
-    if (game_.CanvasClears() != clearsSeen_ || historyFull) Anchor();
+    if (sinceClean_.Written().size() - anchorBytes_ > maxJoinHistory_) Anchor();
     WriteRecording();
     sent_ = std::move(frame_);
     frame_.clear();
@@ -141,10 +162,24 @@ const std::string& Room::Tick() {
 
 // Joins start here: the record as it stands, after the tick.
 void Room::Anchor() {
-    sinceClean_.Start(game_.RandomStream().State(), game_.Width(), game_.Height(), &game_.Field());
-    anchorBytes_ = sinceClean_.Written().size();
-    anchorTick_ = ticks_;
+    StartHistory(game_.RandomStream().State(), game_.Width(), game_.Height(), game_.Field(), ticks_);
     clearsSeen_ = game_.CanvasClears();
+}
+
+void Room::StartHistory(std::uint64_t state, int width, int height, const Battlefield& record, std::uint64_t tick) {
+    sinceClean_.Start(state, width, height, &record);
+    anchorBytes_ = sinceClean_.Written().size();
+    anchorTick_ = tick;
+}
+
+// The canvas was just cleared (a key wiped it, or a battle started on a
+// clean one, the last thing a tick does): the record and the random state
+// now are where a screen can start with a white picture.
+void Room::NoteClear() {
+    if (game_.CanvasClears() == clearsSeen_) return;
+    clearsSeen_ = game_.CanvasClears();
+    cleanInFrame_ = CleanCanvas{game_.Field(), game_.RandomStream().State(), game_.Width(), game_.Height(),
+                                frameSteps_.size(), ticks_};
 }
 
 void Room::KeepHash() {

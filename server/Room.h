@@ -32,8 +32,13 @@ inline constexpr std::size_t MAX_JOIN_HISTORY_BYTES = 1u << 20;
 
 using ClientId = std::uint64_t;
 
-// How a room begins: a fresh battle of a size, or a recording it plays and
-// goes on from (a battle picked up from its record, say), whose size it takes.
+// The longest recording a room starts from: it is played through at once,
+// on the server's one thread, before the room's first tick.
+inline constexpr std::uint64_t MAX_START_TICKS = 100'000;
+
+// How a room begins: a fresh battle of a size, or a recording it plays
+// through and goes on from (a battle picked up from its record, say), whose
+// size it takes.
 struct RoomStart {
     int width = START_WIDTH, height = START_HEIGHT;
     std::string recording = {};  // none: a fresh battle
@@ -77,6 +82,7 @@ public:
     std::uint64_t Ticks() const { return ticks_; }
     std::size_t People() const { return clients_.size(); }
     std::uint64_t Mismatches() const { return mismatches_; }
+    std::uint64_t HashesChecked() const { return hashesChecked_; }
     // The room's hash at `tick`, while it is kept.
     std::optional<std::uint64_t> HashAt(std::uint64_t tick) const;
 
@@ -98,6 +104,14 @@ private:
         std::int16_t button;
         float x, y;  // where the holder's pointer last was
     };
+    // A clean canvas met in the course of a frame: after its step `step`.
+    struct CleanCanvas {
+        Battlefield record;
+        std::uint64_t state;
+        int width, height;
+        std::size_t step;
+        std::uint64_t tick;
+    };
     struct CheckedHash {
         std::uint64_t tick = 0, hash = 0;
         bool kept = false;
@@ -107,6 +121,8 @@ private:
     void Apply(ClientId client, const RecordedStep& step);
     bool CountLines(Client& client, std::size_t lines);
     void Anchor();
+    void StartHistory(std::uint64_t state, int width, int height, const Battlefield& record, std::uint64_t tick);
+    void NoteClear();
     void KeepHash();
     void WriteRecording();
 
@@ -125,8 +141,10 @@ private:
     std::size_t anchorBytes_ = 0;    // of it, the head that sets the record
     std::uint64_t anchorTick_ = 0;
     std::uint64_t clearsSeen_ = 0;
+    std::optional<CleanCanvas> cleanInFrame_;
     std::array<CheckedHash, HASH_RING_SIZE> hashes_{};
     std::uint64_t mismatches_ = 0;
+    std::uint64_t hashesChecked_ = 0;
 };
 
 }  // namespace kestrel

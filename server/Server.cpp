@@ -96,8 +96,10 @@ private:
 };
 
 struct Stats {
-    std::uint64_t lateTicks = 0;
+    std::uint64_t ticks = 0;      // of every room
+    std::uint64_t lateTicks = 0;  // sent more than LATE_AFTER after their time
     std::uint64_t closedRoomMismatches = 0;
+    std::uint64_t closedRoomHashesChecked = 0;
     std::uint64_t dropped = 0;  // screens too slow for their queue
     std::uint64_t refused = 0;  // screens closed for what they sent
 };
@@ -448,6 +450,7 @@ void LiveRoom::OnTimer(beast::error_code ec) {
         server_.Log() << "room " << id << ": its recording file cannot be written" << std::endl;
     }
     const Clock::time_point now = Clock::now();
+    ++server_.Counts().ticks;
     if (now - deadline > LATE_AFTER) ++server_.Counts().lateTicks;
     if (now - deadline > MAX_CATCH_UP) {
         start_ = now;
@@ -717,19 +720,23 @@ void Server::CloseRoom(const std::string& id) {
     const auto found = rooms_.find(id);
     if (found == rooms_.end()) return;
     stats_.closedRoomMismatches += found->second->room.Mismatches();
+    stats_.closedRoomHashesChecked += found->second->room.HashesChecked();
     found->second->Stop();
     Log() << "room " << id << ": closed after " << found->second->room.Ticks() << " ticks" << std::endl;
     rooms_.erase(found);
 }
 
 std::string Server::StatusJson() const {
-    std::uint64_t connections = 0, mismatches = stats_.closedRoomMismatches;
+    std::uint64_t connections = 0, mismatches = stats_.closedRoomMismatches,
+                  checked = stats_.closedRoomHashesChecked;
     for (const auto& [id, room] : rooms_) {
         connections += room->sessions.size();
         mismatches += room->room.Mismatches();
+        checked += room->room.HashesChecked();
     }
     return "{\"rooms\": " + std::to_string(rooms_.size()) + ", \"connections\": " + std::to_string(connections) +
-           ", \"mismatches\": " + std::to_string(mismatches) + ", \"late_ticks\": " +
+           ", \"mismatches\": " + std::to_string(mismatches) + ", \"hashes_checked\": " + std::to_string(checked) +
+           ", \"ticks\": " + std::to_string(stats_.ticks) + ", \"late_ticks\": " +
            std::to_string(stats_.lateTicks) + ", \"dropped\": " + std::to_string(stats_.dropped) +
            ", \"refused\": " + std::to_string(stats_.refused) + "}\n";
 }

@@ -48,7 +48,7 @@ protected:
 // A screen that follows the room from its join text, as a page does, and
 // sends its hashes back.
 struct Screen {
-    explicit Screen(Room& room) : room(room), id(room.Join(false)) {
+    explicit Screen(Room& room) : room(room), id(room.Join(false)), joinedAt(room.JoinTick()) {
         Receive(room.JoinedNotice());
         Receive(room.PeopleNotice());
         Receive(room.JoinText());
@@ -65,7 +65,8 @@ struct Screen {
     }
     Room& room;
     ClientId id;
-    Game game{GameRandom(1), GameOutput::Nothing};
+    std::uint64_t joinedAt;
+    Game game{GameRandom(1)};
     LiveClient client{game};
     int mismatches = 0;
 };
@@ -141,7 +142,16 @@ TEST_F(RoomTest, LateJoinsPlayToTheRoomsRecord) {
         if (room.JoinTick() != lastJoinTick) ++joinPoints, lastJoinTick = room.JoinTick();
     }
     EXPECT_GE(joinPoints, std::uint64_t(ticks / 300));  // a key at least every 300 ticks
-    for (const auto& screen : screens) EXPECT_EQ(screen->mismatches, 0);
+    // Past a clean canvas that all of them followed, they show one picture.
+    ASSERT_GT(room.JoinTick(), screens.back()->joinedAt);
+    for (const auto& screen : screens) {
+        EXPECT_EQ(screen->mismatches, 0);
+        const PixelCanvas& first = *screens.front()->game.Picture();
+        const PixelCanvas& picture = *screen->game.Picture();
+        EXPECT_TRUE(std::equal(first.Bytes(), first.Bytes() + first.BytesPerLine() * std::size_t(first.DeviceHeight()),
+                               picture.Bytes()))
+            << "the screen joined at tick " << screen->joinedAt;
+    }
     EXPECT_EQ(room.Mismatches(), 0u);
 
     // Two screens, so every hash line after the first join was compared.
@@ -196,6 +206,14 @@ TEST_F(RoomTest, ARoomStartsFromARecording) {
     }
     EXPECT_TRUE(screen.SameAsRoom());
     EXPECT_EQ(room.Referee().StateHash(), before.StateHash());  // as the battle it was taken from
+
+    // A kept battle's ticks are played at once: a screen joins at its end.
+    Room kept(GameRandom(SEED), {.recording = "version 1\nseed 46\nsize 400 300\ntick 500\n"}, File());
+    EXPECT_EQ(kept.Ticks(), 500u);
+    Screen late(kept);
+    late.Receive(kept.Tick());
+    EXPECT_TRUE(late.SameAsRoom());
+    EXPECT_NE(CheckStartRecording("seed 1\ntick " + std::to_string(MAX_START_TICKS + 1) + "\n"), "");
 }
 
 // However long nobody wipes the field, the join text stays within its
