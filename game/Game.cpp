@@ -137,6 +137,7 @@ void Game::Send(const RecordedStep& step) {
     const std::string line = WriteStep(step);
     if (outgoing_.size() + line.size() > MAX_OUTGOING_BYTES) return;
     lastMoveAt_ = step.kind == Kind::Move ? outgoing_.size() : std::string::npos;
+    outgoingUrgent_ = outgoingUrgent_ || step.kind != Kind::Move;
     outgoing_ += line;
 }
 

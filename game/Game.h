@@ -125,8 +125,12 @@ public:
     // The lines for the referee since the last call; a move after it is a new one.
     std::string TakeOutgoing() {
         lastMoveAt_ = std::string::npos;
+        outgoingUrgent_ = false;
         return std::exchange(outgoing_, {});
     }
+    // Whether those lines hold a press, a release or a key, which should go
+    // at once; moves and hashes may wait for the next tick.
+    bool OutgoingIsUrgent() const { return outgoingUrgent_; }
 
     // For tools and tests that run single steps or set the record directly.
     Battlefield& Field() { return field_; }
@@ -175,6 +179,7 @@ private:
     std::function<void(const RecordedStep&)> observer_;
     std::uint64_t followedTick_ = 0;
     std::string outgoing_;
+    bool outgoingUrgent_ = false;
     std::size_t lastMoveAt_ = std::string::npos;  // where a move that may still be replaced starts
 };
 

@@ -223,6 +223,7 @@ KESTREL_EXPORT(kestrel_live_mismatches) int kestrel_live_mismatches() {
 }
 KESTREL_EXPORT(kestrel_following) int kestrel_following() { return game->Following() ? 1 : 0; }
 KESTREL_EXPORT(kestrel_ticks_ahead) double kestrel_ticks_ahead() { return double(game->TicksAhead()); }
+KESTREL_EXPORT(kestrel_outgoing_urgent) int kestrel_outgoing_urgent() { return game->OutgoingIsUrgent() ? 1 : 0; }
 KESTREL_EXPORT(kestrel_followed_tick) double kestrel_followed_tick() { return double(game->FollowedTick()); }
 
 // Takes the lines for the server since the last call, in frames the server

@@ -49,6 +49,7 @@ window.kestrel = kestrel;
 
 const hands = new Hands(game, contract, () => {
   kestrel.inputs += 1;
+  kestrel.room?.afterInput();
   view.showChanges();
 }, end);
 const help = new Help(document.getElementById('help'), clock, matchMedia('(pointer: coarse)').matches);

@@ -44,6 +44,8 @@ export function liveClient(game, watching) {
     // The frames for the server: whole lines, each frame no longer than it takes.
     takeOutgoing: () => Array.from({ length: game.kestrel_take_outgoing() },
                                    (_, i) => text(game.kestrel_outgoing_frame(i))),
+    // Whether they hold a press, a release or a key, which go at once.
+    urgent: () => game.kestrel_outgoing_urgent() === 1,
   };
 }
 
@@ -82,10 +84,21 @@ export class Room {
   // After each tick of the game: what it has for the server goes out (lost
   // while there is no connection), and what it learnt is shown.
   afterTick() {
+    this.#sendOutgoing();
+    this.#noticeChanges();
+  }
+
+  // After each pointer event or key: a press, a release or a key goes out
+  // at once, a tick sooner than with the tick; moves still wait for it, so
+  // that the room gets one a tick at most.
+  afterInput() {
+    if (this.live.urgent()) this.#sendOutgoing();
+  }
+
+  #sendOutgoing() {
     const frames = this.live.takeOutgoing();
     const socket = this.#socket;
     if (socket?.readyState === 1) for (const frame of frames) socket.send(frame);
-    this.#noticeChanges();
   }
 
   // Out of the room for good (Esc): no more frames, no more tries.
