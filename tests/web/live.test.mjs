@@ -1,143 +1,27 @@
-// One battle on many screens: the real kestrel-server on the loopback and
-// headless Chromium pages in its rooms, with real pointer and key events.
-// While the server is stopped (SIGSTOP) every page rests on the last tick
-// it was sent; then the pages' pictures are the same bytes, the same as
-// kestrel-trace draws from the room's own recording at that tick, and
-// their records are the room's.
+// One battle on two screens: two pages in one room of the real
+// kestrel-server, with real pointer and key events on both, a cut
+// connection and an Esc; whenever the server is stopped both pages rest on
+// one tick, with one picture and one record, the room's.
 
 import assert from 'node:assert/strict';
-import { spawnSync } from 'node:child_process';
-import fs from 'node:fs';
-import os from 'node:os';
-import path from 'node:path';
-import { after, before, describe, test } from 'node:test';
-import { fileURLToPath } from 'node:url';
-import { launchChromium, openGame, pause, picture, probe, readPng, roomTick, SLOT_COUNT, startServer } from './support.mjs';
+import { before, describe, test } from 'node:test';
+import { openGame, probe } from './support.mjs';
+import { POLL, checkRestingPages, live, onScreen, openRoomPage, roomState, status, useServerAndBrowsers } from './rooms.mjs';
 
-const NATIVE_TRACE = process.env.KESTREL_NATIVE_TRACE ||
-  fileURLToPath(new URL('../../build/default/tools/kestrel-trace', import.meta.url));
 const LEFT = 'left', RIGHT = 'right';
-// Three tanks too tough to fall: their battle never ends, so the room's
-// canvas is never cleared after its start, and a page that joins catches up
-// every tick since.
-const TOUGH = 32767;
-const ENDLESS_BATTLE = ['version 2', 'seed 46', 'size 400 300',
-  ...[[60, 80, 1], [340, 120, 2], [200, 260, 0]].flatMap(([x, y, target], s) =>
-    [`set tankX ${s} ${x}`, `set tankY ${s} ${y}`, `set tankHits ${s} ${TOUGH}`, `set tankTarget ${s} ${target}`]),
-].join('\n');
-const LATE_JOIN_TICKS = 10_000;
-
-const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrel-live-'));
-// Each page in a browser of its own: a page in a background tab of a
-// browser would not tick.
-let server, browser, second;
-before(async () => {
-  server = await startServer({ args: ['--data', scratch] });
-  [browser, second] = await Promise.all([launchChromium(), launchChromium()]);
-});
-after(async () => {
-  await browser?.close();
-  await second?.close();
-  await server?.close();
-  fs.rmSync(scratch, { recursive: true, force: true });
-});
-
-const status = async () => (await fetch(new URL('status', server.url))).json();
-const roomState = page => page.evaluate(() => window.kestrel.room?.state);
-const POLL = { polling: 50, timeout: 10_000 };
-const live = page =>
-  page.waitForFunction(() => window.kestrel.room?.state === 'live' && window.kestrel.ticksAhead() <= 2, POLL);
-
-async function openRoomPage(link, inBrowser = browser) {
-  const { page, problems } = await openGame(inBrowser, link, { realClock: true });
-  await live(page);
-  return { page, problems };
-}
-
-// The room's recording up to its `ticks`-th tick: what a screen resting on
-// that tick has been sent.
-function upToTick(recording, ticks) {
-  const lines = [];
-  let played = 0;
-  for (const line of recording.split('\n')) {
-    const [command, count] = line.split(' ');
-    if (command === 'tick') {
-      const run = Number(count ?? 1);
-      lines.push(`tick ${Math.min(run, ticks - played)}`);
-      played += run;
-      if (played >= ticks) break;
-    } else if (line !== '') {
-      lines.push(line);
-    }
-  }
-  assert.ok(played >= ticks, `the room's recording holds ${played} ticks, not ${ticks}`);
-  return `${lines.join('\n')}\n`;
-}
-
-// kestrel-trace's picture and record at the end of a script.
-function traced(script) {
-  const file = path.join(scratch, 'room.trace'), png = path.join(scratch, 'room.png');
-  fs.writeFileSync(file, `${script}snap ${png}\nstate\n`);
-  const run = spawnSync(NATIVE_TRACE, [file], { maxBuffer: 1 << 30, encoding: 'latin1' });
-  assert.equal(run.status, 0, run.stderr);
-  const state = run.stdout.trimEnd().split('\n').slice(-104);
-  return { picture: readPng(png), tanks: state.slice(0, SLOT_COUNT).map(line => line.split(' ')) };
-}
-
-// Stops the server, waits for every page to rest on one tick, and checks
-// the pages against one another and against the room's recording at that
-// tick; the server goes on afterwards.
-async function checkRestingPages(roomId, pages) {
-  server.pause();
-  try {
-    let tick;
-    for (let settled = 0; settled < 3; await pause(100)) {
-      const ticks = await Promise.all(pages.map(roomTick));
-      const waiting = await Promise.all(pages.map(page => page.evaluate(() => window.kestrel.ticksAhead())));
-      const same = ticks.every(t => t === ticks[0]) && waiting.every(w => w === 0);
-      settled = same && ticks[0] === tick ? settled + 1 : 0;
-      tick = ticks[0];
-    }
-    const pictures = await Promise.all(pages.map(picture));
-    const records = await Promise.all(pages.map(page => page.evaluate(count => Array.from({ length: count }, (_, s) =>
-      ['tankX', 'tankY', 'tankHits', 'tankTarget'].map(name => window.kestrel.probe(name, s))), SLOT_COUNT)));
-    server.resume();
-    const recording = await (await fetch(new URL(`rooms/${roomId}/recording`, server.url))).text();
-    const room = traced(upToTick(recording, tick));
-    for (const [i, shown] of pictures.entries()) {
-      assert.ok(shown.equals(room.picture.data), `page ${i}'s picture at tick ${tick} is the room's`);
-      const tanks = room.tanks.map(([, , x, y, , , hits, , target]) => [x, y, hits, target].map(Number));
-      assert.deepEqual(records[i], tanks, `page ${i}'s tanks at tick ${tick} are the room's`);
-    }
-    return tick;
-  } finally {
-    server.resume();
-  }
-}
-
-// Where a tank is on a page, in the page's pixels: the view is slanted, the
-// field shown whole in the canvas.
-async function onScreen(page, slot) {
-  return page.evaluate(s => {
-    const box = document.querySelector('canvas').getBoundingClientRect();
-    const { probe } = window.kestrel;
-    const scale = box.width / probe('canvasWidth');
-    return { x: box.left + probe('tankX', s) * scale,
-             y: box.top + (0.5 * probe('tankY', s) + 0.25 * probe('canvasHeight')) * scale };
-  }, slot);
-}
+const env = useServerAndBrowsers();
 
 describe('two pages in one room', () => {
   let a, b, roomId;
   before(async () => {
-    ({ page: a } = await openGame(browser, server.url, { realClock: true }));
+    ({ page: a } = await openGame(env.browser, env.server.url, { realClock: true }));
     await a.waitForFunction(() => !document.getElementById('play-together').hidden, POLL);
     await a.click('#more');
     await a.click('#play-together');
     await live(a);
     const link = await a.evaluate(() => location.href);
     roomId = /#live=([0-9a-f]+)\./.exec(link)[1];
-    ({ page: b } = await openRoomPage(link, second));
+    ({ page: b } = await openRoomPage(link, env.second));
   });
 
   test('"Play together" opens a room of the page\'s size, which a play link opens on another page', async () => {
@@ -183,22 +67,3 @@ describe('two pages in one room', () => {
   });
 });
 
-test('a page that joins 10,000 ticks after the last clean canvas shows the room\'s picture', async () => {
-  const [width, height, ticks] = [400, 300, LATE_JOIN_TICKS];
-  const made = await fetch(new URL('rooms', server.url), {
-    method: 'POST', headers: { 'content-type': 'text/plain' }, body: `${ENDLESS_BATTLE}\ntick ${ticks}\n`,
-  });
-  assert.equal(made.status, 201);
-  const { room, watch } = await made.json();
-  const small = await launchChromium({ width, height });
-  try {
-    const { page } = await openGame(small, watch, { realClock: true });
-    await live(page);
-    const caughtUp = (await page.evaluate(() => window.kestrel.recording())).match(/^tick \d+$/gm)
-      .reduce((sum, line) => sum + Number(line.split(' ')[1]), 0);
-    assert.ok(caughtUp >= ticks, `the page caught up ${caughtUp} ticks from the last clean canvas`);
-    assert.ok(await checkRestingPages(room, [page]) >= ticks);
-  } finally {
-    await small.close();
-  }
-});

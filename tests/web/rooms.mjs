@@ -1,0 +1,133 @@
+// For the pages in live rooms: the real kestrel-server on the loopback and
+// headless Chromium, each page in a browser of its own. While the server
+// is stopped (SIGSTOP) every page rests on the last tick it was sent; then
+// checkRestingPages compares their pictures, with one another and with what
+// kestrel-trace draws from the room's own recording at that tick, and their
+// records with the room's.
+
+import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { after, before } from 'node:test';
+import { fileURLToPath } from 'node:url';
+import { launchChromium, openGame, pause, picture, readPng, roomTick, SLOT_COUNT, startServer } from './support.mjs';
+
+const NATIVE_TRACE = process.env.KESTREL_NATIVE_TRACE ||
+  fileURLToPath(new URL('../../build/default/tools/kestrel-trace', import.meta.url));
+// Three tanks too tough to fall: their battle never ends, so the room's
+// canvas is never cleared after its start, and a page that joins catches up
+// every tick since.
+const TOUGH = 32767;
+export const ENDLESS_BATTLE = ['version 2', 'seed 46', 'size 400 300',
+  ...[[60, 80, 1], [340, 120, 2], [200, 260, 0]].flatMap(([x, y, target], s) =>
+    [`set tankX ${s} ${x}`, `set tankY ${s} ${y}`, `set tankHits ${s} ${TOUGH}`, `set tankTarget ${s} ${target}`]),
+].join('\n');
+
+const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrel-live-'));
+// The server and `browsers` browsers (env.browser, env.second), started
+// before the tests of the file that calls it and stopped after them (a page
+// in a background tab of a browser would not tick, so each page has a
+// browser of its own).
+export function useServerAndBrowsers(browsers = 2) {
+  const env = {};
+  before(async () => {
+    env.server = server = await startServer({ args: ['--data', scratch] });
+    [env.browser, env.second] = await Promise.all(Array.from({ length: browsers }, () => launchChromium()));
+  });
+  after(async () => {
+    await env.browser?.close();
+    await env.second?.close();
+    await env.server?.close();
+    fs.rmSync(scratch, { recursive: true, force: true });
+  });
+  return env;
+}
+let server;
+
+export const status = async () => (await fetch(new URL('status', server.url))).json();
+export const roomState = page => page.evaluate(() => window.kestrel.room?.state);
+export const POLL = { polling: 50, timeout: 10_000 };
+export const live = page =>
+  page.waitForFunction(() => window.kestrel.room?.state === 'live' && window.kestrel.ticksAhead() <= 2, POLL);
+
+export async function openRoomPage(link, inBrowser) {
+  const { page, problems } = await openGame(inBrowser, link, { realClock: true });
+  await live(page);
+  return { page, problems };
+}
+
+// The room's recording up to its `ticks`-th tick: what a screen resting on
+// that tick has been sent.
+function upToTick(recording, ticks) {
+  const lines = [];
+  let played = 0;
+  for (const line of recording.split('\n')) {
+    const [command, count] = line.split(' ');
+    if (command === 'tick') {
+      const run = Number(count ?? 1);
+      lines.push(`tick ${Math.min(run, ticks - played)}`);
+      played += run;
+      if (played >= ticks) break;
+    } else if (line !== '') {
+      lines.push(line);
+    }
+  }
+  assert.ok(played >= ticks, `the room's recording holds ${played} ticks, not ${ticks}`);
+  return `${lines.join('\n')}\n`;
+}
+
+// kestrel-trace's picture and record at the end of a script.
+function traced(script) {
+  const file = path.join(scratch, 'room.trace'), png = path.join(scratch, 'room.png');
+  fs.writeFileSync(file, `${script}snap ${png}\nstate\n`);
+  const run = spawnSync(NATIVE_TRACE, [file], { maxBuffer: 1 << 30, encoding: 'latin1' });
+  assert.equal(run.status, 0, run.stderr);
+  const state = run.stdout.trimEnd().split('\n').slice(-104);
+  return { picture: readPng(png), tanks: state.slice(0, SLOT_COUNT).map(line => line.split(' ')) };
+}
+
+// Stops the server, waits for every page to rest on one tick, and checks
+// the pages against one another and against the room's recording at that
+// tick; the server goes on afterwards.
+export async function checkRestingPages(roomId, pages) {
+  server.pause();
+  try {
+    let tick;
+    for (let settled = 0; settled < 3; await pause(100)) {
+      const ticks = await Promise.all(pages.map(roomTick));
+      const waiting = await Promise.all(pages.map(page => page.evaluate(() => window.kestrel.ticksAhead())));
+      const same = ticks.every(t => t === ticks[0]) && waiting.every(w => w === 0);
+      settled = same && ticks[0] === tick ? settled + 1 : 0;
+      tick = ticks[0];
+    }
+    const pictures = await Promise.all(pages.map(picture));
+    const records = await Promise.all(pages.map(page => page.evaluate(count => Array.from({ length: count }, (_, s) =>
+      ['tankX', 'tankY', 'tankHits', 'tankTarget'].map(name => window.kestrel.probe(name, s))), SLOT_COUNT)));
+    server.resume();
+    const recording = await (await fetch(new URL(`rooms/${roomId}/recording`, server.url))).text();
+    const room = traced(upToTick(recording, tick));
+    for (const [i, shown] of pictures.entries()) {
+      assert.ok(shown.equals(room.picture.data), `page ${i}'s picture at tick ${tick} is the room's`);
+      const tanks = room.tanks.map(([, , x, y, , , hits, , target]) => [x, y, hits, target].map(Number));
+      assert.deepEqual(records[i], tanks, `page ${i}'s tanks at tick ${tick} are the room's`);
+    }
+    return tick;
+  } finally {
+    server.resume();
+  }
+}
+
+// Where a tank is on a page, in the page's pixels: the view is slanted, the
+// field shown whole in the canvas.
+export async function onScreen(page, slot) {
+  return page.evaluate(s => {
+    const box = document.querySelector('canvas').getBoundingClientRect();
+    const { probe } = window.kestrel;
+    const scale = box.width / probe('canvasWidth');
+    return { x: box.left + probe('tankX', s) * scale,
+             y: box.top + (0.5 * probe('tankY', s) + 0.25 * probe('canvasHeight')) * scale };
+  }, slot);
+}
+
