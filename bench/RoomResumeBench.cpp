@@ -36,19 +36,21 @@ void Play(Room& room, ClientId player, std::uint64_t tick) {
     if (phase == DRAG_TO) room.Receive(player, WriteStep({.kind = Kind::Up, .button = 1, .x = 280, .y = 210}));
 }
 
-// The file a room leaves after ROOM_TICKS ticks, as a kill would leave it.
-std::filesystem::path RoomFile(const std::string& name, const RoomStart& start, bool played) {
-    const std::filesystem::path file =
-        std::filesystem::temp_directory_path() / ("kestrel-resume-" + name + "-" + std::to_string(getpid()));
-    std::filesystem::remove(file);
-    Room room(GameRandom(SEED), start, file);
-    const ClientId player = room.Join(true);
-    while (room.Ticks() < ROOM_TICKS) {
-        if (played) Play(room, player, room.Ticks() + 1);
-        room.Tick();
+// The file a room leaves after ROOM_TICKS ticks, as a kill would leave it;
+// removed at exit.
+struct KilledRoomFile {
+    KilledRoomFile(const std::string& name, const RoomStart& start, bool played)
+        : path(std::filesystem::temp_directory_path() / ("kestrel-resume-" + name + "-" + std::to_string(getpid()))) {
+        Room room(GameRandom(SEED), start, path);
+        const ClientId player = room.Join(true);
+        while (room.Ticks() < ROOM_TICKS) {
+            if (played) Play(room, player, room.Ticks() + 1);
+            room.Tick();
+        }
     }
-    return file;
-}
+    ~KilledRoomFile() { std::filesystem::remove(path); }
+    std::filesystem::path path;
+};
 
 void Resume(benchmark::State& state, const std::filesystem::path& file) {
     for (auto _ : state) {
@@ -62,13 +64,13 @@ void Resume(benchmark::State& state, const std::filesystem::path& file) {
 }
 
 void BM_ResumeOrdinaryRoom(benchmark::State& state) {
-    static const std::filesystem::path file = RoomFile("ordinary", {}, true);
-    Resume(state, file);
+    static const KilledRoomFile file("ordinary", {}, true);
+    Resume(state, file.path);
 }
 
 void BM_ResumeBusiestRoom(benchmark::State& state) {
-    static const std::filesystem::path file = RoomFile("busiest", {.recording = bench::EndlessBusyRecording()}, false);
-    Resume(state, file);
+    static const KilledRoomFile file("busiest", {.recording = bench::EndlessBusyRecording()}, false);
+    Resume(state, file.path);
 }
 
 BENCHMARK(BM_ResumeOrdinaryRoom)->Unit(benchmark::kMillisecond)->UseRealTime();
