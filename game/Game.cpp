@@ -46,7 +46,7 @@ Game::Game(GameRandom random, GameOutput output, PixelFormat format)
                    ? std::nullopt
                    : std::optional<PixelCanvas>(std::in_place, START_WIDTH, START_HEIGHT, 1, format)),
       callLog_(START_WIDTH, START_HEIGHT, output == GameOutput::CallsAndPicture ? &*picture_ : nullptr),
-      blank_(START_WIDTH, START_HEIGHT),
+      blank_(START_WIDTH, START_HEIGHT, Strokes::Spared),
       canvas_(CanvasFor(output, picture_ ? &*picture_ : nullptr, callLog_, blank_)) {
     recording_.Start(random_.State(), size_.width, size_.height);
 }

@@ -88,6 +88,9 @@ public:
     // The whole lines of the recording so far, handed out and forgotten, for
     // a recording kept in a file: a game that runs for days does not grow.
     std::string TakeRecordedLines() { return recording_.TakeWritten(); }
+    // The same with the ticks since the last line, as a line of their own:
+    // a file kept up to date to the tick (a room's, which a restart resumes).
+    std::string TakeRecordedText() { return recording_.TakeText(); }
     // Called with every step the recording takes, as it takes it: each tick
     // as a run of one, a battle start's reseed before its tick.
     void Observe(std::function<void(const RecordedStep&)> observer) { observer_ = std::move(observer); }

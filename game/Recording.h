@@ -76,6 +76,13 @@ public:
     // Hands out the lines written so far and forgets them, for a recording
     // kept in a file rather than in memory; Text() goes on from there.
     std::string TakeWritten() { return std::exchange(written_, {}); }
+    // The same with the pending ticks written out as a line of their own,
+    // for a file that must hold every tick so far: the next run of ticks
+    // counts from none.
+    std::string TakeText() {
+        WritePendingTicks();
+        return TakeWritten();
+    }
 
 private:
     void WritePendingTicks();

@@ -53,6 +53,7 @@ void Fire(Battlefield& bf, Random& random, int c) {
 }
 
 void DrawShellDot(Canvas& canvas, double x, double y, int timer, Colour colour) {
+    if (!canvas.TakesStrokes()) return;
     const CanvasPoint dot = ProjectPoint(canvas, x, y, ShellDrop(timer));
     canvas.DrawCircle(float(dot.x), float(dot.y), SHELL_RADIUS, colour);
 }

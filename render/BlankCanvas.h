@@ -9,9 +9,16 @@
 
 namespace kestrel {
 
+// Whether a blank canvas still takes the glyphs' strokes, so that the
+// simulation is timed with the work of drawing it (the benchmarks), or
+// spares them that work (a referee, which plays a long recording through
+// at once when its room is resumed).
+enum class Strokes { Taken, Spared };
+
 class BlankCanvas final : public Canvas {
 public:
-    BlankCanvas(float width, float height) : width_(width), height_(height) {}
+    BlankCanvas(float width, float height, Strokes strokes = Strokes::Taken)
+        : width_(width), height_(height), strokes_(strokes) {}
 
     float CanvasWidth() const override { return width_; }
     float CanvasHeight() const override { return height_; }
@@ -19,6 +26,7 @@ public:
     void DrawLineTo(float, float, Colour) override {}
     void DrawCircle(float, float, float, Colour) override {}
     void ClearCanvas() override { ++clears_; }
+    bool TakesStrokes() const override { return strokes_ == Strokes::Taken; }
 
     void Resize(float width, float height) { width_ = width, height_ = height; }
     std::uint64_t Clears() const { return clears_; }
@@ -26,6 +34,7 @@ public:
 private:
     float width_;
     float height_;
+    Strokes strokes_;
     std::uint64_t clears_ = 0;
 };
 

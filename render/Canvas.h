@@ -23,6 +23,11 @@ public:
     virtual void DrawCircle(float cx, float cy, float radius, Colour colour) = 0;
     // Every pixel takes the background colour.
     virtual void ClearCanvas() = 0;
+
+    // Whether the canvas takes strokes at all. One that does not spares
+    // the glyphs working out their points: nothing the rules decide
+    // depends on them.
+    virtual bool TakesStrokes() const { return true; }
 };
 
 }  // namespace kestrel

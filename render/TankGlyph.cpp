@@ -71,6 +71,7 @@ struct Glyph {
 }  // namespace
 
 void DrawTank(Canvas& canvas, double x, double y, float heading, float turret, Colour colour) {
+    if (!canvas.TakesStrokes()) return;
     Glyph glyph{canvas, x, y, colour};
     const Direction barrel(turret);
     const HullCorners hull(heading);

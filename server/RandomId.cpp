@@ -7,6 +7,11 @@
 #include <stdexcept>
 
 namespace kestrel {
+namespace {
+
+constexpr char HEX[] = "0123456789abcdef";
+
+}  // namespace
 
 std::string RandomHexId() {
     std::uint8_t bytes[RANDOM_ID_BYTES];
@@ -17,13 +22,16 @@ std::string RandomHexId() {
         if (n < 0) throw std::runtime_error("the system's random source cannot be read");
         got += std::size_t(n);
     }
-    constexpr char HEX[] = "0123456789abcdef";
     std::string id;
     for (const std::uint8_t b : bytes) {
         id += HEX[b >> 4];
         id += HEX[b & 15];
     }
     return id;
+}
+
+bool IsRandomHexId(std::string_view text) {
+    return text.size() == 2 * RANDOM_ID_BYTES && text.find_first_not_of(HEX) == std::string_view::npos;
 }
 
 }  // namespace kestrel

@@ -4,11 +4,14 @@
 // nothing of it.
 
 #include <string>
+#include <string_view>
 
 namespace kestrel {
 
 inline constexpr int RANDOM_ID_BYTES = 16;
 
 std::string RandomHexId();
+// Whether `text` is such an id: so a room's name on disk, never a path.
+bool IsRandomHexId(std::string_view text);
 
 }  // namespace kestrel

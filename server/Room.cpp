@@ -3,10 +3,15 @@
 #include <algorithm>
 #include <iterator>
 
+#include "server/RoomFiles.h"
+
 namespace kestrel {
 namespace {
 
 using Kind = RecordedStep::Kind;
+
+// The hand of a recording played back: no screen's (screens count from 1).
+constexpr ClientId NOBODY = 0;
 
 std::string TooFast() {
     return "more than " + std::to_string(MAX_CLIENT_LINES_PER_SECOND) + " lines a second";
@@ -28,17 +33,24 @@ std::string CheckStartRecording(std::string_view recording) {
 
 Room::Room(GameRandom random, const RoomStart& start, const std::filesystem::path& recordingFile,
            std::size_t maxJoinHistory)
-    : game_(std::move(random), GameOutput::Nothing),
-      file_(recordingFile, std::ios::binary | std::ios::app),
-      path_(recordingFile),
-      maxJoinHistory_(maxJoinHistory) {
+    : game_(std::move(random), GameOutput::Nothing), path_(recordingFile), maxJoinHistory_(maxJoinHistory) {
+    if (start.resumed) {
+        std::error_code ignored;  // no file yet: nothing to cut
+        std::filesystem::resize_file(path_, start.recording.size(), ignored);
+    }
+    file_.open(path_, std::ios::binary | std::ios::app);
     if (start.recording.empty()) game_.Resize(start.width, start.height);
     else (void)game_.PlayBack(start.recording);
     game_.Observe([this](const RecordedStep& step) { Observed(step); });
     Anchor();
-    WriteRecording();
     // A kept battle is played through at once: the room goes on from its end.
+    replaying_ = true;
     while (game_.PlayingBack()) Tick();
+    replaying_ = false;
+    if (start.resumed && !start.recording.empty()) (void)game_.TakeRecordedText();  // the file holds it
+    else Flush();
+    // Nobody holds the pointer the recording left pressed: it is let go.
+    if (claim_) ReleaseClaim();
 }
 
 ClientId Room::Join(bool mayPlay) {
@@ -48,11 +60,15 @@ ClientId Room::Join(bool mayPlay) {
 }
 
 void Room::Leave(ClientId client) {
-    if (claim_ && claim_->holder == client) {
-        game_.PointerUp(claim_->button, claim_->x, claim_->y);
-        claim_.reset();
-    }
+    if (claim_ && claim_->holder == client) ReleaseClaim();
     clients_.erase(client);
+}
+
+// Released where the holder's pointer last was.
+void Room::ReleaseClaim() {
+    const Claim released = *claim_;
+    claim_.reset();
+    game_.PointerUp(released.button, released.x, released.y);
 }
 
 RoomAnswer Room::Receive(ClientId id, std::string_view frame) {
@@ -110,7 +126,6 @@ void Room::Apply(ClientId client, const RecordedStep& step) {
         return;
     case Kind::Key:
         (void)game_.Key(std::uint16_t(step.number));
-        NoteClear();
         return;
     default:
         return;  // the reader lets no other step through
@@ -127,15 +142,40 @@ bool Room::CountLines(Client& client, std::size_t lines) {
     return true;
 }
 
+// A recording played back holds the pointer as a player would, with
+// nobody's hand.
+void Room::FollowReplayedHand(const RecordedStep& step) {
+    if (step.kind == Kind::Down && !claim_) claim_ = Claim{NOBODY, step.button, step.x, step.y};
+    if (step.kind == Kind::Move && claim_) claim_->x = step.x, claim_->y = step.y;
+    if (step.kind == Kind::Up && claim_ && step.button == claim_->button) claim_.reset();
+}
+
+// Every step the game records. A frame ends at its tick, whether its
+// events came before the tick (live) or a playback applied them after the
+// tick before: so a room played back keeps the frames, clean canvases and
+// hashes it had live.
 void Room::Observed(const RecordedStep& step) {
     frame_ += WriteStep(step);
     frameSteps_.push_back(step);
+    if (replaying_) FollowReplayedHand(step);
+    // A battle start's reseed is noted once its tick has run but goes
+    // before it: the canvas that battle cleared is clean after the tick.
+    if (step.kind == Kind::Reseed) return;
+    const bool tick = step.kind == Kind::Ticks;
+    ticks_ += tick;
+    NoteClear();
+    if (tick) EndFrame();
 }
 
 const std::string& Room::Tick() {
+    sent_.clear();
     game_.Tick();
-    ++ticks_;
-    NoteClear();
+    // The file is never more than a room second behind: what a kill loses.
+    if (!replaying_ && ticks_ % LIVE_TICKS_PER_SECOND == 0) Flush();
+    return sent_;
+}
+
+void Room::EndFrame() {
     // The frame joins the history at its tick, so that a screen joining
     // between ticks gets each event once: in the join text or in the next
     // frame. A join text starts at the frame's last clean canvas, if it
@@ -153,11 +193,9 @@ const std::string& Room::Tick() {
     }
     if (ticks_ % HASH_EVERY_TICKS == 0) KeepHash();
     if (sinceClean_.Written().size() - anchorBytes_ > maxJoinHistory_) Anchor();
-    WriteRecording();
     sent_ = std::move(frame_);
     frame_.clear();
     frameSteps_.clear();
-    return sent_;
 }
 
 // Joins start here: the record as it stands, after the tick.
@@ -199,23 +237,19 @@ std::string Room::PeopleNotice() const { return WriteNotice({NoticeKind::People,
 
 std::string Room::JoinText() const { return sinceClean_.Text(); }
 
-void Room::WriteRecording() {
-    const std::string lines = game_.TakeRecordedLines();
-    if (lines.empty()) return;
-    file_ << lines;
+void Room::Flush() {
+    const std::string text = game_.TakeRecordedText();
+    if (text.empty()) return;
+    file_ << text;
     file_.flush();
 }
 
-std::optional<std::string> Room::Recording() {
-    WriteRecording();
-    std::ifstream in(path_, std::ios::binary);
-    std::string text;
-    char chunk[1 << 16];
-    while (in.read(chunk, sizeof chunk).gcount() > 0) {
-        text.append(chunk, std::size_t(in.gcount()));
-        if (text.size() > MAX_RECORDING_BYTES) return std::nullopt;
-    }
-    return text + game_.Recording().Text();
+std::optional<std::string> Room::Recording() const {
+    std::optional<std::string> text = ReadWholeLines(path_, MAX_RECORDING_BYTES);
+    if (!text) return std::nullopt;
+    *text += game_.Recording().Text();
+    if (text->size() > MAX_RECORDING_BYTES) return std::nullopt;
+    return text;
 }
 
 }  // namespace kestrel

@@ -5,8 +5,9 @@
 // every screen, keeps what a screen that joins late needs (the last clean
 // canvas and the steps since), checks the screens' hashes against its own,
 // and appends the whole recording to a file, so that a room that runs for
-// days holds no more in memory than it did after a minute. No network
-// here: the server hands it frames and sends what it answers.
+// days holds no more in memory than it did after a minute, and a room
+// whose server was killed is resumed from it. No network here: the server
+// hands it frames and sends what it answers.
 
 #include <array>
 #include <cstdint>
@@ -42,6 +43,10 @@ inline constexpr std::uint64_t MAX_START_TICKS = 100'000;
 struct RoomStart {
     int width = START_WIDTH, height = START_HEIGHT;
     std::string recording = {};  // none: a fresh battle
+    // The recording is the room's own file, read back by ReadWholeLines
+    // after a restart: the room goes on where it ends and appends only
+    // what follows (a line the kill cut short is cut off the file first).
+    bool resumed = false;
 };
 // Why a recording cannot start a room, as playing it back would refuse it;
 // empty when it can.
@@ -57,7 +62,8 @@ struct RoomAnswer {
 class Room {
 public:
     // The room's recording goes to `recordingFile` (created, or appended
-    // to). A start recording has passed CheckStartRecording.
+    // to), brought up to date once a room second. A start recording has
+    // passed CheckStartRecording; a resumed one reads as a recording.
     Room(GameRandom random, const RoomStart& start, const std::filesystem::path& recordingFile,
          std::size_t maxJoinHistory = MAX_JOIN_HISTORY_BYTES);
     Room(const Room&) = delete;
@@ -88,7 +94,10 @@ public:
 
     // The whole recording so far: the file and what is not yet in it. None
     // when it is longer than a recording is read back.
-    std::optional<std::string> Recording();
+    std::optional<std::string> Recording() const;
+    // Brings the file up to date to the last tick (as every room second),
+    // for a room that ends or a server that stops.
+    void Flush();
     bool RecordingWritable() const { return file_.good(); }
     const Game& Referee() const { return game_; }
 
@@ -118,13 +127,15 @@ private:
     };
 
     void Observed(const RecordedStep& step);
+    void EndFrame();
     void Apply(ClientId client, const RecordedStep& step);
+    void FollowReplayedHand(const RecordedStep& step);
+    void ReleaseClaim();
     bool CountLines(Client& client, std::size_t lines);
     void Anchor();
     void StartHistory(std::uint64_t state, int width, int height, const Battlefield& record, std::uint64_t tick);
     void NoteClear();
     void KeepHash();
-    void WriteRecording();
 
     Game game_;
     std::ofstream file_;
@@ -133,10 +144,11 @@ private:
     std::map<ClientId, Client> clients_;
     ClientId nextClient_ = 1;
     std::optional<Claim> claim_;
+    bool replaying_ = false;  // the recording the room starts from
     std::uint64_t ticks_ = 0;
     std::string frame_;              // this tick's frame, as it grows
     std::vector<RecordedStep> frameSteps_;  // its steps, for the join history
-    std::string sent_;               // the last tick's frame
+    std::string sent_;               // the last frame to end, at its tick
     Recorder sinceClean_;            // the recording from the last clean canvas
     std::size_t anchorBytes_ = 0;    // of it, the head that sets the record
     std::uint64_t anchorTick_ = 0;

@@ -23,6 +23,7 @@
 #include "server/RandomId.h"
 #include "server/Requests.h"
 #include "server/Room.h"
+#include "server/RoomFiles.h"
 #include "server/Site.h"
 
 namespace kestrel {
@@ -222,7 +223,11 @@ public:
         stopping_ = true;
         acceptor_.reset();
         signals_.reset();
-        for (auto& [id, room] : rooms_) room->Stop();
+        // The rooms go on at the next start, from their files.
+        for (auto& [id, room] : rooms_) {
+            room->room.Flush();
+            room->Stop();
+        }
         rooms_.clear();
         io_.reset();
         if (privateData_) {
@@ -244,11 +249,16 @@ public:
     }
     void CloseRoom(const std::string& id);
     http::response<http::string_body> CreateRoom(const Request& request, const std::string& address);
+    // A room that is not playing but kept on disk (it ended, or could not be
+    // resumed): its record, and its recording.
+    std::optional<RoomRecord> KeptRoom(std::string_view id) const;
+    std::optional<std::string> KeptRecording(std::string_view id) const;
     std::string StatusJson() const;
     const std::optional<std::filesystem::path>& Site() const { return site_; }
 
 private:
     bool Prepare();
+    void ResumeRooms();
     void Accept();
     bool MayCreateRoom(const std::string& address);
 
@@ -513,7 +523,11 @@ void HttpSession::Upgrade(Request request) {
     const std::optional<RoomPath> path = ReadRoomPath(target.path);
     if (!path || path->what != "socket") return refuse(http::status::not_found, "no socket here");
     const std::shared_ptr<LiveRoom> room = server_.FindRoom(path->room);
-    if (!room) return refuse(http::status::not_found, "no such room");
+    if (!room) {
+        const std::optional<RoomRecord> kept = server_.KeptRoom(path->room);
+        if (kept && kept->ended) return refuse(http::status::gone, "the room has ended; its recording is kept");
+        return refuse(http::status::not_found, "no such room");
+    }
     const std::optional<std::string_view> key = QueryValue(target.query, "key");
     if (key && !SameKey(*key, room->key)) return refuse(http::status::forbidden, "that is not the room's play key");
     if (room->sessions.size() >= std::size_t(server_.Limits().connectionsPerRoom))
@@ -539,12 +553,13 @@ void HttpSession::Answer(Request request) {
 
 void HttpSession::AnswerRoom(const Request& request, const RoomPath& path) {
     const std::shared_ptr<LiveRoom> room = server_.FindRoom(path.room);
-    if (!room || (path.what != "recording" && path.what != "socket"))
+    if ((!room && !server_.KeptRoom(path.room)) || (path.what != "recording" && path.what != "socket"))
         return Reply(ErrorResponse(request, http::status::not_found, "no such room"));
     if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
     if (path.what == "socket")
         return Reply(ErrorResponse(request, http::status::upgrade_required, "this is a WebSocket"));
-    std::optional<std::string> recording = room->room.Recording();
+    // An ended room's recording comes from its file, as long as it is kept.
+    std::optional<std::string> recording = room ? room->room.Recording() : server_.KeptRecording(path.room);
     if (!recording)
         return Reply(ErrorResponse(request, http::status::payload_too_large,
                                    "the recording is longer than a replay reads"));
@@ -634,6 +649,9 @@ int Server::Run() {
         Log() << "cannot listen on " << LOOPBACK << " port " << options_.port << ": " << ec.message() << std::endl;
         return EXIT_BAD_SERVER_START;
     }
+    // Screens that come back meanwhile wait in the queue of the listening
+    // socket, and find their rooms.
+    ResumeRooms();
     out_ << PROGRAM << ": listening on http://" << LOOPBACK << ':' << acceptor_->local_endpoint().port() << '/'
          << std::endl;
     signals_.emplace(*io_, SIGINT, SIGTERM);
@@ -645,6 +663,45 @@ int Server::Run() {
     Accept();
     io_->run();
     return 0;
+}
+
+// Every room the folder keeps that had not ended goes on where its file
+// ends, its clock from now.
+void Server::ResumeRooms() {
+    for (const std::string& id : RoomsInFolder(dataDir_)) {
+        const ReadRoom read = ReadRoomRecord(dataDir_, id);
+        if (!read.room) {
+            Log() << "room " << id << ": not resumed: " << read.error << std::endl;
+            continue;
+        }
+        if (read.room->ended) continue;
+        const Clock::time_point began = Clock::now();
+        const std::filesystem::path file = RoomRecordingFile(dataDir_, id);
+        std::optional<std::string> recording = ReadWholeLines(file, MAX_RECORDING_BYTES);
+        const std::string refused = !recording ? "its recording cannot be read, or is longer than a replay reads"
+                                               : ReadRecordingText(*recording).error;
+        if (!refused.empty()) {
+            Log() << "room " << id << ": not resumed: " << refused << std::endl;
+            continue;
+        }
+        const RoomStart start{.width = read.room->width, .height = read.room->height,
+                              .recording = std::move(*recording), .resumed = true};
+        auto room = std::make_shared<LiveRoom>(*this, *io_, id, read.room->key, start, file);
+        rooms_[id] = room;
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began);
+        Log() << "room " << id << ": resumed at tick " << room->room.Ticks() << " (" << took.count() << " ms)"
+              << std::endl;
+    }
+    for (auto& [id, room] : rooms_) room->Start();
+}
+
+std::optional<RoomRecord> Server::KeptRoom(std::string_view id) const {
+    if (!IsRandomHexId(id) || FindRoom(id)) return std::nullopt;
+    return ReadRoomRecord(dataDir_, id).room;
+}
+
+std::optional<std::string> Server::KeptRecording(std::string_view id) const {
+    return ReadWholeLines(RoomRecordingFile(dataDir_, id), MAX_RECORDING_BYTES);
 }
 
 void Server::Accept() {
@@ -704,8 +761,17 @@ http::response<http::string_body> Server::CreateRoom(const Request& request, con
     if (!refused.empty()) return ErrorResponse(request, http::status::bad_request, refused);
     std::string id = RandomHexId();
     std::string key = RandomHexId();
-    const std::filesystem::path file = dataDir_ / (id + ".recording");
+    const std::filesystem::path file = RoomRecordingFile(dataDir_, id);
     auto room = std::make_shared<LiveRoom>(*this, *io_, id, key, start, file);
+    // Its record is on disk before anyone has its links.
+    if (!WriteRoomRecord(dataDir_, id, {.key = key, .width = room->room.Referee().Width(),
+                                        .height = room->room.Referee().Height()})) {
+        Log() << "room " << id << ": its record cannot be written in " << dataDir_.string() << std::endl;
+        room->Stop();
+        std::error_code ignored;
+        std::filesystem::remove(file, ignored);
+        return ErrorResponse(request, http::status::internal_server_error, "the room cannot be kept on disk");
+    }
     room->Start();
     rooms_[id] = room;
     Log() << "room " << id << ": opened, " << room->room.Referee().Width() << " x "
@@ -722,7 +788,11 @@ void Server::CloseRoom(const std::string& id) {
     stats_.closedRoomMismatches += found->second->room.Mismatches();
     stats_.closedRoomHashesChecked += found->second->room.HashesChecked();
     found->second->Stop();
-    Log() << "room " << id << ": closed after " << found->second->room.Ticks() << " ticks" << std::endl;
+    // Its recording is whole before the room is marked as ended.
+    found->second->room.Flush();
+    if (!MarkRoomEnded(dataDir_, id))
+        Log() << "room " << id << ": cannot mark it as ended; it is resumed at the next start" << std::endl;
+    Log() << "room " << id << ": ended after " << found->second->room.Ticks() << " ticks" << std::endl;
     rooms_.erase(found);
 }
 

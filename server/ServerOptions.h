@@ -22,7 +22,7 @@ struct ServerLimits {
 struct ServerOptions {
     int port = DEFAULT_SERVER_PORT;  // 0: any free port
     std::string site;                // the built page; none: no static site
-    std::string data;                // where recordings go; none: a private temporary folder
+    std::string data;                // where rooms are kept; none: a private temporary folder
     ServerLimits limits;
     bool help = false;
     bool version = false;

@@ -1,6 +1,7 @@
 // The referee of a live room: one hand on the field, a drag released for a
 // player who leaves, late joins from the last clean canvas that play to the
-// room's own record, hashes compared, and a join history that stays bounded.
+// room's own record, hashes compared, a join history that stays bounded,
+// and a room resumed from its files after a kill.
 
 #include <gtest/gtest.h>
 
@@ -8,12 +9,15 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 
 #include "game/LiveClient.h"
 #include "game/LiveWire.h"
+#include "server/RandomId.h"
 #include "server/Room.h"
+#include "server/RoomFiles.h"
 #include "tests/Sanitizers.h"
 
 namespace kestrel {
@@ -36,12 +40,12 @@ std::string Key(std::uint16_t code) { return WriteStep({.kind = Kind::Key, .numb
 
 class RoomTest : public testing::Test {
 protected:
-    std::filesystem::path File() {
+    std::filesystem::path File(const std::string& which = "recording") {
         const auto* info = testing::UnitTest::GetInstance()->current_test_info();
         return std::filesystem::temp_directory_path() /
-               ("kestrel-room-" + std::string(info->name()) + "-" + std::to_string(getpid()) + ".recording");
+               ("kestrel-room-" + std::string(info->name()) + "-" + std::to_string(getpid()) + "." + which);
     }
-    void TearDown() override { std::filesystem::remove(File()); }
+    void TearDown() override { std::filesystem::remove_all(File()), std::filesystem::remove_all(File("resumed")); }
     static bool Has(const std::string& frame, const std::string& line) { return frame.find(line) != std::string::npos; }
 };
 
@@ -239,6 +243,79 @@ TEST_F(RoomTest, JoinHistoryStaysBounded) {
     Screen late(room);
     for (int t = 0; t < 100; ++t) late.Receive(room.Tick());
     EXPECT_TRUE(late.SameAsRoom());
+}
+
+// A room killed mid-drag and resumed from its file (a line the kill cut
+// short at its end) is the room it was when the file was last brought up to
+// date: its tick, record, join text and hashes. Going on alike, the two
+// send the same frames and keep the same recording: no tick lost or
+// played twice where the file was taken up again.
+TEST_F(RoomTest, ARoomIsResumedFromItsFile) {
+    constexpr int KILLED_AT = 2 * 300 + 160;  // mid-drag, and a whole room second
+    static_assert(KILLED_AT % LIVE_TICKS_PER_SECOND == 0);
+    Room room(GameRandom(SEED), {.width = 500, .height = 400}, File());
+    const ClientId player = room.Join(true);
+    for (int t = 1; t <= KILLED_AT; ++t) {
+        Play(room, player, t);
+        // Right after a hash's tick, a wipe and a press between two ticks,
+        // which a playback applies at the end of the tick before.
+        if (t == KILLED_AT - LIVE_TICKS_PER_SECOND + 1) room.Receive(player, Key(KEY_A) + Down(LEFT, 100, 100));
+        room.Tick();
+    }
+    std::filesystem::copy_file(File(), File("resumed"));
+    const std::uintmax_t whole = std::filesystem::file_size(File("resumed"));
+    std::ofstream(File("resumed"), std::ios::app) << "move 25";
+
+    const std::optional<std::string> kept = ReadWholeLines(File("resumed"), MAX_RECORDING_BYTES);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->size(), whole);
+    Room resumed(GameRandom(1), {.recording = *kept, .resumed = true}, File("resumed"));
+    EXPECT_EQ(std::filesystem::file_size(File("resumed")), whole);
+    EXPECT_EQ(resumed.Ticks(), room.Ticks());
+    EXPECT_EQ(resumed.Referee().StateHash(), room.Referee().StateHash());
+    EXPECT_EQ(resumed.JoinTick(), room.JoinTick());
+    EXPECT_EQ(resumed.JoinText(), room.JoinText());
+    for (std::uint64_t t = HASH_EVERY_TICKS; t <= room.Ticks(); t += HASH_EVERY_TICKS)
+        EXPECT_EQ(resumed.HashAt(t), room.HashAt(t)) << "tick " << t;
+
+    // The kill took the player's hand: the drag is let go where it was.
+    room.Leave(player);
+    const ClientId again = room.Join(true), resumedAgain = resumed.Join(true);
+    for (int t = KILLED_AT + 1; t <= KILLED_AT + 600; ++t) {
+        Play(room, again, t);
+        Play(resumed, resumedAgain, t);
+        ASSERT_EQ(resumed.Tick(), room.Tick()) << "tick " << t;
+    }
+    EXPECT_EQ(resumed.Recording(), room.Recording());
+}
+
+// What brings a room back beside its recording: its key and size, and
+// whether it ended; a record cut short by a kill is read up to its cut.
+TEST_F(RoomTest, ARoomsRecordKeepsItsKeyAndItsEnd) {
+    const std::filesystem::path folder = File();
+    std::filesystem::create_directory(folder);
+    const std::string id = RandomHexId();
+    const RoomRecord written{.key = RandomHexId(), .width = 400, .height = 300};
+    ASSERT_TRUE(WriteRoomRecord(folder, id, written));
+    EXPECT_FALSE(WriteRoomRecord(folder, id, written));  // never overwritten
+    EXPECT_EQ(RoomsInFolder(folder), std::vector<std::string>{id});
+    EXPECT_EQ(std::filesystem::status(RoomRecordFile(folder, id)).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    std::ofstream(RoomRecordFile(folder, id), std::ios::app) << "end";
+    ReadRoom read = ReadRoomRecord(folder, id);
+    ASSERT_TRUE(read.room) << read.error;
+    EXPECT_EQ(read.room->key, written.key);
+    EXPECT_EQ(read.room->width, 400);
+    EXPECT_FALSE(read.room->ended);
+
+    std::filesystem::resize_file(RoomRecordFile(folder, id), std::filesystem::file_size(RoomRecordFile(folder, id)) - 3);
+    ASSERT_TRUE(MarkRoomEnded(folder, id));
+    read = ReadRoomRecord(folder, id);
+    ASSERT_TRUE(read.room) << read.error;
+    EXPECT_TRUE(read.room->ended);
+    std::ofstream(RoomRecordFile(folder, id), std::ios::app) << "kept forever\n";
+    EXPECT_NE(ReadRoomRecord(folder, id).error, "");
 }
 
 }  // namespace

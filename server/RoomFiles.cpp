@@ -1,0 +1,148 @@
+#include "server/RoomFiles.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <fstream>
+
+#include "game/Recording.h"
+#include "server/RandomId.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::string_view RECORD_EXTENSION = ".room";
+constexpr std::string_view RECORDING_EXTENSION = ".recording";
+// The record's first line; a newer server may write another.
+constexpr std::string_view RECORD_HEADER = "kestrel-room 1";
+constexpr std::string_view ENDED_LINE = "ended";
+// A record is a few lines; anything longer is not one.
+constexpr std::size_t MAX_RECORD_BYTES = 4096;
+// Only the server's own user reads a record: it holds the play key.
+constexpr mode_t RECORD_MODE = 0600;
+
+bool WriteAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        text.remove_prefix(std::size_t(n));
+    }
+    return true;
+}
+
+bool WriteTo(const std::filesystem::path& file, int flags, std::string_view text) {
+    const int fd = open(file.c_str(), O_WRONLY | O_CLOEXEC | flags, RECORD_MODE);
+    if (fd < 0) return false;
+    const bool written = WriteAll(fd, text);
+    return close(fd) == 0 && written;
+}
+
+std::optional<int> ReadSide(std::string_view text) {
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > MAX_CANVAS_SIDE)
+        return std::nullopt;
+    return value;
+}
+
+// One line of a record into it; false when it is not a record's line.
+bool ReadRecordLine(std::string_view line, RoomRecord& room) {
+    if (line == ENDED_LINE) {
+        room.ended = true;
+        return true;
+    }
+    const std::size_t space = line.find(' ');
+    if (space == std::string_view::npos) return false;
+    const std::string_view name = line.substr(0, space), value = line.substr(space + 1);
+    if (name == "key" && IsRandomHexId(value)) {
+        room.key = value;
+        return true;
+    }
+    if (name != "size") return false;
+    const std::size_t gap = value.find(' ');
+    const std::optional<int> width = ReadSide(value.substr(0, gap));
+    const std::optional<int> height =
+        gap == std::string_view::npos ? std::nullopt : ReadSide(value.substr(gap + 1));
+    if (!width || !height) return false;
+    room.width = *width, room.height = *height;
+    return true;
+}
+
+}  // namespace
+
+std::filesystem::path RoomRecordFile(const std::filesystem::path& folder, std::string_view id) {
+    return folder / (std::string(id) + std::string(RECORD_EXTENSION));
+}
+
+std::filesystem::path RoomRecordingFile(const std::filesystem::path& folder, std::string_view id) {
+    return folder / (std::string(id) + std::string(RECORDING_EXTENSION));
+}
+
+bool WriteRoomRecord(const std::filesystem::path& folder, std::string_view id, const RoomRecord& room) {
+    std::string text = std::string(RECORD_HEADER) + "\nkey " + room.key + "\nsize " + std::to_string(room.width) +
+                       " " + std::to_string(room.height) + "\n";
+    if (room.ended) text += std::string(ENDED_LINE) + "\n";
+    return WriteTo(RoomRecordFile(folder, id), O_CREAT | O_EXCL, text);
+}
+
+bool MarkRoomEnded(const std::filesystem::path& folder, std::string_view id) {
+    return WriteTo(RoomRecordFile(folder, id), O_APPEND, std::string(ENDED_LINE) + "\n");
+}
+
+ReadRoom ReadRoomRecord(const std::filesystem::path& folder, std::string_view id) {
+    ReadRoom read;
+    const std::optional<std::string> text = ReadWholeLines(RoomRecordFile(folder, id), MAX_RECORD_BYTES);
+    if (!text) {
+        read.error = "its record cannot be read";
+        return read;
+    }
+    RoomRecord room;
+    std::string_view lines = *text;
+    for (int lineNo = 1; !lines.empty(); ++lineNo) {
+        const std::size_t end = lines.find('\n');
+        const std::string_view line = lines.substr(0, end);
+        lines.remove_prefix(end + 1);
+        if (lineNo == 1 ? line != RECORD_HEADER : !ReadRecordLine(line, room)) {
+            read.error = "line " + std::to_string(lineNo) + " of its record is not one this server reads";
+            return read;
+        }
+    }
+    if (room.key.empty() || room.width == 0) {
+        read.error = "its record has no play key or size";
+        return read;
+    }
+    read.room = std::move(room);
+    return read;
+}
+
+std::vector<std::string> RoomsInFolder(const std::filesystem::path& folder) {
+    std::vector<std::string> ids;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::filesystem::path& file = it->path();
+        if (file.extension() == RECORD_EXTENSION && IsRandomHexId(file.stem().string()))
+            ids.push_back(file.stem().string());
+    }
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+std::optional<std::string> ReadWholeLines(const std::filesystem::path& file, std::size_t maxBytes) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string text;
+    char chunk[1 << 16];
+    while (in.read(chunk, sizeof chunk).gcount() > 0) {
+        text.append(chunk, std::size_t(in.gcount()));
+        if (text.size() > maxBytes) return std::nullopt;
+    }
+    if (in.bad()) return std::nullopt;
+    text.resize(text.find_last_of('\n') + 1);  // npos + 1: no whole line at all
+    return text;
+}
+
+}  // namespace kestrel

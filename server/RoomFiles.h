@@ -1,0 +1,48 @@
+#pragma once
+// What the server keeps of a room on disk, so that the room outlives the
+// process: its recording, which the room appends to as it grows, and its
+// record, a few lines written when it opens (its play key and size) and
+// one more when it ends. Both files are only ever appended to, so a kill
+// can at worst cut their last line short, and a cut line is read as if it
+// were not there. Each room is two files named by its id in the data
+// folder: ID.room and ID.recording.
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrel {
+
+struct RoomRecord {
+    std::string key;  // the play key: the record is readable by the server's own user only
+    int width = 0, height = 0;
+    bool ended = false;
+};
+
+std::filesystem::path RoomRecordFile(const std::filesystem::path& folder, std::string_view id);
+std::filesystem::path RoomRecordingFile(const std::filesystem::path& folder, std::string_view id);
+
+// Written once, when the room opens (a record already there is never
+// overwritten); false when it cannot be.
+bool WriteRoomRecord(const std::filesystem::path& folder, std::string_view id, const RoomRecord& room);
+// The room has ended: it is not resumed again, and its recording stays.
+bool MarkRoomEnded(const std::filesystem::path& folder, std::string_view id);
+
+// The record of room `id`, or why it cannot be read.
+struct ReadRoom {
+    std::optional<RoomRecord> room;
+    std::string error;
+};
+ReadRoom ReadRoomRecord(const std::filesystem::path& folder, std::string_view id);
+
+// The ids of the rooms with a record in the folder, in order.
+std::vector<std::string> RoomsInFolder(const std::filesystem::path& folder);
+
+// A file's text up to its last whole line: a line a kill cut short is left
+// out. None when it cannot be read or is longer than `maxBytes`.
+std::optional<std::string> ReadWholeLines(const std::filesystem::path& file, std::size_t maxBytes);
+
+}  // namespace kestrel
