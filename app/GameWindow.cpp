@@ -78,6 +78,8 @@ std::optional<std::string> GameWindow::JoinRoom(const RoomLink& link) {
         room_.reset();
         return refused;
     }
+    // Whatever the window's timer did while it waited for the room.
+    TakeTheGamesSize();
     ShowChanges();
     return std::nullopt;
 }
@@ -154,8 +156,12 @@ void GameWindow::FollowTheGamesSize() {
     if (size == shownSize_) return;
     shownSize_ = size;
     update();
-    if (!game_.PlayingBack()) return;
-    // A room's field may be larger than the screen: it is shown whole.
+    if (game_.PlayingBack()) TakeTheGamesSize();
+}
+
+// A room's field may be larger than the screen: it is shown whole.
+void GameWindow::TakeTheGamesSize() {
+    const QSize size(game_.Width(), game_.Height());
     viewScale_ = 1;
     if (room_ && screen()) {
         const QSize room = screen()->availableSize();

@@ -69,6 +69,7 @@ private:
     QPointF CanvasPoint(const QPointF& at) const;
     void ShowChanges();
     void FollowTheGamesSize();
+    void TakeTheGamesSize();
     void SaveRecording();
     void FinishRecording();
     void StopRecording();
