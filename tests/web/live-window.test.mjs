@@ -28,8 +28,8 @@ const WITH_XVFB = fileURLToPath(new URL('../screen/with-xvfb', import.meta.url))
 const SCREEN = '1280x1024x24';
 const run = promisify(execFile);
 
-// Three tanks too tough to fall at places apart, so that a press on one
-// finds it whatever tick the referee takes the press at.
+// Three tanks too tough to fall, at places apart: the one the window
+// presses on is there, alone, when the press comes.
 const [WIDTH, HEIGHT] = [480, 360];
 const TOUGH = 32767;
 const TOUGH_BATTLE = ['version 2', 'seed 31', `size ${WIDTH} ${HEIGHT}`,
@@ -38,6 +38,7 @@ const TOUGH_BATTLE = ['version 2', 'seed 31', `size ${WIDTH} ${HEIGHT}`,
   'tick 1', ''].join('\n');
 const [KEY_W, KEY_Q] = [119, 113];
 const HASH_EVERY_TICKS = 40;
+const MASKED_FRAME_HEADER = 6;  // a screen's short WebSocket frame: 2 bytes and the mask
 const WAIT_MS = 15_000;
 const RESTS = 3;  // looks in a row that find every screen on one tick
 const REST_TIMEOUT_MS = 5000;  // for them, the window's recording being saved once a second
@@ -100,13 +101,12 @@ async function startWindow(args) {
   const child = spawn(WINDOW, args, { env: xEnv, stdio: ['ignore', 'pipe', 'pipe'] });
   let output = '';
   for (const stream of [child.stdout, child.stderr]) stream.setEncoding('utf8').on('data', chunk => { output += chunk; });
-  const ended = new Promise(resolve => child.once('exit', (code, signal) => resolve(signal ?? code)));
   const id = await until('the window', async () => {
     assert.equal(child.exitCode, null, `kestrel ended: ${output}`);
     return (await xdotool('search', '--onlyvisible', '--name', '^3D Kestrel').catch(() => ({ stdout: '' })))
       .stdout.split('\n')[0] || null;
   });
-  return { id, ended, output: () => output, kill: () => child.kill('SIGKILL') };
+  return { id, pid: child.pid, exitCode: () => child.exitCode ?? child.signalCode, kill: () => child.kill('SIGKILL') };
 }
 const title = async shell => (await xdotool('getwindowname', shell.id)).stdout.trim();
 
@@ -210,6 +210,19 @@ async function checkResting(roomId, pages, shell, recording) {
   }
 }
 
+// Bytes the window sent the stopped server that it has not read yet: the
+// kernel's receive queue at the server's end of the window's connection.
+function unreadFromWindow(shell) {
+  const serverEnd = `0100007F:${Number(new URL(server.url).port).toString(16).toUpperCase().padStart(4, '0')}`;
+  const sockets = fs.readFileSync('/proc/net/tcp', 'utf8').split('\n').slice(1).map(line => line.trim().split(/\s+/));
+  const held = new Set(fs.readdirSync(`/proc/${shell.pid}/fd`).map(fd => {
+    try { return fs.readlinkSync(`/proc/${shell.pid}/fd/${fd}`); } catch { return ''; }
+  }));
+  const [, windowEnd] = sockets.find(fields => fields[2] === serverEnd && held.has(`socket:[${fields[9]}]`));
+  const [, , , , queues] = sockets.find(([, local, remote]) => local === serverEnd && remote === windowEnd);
+  return parseInt(queues.split(':')[1], 16);
+}
+
 // Where a tank shows in the window, at one pixel per unit: the view is
 // slanted.
 const inWindow = async (page, slot) =>
@@ -253,11 +266,16 @@ test('the window, a playing page and a watching page show one battle, the room\'
     assert.deepEqual(['WIDTH', 'HEIGHT'].map(side => Number(new RegExp(`^${side}=(\\d+)$`, 'm').exec(geometry)?.[1])),
                      [WIDTH, HEIGHT], 'the window takes the room\'s size');
 
-    // The press lands where the resting screens show a tank: the referee
-    // takes it a tick or two later at most, the tank not far off.
+    // The press lands where the resting screens show a tank, and reaches
+    // the stopped server before it goes on: it takes the press before its
+    // next tick, or the one after, the tank not far off.
     await rest(pages, recording);
     const [x, y] = await inWindow(player, 0);
+    const unread = unreadFromWindow(shell);
     await xdotool('mousemove', '--window', shell.id, x, y, 'mousedown', '1');
+    // (A move that goes before the press, in a frame of its own, is shorter.)
+    const press = MASKED_FRAME_HEADER + `down 1 ${x} ${y}\n`.length;
+    await until('the press at the server', () => unreadFromWindow(shell) >= unread + press - 1);
     server.resume();
     await player.waitForFunction(() => window.kestrel.probe('dragging') !== 0, { polling: 50, timeout: WAIT_MS });
     for (let step = 1; step <= 8; ++step) await xdotool('mousemove', '--window', shell.id, x + 10 * step, y + 5 * step);
@@ -286,7 +304,7 @@ test('the window, a playing page and a watching page show one battle, the room\'
 
     // Esc takes the window out of the room and ends it.
     await xdotool('key', 'Escape');
-    assert.equal(await shell.ended, 0);
+    assert.equal(await until('the window to end', () => shell.exitCode()), 0);
     await player.waitForFunction(() => /2 in the room/.test(document.getElementById('room').textContent),
                                  { polling: 50, timeout: WAIT_MS });
   } finally {
