@@ -92,15 +92,19 @@ void GameWindow::ShowRoomState() {
 // afresh at the room's tick it has reached.
 void GameWindow::Joined() {
     joinedAt_ = game_.FollowedTick();
-    if (!recordingFile_) return;
-    recordingFile_->StartOver(WriteNotice({NoticeKind::Joined, *joinedAt_}));
+    RecordFromTheJoin();
     SaveRecording();
+}
+
+// The file says where in the room's battle it starts, as the room said it.
+void GameWindow::RecordFromTheJoin() {
+    if (recordingFile_ && joinedAt_) recordingFile_->StartOver(WriteNotice({NoticeKind::Joined, *joinedAt_}));
 }
 
 void GameWindow::RecordInto(std::unique_ptr<RecordingFile> file) {
     FinishRecording();
     recordingFile_ = std::move(file);
-    if (recordingFile_ && joinedAt_) recordingFile_->StartOver(WriteNotice({NoticeKind::Joined, *joinedAt_}));
+    RecordFromTheJoin();
     SaveRecording();
     if (recordingFile_) saveTmr_.start();
 }

@@ -66,6 +66,7 @@ private:
     void MatchPictureToWindow();
     void ShowRoomState();
     void Joined();
+    void RecordFromTheJoin();
     QPointF CanvasPoint(const QPointF& at) const;
     void ShowChanges();
     void FollowTheGamesSize();

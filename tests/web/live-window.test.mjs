@@ -40,6 +40,7 @@ const [KEY_W, KEY_Q] = [119, 113];
 const HASH_EVERY_TICKS = 40;
 const MASKED_FRAME_HEADER = 6;  // a screen's short WebSocket frame: 2 bytes and the mask
 const WAIT_MS = 15_000;
+const START_TIMEOUT_MS = 30_000;  // a loaded two-core machine may be slow to start anything
 const RESTS = 3;  // looks in a row that find every screen on one tick
 const REST_TIMEOUT_MS = 5000;  // for them, the window's recording being saved once a second
 const TRIES = 3;  // stops of the server, should one land between two screens' frames
@@ -105,6 +106,9 @@ async function startWindow(args) {
     assert.equal(child.exitCode, null, `kestrel ended: ${output}`);
     return (await xdotool('search', '--onlyvisible', '--name', '^3D Kestrel').catch(() => ({ stdout: '' })))
       .stdout.split('\n')[0] || null;
+  }, START_TIMEOUT_MS).catch(error => {
+    child.kill('SIGKILL');
+    throw new Error(`${error.message}; kestrel wrote: ${output}`);
   });
   return { id, pid: child.pid, exitCode: () => child.exitCode ?? child.signalCode, kill: () => child.kill('SIGKILL') };
 }
