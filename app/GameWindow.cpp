@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "game/LiveWire.h"
+
 namespace kestrel {
 
 MouseButton ButtonOf(Qt::MouseButton button) {
@@ -71,10 +73,13 @@ std::optional<std::string> GameWindow::PlayBack(std::string_view recording) {
 std::optional<std::string> GameWindow::JoinRoom(const RoomLink& link) {
     room_ = std::make_unique<LiveConnection>(game_, link);
     room_->onStateChanged = [this] { ShowRoomState(); };
+    room_->onJoined = [this] { Joined(); };
     if (std::optional<std::string> refused = room_->Join()) {
         room_.reset();
         return refused;
     }
+    // Whatever the window's timer did while it waited for the room.
+    TakeTheGamesSize();
     ShowChanges();
     return std::nullopt;
 }
@@ -83,9 +88,23 @@ void GameWindow::ShowRoomState() {
     setWindowTitle(QStringLiteral("3D Kestrel (%1)").arg(room_->State()));
 }
 
+// The game follows the room from a join text now, its recording started
+// afresh at the room's tick it has reached.
+void GameWindow::Joined() {
+    joinedAt_ = game_.FollowedTick();
+    RecordFromTheJoin();
+    SaveRecording();
+}
+
+// The file says where in the room's battle it starts, as the room said it.
+void GameWindow::RecordFromTheJoin() {
+    if (recordingFile_ && joinedAt_) recordingFile_->StartOver(WriteNotice({NoticeKind::Joined, *joinedAt_}));
+}
+
 void GameWindow::RecordInto(std::unique_ptr<RecordingFile> file) {
     FinishRecording();
     recordingFile_ = std::move(file);
+    RecordFromTheJoin();
     SaveRecording();
     if (recordingFile_) saveTmr_.start();
 }
@@ -141,8 +160,12 @@ void GameWindow::FollowTheGamesSize() {
     if (size == shownSize_) return;
     shownSize_ = size;
     update();
-    if (!game_.PlayingBack()) return;
-    // A room's field may be larger than the screen: it is shown whole.
+    if (game_.PlayingBack()) TakeTheGamesSize();
+}
+
+// A room's field may be larger than the screen: it is shown whole.
+void GameWindow::TakeTheGamesSize() {
+    const QSize size(game_.Width(), game_.Height());
     viewScale_ = 1;
     if (room_ && screen()) {
         const QSize room = screen()->availableSize();
@@ -163,15 +186,15 @@ void GameWindow::paintEvent(QPaintEvent* event) {
     const qreal ratio = picture.PixelRatio();
     image.setDevicePixelRatio(ratio);
     QPainter painter(this);
+    // A window the screen keeps larger than a recording's size shows white
+    // around the picture.
+    const QRect shown(0, 0, int(game_.Width() * viewScale_), int(game_.Height() * viewScale_));
+    for (const QRect& area : event->region() - shown) painter.fillRect(area, Qt::white);
     if (viewScale_ != 1) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(QRectF(0, 0, game_.Width() * viewScale_, game_.Height() * viewScale_), image);
         return;
     }
-    // A window the screen keeps larger than a recording's size shows white
-    // around the picture.
-    const QRect shown(0, 0, game_.Width(), game_.Height());
-    for (const QRect& area : event->region() - shown) painter.fillRect(area, Qt::white);
     // The picture may hold more device pixels than canvas units: scale each
     // source rectangle to match.
     for (const QRect& area : event->region() & shown) {

@@ -41,6 +41,8 @@ public:
     // Plays in a room, or watches it, from now on: the window takes the
     // room's size (scaled down to fit a smaller screen) and shows the
     // connection in its title. The reason, when the room cannot be joined.
+    // A recording of the session starts with the room's notice "# joined T",
+    // T the room's tick at its start, and starts over with each new join.
     std::optional<std::string> JoinRoom(const RoomLink& link);
     // Keeps the session in `file` from now on: written at once, then once a
     // second, and finished at Esc or when the window goes.
@@ -63,9 +65,12 @@ protected:
 private:
     void MatchPictureToWindow();
     void ShowRoomState();
+    void Joined();
+    void RecordFromTheJoin();
     QPointF CanvasPoint(const QPointF& at) const;
     void ShowChanges();
     void FollowTheGamesSize();
+    void TakeTheGamesSize();
     void SaveRecording();
     void FinishRecording();
     void StopRecording();
@@ -75,6 +80,7 @@ private:
     QSize shownSize_;        // the game's size when the window last showed it
     QTimer tmr;
     std::unique_ptr<LiveConnection> room_;
+    std::optional<std::uint64_t> joinedAt_;  // the room's tick at the last join
     double viewScale_ = 1;   // canvas units to window units: below 1 for a room too big to show whole
     std::unique_ptr<RecordingFile> recordingFile_;
     QTimer saveTmr_;

@@ -1,6 +1,6 @@
 #include "app/LiveConnection.h"
 
-#include <QEventLoop>
+#include <QRegularExpression>
 #include <QUrl>
 #include <algorithm>
 
@@ -9,12 +9,24 @@
 namespace kestrel {
 namespace {
 
-// Qt names a refused upgrade only in its error's text, by the HTTP status.
-std::string Reason(const QWebSocket& socket) {
+// The answers with which the server refuses an upgrade.
+constexpr int HTTP_FORBIDDEN = 403;
+constexpr int HTTP_NOT_FOUND = 404;
+constexpr int HTTP_UNAVAILABLE = 503;
+
+// Why a connection failed, in words. Qt names a refused upgrade only in its
+// error's text, by the HTTP status.
+std::string Failure(const QWebSocket& socket) {
     const QString error = socket.errorString();
-    if (error.contains(QStringLiteral("404"))) return "there is no such room on that server";
-    if (error.contains(QStringLiteral("403"))) return "the link's key does not open that room";
-    return "cannot join the room: " + error.toStdString();
+    static const QRegularExpression STATUS(QStringLiteral("status code: (\\d+)"));
+    const QRegularExpressionMatch status = STATUS.match(error);
+    if (!status.hasMatch()) return "cannot reach the server (" + error.toStdString() + ")";
+    switch (status.captured(1).toInt()) {
+        case HTTP_NOT_FOUND: return "there is no such room on that server";
+        case HTTP_FORBIDDEN: return "the link's key does not open that room";
+        case HTTP_UNAVAILABLE: return "the room is full";
+        default: return "the server refused the connection (HTTP " + status.captured(1).toStdString() + ")";
+    }
 }
 
 }  // namespace
@@ -26,36 +38,36 @@ LiveConnection::LiveConnection(Game& game, RoomLink link)
     connect(&socket_, &QWebSocket::connected, this, &LiveConnection::OnConnected);
     connect(&socket_, &QWebSocket::textMessageReceived, this, &LiveConnection::OnFrame);
     connect(&socket_, &QWebSocket::disconnected, this, &LiveConnection::OnLost);
+    // Handled once the socket is done with the error: a refused upgrade
+    // leaves it open, and it is dropped then.
+    connect(&socket_, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, &LiveConnection::OnError,
+            Qt::QueuedConnection);
 }
 
 LiveConnection::~LiveConnection() { Leave(); }
 
 std::optional<std::string> LiveConnection::Join(int timeoutMs) {
     QEventLoop waiting;
-    QTimer timeout;
-    timeout.setSingleShot(true);
-    connect(&timeout, &QTimer::timeout, &waiting, &QEventLoop::quit);
-    connect(&socket_, &QWebSocket::disconnected, &waiting, &QEventLoop::quit);
-    const auto joined = connect(&socket_, &QWebSocket::textMessageReceived, &waiting, [&] {
-        if (client_.Joined()) waiting.quit();
-    });
+    QTimer::singleShot(timeoutMs, &waiting, &QEventLoop::quit);
     // The first try has no second: a link that does not work is said so.
     leaving_ = true;
     Open();
-    timeout.start(timeoutMs);
-    waiting.exec();
-    disconnect(joined);
+    joining_ = &waiting;
+    if (open_) waiting.exec();
+    joining_ = nullptr;
     leaving_ = false;
     if (client_.Joined()) return std::nullopt;
-    std::string reason = !refused_.empty()                                  ? "the room sent " + refused_
-                         : socket_.error() != QAbstractSocket::UnknownSocketError ? Reason(socket_)
-                                                                                  : "the room did not answer";
+    const std::string reason = !refused_.empty()   ? "the room sent " + refused_
+                               : !failure_.empty() ? failure_
+                                                   : "the room did not answer";
     Leave();
     return reason;
 }
 
 void LiveConnection::Open() {
+    failure_.clear();
     refused_.clear();
+    open_ = true;
     socket_.open(QUrl(QString::fromStdString(SocketAddress(link_))));
     Changed();
 }
@@ -70,18 +82,41 @@ void LiveConnection::OnConnected() {
 // starts from a join again.
 void LiveConnection::OnFrame(const QString& frame) {
     const std::string text = frame.toStdString();
+    const bool wasJoined = client_.Joined();
     if (const std::optional<std::string> refused = client_.Receive(text)) {
         refused_ = *refused;
         socket_.abort();
+        OnLost();
         return;
     }
-    if (IsNotice(text)) Changed();
-    if (client_.Joined()) retryMs_ = FIRST_RETRY_MS;
+    if (!wasJoined && client_.Joined()) {
+        retryMs_ = FIRST_RETRY_MS;
+        lost_ = false;
+        if (onJoined) onJoined();
+        if (joining_) joining_->quit();
+        Changed();
+    } else if (IsNotice(text)) {
+        Changed();
+    }
 }
 
+void LiveConnection::OnError() {
+    if (!open_) return;
+    failure_ = Failure(socket_);
+    socket_.abort();
+    OnLost();
+}
+
+// Whichever of the socket's signals says so first; the rest find the
+// connection gone already.
 void LiveConnection::OnLost() {
-    connected_ = false;
+    if (!open_) return;
+    // A connection refused says so before its error comes.
+    if (failure_.empty() && socket_.error() != QAbstractSocket::UnknownSocketError) failure_ = Failure(socket_);
+    open_ = connected_ = false;
+    if (joining_) joining_->quit();
     if (leaving_) return;
+    lost_ = true;
     retry_.start(retryMs_);
     retryMs_ = std::min(2 * retryMs_, LAST_RETRY_MS);
     Changed();
@@ -89,19 +124,23 @@ void LiveConnection::OnLost() {
 
 void LiveConnection::SendOutgoing() {
     const std::string lines = client_.TakeOutgoing();
-    if (!connected_) return;  // events made while cut off are not kept
+    if (!connected_ || !client_.Joined()) return;  // events made while cut off are not kept
     for (const std::string& frame : ClientFrames(lines)) socket_.sendTextMessage(QString::fromStdString(frame));
 }
 
+// The close frame goes out at once: the program may end right after.
 void LiveConnection::Leave() {
     leaving_ = true;
     retry_.stop();
+    open_ = connected_ = false;
+    if (socket_.state() == QAbstractSocket::UnconnectedState) return;
     socket_.close();
+    socket_.flush();
 }
 
 QString LiveConnection::State() const {
     if (!connected_ || !client_.Joined())
-        return retry_.isActive() ? QStringLiteral("connection lost, trying again") : QStringLiteral("connecting");
+        return lost_ ? QStringLiteral("connection lost, trying again") : QStringLiteral("connecting");
     QString state = (link_.Plays() ? QStringLiteral("playing") : QStringLiteral("watching")) +
                     QStringLiteral(", %1 in the room").arg(client_.People());
     if (client_.Mismatches() > 0)

@@ -4,6 +4,7 @@
 // go. A lost connection is made again by itself, a little later each time,
 // and the battle caught up from the room's last clean canvas.
 
+#include <QEventLoop>
 #include <QObject>
 #include <QTimer>
 #include <QWebSocket>
@@ -42,11 +43,15 @@ public:
     QString State() const;
     // Called whenever State() may have changed.
     std::function<void()> onStateChanged;
+    // Called as the game starts to follow the room's battle from a join
+    // text: at the first join, and again after each lost connection.
+    std::function<void()> onJoined;
 
 private:
     void Open();
     void OnConnected();
     void OnFrame(const QString& frame);
+    void OnError();
     void OnLost();
     void Changed() const;
 
@@ -55,9 +60,13 @@ private:
     QWebSocket socket_;
     QTimer retry_;
     int retryMs_ = FIRST_RETRY_MS;
-    bool connected_ = false;
-    bool leaving_ = false;
-    std::string refused_;  // why the last connection was dropped, if it was
+    bool open_ = false;       // a connection is being made, or is up
+    bool connected_ = false;  // it is up
+    bool lost_ = false;       // one was lost since the battle was last joined
+    bool leaving_ = false;    // no connection is to be made again
+    QEventLoop* joining_ = nullptr;  // Join's, while it waits
+    std::string failure_;  // why the last connection failed
+    std::string refused_;  // why the last connection was dropped here, if it was
 };
 
 }  // namespace kestrel

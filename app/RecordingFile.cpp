@@ -48,21 +48,29 @@ bool RecordingFile::Finish(std::string_view written, std::uint64_t pendingTicks)
     return ok;
 }
 
+void RecordingFile::StartOver(std::string header) {
+    header_ = std::move(header);
+    startOver_ = true;
+}
+
 // The new lines and the last line go in one write from where the whole
 // lines end, so the file never holds a line cut short by a kill between
-// two writes; a shorter last line than before is cut off the end.
+// two writes; a shorter last line than before is cut off the end. A
+// recorder that started anew (a shorter text) is written from the top.
 bool RecordingFile::Write(std::string_view written, std::string_view last) {
     if (fd_ < 0 || !error_.empty()) return false;
-    const bool anew = written.size() < linesOnDisk_;
+    const bool anew = startOver_ || written.size() < linesOnDisk_;
     if (anew) linesOnDisk_ = 0;
-    std::string bytes(written.substr(linesOnDisk_));
+    const std::uint64_t at = anew ? 0 : header_.size() + linesOnDisk_;
+    std::string bytes = anew ? header_ : std::string();
+    bytes += written.substr(linesOnDisk_);
     bytes += last;
-    if (!WriteAt(linesOnDisk_, bytes)) return Fail();
-    const std::uint64_t end = linesOnDisk_ + bytes.size();
+    if (!WriteAt(at, bytes)) return Fail();
+    startOver_ = false;
     linesOnDisk_ = written.size();
-    // The file only grows, but for the padding Finish drops, or a recorder
-    // that started anew.
-    if ((anew || last.size() != TICK_LINE_WIDTH) && ::ftruncate(fd_, off_t(end)) != 0) return Fail();
+    // The file only grows, but for the padding Finish drops, or a file
+    // written anew.
+    if ((anew || last.size() != TICK_LINE_WIDTH) && ::ftruncate(fd_, off_t(at + bytes.size())) != 0) return Fail();
     return true;
 }
 

@@ -34,6 +34,10 @@ public:
     // file; later calls change nothing.
     bool Finish(const Recorder& recorder) { return Finish(recorder.Written(), recorder.PendingTicks()); }
     bool Finish(std::string_view written, std::uint64_t pendingTicks);
+    // The session starts again, under `header` (whole comment lines, which
+    // the replay tool skips): the next update writes the file from the top,
+    // however long the recorder's text is then.
+    void StartOver(std::string header);
 
     const std::string& Path() const { return path_; }
     // Why the last write failed; empty while every write has worked.
@@ -47,7 +51,9 @@ private:
 
     std::string path_;
     int fd_;
-    std::uint64_t linesOnDisk_ = 0;  // bytes of whole lines; the tick line follows
+    std::string header_;
+    bool startOver_ = false;
+    std::uint64_t linesOnDisk_ = 0;  // bytes of the recorder's whole lines; the tick line follows
     std::string error_;
 };
 

@@ -171,7 +171,8 @@ TEST_F(RecordingFileTest, FinishLeavesExactlyTheRecording) {
 }
 
 // A recorder that started anew (a playback began) is written from the top,
-// and nothing of the longer text before it is left at the end.
+// and nothing of the longer text before it is left at the end; so is a
+// session started over under a header.
 TEST_F(RecordingFileTest, ARecorderStartedAnewIsWrittenFromTheTop) {
     Game game(GameRandom(5, GameRandom::Reseeding::FromClock));
     const fs::path path = dir / "anew.rec";
@@ -186,6 +187,17 @@ TEST_F(RecordingFileTest, ARecorderStartedAnewIsWrittenFromTheTop) {
     ASSERT_LT(fresh.Written().size(), before.size());
     ASSERT_TRUE(file->Update(fresh));
     EXPECT_EQ(ReadAll(path), fresh.Written() + PaddedTickLine(1));
+
+    // A session that starts over under a header (a room joined again) is
+    // written from the top too, though its text is longer than the last.
+    const std::string header = "# joined 7\n";
+    file->StartOver(header);
+    ASSERT_TRUE(file->Update(game.Recording()));
+    EXPECT_EQ(ReadAll(path), header + game.Recording().Written() + PaddedTickLine(game.Recording().PendingTicks()));
+    game.Tick();
+    game.Key('b');
+    ASSERT_TRUE(file->Finish(game.Recording()));
+    EXPECT_EQ(ReadAll(path), header + game.Recording().Text());
 }
 
 TEST(PaddedTickLine, OneWidthForEveryCountAndBlankForNone) {

@@ -12,7 +12,8 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before } from 'node:test';
 import { fileURLToPath } from 'node:url';
-import { launchChromium, openGame, pause, picture, readPng, roomTick, SLOT_COUNT, startServer } from './support.mjs';
+import { launchChromium, openGame, pause, picture, readPng, roomTick, SLOT_COUNT, startServer, upToTick }
+  from './support.mjs';
 
 const NATIVE_TRACE = process.env.KESTREL_NATIVE_TRACE ||
   fileURLToPath(new URL('../../build/default/tools/kestrel-trace', import.meta.url));
@@ -56,26 +57,6 @@ export async function openRoomPage(link, inBrowser) {
   const { page, problems } = await openGame(inBrowser, link, { realClock: true });
   await live(page);
   return { page, problems };
-}
-
-// The room's recording up to its `ticks`-th tick: what a screen resting on
-// that tick has been sent.
-function upToTick(recording, ticks) {
-  const lines = [];
-  let played = 0;
-  for (const line of recording.split('\n')) {
-    const [command, count] = line.split(' ');
-    if (command === 'tick') {
-      const run = Number(count ?? 1);
-      lines.push(`tick ${Math.min(run, ticks - played)}`);
-      played += run;
-      if (played >= ticks) break;
-    } else if (line !== '') {
-      lines.push(line);
-    }
-  }
-  assert.ok(played >= ticks, `the room's recording holds ${played} ticks, not ${ticks}`);
-  return `${lines.join('\n')}\n`;
 }
 
 // kestrel-trace's picture and record at the end of a script.

@@ -96,6 +96,26 @@ export async function startServer({ site = SITE, args = [] } = {}) {
   };
 }
 
+// The room's recording up to its `ticks`-th tick: what a screen resting on
+// that tick has been sent.
+export function upToTick(recording, ticks) {
+  const lines = [];
+  let played = 0;
+  for (const line of recording.split('\n')) {
+    const [command, count] = line.split(' ');
+    if (command === 'tick') {
+      const run = Number(count ?? 1);
+      lines.push(`tick ${Math.min(run, ticks - played)}`);
+      played += run;
+      if (played >= ticks) break;
+    } else if (line !== '') {
+      lines.push(line);
+    }
+  }
+  assert.ok(played >= ticks, `the room's recording holds ${played} ticks, not ${ticks}`);
+  return `${lines.join('\n')}\n`;
+}
+
 // For the tests of the enclosing block (or of the whole file, called at its
 // top): the site served and Chromium started before them, both stopped
 // after them. The result's `site` and `browser` are there once the tests
