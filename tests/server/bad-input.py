@@ -11,7 +11,6 @@ keep receiving ticks, and their hashes must still match the room's.
 usage: bad-input.py KESTREL_SERVER KESTREL_LIVE_FOLLOWER
 """
 import asyncio
-import http.client
 import json
 import os
 import signal
@@ -21,19 +20,13 @@ import tempfile
 
 import websockets
 
+from server_checks import WAIT, check, main, request
+
 TICKS_PER_SECOND = 40
 HASH_EVERY_TICKS = 40
 # Deadlines for what should come in well under a second; never a measure.
-WAIT = 30
 CLOSE_POLICY, CLOSE_UNKNOWN_DATA, CLOSE_TOO_BIG = 1008, 1003, 1009
 
-failures = []
-
-
-def check(ok, what):
-    print(("ok   " if ok else "FAIL ") + what, flush=True)
-    if not ok:
-        failures.append(what)
 
 
 class Screen:
@@ -113,13 +106,6 @@ async def refused_upgrade(uri, status, what, **options):
         check(error.status_code == status, f"{what}: HTTP {error.status_code}, expected {status}")
 
 
-def request(port, method, path, body=None, headers=None):
-    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=WAIT)
-    connection.request(method, path, body=body, headers=headers or {})
-    response = connection.getresponse()
-    content = response.read()
-    connection.close()
-    return response.status, response.getheader("Content-Type"), content
 
 
 def make_site(root):
@@ -240,16 +226,7 @@ async def against(port, follower):
     await player.close()
 
 
-def main():
-    if len(sys.argv) != 3:
-        print(__doc__, file=sys.stderr)
-        return 2
-    asyncio.run(run(sys.argv[1], sys.argv[2]))
-    if failures:
-        print(f"{len(failures)} checks failed", file=sys.stderr)
-        return 1
-    return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(__doc__, run))

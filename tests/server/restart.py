@@ -17,7 +17,6 @@ folder and joining it is refused with 410.
 usage: restart.py KESTREL_SERVER KESTREL_LIVE_FOLLOWER
 """
 import asyncio
-import http.client
 import json
 import os
 import re
@@ -30,23 +29,17 @@ import time
 
 import websockets
 
+from server_checks import WAIT, check, main, request
+
 TICKS_PER_SECOND = 40
 HASH_EVERY_TICKS = 40
 MOST_TICKS_LOST = 40
 BACK_WITHIN = 5  # seconds from the restart to a screen following again
 FIRST_RETRY, LAST_RETRY = 0.5, 8
 # Deadlines for what should come in well under a second; never a measure.
-WAIT = 30
 ENDED_ROOM = "0123456789abcdef" * 2
 ENDED_RECORDING = "version 1\nseed 46\nsize 300 200\ntick 80\n"
 
-failures = []
-
-
-def check(ok, what):
-    print(("ok   " if ok else "FAIL ") + what, flush=True)
-    if not ok:
-        failures.append(what)
 
 
 def runs(recording):
@@ -164,13 +157,6 @@ async def wait_for(condition, what, within=WAIT):
     return False
 
 
-def request(port, method, path, body=None):
-    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=WAIT)
-    connection.request(method, path, body=body)
-    response = connection.getresponse()
-    content = response.read()
-    connection.close()
-    return response.status, content
 
 
 def free_port():
@@ -239,7 +225,7 @@ async def run(server, follower):
         process, resumed = start_server(server, port, data, log)
         try:
             check(resumed == {}, f"an ended room is not resumed: {resumed}")
-            status, body = request(port, "POST", "/rooms", b"{\"width\": 400, \"height\": 300}")
+            status, _, body = request(port, "POST", "/rooms", b"{\"width\": 400, \"height\": 300}")
             check(status == 201, f"POST /rooms: {status}")
             answer = json.loads(body)
             room, key = answer["room"], answer["play"].split(".")[-1]
@@ -254,7 +240,7 @@ async def run(server, follower):
             await player.ws.send("move 230 170\nup 1 230 170\nkey 97\n")
             await wait_for(lambda: min(s.tick for s in screens) > 4 * TICKS_PER_SECOND + 20, "mid-battle")
 
-            status, before = request(port, "GET", f"/rooms/{room}/recording")
+            status, _, before = request(port, "GET", f"/rooms/{room}/recording")
             process.send_signal(signal.SIGKILL)
             process.wait(WAIT)
             before = before.decode()
@@ -274,7 +260,7 @@ async def run(server, follower):
             await wait_for(lambda: min(s.tick for s in screens) >= at + 3 * HASH_EVERY_TICKS,
                            "three more hashes' ticks")
 
-            status, after = request(port, "GET", f"/rooms/{room}/recording")
+            status, _, after = request(port, "GET", f"/rooms/{room}/recording")
             after = after.decode()
             same = min(at, ticks(before))
             check(cut(after, same) == cut(before, same),
@@ -288,7 +274,7 @@ async def run(server, follower):
             check(noticed == [str(last - HASH_EVERY_TICKS)],
                   f"the room agrees with the replayed hash at tick {last} (mismatches noticed: {noticed})")
 
-            now = json.loads(request(port, "GET", "/status")[1])
+            now = json.loads(request(port, "GET", "/status")[2])
             check(now["rooms"] == 1 and now["mismatches"] == 1 and now["hashes_checked"] > 2,
                   f"/status: one room, the probe's one mismatch: {now}")
             for screen in screens:
@@ -296,7 +282,7 @@ async def run(server, follower):
                       f"the {screen.name} follows at tick {screen.tick}: error {screen.error}, "
                       f"{len(screen.hashes)} hashes sent, {screen.mismatches} mismatch notices")
 
-            status, kept = request(port, "GET", f"/rooms/{ENDED_ROOM}/recording")
+            status, _, kept = request(port, "GET", f"/rooms/{ENDED_ROOM}/recording")
             check(status == 200 and kept.decode() == ENDED_RECORDING, f"the ended room's recording: {status}")
             code = await refused_join(port, ENDED_ROOM)
             check(code == 410, f"joining the ended room: HTTP {code}, expected 410")
@@ -308,16 +294,7 @@ async def run(server, follower):
             check(status == 0, f"the server stopped with status {status}")
 
 
-def main():
-    if len(sys.argv) != 3:
-        print(__doc__, file=sys.stderr)
-        return 2
-    asyncio.run(run(sys.argv[1], sys.argv[2]))
-    if failures:
-        print(f"{len(failures)} checks failed", file=sys.stderr)
-        return 1
-    return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(__doc__, run))
