@@ -13,15 +13,14 @@ import assert from 'node:assert/strict';
 import { execFile, spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
-import os from 'node:os';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { promisify } from 'node:util';
-import { launchChromium, openGame, pause, picture, probe, readPng, roomTick, startServer, upToTick } from './support.mjs';
+import { openGame, pause, picture, probe, readPng, roomTick, upToTick } from './support.mjs';
+import { recorded, roomRecording, scratch, status, toughBattle, traced, useServerAndBrowsers } from './rooms.mjs';
 
 const BUILD = fileURLToPath(new URL('../../build/default/', import.meta.url));
-const NATIVE_TRACE = process.env.KESTREL_NATIVE_TRACE || path.join(BUILD, 'tools/kestrel-trace');
 const WINDOW = process.env.KESTREL_WINDOW || path.join(BUILD, 'app/kestrel');
 const WINDOW_PIXELS = process.env.KESTREL_WINDOW_PIXELS || path.join(BUILD, 'tests/e2e/kestrel-window-pixels');
 const WITH_XVFB = fileURLToPath(new URL('../screen/with-xvfb', import.meta.url));
@@ -31,11 +30,8 @@ const run = promisify(execFile);
 // Three tanks too tough to fall, at places apart: the one the window
 // presses on is there, alone, when the press comes.
 const [WIDTH, HEIGHT] = [480, 360];
-const TOUGH = 32767;
-const TOUGH_BATTLE = ['version 2', 'seed 31', `size ${WIDTH} ${HEIGHT}`,
-  ...[[80, 100, 1], [400, 140, 2], [240, 300, 0]].flatMap(([x, y, target], s) =>
-    [`set tankX ${s} ${x}`, `set tankY ${s} ${y}`, `set tankHits ${s} ${TOUGH}`, `set tankTarget ${s} ${target}`]),
-  'tick 1', ''].join('\n');
+const TOUGH_BATTLE = `${toughBattle({ seed: 31, width: WIDTH, height: HEIGHT,
+                                      tanks: [[80, 100, 1], [400, 140, 2], [240, 300, 0]] })}\ntick 1\n`;
 const [KEY_W, KEY_Q] = [119, 113];
 const HASH_EVERY_TICKS = 40;
 const MASKED_FRAME_HEADER = 6;  // a screen's short WebSocket frame: 2 bytes and the mask
@@ -45,23 +41,19 @@ const RESTS = 3;  // looks in a row that find every screen on one tick
 const REST_TIMEOUT_MS = 8000;  // for them, the window's recording being saved once a second
 const TRIES = 3;  // stops of the server, should one land between two screens' frames
 
-const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrel-live-window-'));
-let server, xvfb, xEnv, browsers = [];
+const env = useServerAndBrowsers(2, { width: WIDTH, height: HEIGHT });
+let server, browsers, xvfb, xEnv;
 before(async () => {
-  server = await startServer({ args: ['--data', scratch] });
+  ({ server, browsers } = env);
   xvfb = await startXvfb();
   const runtime = path.join(scratch, 'runtime');
   fs.mkdirSync(runtime, { mode: 0o700 });
   xEnv = { ...process.env, DISPLAY: xvfb.display, QT_QPA_PLATFORM: 'xcb', XDG_RUNTIME_DIR: runtime };
   delete xEnv.WAYLAND_DISPLAY;
   delete xEnv.QT_SCALE_FACTOR;  // the window at one pixel per unit, as kestrel-trace draws
-  browsers = await Promise.all([1, 2].map(() => launchChromium({ width: WIDTH, height: HEIGHT })));
 });
 after(async () => {
-  await Promise.all(browsers.map(browser => browser.close()));
   await xvfb?.close();
-  await server?.close();
-  fs.rmSync(scratch, { recursive: true, force: true });
 });
 
 // A private X server (tests/screen/with-xvfb) for as long as the tests run.
@@ -93,9 +85,6 @@ async function until(what, condition, timeoutMs = WAIT_MS) {
 }
 
 const xdotool = (...args) => run('xdotool', args, { env: xEnv });
-const status = async () => (await fetch(new URL('status', server.url))).json();
-const roomRecording = async id => (await fetch(new URL(`rooms/${id}/recording`, server.url))).text();
-const recorded = async (id, line) => (await roomRecording(id)).split('\n').includes(line);
 
 // kestrel --join LINK on the X server, and its window's id once it shows.
 async function startWindow(args) {
@@ -123,16 +112,6 @@ function recordedTick(file) {
   let tick = Number(joined[1]);
   for (const [, count] of text.matchAll(/^tick(?: (\d+))? *$/gm)) tick += Number(count ?? 1);
   return tick;
-}
-
-// What kestrel-trace draws and holds at the end of a script: its picture
-// and its `state` lines.
-function traced(script) {
-  const file = path.join(scratch, 'replay.trace'), png = path.join(scratch, 'replay.png');
-  fs.writeFileSync(file, `${script}snap ${png}\nstate\n`);
-  const replay = spawnSync(NATIVE_TRACE, [file], { maxBuffer: 1 << 30, encoding: 'latin1' });
-  assert.equal(replay.status, 0, replay.stderr);
-  return { picture: readPng(png), state: replay.stdout.slice(replay.stdout.lastIndexOf('\ntank 0 ') + 1) };
 }
 
 // The window's picture, once the X server shows all it was sent: two grabs

@@ -17,29 +17,32 @@ import { launchChromium, openGame, pause, picture, readPng, SLOT_COUNT, startSer
 
 const NATIVE_TRACE = process.env.KESTREL_NATIVE_TRACE ||
   fileURLToPath(new URL('../../build/default/tools/kestrel-trace', import.meta.url));
-// Three tanks too tough to fall: their battle never ends, so the room's
-// canvas is never cleared after its start, and a page that joins catches up
-// every tick since.
+// A battle of tanks too tough to fall, each at (x, y) going after its
+// target: it never ends, so the room's canvas is never cleared after its
+// start, and a screen that joins catches up every tick since.
 const TOUGH = 32767;
-export const ENDLESS_BATTLE = ['version 2', 'seed 46', 'size 400 300',
-  ...[[60, 80, 1], [340, 120, 2], [200, 260, 0]].flatMap(([x, y, target], s) =>
+export const toughBattle = ({ seed, width, height, tanks }) => ['version 2', `seed ${seed}`, `size ${width} ${height}`,
+  ...tanks.flatMap(([x, y, target], s) =>
     [`set tankX ${s} ${x}`, `set tankY ${s} ${y}`, `set tankHits ${s} ${TOUGH}`, `set tankTarget ${s} ${target}`]),
 ].join('\n');
+export const ENDLESS_BATTLE = toughBattle({ seed: 46, width: 400, height: 300,
+                                            tanks: [[60, 80, 1], [340, 120, 2], [200, 260, 0]] });
 
-const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrel-live-'));
-// The server and `browsers` browsers (env.browser, env.second), started
-// before the tests of the file that calls it and stopped after them (a page
-// in a background tab of a browser would not tick, so each page has a
-// browser of its own).
-export function useServerAndBrowsers(browsers = 2) {
+// Files of the tests of one file: the server's rooms, replays, grabs.
+export const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrel-live-'));
+// The server and `browsers` browsers (env.browsers; env.browser and
+// env.second, the first two), started before the tests of the file that
+// calls it and stopped after them (a page in a background tab of a browser
+// would not tick, so each page has a browser of its own).
+export function useServerAndBrowsers(browsers = 2, chromiumOptions = {}) {
   const env = {};
   before(async () => {
     env.server = server = await startServer({ args: ['--data', scratch] });
-    [env.browser, env.second] = await Promise.all(Array.from({ length: browsers }, () => launchChromium()));
+    env.browsers = await Promise.all(Array.from({ length: browsers }, () => launchChromium(chromiumOptions)));
+    [env.browser, env.second] = env.browsers;
   });
   after(async () => {
-    await env.browser?.close();
-    await env.second?.close();
+    await Promise.all((env.browsers ?? []).map(browser => browser.close()));
     await env.server?.close();
     fs.rmSync(scratch, { recursive: true, force: true });
   });
@@ -48,6 +51,10 @@ export function useServerAndBrowsers(browsers = 2) {
 let server;
 
 export const status = async () => (await fetch(new URL('status', server.url))).json();
+export const roomRecording = async id => (await fetch(new URL(`rooms/${id}/recording`, server.url))).text();
+// Whether the room's recording holds `line`.
+export const recorded = async (id, line) => (await roomRecording(id)).split('\n').includes(line);
+
 export const roomState = page => page.evaluate(() => window.kestrel.room?.state);
 export const POLL = { polling: 50, timeout: 10_000 };
 export const live = page =>
@@ -59,14 +66,16 @@ export async function openRoomPage(link, inBrowser) {
   return { page, problems };
 }
 
-// kestrel-trace's picture and record at the end of a script.
-function traced(script) {
+// What kestrel-trace draws and holds at the end of a script: its picture,
+// its `state` lines, and of them the tanks' fields.
+export function traced(script) {
   const file = path.join(scratch, 'room.trace'), png = path.join(scratch, 'room.png');
   fs.writeFileSync(file, `${script}snap ${png}\nstate\n`);
   const run = spawnSync(NATIVE_TRACE, [file], { maxBuffer: 1 << 30, encoding: 'latin1' });
   assert.equal(run.status, 0, run.stderr);
-  const state = run.stdout.trimEnd().split('\n').slice(-104);
-  return { picture: readPng(png), tanks: state.slice(0, SLOT_COUNT).map(line => line.split(' ')) };
+  const state = run.stdout.slice(run.stdout.lastIndexOf('\ntank 0 ') + 1);
+  return { picture: readPng(png), state,
+           tanks: state.split('\n').slice(0, SLOT_COUNT).map(line => line.split(' ')) };
 }
 
 // The pages at rest: every page has played all it was sent, the same three
@@ -102,8 +111,7 @@ export async function checkRestingPages(roomId, pages) {
     const records = await Promise.all(pages.map(page => page.evaluate(count => Array.from({ length: count }, (_, s) =>
       ['tankX', 'tankY', 'tankHits', 'tankTarget'].map(name => window.kestrel.probe(name, s))), SLOT_COUNT)));
     server.resume();
-    const recording = await (await fetch(new URL(`rooms/${roomId}/recording`, server.url))).text();
-    const room = traced(upToTick(recording, tick));
+    const room = traced(upToTick(await roomRecording(roomId), tick));
     for (const [i, shown] of pictures.entries()) {
       assert.ok(shown.equals(room.picture.data), `page ${i}'s picture at tick ${tick} is the room's`);
       const tanks = room.tanks.map(([, , x, y, , , hits, , target]) => [x, y, hits, target].map(Number));
