@@ -68,6 +68,7 @@ bool IsLinkHost(std::string_view host) {
 
 ReadLink ReadRoomLink(std::string_view text) {
     RoomLink link;
+    link.text = text;
     const std::size_t hash = text.find('#');
     if (const std::optional<ReadLink> refused =
             ReadFragment(hash == std::string_view::npos ? std::string_view() : text.substr(hash), link))

@@ -13,6 +13,7 @@
 namespace kestrel {
 
 struct RoomLink {
+    std::string text;      // the link as given
     std::string page;      // the page's address: up to its query or fragment
     bool secure = false;   // https, so the socket is wss
     std::string host;      // with its port, as in the link
