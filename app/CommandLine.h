@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/RecordingFile.h"
-#include "app/RoomLink.h"
+#include "game/RoomLink.h"
 
 namespace kestrel {
 

@@ -135,8 +135,8 @@ void GameWindow::Tick() {
         MatchPictureToWindow();
         update();
     }
-    game_.Tick();
-    if (room_) room_->SendOutgoing();
+    if (room_) room_->Tick();
+    else game_.Tick();
     ShowChanges();
 }
 
@@ -216,19 +216,19 @@ void GameWindow::MatchPictureToWindow() {
 void GameWindow::mousePressEvent(QMouseEvent* event) {
     const QPointF at = CanvasPoint(event->position());
     game_.PointerDown(ButtonCode(ButtonOf(event->button())), float(at.x()), float(at.y()));
-    ShowChanges();
+    AfterInput();
 }
 
 void GameWindow::mouseMoveEvent(QMouseEvent* event) {
     const QPointF at = CanvasPoint(event->position());
     game_.PointerMove(float(at.x()), float(at.y()));
-    ShowChanges();
+    AfterInput();
 }
 
 void GameWindow::mouseReleaseEvent(QMouseEvent* event) {
     const QPointF at = CanvasPoint(event->position());
     game_.PointerUp(ButtonCode(ButtonOf(event->button())), float(at.x()), float(at.y()));
-    ShowChanges();
+    AfterInput();
 }
 
 // Closed by the desktop rather than by Esc: the recording is complete all
@@ -251,6 +251,13 @@ void GameWindow::keyPressEvent(QKeyEvent* event) {
         QCoreApplication::exit(ExitStatus());
         return;
     }
+    AfterInput();
+}
+
+// A press, a release or a key reaches a room at once, as it would change
+// the battle at once out of one.
+void GameWindow::AfterInput() {
+    if (room_) room_->AfterInput();
     ShowChanges();
 }
 

@@ -69,6 +69,7 @@ private:
     void RecordFromTheJoin();
     QPointF CanvasPoint(const QPointF& at) const;
     void ShowChanges();
+    void AfterInput();
     void FollowTheGamesSize();
     void TakeTheGamesSize();
     void SaveRecording();

@@ -2,7 +2,6 @@
 
 #include <QRegularExpression>
 #include <QUrl>
-#include <algorithm>
 
 #include "game/LiveWire.h"
 
@@ -68,6 +67,7 @@ void LiveConnection::Open() {
     failure_.clear();
     refused_.clear();
     open_ = true;
+    connection_.Connecting();
     socket_.open(QUrl(QString::fromStdString(SocketAddress(link_))));
     Changed();
 }
@@ -90,8 +90,7 @@ void LiveConnection::OnFrame(const QString& frame) {
         return;
     }
     if (!wasJoined && client_.Joined()) {
-        retryMs_ = FIRST_RETRY_MS;
-        lost_ = false;
+        connection_.Joined();
         if (onJoined) onJoined();
         if (joining_) joining_->quit();
         Changed();
@@ -116,10 +115,18 @@ void LiveConnection::OnLost() {
     open_ = connected_ = false;
     if (joining_) joining_->quit();
     if (leaving_) return;
-    lost_ = true;
-    retry_.start(retryMs_);
-    retryMs_ = std::min(2 * retryMs_, LAST_RETRY_MS);
+    if (const std::optional<int> waitMs = connection_.Lost(!refused_.empty() ? refused_ : failure_))
+        retry_.start(*waitMs);
     Changed();
+}
+
+void LiveConnection::Tick() {
+    client_.Tick();
+    SendOutgoing();
+}
+
+void LiveConnection::AfterInput() {
+    if (client_.OutgoingIsUrgent()) SendOutgoing();
 }
 
 void LiveConnection::SendOutgoing() {
@@ -131,6 +138,7 @@ void LiveConnection::SendOutgoing() {
 // The close frame goes out at once: the program may end right after.
 void LiveConnection::Leave() {
     leaving_ = true;
+    connection_.Close();
     retry_.stop();
     open_ = connected_ = false;
     if (socket_.state() == QAbstractSocket::UnconnectedState) return;
@@ -140,7 +148,8 @@ void LiveConnection::Leave() {
 
 QString LiveConnection::State() const {
     if (!connected_ || !client_.Joined())
-        return lost_ ? QStringLiteral("connection lost, trying again") : QStringLiteral("connecting");
+        return connection_.Retrying() ? QStringLiteral("connection lost, trying again")
+                                      : QStringLiteral("connecting");
     QString state = (link_.Plays() ? QStringLiteral("playing") : QStringLiteral("watching")) +
                     QStringLiteral(", %1 in the room").arg(client_.People());
     if (client_.Mismatches() > 0)

@@ -12,17 +12,15 @@
 #include <optional>
 #include <string>
 
-#include "app/RoomLink.h"
 #include "game/Game.h"
 #include "game/LiveClient.h"
+#include "game/Reconnect.h"
+#include "game/RoomLink.h"
 
 namespace kestrel {
 
 // How long the first connection may take before the program gives up.
 inline constexpr int JOIN_TIMEOUT_MS = 5000;
-// Waits before a new try: doubled after each failed one, up to the last.
-inline constexpr int FIRST_RETRY_MS = 500;
-inline constexpr int LAST_RETRY_MS = 8000;
 
 class LiveConnection final : public QObject {
 public:
@@ -33,9 +31,12 @@ public:
     // reason it cannot be (the room is unknown, the key is wrong, the
     // server cannot be reached or answers with something else).
     std::optional<std::string> Join(int timeoutMs = JOIN_TIMEOUT_MS);
-    // Sends what the game has for the referee; the window calls it after
-    // each of its ticks.
-    void SendOutgoing();
+    // One tick of the window's timer: the game plays the room's ticks that
+    // have come, and what it has for the referee goes out.
+    void Tick();
+    // After each pointer event or key: a press, a release or a key goes out
+    // at once; moves wait for the next tick.
+    void AfterInput();
     // Leaves the room: the socket is closed and not made again.
     void Leave();
 
@@ -54,15 +55,15 @@ private:
     void OnError();
     void OnLost();
     void Changed() const;
+    void SendOutgoing();
 
     RoomLink link_;
     LiveClient client_;
     QWebSocket socket_;
     QTimer retry_;
-    int retryMs_ = FIRST_RETRY_MS;
+    RoomConnection connection_;
     bool open_ = false;       // a connection is being made, or is up
     bool connected_ = false;  // it is up
-    bool lost_ = false;       // one was lost since the battle was last joined
     bool leaving_ = false;    // no connection is to be made again
     QEventLoop* joining_ = nullptr;  // Join's, while it waits
     std::string failure_;  // why the last connection failed

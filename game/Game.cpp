@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "game/FrameTick.h"
-#include "game/LiveWire.h"
 #include "input/Pointer.h"
 #include "model/RecordHash.h"
 
@@ -17,8 +16,6 @@ constexpr std::int16_t NO_BUTTON = 0;
 
 int CanvasSide(int side) { return std::clamp(side, 1, MAX_CANVAS_SIDE); }
 
-// Lines for a referee that nobody sends are dropped past this.
-constexpr std::size_t MAX_OUTGOING_BYTES = 64 * 1024;
 // Played lines of a followed battle are let go in batches of at least this.
 constexpr std::size_t PLAYED_STEPS_KEPT = 4096;
 
@@ -55,7 +52,7 @@ void Game::Tick() {
     if (ended_) return;
     if (!playback_) return RunTick();
     if (playback_->follow) {
-        for (std::uint64_t n = LiveTicksToRun(playback_->ticksAhead); n > 0; --n) FollowTick();
+        if (playback_->ticksAhead > 0) FollowTick();
         return;
     }
     --playback_->ticksLeft;
@@ -73,17 +70,12 @@ void Game::RunTick() {
     if (observer_) observer_({.kind = Kind::Ticks, .number = 1});
 }
 
-// Once caught up, every so many of the referee's ticks the state's hash
-// goes back to it, so that a screen that drifts is told.
 void Game::FollowTick() {
     --playback_->ticksAhead;
     --playback_->ticksLeft;
     RunTick();
     ++followedTick_;
-    if (followedTick_ % HASH_EVERY_TICKS == 0 && playback_->ticksAhead <= LIVE_BUFFER_TICKS) {
-        outgoing_ += HashLine(followedTick_, StateHash());
-        lastMoveAt_ = std::string::npos;  // a later move goes after the hash, never over it
-    }
+    if (onFollowedTick_) onFollowedTick_(followedTick_);
     PlayEvents();
 }
 
@@ -97,7 +89,7 @@ std::uint64_t Game::StateHash() const { return HashRecord(field_, random_.State(
 void Game::PointerDown(std::int16_t button, float x, float y) {
     if (ended_) return;
     const RecordedStep step{.kind = Kind::Down, .button = button, .x = x, .y = y};
-    if (Following()) return Send(step);
+    if (Intercepted(step)) return;
     if (playback_) HandOver();
     Apply(step);
 }
@@ -105,40 +97,33 @@ void Game::PointerDown(std::int16_t button, float x, float y) {
 void Game::PointerMove(float x, float y) {
     if (ended_) return;
     const RecordedStep step{.kind = Kind::Move, .x = x, .y = y};
-    if (Following()) return Send(step);
+    if (Intercepted(step)) return;
     if (!playback_) Apply(step);
 }
 
 void Game::PointerUp(std::int16_t button, float x, float y) {
     if (ended_) return;
     const RecordedStep step{.kind = Kind::Up, .button = button, .x = x, .y = y};
-    if (Following()) return Send(step);
+    if (Intercepted(step)) return;
     if (!playback_) Apply(step);
 }
 
 KeyAction Game::Key(std::uint16_t code) {
     if (ended_) return KeyAction::Quit;
     const RecordedStep step{.kind = Kind::Key, .number = code};
-    if (Following()) {
-        // Esc takes this screen out of the battle; the battle goes on.
-        if (code == ESC_CODE) ended_ = true;
-        else Send(step);
-    } else {
+    // Esc takes this screen out of a followed battle; the battle goes on.
+    if (interceptor_ && code == ESC_CODE) ended_ = true;
+    else if (!Intercepted(step)) {
         if (playback_) HandOver();
         Apply(step);
     }
     return ended_ ? KeyAction::Quit : KeyAction::Continue;
 }
 
-// A move replaces a move not yet taken, so the referee gets at most one a
-// tick; past the limit, events nobody takes are dropped.
-void Game::Send(const RecordedStep& step) {
-    if (step.kind == Kind::Move && lastMoveAt_ != std::string::npos) outgoing_.resize(lastMoveAt_);
-    const std::string line = WriteStep(step);
-    if (outgoing_.size() + line.size() > MAX_OUTGOING_BYTES) return;
-    lastMoveAt_ = step.kind == Kind::Move ? outgoing_.size() : std::string::npos;
-    outgoingUrgent_ = outgoingUrgent_ || step.kind != Kind::Move;
-    outgoing_ += line;
+bool Game::Intercepted(const RecordedStep& step) {
+    if (!interceptor_) return false;
+    interceptor_(step);
+    return true;
 }
 
 void Game::Resize(int width, int height, double pixelRatio, int deviceWidth, int deviceHeight) {

@@ -49,7 +49,7 @@ public:
 
     // One frame tick; nothing once the game has ended. While a recording
     // plays back, its events up to its next tick come first. While the game
-    // follows a battle, the ticks that have come, at the live pace.
+    // follows a battle, the next tick that has come, if one has.
     void Tick();
     // Pointer events in canvas units, button codes as in input/Pointer.h.
     // During a playback a press takes the battle over at once; moves and
@@ -60,6 +60,8 @@ public:
     // A key that yields a character. Esc ends the game: the front end should
     // stop its timer and close; later calls change nothing. During a
     // playback a key takes the battle over first.
+    // While input is intercepted (InterceptInput), pointer events and keys
+    // other than Esc go to the hook instead of into the battle.
     KeyAction Key(std::uint16_t code);
     bool Ended() const { return ended_; }
 
@@ -85,15 +87,18 @@ public:
 
     // Everything that has reached the game so far, as a recording.
     const Recorder& Recording() const { return recording_; }
-    // The whole lines of the recording so far, handed out and forgotten, for
-    // a recording kept in a file: a game that runs for days does not grow.
-    std::string TakeRecordedLines() { return recording_.TakeWritten(); }
-    // The same with the ticks since the last line, as a line of their own:
-    // a file kept up to date to the tick (a room's, which a restart resumes).
+    // The whole lines of the recording so far, handed out and forgotten,
+    // with the ticks since the last line as a line of their own: a file kept
+    // up to date to the tick (a room's, which a restart resumes), which does
+    // not grow in memory however long the game runs.
     std::string TakeRecordedText() { return recording_.TakeText(); }
     // Called with every step the recording takes, as it takes it: each tick
     // as a run of one, a battle start's reseed before its tick.
     void Observe(std::function<void(const RecordedStep&)> observer) { observer_ = std::move(observer); }
+    // While set (not empty), the front end's pointer events and keys, Esc
+    // aside, are handed to `hook` as steps and not applied: a followed
+    // battle takes its events from its referee alone.
+    void InterceptInput(std::function<void(const RecordedStep&)> hook) { interceptor_ = std::move(hook); }
 
     // How often the canvas was cleared, counted when the game draws nothing
     // (GameOutput::Nothing); 0 otherwise.
@@ -112,12 +117,9 @@ public:
 
     // Follows a battle that a referee plays: `joinText` is its recording from
     // a clean canvas, at the referee's tick `startTick`, and Feed hands on
-    // the lines that follow as they come. Ticks run as far as lines have
-    // come (Tick catches up at once when far behind), and the battle is
-    // never handed over. The front end's pointer events and keys are not
-    // applied but kept as lines for the referee (TakeOutgoing), with the
-    // state's hash every HASH_EVERY_TICKS ticks once caught up; Esc still
-    // ends the game here. Bad text is refused as PlayBack refuses it.
+    // the lines that follow as they come. Each Tick plays one tick that has
+    // come (the pace is the follower's: LiveClient), and the battle is never
+    // handed over. Bad text is refused as PlayBack refuses it.
     std::optional<std::string> Follow(std::string_view joinText, std::uint64_t startTick);
     std::optional<std::string> Feed(std::string_view lines);
     bool Following() const { return playback_ && playback_->follow; }
@@ -125,15 +127,9 @@ public:
     std::uint64_t TicksAhead() const { return Following() ? playback_->ticksAhead : 0; }
     // The referee's tick count the followed battle has reached.
     std::uint64_t FollowedTick() const { return followedTick_; }
-    // The lines for the referee since the last call; a move after it is a new one.
-    std::string TakeOutgoing() {
-        lastMoveAt_ = std::string::npos;
-        outgoingUrgent_ = false;
-        return std::exchange(outgoing_, {});
-    }
-    // Whether those lines hold a press, a release or a key, which should go
-    // at once; moves and hashes may wait for the next tick.
-    bool OutgoingIsUrgent() const { return outgoingUrgent_; }
+    // Called after each followed tick, before the events that follow it,
+    // with the referee's tick count it reached.
+    void OnFollowedTick(std::function<void(std::uint64_t tick)> hook) { onFollowedTick_ = std::move(hook); }
 
     // For tools and tests that run single steps or set the record directly.
     Battlefield& Field() { return field_; }
@@ -162,7 +158,7 @@ private:
     void RunTick();
     void FollowTick();
     std::optional<std::string> Begin(std::string_view recording, bool follow);
-    void Send(const RecordedStep& step);
+    bool Intercepted(const RecordedStep& step);
     void Apply(const RecordedStep& step);
     void PlayEvents();
     void HandOver();
@@ -180,10 +176,9 @@ private:
     Recorder recording_;
     std::optional<Playback> playback_;
     std::function<void(const RecordedStep&)> observer_;
+    std::function<void(const RecordedStep&)> interceptor_;
+    std::function<void(std::uint64_t)> onFollowedTick_;
     std::uint64_t followedTick_ = 0;
-    std::string outgoing_;
-    bool outgoingUrgent_ = false;
-    std::size_t lastMoveAt_ = std::string::npos;  // where a move that may still be replaced starts
 };
 
 }  // namespace kestrel

@@ -1,10 +1,27 @@
 #include "game/LiveClient.h"
 
+#include <utility>
+
 #include "game/LiveWire.h"
 
-#include <algorithm>
-
 namespace kestrel {
+namespace {
+
+using Kind = RecordedStep::Kind;
+
+// Lines for a referee that nobody sends are dropped past this.
+constexpr std::size_t MAX_OUTGOING_BYTES = 64 * 1024;
+
+}  // namespace
+
+bool GoesOutAtOnce(const RecordedStep& step) {
+    return step.kind == Kind::Down || step.kind == Kind::Up || step.kind == Kind::Key;
+}
+
+LiveClient::~LiveClient() {
+    game_.InterceptInput({});
+    game_.OnFollowedTick({});
+}
 
 std::optional<std::string> LiveClient::Receive(std::string_view frame) {
     if (IsNotice(frame)) {
@@ -22,22 +39,50 @@ std::optional<std::string> LiveClient::Receive(std::string_view frame) {
         joinedAt_.reset();
         const std::optional<std::string> refused = game_.Follow(frame, startTick);
         joined_ = !refused;
+        if (joined_) TakeTheGamesInput();
         return refused;
     }
     if (!joined_) return "the room sent its battle before saying where it starts";
     return game_.Feed(frame);
 }
 
+// From the first join on, the screen's events go to the referee, and its
+// hashes with them.
+void LiveClient::TakeTheGamesInput() {
+    game_.InterceptInput([this](const RecordedStep& step) { Send(step); });
+    game_.OnFollowedTick([this](std::uint64_t tick) { AfterFollowedTick(tick); });
+}
+
+void LiveClient::Tick() {
+    if (!game_.Following()) return game_.Tick();
+    for (std::uint64_t n = LiveTicksToRun(game_.TicksAhead()); n > 0; --n) game_.Tick();
+}
+
+// Once caught up, every so many of the referee's ticks the state's hash
+// goes back to it, so that a screen that drifts is told.
+void LiveClient::AfterFollowedTick(std::uint64_t tick) {
+    if (tick % HASH_EVERY_TICKS != 0 || game_.TicksAhead() > LIVE_BUFFER_TICKS) return;
+    outgoing_ += HashLine(tick, game_.StateHash());
+    lastMoveAt_ = std::string::npos;  // a later move goes after the hash, never over it
+}
+
+// A move replaces a move not yet taken, so the referee gets at most one a
+// tick; past the limit, events nobody takes are dropped.
+void LiveClient::Send(const RecordedStep& step) {
+    if (!mayPlay_) return;
+    if (step.kind == Kind::Move && lastMoveAt_ != std::string::npos) outgoing_.resize(lastMoveAt_);
+    const std::string line = WriteStep(step);
+    if (outgoing_.size() + line.size() > MAX_OUTGOING_BYTES) return;
+    lastMoveAt_ = step.kind == Kind::Move ? outgoing_.size() : std::string::npos;
+    urgent_ = urgent_ || GoesOutAtOnce(step);
+    outgoing_ += line;
+}
+
+// A move after this is a new one.
 std::string LiveClient::TakeOutgoing() {
-    std::string lines = game_.TakeOutgoing();
-    if (mayPlay_) return lines;
-    std::string hashes;
-    for (std::size_t at = 0, end = 0; at < lines.size(); at = end) {
-        end = std::min(lines.find('\n', at), lines.size() - 1) + 1;
-        const std::string_view line = std::string_view(lines).substr(at, end - at);
-        if (line.starts_with("hash ")) hashes += line;
-    }
-    return hashes;
+    lastMoveAt_ = std::string::npos;
+    urgent_ = false;
+    return std::exchange(outgoing_, {});
 }
 
 }  // namespace kestrel

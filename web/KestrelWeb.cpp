@@ -19,7 +19,9 @@
 #include "game/Game.h"
 #include "game/LiveClient.h"
 #include "game/LiveWire.h"
+#include "game/Reconnect.h"
 #include "game/Recording.h"
+#include "game/RoomLink.h"
 #include "input/Controls.h"
 
 // Plain C names, in the lower case JavaScript reads them by.
@@ -30,6 +32,7 @@ namespace {
 
 std::optional<Game> game;
 std::optional<LiveClient> live;  // while the page follows a room
+RoomConnection connection;       // the page's connection to its room, if any
 std::vector<std::string> outgoing;  // frames for the room's server, taken and not yet sent
 std::vector<PixelRect> changes;
 std::string text;  // the last text handed to the page (a recording, the contract, an error)
@@ -69,6 +72,43 @@ static_assert(std::size(PROBE_NAMES) == std::size_t(Probe::CanvasHeight) + 1, "a
 
 std::string Quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
 
+// Any text as a JSON string.
+std::string JsonString(std::string_view text) {
+    std::string json = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') json += '\\';
+        if (static_cast<unsigned char>(c) < 0x20) {
+            constexpr char HEX[] = "0123456789abcdef";
+            json += std::string("\\u00") + HEX[c >> 4] + HEX[c & 0xf];
+        } else {
+            json += c;
+        }
+    }
+    return json + '"';
+}
+
+constexpr ConnectionState ROOM_STATES[] = {ConnectionState::Connecting, ConnectionState::Live,
+                                           ConnectionState::Lost, ConnectionState::Closed};
+
+int StateIndex(ConnectionState state) {
+    for (std::size_t i = 0; i < std::size(ROOM_STATES); ++i)
+        if (ROOM_STATES[i] == state) return int(i);
+    return 0;
+}
+
+// The room a link names, for the page: null when it names none, its reason
+// when it is refused, else the room, its socket and its links on the page.
+std::optional<std::string> RoomLinkJson(std::string_view text) {
+    const ReadLink read = ReadRoomLink(text);
+    if (read.noRoom) return std::nullopt;
+    if (!read.link) return "{\"error\":" + JsonString(read.error) + "}";
+    const RoomLink& link = *read.link;
+    return "{\"id\":" + JsonString(link.room) + ",\"key\":" + (link.Plays() ? JsonString(link.key) : "null") +
+           ",\"socket\":" + JsonString(SocketAddress(link)) +
+           (link.Plays() ? ",\"play\":" + JsonString(PlayLink(link.page, link.room, link.key)) : "") +
+           ",\"watch\":" + JsonString(WatchLink(link.page, link.room)) + "}";
+}
+
 std::string ContractJson() {
     std::string json = "{\"tickMs\":" + std::to_string(TICK_MS) + ",\"slotCount\":" + std::to_string(SLOT_COUNT) +
                        ",\"maxRecordingBytes\":" + std::to_string(MAX_RECORDING_BYTES) + ",\"keys\":[";
@@ -78,7 +118,13 @@ std::string ContractJson() {
         json += (&b == PAGE_BUTTONS ? "" : ",") + std::string("{\"name\":") + Quoted(b.name) +
                 ",\"bit\":" + std::to_string(b.bit) + "}";
     }
-    json += "],\"probes\":{";
+    json += "],\"firstRetryMs\":" + std::to_string(FIRST_RETRY_MS) +
+            ",\"lastRetryMs\":" + std::to_string(LAST_RETRY_MS) + ",\"roomStates\":[";
+    for (const ConnectionState state : ROOM_STATES)
+        json += (state == ROOM_STATES[0] ? "" : ",") + Quoted(StateName(state));
+    json += "],\"liveTicksPerSecond\":" + std::to_string(LIVE_TICKS_PER_SECOND) +
+            ",\"hashEveryTicks\":" + std::to_string(HASH_EVERY_TICKS);
+    json += ",\"probes\":{";
     for (std::size_t i = 0; i < std::size(PROBE_NAMES); ++i) {
         json += (i == 0 ? "" : ",") + Quoted(PROBE_NAMES[i]) + ":" + std::to_string(i);
     }
@@ -105,6 +151,7 @@ KESTREL_EXPORT(kestrel_contract) const char* kestrel_contract() {
 }
 
 KESTREL_EXPORT(kestrel_start) void kestrel_start() {
+    live.reset();  // it holds the game
     game.emplace(GameRandom::FromClock(), GameOutput::Picture, PixelFormat::RgbaBytes);
 }
 
@@ -118,7 +165,11 @@ KESTREL_EXPORT(kestrel_resize) void kestrel_resize(int width, int height, double
 // The period of the page's timer, in milliseconds.
 KESTREL_EXPORT(kestrel_tick_ms) int kestrel_tick_ms() { return TICK_MS; }
 
-KESTREL_EXPORT(kestrel_tick) void kestrel_tick() { game->Tick(); }
+// In a room, the room's ticks that have come, at the pace of LiveClient::Tick.
+KESTREL_EXPORT(kestrel_tick) void kestrel_tick() {
+    if (live) live->Tick();
+    else game->Tick();
+}
 
 KESTREL_EXPORT(kestrel_pointer_down) void kestrel_pointer_down(int buttonIndex, float x, float y) {
     game->PointerDown(ButtonCode(ButtonOfIndex(buttonIndex)), x, y);
@@ -223,7 +274,9 @@ KESTREL_EXPORT(kestrel_live_mismatches) int kestrel_live_mismatches() {
 }
 KESTREL_EXPORT(kestrel_following) int kestrel_following() { return game->Following() ? 1 : 0; }
 KESTREL_EXPORT(kestrel_ticks_ahead) double kestrel_ticks_ahead() { return double(game->TicksAhead()); }
-KESTREL_EXPORT(kestrel_outgoing_urgent) int kestrel_outgoing_urgent() { return game->OutgoingIsUrgent() ? 1 : 0; }
+KESTREL_EXPORT(kestrel_outgoing_urgent) int kestrel_outgoing_urgent() {
+    return live && live->OutgoingIsUrgent() ? 1 : 0;
+}
 KESTREL_EXPORT(kestrel_followed_tick) double kestrel_followed_tick() { return double(game->FollowedTick()); }
 
 // Takes the lines for the server since the last call, in frames the server
@@ -235,3 +288,22 @@ KESTREL_EXPORT(kestrel_take_outgoing) int kestrel_take_outgoing() {
 KESTREL_EXPORT(kestrel_outgoing_frame) const char* kestrel_outgoing_frame(int index) {
     return Handed(index >= 0 && index < int(outgoing.size()) ? outgoing[std::size_t(index)] : std::string());
 }
+
+// A room link (the page's address with its fragment), `length` bytes at
+// `text`: null when its fragment names no room, else JSON text, either
+// {"error": REASON} or {"id", "key" (null to watch), "socket" (its address),
+// "play" (a player's link only), "watch"}, the links on the same page.
+KESTREL_EXPORT(kestrel_room_link) const char* kestrel_room_link(const char* link, int length) {
+    return Handed(RoomLinkJson(std::string_view(link, std::size_t(length > 0 ? length : 0))));
+}
+
+// The connection to the page's room (game/Reconnect.h): the page drives
+// it, and takes the waits between its tries from it. kestrel_room_start
+// makes it afresh; the state is an index into the contract's roomStates.
+KESTREL_EXPORT(kestrel_room_start) void kestrel_room_start() { connection = RoomConnection(); }
+KESTREL_EXPORT(kestrel_room_connecting) void kestrel_room_connecting() { connection.Connecting(); }
+KESTREL_EXPORT(kestrel_room_joined) void kestrel_room_joined() { connection.Joined(); }
+// The wait before the next try, in milliseconds; -1 once closed.
+KESTREL_EXPORT(kestrel_room_lost) int kestrel_room_lost() { return connection.Lost("").value_or(-1); }
+KESTREL_EXPORT(kestrel_room_close) void kestrel_room_close() { connection.Close(); }
+KESTREL_EXPORT(kestrel_room_state) int kestrel_room_state() { return StateIndex(connection.State()); }

@@ -12,8 +12,8 @@ import { Hands, listenToPointerAndKeys } from './input.js';
 import './gestures.js';  // fetched beside the rest, not after input.js
 import { Help, Menu, Messages } from './help.js';
 import { Sharing } from './sharing.js';
-import { LinkError, playLink, roomOf, socketUrl, watchLink } from './link.js';
-import { Room, describeRoom, liveClient } from './room.js';
+import { LinkError, readRoomLink } from './link.js';
+import { Room, describeRoom, liveClient, roomConnection } from './room.js';
 
 const game = await loadModule(new URL('kestrel.wasm', import.meta.url));
 const contract = readContract(game);
@@ -61,7 +61,7 @@ const menu = new Menu(document, help, {
   copyLink: () => sharing.copyLink(),
   saveReplay: () => sharing.saveReplay(),
   playTogether,
-  copyWatchLink: () => sharing.offerLink(watchLink(pageAddress(), kestrel.room), 'A link to watch this room'),
+  copyWatchLink: () => sharing.offerLink(kestrel.room.watchLink, 'A link to watch this room'),
 });
 const sharing = new Sharing({ game, contract, view, clock, recording, messages, closeMenu: () => menu.open(false) });
 
@@ -104,7 +104,8 @@ const pageAddress = () => `${location.origin}${location.pathname}`;
 
 function enterRoom(named) {
   const room = new Room({
-    url: socketUrl(location, named), watching: named.key === null, live: liveClient(game, named.key === null), clock,
+    url: named.socket, watching: named.key === null, live: liveClient(game, named.key === null),
+    connection: roomConnection(game), clock,
     openSocket: url => new WebSocket(url),
     onChange: shown => {
       roomLine.textContent = describeRoom(shown);
@@ -113,7 +114,7 @@ function enterRoom(named) {
     onMismatch: () => messages.say('This screen\'s battle has gone out of step with the room\'s.'),
     onFrame: () => view.showChanges(),
   });
-  kestrel.room = Object.assign(room, { id: named.id, key: named.key });
+  kestrel.room = Object.assign(room, { id: named.id, key: named.key, watchLink: named.watch });
   roomLine.textContent = describeRoom(room);
   roomLine.hidden = false;
   menu.inRoom();
@@ -129,13 +130,13 @@ async function playTogether() {
       method: 'POST', headers: { 'content-type': 'application/json' }, body: JSON.stringify({ width, height }),
     });
     if (!response.ok) throw new Error(`the server answered ${response.status}`);
-    named = roomOf(new URL((await response.json()).play, location.href).hash);
+    named = readRoomLink(game, pageAddress() + new URL((await response.json()).play, location.href).hash);
     if (!named?.key) throw new Error('the server sent no link to play');
   } catch (error) {
     messages.say(`No room could be opened: ${error.message}.`);
     return;
   }
-  const link = playLink(pageAddress(), named);
+  const link = named.play;
   await sharing.offerLink(link, 'A link to play in this room');
   location.hash = new URL(link).hash;
 }
@@ -150,7 +151,7 @@ function openLink() {
   }
   let named = null;
   try {
-    named = roomOf(location.hash);
+    named = readRoomLink(game, pageAddress() + location.hash);
   } catch (error) {
     if (!(error instanceof LinkError)) throw error;
     history.replaceState(null, '', location.pathname + location.search);

@@ -2,6 +2,8 @@
 // server): `#battle=` and the recording compressed (raw deflate) in
 // base64url. Nothing here touches the page; node reads links the same way.
 
+import { readText, withText } from './module.js';
+
 export const LINK_PREFIX = '#battle=';
 
 // Why a link cannot be played, in words for the page.
@@ -60,37 +62,19 @@ export async function recordingOf(fragment, maxBytes) {
   }
 }
 
-// A room link names a live room on the server that served the page: `#live=ID.KEY`
-// plays in it, `#watch=ID` watches it. Ids and keys are hex, and go into the
-// socket's address as they stand.
-export const LIVE_PREFIX = '#live=';
-export const WATCH_PREFIX = '#watch=';
-const HEX = /^[0-9a-f]{1,128}$/i;
+// A room link names a live room on the server that served the page:
+// `#live=ID.KEY` plays in it, `#watch=ID` watches it. The game module reads
+// and writes them (game/RoomLink.h), as the window and the server do.
 
-// The room a fragment names, { id, key } (key null for watching); null for a
-// fragment that names none; a LinkError for a room link that is damaged.
-export function roomOf(fragment) {
-  const damaged = () => new LinkError('This room link is damaged: a room link holds hexadecimal digits only.');
-  if (fragment.startsWith(LIVE_PREFIX)) {
-    const [id, key, ...rest] = fragment.slice(LIVE_PREFIX.length).split('.');
-    if (rest.length > 0 || !HEX.test(id) || !HEX.test(key ?? '')) throw damaged();
-    return { id, key };
-  }
-  if (fragment.startsWith(WATCH_PREFIX)) {
-    const id = fragment.slice(WATCH_PREFIX.length);
-    if (!HEX.test(id)) throw damaged();
-    return { id, key: null };
-  }
-  return null;
+// The room a link names (the page's address and its fragment): { id, key
+// (null for watching), socket (the room's socket on the link's server:
+// wss beside https, ws beside http), play (for a player), watch (the links
+// to it on the same page) }; null for a link whose fragment names no room;
+// a LinkError for a room link that is damaged.
+export function readRoomLink(game, link) {
+  const at = withText(game, link, (text, length) => game.kestrel_room_link(text, length));
+  if (!at) return null;
+  const room = JSON.parse(readText(game, at, game.kestrel_text_length()));
+  if (room.error !== undefined) throw new LinkError(`This room link is damaged: ${room.error}.`);
+  return room;
 }
-
-// The room's socket on the server at `place` (the page's location: its
-// protocol and host): wss beside https, ws beside http.
-export function socketUrl(place, { id, key }) {
-  const scheme = place.protocol === 'https:' ? 'wss:' : 'ws:';
-  return `${scheme}//${place.host}/rooms/${id}/socket${key === null ? '' : `?key=${key}`}`;
-}
-
-// The links to a room, on the page at `page` (origin and path, no fragment).
-export const playLink = (page, { id, key }) => `${page}${LIVE_PREFIX}${id}.${key}`;
-export const watchLink = (page, { id }) => `${page}${WATCH_PREFIX}${id}`;

@@ -6,27 +6,26 @@
 // less often, and catches up from the join text the server sends again.
 // Nothing here touches the page, so node drives it with a made-up socket.
 
-import { readText, withText } from './module.js';
+import { readContract, readText, withText } from './module.js';
 
-// Waits before trying again after a lost connection: the first, and the
-// longest once doubled.
-export const FIRST_RETRY_MS = 500;
-export const LAST_RETRY_MS = 8000;
-
-// The waits before each try: doubling from the first to the longest, and
-// the first again once a connection has worked.
-export class Backoff {
-  #next = FIRST_RETRY_MS;
-
-  next() {
-    const wait = this.#next;
-    this.#next = Math.min(2 * wait, LAST_RETRY_MS);
-    return wait;
-  }
-
-  reset() {
-    this.#next = FIRST_RETRY_MS;
-  }
+// The connection's states, and the waits before each new try, as the game
+// module keeps them (game/Reconnect.h): doubling from the first to the
+// longest, and the first again once a connection has worked. One room a
+// page: a new one starts afresh.
+export function roomConnection(game) {
+  game.kestrel_room_start();
+  const states = readContract(game).roomStates;
+  return {
+    connecting: () => game.kestrel_room_connecting(),
+    joined: () => game.kestrel_room_joined(),
+    // The wait before the next try, or null once closed.
+    lost() {
+      const wait = game.kestrel_room_lost();
+      return wait < 0 ? null : wait;
+    },
+    close: () => game.kestrel_room_close(),
+    state: () => states[game.kestrel_room_state()],
+  };
 }
 
 // The game module's live client (web/KestrelWeb.cpp), as the room uses it.
@@ -61,19 +60,20 @@ export function describeRoom({ state, watching, people, retryMs, reason }) {
 }
 
 // One room, followed through sockets made by `openSocket(url)` (the
-// browser's WebSocket), waits timed by `clock`; `onChange(room)` runs when
+// browser's WebSocket), its states and waits kept by `connection`
+// (roomConnection), waits timed by `clock`; `onChange(room)` runs when
 // what describeRoom shows has changed, `onMismatch(count)` when the server
 // found this screen's battle differing from its own once more, `onFrame()`
 // after each frame the game took.
 export class Room {
   #socket = null;
   #cancelRetry = null;
-  #backoff = new Backoff();
   #everJoined = false;
 
-  constructor({ url, watching, live, clock, openSocket, onChange = () => {}, onMismatch = () => {}, onFrame = () => {} }) {
-    Object.assign(this, { url, watching, live, clock, openSocket, onChange, onMismatch, onFrame });
-    this.state = 'connecting';
+  constructor({ url, watching, live, connection, clock, openSocket, onChange = () => {}, onMismatch = () => {},
+                onFrame = () => {} }) {
+    Object.assign(this, { url, watching, live, connection, clock, openSocket, onChange, onMismatch, onFrame });
+    this.state = connection.state();
     this.people = 0;
     this.mismatches = 0;
     this.retryMs = 0;
@@ -106,7 +106,8 @@ export class Room {
     this.#cancelRetry?.();
     this.#cancelRetry = null;
     this.#drop();
-    this.#set({ state: 'closed' });
+    this.connection.close();
+    this.#set({ state: this.connection.state() });
   }
 
   // For tests: the connection goes as if the network had dropped it.
@@ -118,7 +119,8 @@ export class Room {
     this.#cancelRetry = null;
     const socket = this.openSocket(this.url);
     this.#socket = socket;
-    this.#set({ state: 'connecting' });
+    this.connection.connecting();
+    this.#set({ state: this.connection.state() });
     socket.onopen = () => {
       // A join text follows, from which the game catches up.
       if (this.#everJoined) this.live.reconnected();
@@ -139,8 +141,8 @@ export class Room {
     }
     if (this.state !== 'live' && this.live.joined()) {
       this.#everJoined = true;
-      this.#backoff.reset();
-      this.#set({ state: 'live', reason: '' });
+      this.connection.joined();
+      this.#set({ state: this.connection.state(), reason: '' });
     }
     this.#noticeChanges();
     this.onFrame();
@@ -148,8 +150,9 @@ export class Room {
 
   #lost(reason) {
     this.#socket = null;
-    const retryMs = this.#backoff.next();
-    this.#set({ state: 'lost', retryMs, reason });
+    const retryMs = this.connection.lost();
+    if (retryMs === null) return;
+    this.#set({ state: this.connection.state(), retryMs, reason });
     this.#cancelRetry = this.clock.after(retryMs, () => this.#connect());
   }
 

@@ -125,13 +125,11 @@ TEST_F(CommandLine, JoinTakesARoomLinkOrSaysWhyNot) {
     ASSERT_TRUE(watch.session.join);
     EXPECT_EQ(SocketAddress(*watch.session.join), "wss://kestrel.example/rooms/" + room + "/socket");
 
+    // The link's reader refuses the rest (tests/unit/RoomLinkTest.cpp); the
+    // program says why, and leaves no file behind.
     const std::string link = "http://h/#live=" + room + ".";
     for (const auto& [bad, reason] : std::initializer_list<std::pair<std::string, std::string>>{
              {"ftp://h/#watch=" + room, "not a room link (it starts with neither http:// nor https://)"},
-             {"http://h/", "not a room link (it has no #live= or #watch=)"},
-             {"http:///#watch=" + room, "not a room link (no host in it)"},
-             {"http://h/#watch=" + room.substr(1), "not a room link (its room is not a room id)"},
-             {"http://h/#live=" + room, "not a play link (#live= needs ROOM.KEY)"},
              {link + "0123456789ABCDEF0123456789ABCDEF", "not a play link (its key is not a room key)"},
          }) {
         ExpectRefused({"--join", bad, "--record", Path("x.rec")}, "kestrel: " + bad + ": " + reason);

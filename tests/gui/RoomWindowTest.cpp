@@ -1,13 +1,14 @@
 // The window in a room, against a referee of the test's own on the loopback
 // address: it takes the room's size, scaled to fit the screen, and shows
 // the connection in its title; its events reach the referee in the room's
-// units; a lost connection shows and is made again by itself, the battle
-// and the recording file started over from the new join.
+// units, a press at once; a lost connection shows and is made again by
+// itself, the battle and the recording file started over from the new join.
 
 #include <gtest/gtest.h>
 
 #include <QHostAddress>
 #include <QScreen>
+#include <QTimer>
 #include <QTest>
 #include <QWebSocket>
 #include <QWebSocketServer>
@@ -86,9 +87,13 @@ TEST(RoomWindow, FollowsTheRoomAtItsSizeAndJoinsAgainWhenCutOff) {
     const double scale = double(w.width()) / ROOM_WIDTH;
     EXPECT_NEAR(w.height(), ROOM_HEIGHT * scale, 1);
 
-    // A press goes to the referee in the room's units, with the next tick.
+    // A press goes to the referee in the room's units at once: the window's
+    // timer, stopped, ticks no more before it arrives.
+    QTimer* timer = w.findChild<QTimer*>(QStringLiteral("tmr"));
+    timer->stop();
     QTest::mousePress(&w, Qt::LeftButton, {}, QPoint(100, 50));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !referee.received.empty(); }, WAIT_MS));
+    timer->start();
     std::istringstream down(referee.received);
     std::string command;
     int button = 0;

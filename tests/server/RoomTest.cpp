@@ -60,7 +60,7 @@ struct Screen {
     void Receive(const std::string& frame) {
         ASSERT_EQ(client.Receive(frame), std::nullopt);
         while (game.TicksAhead() > 0) game.Tick();
-        const RoomAnswer answer = room.Receive(id, game.TakeOutgoing());
+        const RoomAnswer answer = room.Receive(id, client.TakeOutgoing());
         ASSERT_EQ(answer.refusal, "");
         mismatches += answer.mismatchAt.has_value();
     }

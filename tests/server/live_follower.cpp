@@ -23,7 +23,7 @@ int main() {
             return 1;
         }
         while (game.TicksAhead() > 0) game.Tick();
-        const std::string outgoing = game.TakeOutgoing();
+        const std::string outgoing = client.TakeOutgoing();
         std::cout << game.FollowedTick() << ' ' << outgoing.size() << '\n' << outgoing << std::flush;
     }
     return 0;

@@ -57,7 +57,7 @@ struct Referee {
 };
 
 struct Screen {
-    Screen() : client(game) {}
+    explicit Screen(bool mayPlay = true) : client(game, mayPlay) {}
     void Join(const Referee& referee) {
         client.Reconnected();
         ASSERT_EQ(client.Receive(WriteNotice({NoticeKind::Joined, referee.cleanTick})), std::nullopt);
@@ -93,10 +93,10 @@ TEST(Live, ScreensKeepTheRefereesBattleAndOneAnothersPicture) {
             if (screen == &late && t < joinAt) continue;
             if (screen == &late && t == joinAt) screen->Join(referee), lateFrom = referee.cleanTick;
             else ASSERT_EQ(screen->client.Receive(frame), std::nullopt) << "tick " << t;
-            do screen->game.Tick();
+            do screen->client.Tick();
             while (screen->game.TicksAhead() > 0);
             ASSERT_EQ(screen->game.StateHash(), referee.game.StateHash()) << "tick " << t;
-            for (const ClientLine& line : ReadClientMessage(screen->game.TakeOutgoing(), false).lines) {
+            for (const ClientLine& line : ReadClientMessage(screen->client.TakeOutgoing(), false).lines) {
                 EXPECT_EQ(line.tick, t);
                 EXPECT_EQ(line.hash, referee.game.StateHash());
                 ++hashesChecked;
@@ -114,12 +114,14 @@ TEST(Live, ScreensKeepTheRefereesBattleAndOneAnothersPicture) {
 // a screen that lags plays all but one of the ticks that came at once.
 TEST(Live, AScreenSendsItsEventsAndCatchesUp) {
     Referee referee;
-    Screen screen;
-    screen.Join(referee);
+    Screen screen, watcher(false);
+    screen.Join(referee), watcher.Join(referee);
     std::string frames;
     for (int t = 0; t < 500; ++t) frames += referee.Tick();
-    ASSERT_EQ(screen.client.Receive(frames), std::nullopt);
-    screen.game.Tick();
+    for (Screen* s : {&screen, &watcher}) {
+        ASSERT_EQ(s->client.Receive(frames), std::nullopt);
+        s->client.Tick();
+    }
     EXPECT_EQ(screen.game.TicksAhead(), 1u);
     EXPECT_EQ(screen.game.FollowedTick(), 499u);
 
@@ -131,20 +133,25 @@ TEST(Live, AScreenSendsItsEventsAndCatchesUp) {
     screen.game.PointerMove(14, 24);
     EXPECT_EQ(screen.game.Key('a'), KeyAction::Continue);
     EXPECT_EQ(screen.game.Field(), before);
-    EXPECT_EQ(screen.game.TakeOutgoing(), "down 1 10 20\nmove 12 22\nup 1 13 23\nmove 14 24\nkey 97\n");
+    EXPECT_EQ(screen.client.TakeOutgoing(), "down 1 10 20\nmove 12 22\nup 1 13 23\nmove 14 24\nkey 97\n");
     // Moves between ticks: the hashes the ticks add stay whole among them.
     screen.game.PointerDown(LEFT, 1, 2);
     for (int t = 0; t < 80; ++t) {
-        (void)screen.client.Receive(referee.Tick());
-        screen.game.Tick();
-        screen.game.PointerMove(float(t), 2);
+        const std::string frame = referee.Tick();
+        for (Screen* s : {&screen, &watcher}) {
+            (void)s->client.Receive(frame);
+            s->client.Tick();
+            s->game.PointerMove(float(t), 2);
+        }
     }
-    LiveClient watcher(screen.game, false);
-    const ClientMessage sent = ReadClientMessage(watcher.TakeOutgoing(), false);
+    const ClientMessage played = ReadClientMessage(screen.client.TakeOutgoing(), true);
+    EXPECT_EQ(played.error, "");
+    EXPECT_EQ(std::count_if(played.lines.begin(), played.lines.end(), [](const ClientLine& l) { return l.isHash; }), 2);
+    const ClientMessage sent = ReadClientMessage(watcher.client.TakeOutgoing(), false);
     EXPECT_EQ(sent.error, "") << "a watcher sends its hashes alone";
     EXPECT_EQ(sent.lines.size(), 2u);
     EXPECT_EQ(screen.game.Key(ESC_CODE), KeyAction::Quit) << "Esc takes the screen out of the room";
-    EXPECT_EQ(screen.game.TakeOutgoing(), "");
+    EXPECT_EQ(screen.client.TakeOutgoing(), "");
 }
 
 TEST(Live, TheRefereeReadsPlayersEventsAndEveryonesHashes) {

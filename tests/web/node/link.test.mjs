@@ -4,11 +4,17 @@
 // link is refused with its reason. Room links name a room and its socket.
 
 import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
 import zlib from 'node:zlib';
 import { describe, test } from 'node:test';
-import {
-  LinkError, fragmentOf, playLink, recordingOf, roomOf, socketUrl, watchLink,
-} from '../../../web/link.js';
+import { fileURLToPath } from 'node:url';
+import { LinkError, fragmentOf, readRoomLink, recordingOf } from '../../../web/link.js';
+import { instantiateModule } from '../../../web/module.js';
+
+const SOURCE = fileURLToPath(new URL('../../../', import.meta.url));
+const SITE = process.env.KESTREL_SITE ?? path.join(SOURCE, 'build/web');
+const game = await instantiateModule(fs.readFileSync(path.join(SITE, 'kestrel.wasm')));
 
 const PREFIX = '#battle=';
 const nodeLink = bytes => PREFIX + Buffer.from(bytes).toString('base64url');
@@ -76,25 +82,31 @@ describe('a battle link', () => {
 });
 
 describe('a room link', () => {
-  const ID = '0123456789abcdef0123456789ABCDEF', KEY = 'fedcba98765432100123456789abcdef';
+  const ID = '0123456789abcdef0123456789abcdef', KEY = 'fedcba98765432100123456789abcdef';
+  const roomOf = (fragment, page = 'http://127.0.0.1:8000/') => readRoomLink(game, page + fragment);
 
   test('names a room to play in, or to watch, and its socket on the page\'s own server', () => {
-    const play = roomOf(`#live=${ID}.${KEY}`), watch = roomOf(`#watch=${ID}`);
-    assert.deepEqual(play, { id: ID, key: KEY });
-    assert.deepEqual(watch, { id: ID, key: null });
-    assert.equal(socketUrl({ protocol: 'http:', host: '127.0.0.1:8000' }, play),
-                 `ws://127.0.0.1:8000/rooms/${ID}/socket?key=${KEY}`);
-    assert.equal(socketUrl({ protocol: 'https:', host: 'example.org' }, watch), `wss://example.org/rooms/${ID}/socket`);
-    assert.deepEqual(roomOf(new URL(playLink('http://h/', play)).hash), play);
-    assert.deepEqual(roomOf(new URL(watchLink('http://h/', play)).hash), watch);
+    const play = roomOf(`#live=${ID}.${KEY}`), watch = roomOf(`#watch=${ID}`, 'https://example.org/app/');
+    assert.deepEqual([play.id, play.key], [ID, KEY]);
+    assert.deepEqual([watch.id, watch.key], [ID, null]);
+    assert.equal(play.socket, `ws://127.0.0.1:8000/rooms/${ID}/socket?key=${KEY}`);
+    assert.equal(watch.socket, `wss://example.org/rooms/${ID}/socket`);
+    assert.equal(play.play, `http://127.0.0.1:8000/#live=${ID}.${KEY}`);
+    assert.equal(watch.watch, `https://example.org/app/#watch=${ID}`);
+    assert.equal(watch.play, undefined, 'no link to play from a link to watch');
+    assert.deepEqual(readRoomLink(game, play.play), play);
+    assert.deepEqual(readRoomLink(game, play.watch), { ...watch, socket: `ws://127.0.0.1:8000/rooms/${ID}/socket`,
+                                                       watch: play.watch });
   });
 
   test('other fragments name none; a damaged one is refused, nothing of it reaching an address', () => {
     for (const fragment of ['', '#battle=abc', '#lived=00']) assert.equal(roomOf(fragment), null);
     for (const fragment of ['#live=', `#live=${ID}`, `#live=${ID}.`, `#live=${ID}.${KEY}.00`, `#live=${ID}.${KEY}/../x`,
-                            '#watch=', '#watch=../status', `#watch=${ID}?key=1`, `#watch=${'a'.repeat(129)}`]) {
+                            '#watch=', '#watch=../status', `#watch=${ID}?key=1`, `#watch=${'a'.repeat(129)}`,
+                            `#watch=${ID.toUpperCase()}`, `#watch=${ID}0`, `#live=${ID}.${KEY.slice(1)}`]) {
       assert.throws(() => roomOf(fragment), error => error instanceof LinkError && /room link is damaged/.test(error.message),
                     fragment);
     }
+    assert.throws(() => roomOf(`#watch=${ID}`, 'http://a b/'), /room link is damaged: not a room link \(its host/);
   });
 });

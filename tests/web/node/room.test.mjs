@@ -1,15 +1,25 @@
-// A live room on the page (web/room.js), with a made-up socket, clock and
-// game: what goes out and when, a lost connection tried again
-// after waits doubling up to their longest, catching up on the new
-// connection, and what the room's line says.
+// A live room on the page (web/room.js), with a made-up socket and clock,
+// and a made-up game or the built one: what goes out and when (a press at
+// once, before the next tick), a lost connection tried again after waits
+// doubling up to their longest, catching up on the new connection, and
+// what the room's line says.
 
 import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
 import { describe, test } from 'node:test';
-import { FIRST_RETRY_MS, LAST_RETRY_MS, Room, describeRoom } from '../../../web/room.js';
+import { fileURLToPath } from 'node:url';
+import { instantiateModule, readContract } from '../../../web/module.js';
+import { Room, describeRoom, liveClient, roomConnection } from '../../../web/room.js';
+
+const SOURCE = fileURLToPath(new URL('../../../', import.meta.url));
+const SITE = process.env.KESTREL_SITE ?? path.join(SOURCE, 'build/web');
+const game = await instantiateModule(fs.readFileSync(path.join(SITE, 'kestrel.wasm')));
+const { firstRetryMs: FIRST_RETRY_MS, lastRetryMs: LAST_RETRY_MS } = readContract(game);
 
 // A clock that moves only when told, and sockets that open, bring frames
 // and close when told.
-function setUp() {
+function setUp({ realGame = false } = {}) {
   let now = 0;
   const timers = [];
   const clock = {
@@ -61,10 +71,13 @@ function setUp() {
     },
   };
   const shown = [];
+  if (realGame) game.kestrel_start();
   const room = new Room({
     url: 'ws://127.0.0.1:1/rooms/ab/socket?key=cd', watching: false, clock, openSocket, onChange: r => shown.push(describeRoom(r)),
-    live: { ...live, people: () => live.people, mismatches: () => live.mismatches, joined: () => live.joined,
-            receive: live.receive, takeOutgoing: live.takeOutgoing },
+    live: realGame ? liveClient(game, false)
+      : { ...live, people: () => live.people, mismatches: () => live.mismatches, joined: () => live.joined,
+          receive: live.receive, takeOutgoing: live.takeOutgoing },
+    connection: roomConnection(game),
   });
   const join = socket => {
     socket.open();
@@ -85,6 +98,30 @@ describe('a live room', () => {
     room.afterTick();
     room.afterTick();
     assert.deepEqual(sent, ['down 1 10 20\nhash 40 00000000000000ff\n', 'up 1 10 20\n']);
+  });
+
+  test('a press, a release or a key goes out at once, before the next tick; a move waits for it', () => {
+    const { room, sockets, sent, join } = setUp({ realGame: true });
+    join(sockets[0]);
+    assert.equal(room.state, 'live');
+    const LEFT = 0;
+    game.kestrel_pointer_move(5, 6);
+    room.afterInput();
+    assert.deepEqual(sent, [], 'a move waits for the tick');
+    game.kestrel_pointer_down(LEFT, 10, 20);
+    room.afterInput();
+    assert.deepEqual(sent, ['move 5 6\ndown 1 10 20\n'], 'the press at once, the move before it with it');
+    game.kestrel_pointer_up(LEFT, 10, 20);
+    room.afterInput();
+    game.kestrel_key(-1, 'a'.charCodeAt(0));
+    room.afterInput();
+    game.kestrel_pointer_move(7, 8);
+    room.afterInput();
+    assert.deepEqual(sent.slice(1), ['up 1 10 20\n', 'key 97\n']);
+    assert.equal(room.live.urgent(), false);
+    game.kestrel_tick();
+    room.afterTick();
+    assert.deepEqual(sent.slice(3), ['move 7 8\n']);
   });
 
   test('a lost connection is tried again after 0.5 s, doubling to 8 s, and catches up once back', () => {

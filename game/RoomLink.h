@@ -1,0 +1,48 @@
+#pragma once
+// Links to a room, as the server hands them out and the window and the page
+// read them: PAGE#live=ID.KEY to play, PAGE#watch=ID to watch, where PAGE is
+// the address of the page on the room's server, http[s]://HOST[:PORT]/...
+// (or the server's own root, "/", in a link relative to it). A screen
+// reaches the room through its socket on that host, ws beside http and wss
+// beside https.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrel {
+
+struct RoomLink {
+    std::string text;      // the link as given
+    std::string page;      // the page's address: up to its query or fragment
+    bool secure = false;   // https, so the socket is wss
+    std::string host;      // with its port, as in the link
+    std::string room;
+    std::string key;       // empty for a watch link
+    bool Plays() const { return !key.empty(); }
+};
+
+// The room a link names; or none, when its fragment names no room
+// (`noRoom`), or the reason a room link is refused.
+struct ReadLink {
+    std::optional<RoomLink> link;
+    std::string error;    // empty when read
+    bool noRoom = false;  // the fragment is neither #live= nor #watch=
+};
+ReadLink ReadRoomLink(std::string_view text);
+
+// Whether `host` may stand in a link: a host name or an IPv4 address, or an
+// IPv6 address in brackets, with an optional port.
+bool IsLinkHost(std::string_view host);
+
+// The links to room `id`, on the page at `page` ("/" when empty).
+std::string PlayLink(std::string_view page, std::string_view id, std::string_view key);
+std::string WatchLink(std::string_view page, std::string_view id);
+
+// The path of a room's socket on its server: /rooms/ID/socket, and
+// ?key=KEY for a player.
+std::string SocketPath(std::string_view id, std::string_view key);
+// Its whole address: ws[s]://HOST/rooms/ID/socket[?key=KEY].
+std::string SocketAddress(const RoomLink& link);
+
+}  // namespace kestrel

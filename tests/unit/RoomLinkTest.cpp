@@ -1,0 +1,125 @@
+// A room's rules as the window, the page and the server share them: the
+// links to a room read back as written, and every other text refused with
+// its reason; what a room id is; the hosts a link may name; the waits
+// between a screen's tries and the states of its connection.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "game/Reconnect.h"
+#include "game/RoomId.h"
+#include "game/RoomLink.h"
+
+namespace kestrel {
+namespace {
+
+const std::string ROOM = "0123456789abcdef0123456789abcdef", KEY = "fedcba98765432100123456789abcdef";
+
+TEST(RoomLink, ReadsBackWhatItWrites) {
+    const ReadLink play = ReadRoomLink(PlayLink("http://127.0.0.1:8123/", ROOM, KEY));
+    ASSERT_TRUE(play.link) << play.error;
+    EXPECT_EQ(play.link->room, ROOM);
+    EXPECT_EQ(play.link->key, KEY);
+    EXPECT_EQ(play.link->page, "http://127.0.0.1:8123/");
+    EXPECT_EQ(SocketAddress(*play.link), "ws://127.0.0.1:8123/rooms/" + ROOM + "/socket?key=" + KEY);
+    EXPECT_EQ(PlayLink(play.link->page, ROOM, KEY), "http://127.0.0.1:8123/#live=" + ROOM + "." + KEY);
+
+    const ReadLink watch = ReadRoomLink(WatchLink("https://[::1]:8443/app/", ROOM));
+    ASSERT_TRUE(watch.link) << watch.error;
+    EXPECT_FALSE(watch.link->Plays());
+    EXPECT_EQ(SocketAddress(*watch.link), "wss://[::1]:8443/rooms/" + ROOM + "/socket");
+    // Relative to the server that hands it out.
+    EXPECT_EQ(PlayLink("", ROOM, KEY), "/#live=" + ROOM + "." + KEY);
+    EXPECT_EQ(WatchLink("", ROOM), "/#watch=" + ROOM);
+    EXPECT_EQ(SocketPath(ROOM, ""), "/rooms/" + ROOM + "/socket");
+}
+
+// Moved here from the window's --join test, which keeps how the program
+// reports them.
+TEST(RoomLink, RefusesWhatNamesNoRoomWithItsReason) {
+    const std::string room(32, 'a'), link = "http://h/#live=" + room + ".";
+    for (const auto& [bad, reason] : std::vector<std::pair<std::string, std::string>>{
+             {"ftp://h/#watch=" + room, "not a room link (it starts with neither http:// nor https://)"},
+             {"http://h/", "not a room link (it has no #live= or #watch=)"},
+             {"http:///#watch=" + room, "not a room link (no host in it)"},
+             {"http://h/#watch=" + room.substr(1), "not a room link (its room is not a room id)"},
+             {"http://h/#watch=" + room + "a", "not a room link (its room is not a room id)"},
+             {"http://h/#watch=" + std::string(32, 'A'), "not a room link (its room is not a room id)"},
+             {"http://h/#live=" + room, "not a play link (#live= needs ROOM.KEY)"},
+             {link, "not a play link (its key is not a room key)"},
+             {link + "0123456789ABCDEF0123456789ABCDEF", "not a play link (its key is not a room key)"},
+             {link + KEY + ".00", "not a play link (its key is not a room key)"},
+             {"http://user@h/#watch=" + room, "not a room link (its host is not a host name or address)"},
+             {"http://h:0/#watch=" + room, "not a room link (its host is not a host name or address)"},
+         }) {
+        const ReadLink read = ReadRoomLink(bad);
+        EXPECT_FALSE(read.link) << bad;
+        EXPECT_EQ(read.error, reason) << bad;
+        EXPECT_EQ(read.noRoom, bad == "http://h/") << bad;
+    }
+}
+
+TEST(RoomLink, AnIdIsExactly32LowerCaseHexDigits) {
+    EXPECT_TRUE(IsRoomId(ROOM));
+    EXPECT_TRUE(IsRoomKey(KEY));
+    for (const std::string& bad : std::vector<std::string>{"", ROOM.substr(1), ROOM + "0", std::string(64, 'a'),
+                                   "0123456789ABCDEF0123456789abcdef", "0123456789abcdeg0123456789abcdef",
+                                   "../3456789abcdef0123456789abcdef"}) {
+        EXPECT_FALSE(IsRoomId(bad)) << bad;
+        EXPECT_FALSE(IsRoomKey(bad)) << bad;
+    }
+    EXPECT_EQ(ROOM_ID_HEX_DIGITS * 4, 128u);
+}
+
+TEST(RoomLink, AHostIsANameOrAnAddressAndAPort) {
+    for (const char* good : {"h", "kestrel.example", "127.0.0.1:8000", "Host-1.example:65535", "[::1]", "[::1]:80",
+                             "[2001:db8::ffff:192.0.2.1]:443"})
+        EXPECT_TRUE(IsLinkHost(good)) << good;
+    for (const char* bad : {"", ":80", "h:", "h:0", "h:65536", "h:8x", "h:1:2", "user@h", "h/x", "h?x", "-h", ".h",
+                            "[]", "[::1", "[::1]x", "[::g]", "h h", "h\n"})
+        EXPECT_FALSE(IsLinkHost(bad)) << bad;
+}
+
+TEST(Reconnect, WaitsDoubleToTheLongestAndStartAgainOnceAConnectionWorked) {
+    RoomConnection connection;
+    EXPECT_EQ(connection.State(), ConnectionState::Connecting);
+    std::vector<int> waits;
+    for (int i = 0; i < 6; ++i) {
+        waits.push_back(*connection.Lost("refused"));
+        connection.Connecting();
+    }
+    EXPECT_EQ(waits, (std::vector<int>{FIRST_RETRY_MS, 1000, 2000, 4000, LAST_RETRY_MS, LAST_RETRY_MS}));
+    EXPECT_TRUE(connection.Retrying());
+
+    // After a connection that worked, the waits start from the first again,
+    // however often that happens.
+    for (int i = 0; i < 3; ++i) {
+        connection.Joined();
+        EXPECT_EQ(connection.State(), ConnectionState::Live);
+        EXPECT_FALSE(connection.Retrying());
+        EXPECT_EQ(connection.Lost("dropped"), FIRST_RETRY_MS);
+        EXPECT_EQ(connection.State(), ConnectionState::Lost);
+        EXPECT_EQ(connection.Reason(), "dropped");
+        connection.Connecting();
+        EXPECT_EQ(connection.Lost(""), 1000);
+        EXPECT_EQ(connection.RetryMs(), 1000);
+        connection.Connecting();
+    }
+}
+
+TEST(Reconnect, ClosedIsForGood) {
+    RoomConnection connection;
+    connection.Joined();
+    connection.Close();
+    EXPECT_EQ(connection.Lost("gone"), std::nullopt);
+    connection.Connecting();
+    connection.Joined();
+    EXPECT_EQ(connection.State(), ConnectionState::Closed);
+    EXPECT_STREQ(StateName(connection.State()), "closed");
+    EXPECT_STREQ(StateName(ConnectionState::Lost), "lost");
+}
+
+}  // namespace
+}  // namespace kestrel
