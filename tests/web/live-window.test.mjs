@@ -17,7 +17,7 @@ import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { promisify } from 'node:util';
-import { openGame, pause, picture, probe, readPng, roomTick, upToTick } from './support.mjs';
+import { CONTRACT, openGame, pause, picture, probe, readPng, roomTick, upToTick } from './support.mjs';
 import { recorded, roomRecording, scratch, status, toughBattle, traced, useServerAndBrowsers } from './rooms.mjs';
 
 const BUILD = fileURLToPath(new URL('../../build/default/', import.meta.url));
@@ -33,7 +33,6 @@ const [WIDTH, HEIGHT] = [480, 360];
 const TOUGH_BATTLE = `${toughBattle({ seed: 31, width: WIDTH, height: HEIGHT,
                                       tanks: [[80, 100, 1], [400, 140, 2], [240, 300, 0]] })}\ntick 1\n`;
 const [KEY_W, KEY_Q] = [119, 113];
-const HASH_EVERY_TICKS = 40;
 const MASKED_FRAME_HEADER = 6;  // a screen's short WebSocket frame: 2 bytes and the mask
 const WAIT_MS = 15_000;
 const START_TIMEOUT_MS = 30_000;  // a loaded two-core machine may be slow to start anything
@@ -265,7 +264,7 @@ test('the window, a playing page and a watching page show one battle, the room\'
     // Past two of the ticks at which the screens hash their battles.
     const since = await roomTick(player);
     await player.waitForFunction(tick => window.kestrel.roomTick() > tick, { polling: 50, timeout: WAIT_MS },
-                                 since + 2 * HASH_EVERY_TICKS);
+                                 since + 2 * CONTRACT.hashEveryTicks);
 
     await checkResting(roomId, pages, shell, recording);
     const { mismatches, hashes_checked: checked } = await status();
