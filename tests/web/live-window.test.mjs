@@ -41,9 +41,8 @@ const REST_TIMEOUT_MS = 8000;  // for them, the window's recording being saved o
 const TRIES = 3;  // stops of the server, should one land between two screens' frames
 
 const env = useServerAndBrowsers(2, { width: WIDTH, height: HEIGHT });
-let server, browsers, xvfb, xEnv;
+let xvfb, xEnv;
 before(async () => {
-  ({ server, browsers } = env);
   xvfb = await startXvfb();
   const runtime = path.join(scratch, 'runtime');
   fs.mkdirSync(runtime, { mode: 0o700 });
@@ -137,10 +136,10 @@ async function rest(pages, recording) {
   let seen;
   for (let tries = 0; tries < TRIES; ++tries) {
     if (tries > 0) {
-      server.resume();
+      env.server.resume();
       await pause(100);
     }
-    server.pause();
+    env.server.pause();
     const stopped = Date.now();
     const saves = [];
     let tick, rests = 0;
@@ -156,7 +155,7 @@ async function rest(pages, recording) {
       if (rests >= RESTS && saves.length >= 2 && saves.slice(-2).every(save => save.tick === tick)) return tick;
     }
   }
-  server.resume();
+  env.server.resume();
   throw new Error(`the screens do not come to rest on one tick: ${JSON.stringify(seen)}`);
 }
 
@@ -169,7 +168,7 @@ async function checkResting(roomId, pages, shell, recording) {
     const shown = await grab(shell);
     assert.equal(recordedTick(recording), tick, 'the window\'s recording reaches the tick it rests on');
     const kept = traced(fs.readFileSync(recording, 'latin1'));
-    server.resume();
+    env.server.resume();
 
     const room = traced(upToTick(await roomRecording(roomId), tick));
     for (const [i, shownByPage] of pictures.entries())
@@ -180,14 +179,14 @@ async function checkResting(roomId, pages, shell, recording) {
     assert.ok(kept.picture.data.equals(room.picture.data), 'and to its picture');
     return tick;
   } finally {
-    server.resume();
+    env.server.resume();
   }
 }
 
 // Bytes the window sent the stopped server that it has not read yet: the
 // kernel's receive queue at the server's end of the window's connection.
 function unreadFromWindow(shell) {
-  const serverEnd = `0100007F:${Number(new URL(server.url).port).toString(16).toUpperCase().padStart(4, '0')}`;
+  const serverEnd = `0100007F:${Number(new URL(env.server.url).port).toString(16).toUpperCase().padStart(4, '0')}`;
   const sockets = fs.readFileSync('/proc/net/tcp', 'utf8').split('\n').slice(1).map(line => line.trim().split(/\s+/));
   const held = new Set(fs.readdirSync(`/proc/${shell.pid}/fd`).map(fd => {
     try { return fs.readlinkSync(`/proc/${shell.pid}/fd/${fd}`); } catch { return ''; }
@@ -203,7 +202,7 @@ const inWindow = async (page, slot) =>
   [await probe(page, 'tankX', slot), 0.5 * await probe(page, 'tankY', slot) + 0.25 * HEIGHT].map(Math.round);
 
 test('a link that opens no room is one line and status 2, before any window', async () => {
-  const made = await (await fetch(new URL('rooms', server.url), { method: 'POST' })).json();
+  const made = await (await fetch(new URL('rooms', env.server.url), { method: 'POST' })).json();
   const closed = net.createServer();
   await new Promise(resolve => closed.listen(0, '127.0.0.1', resolve));
   const closedPort = closed.address().port;
@@ -211,8 +210,8 @@ test('a link that opens no room is one line and status 2, before any window', as
   const madeUp = '0123456789abcdef'.repeat(2);
   for (const [link, reason] of [
     [`http://127.0.0.1:${closedPort}/#watch=${made.room}`, 'cannot reach the server (Connection refused)'],
-    [`${server.url}#watch=${madeUp}`, 'there is no such room on that server'],
-    [`${server.url}#live=${made.room}.${madeUp}`, 'the link\'s key does not open that room'],
+    [`${env.server.url}#watch=${madeUp}`, 'there is no such room on that server'],
+    [`${env.server.url}#live=${made.room}.${madeUp}`, 'the link\'s key does not open that room'],
   ]) {
     const started = spawnSync(WINDOW, ['--join', link], { env: xEnv, encoding: 'utf8', timeout: WAIT_MS });
     assert.deepEqual([started.status, started.stderr, started.stdout], [2, `kestrel: ${link}: ${reason}\n`, '']);
@@ -220,7 +219,7 @@ test('a link that opens no room is one line and status 2, before any window', as
 });
 
 test('the window, a playing page and a watching page show one battle, the room\'s', async () => {
-  const made = await fetch(new URL('rooms', server.url), {
+  const made = await fetch(new URL('rooms', env.server.url), {
     method: 'POST', headers: { 'content-type': 'text/plain' }, body: TOUGH_BATTLE,
   });
   assert.equal(made.status, 201);
@@ -229,7 +228,7 @@ test('the window, a playing page and a watching page show one battle, the room\'
   const shell = await startWindow(['--join', play, '--record', recording]);
   try {
     const pages = [];
-    for (const [link, browser] of [[play, browsers[0]], [watch, browsers[1]]]) {
+    for (const [link, browser] of [[play, env.browsers[0]], [watch, env.browsers[1]]]) {
       const { page } = await openGame(browser, link, { realClock: true });
       await page.waitForFunction(() => window.kestrel.room?.state === 'live', { polling: 50, timeout: WAIT_MS });
       pages.push(page);
@@ -250,7 +249,7 @@ test('the window, a playing page and a watching page show one battle, the room\'
     // (A move that goes before the press, in a frame of its own, is shorter.)
     const press = MASKED_FRAME_HEADER + `down 1 ${x} ${y}\n`.length;
     await until('the press at the server', () => unreadFromWindow(shell) >= unread + press - 1);
-    server.resume();
+    env.server.resume();
     await player.waitForFunction(() => window.kestrel.probe('dragging') !== 0, { polling: 50, timeout: WAIT_MS });
     for (let step = 1; step <= 8; ++step) await xdotool('mousemove', '--window', shell.id, x + 10 * step, y + 5 * step);
     await xdotool('mouseup', '1');
