@@ -1,6 +1,9 @@
 #include "app/LiveConnection.h"
 
 #include <QRegularExpression>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslError>
 #include <QUrl>
 
 #include "game/LiveWire.h"
@@ -13,9 +16,11 @@ constexpr int HTTP_FORBIDDEN = 403;
 constexpr int HTTP_NOT_FOUND = 404;
 constexpr int HTTP_UNAVAILABLE = 503;
 
-// Why a connection failed, in words. Qt names a refused upgrade only in its
-// error's text, by the HTTP status.
-std::string Failure(const QWebSocket& socket) {
+// Why a connection failed, in words: a certificate not trusted (its
+// reasons, `untrusted`), or an answer that refused the upgrade. Qt names
+// a refused upgrade only in its error's text, by the HTTP status.
+std::string Failure(const QWebSocket& socket, const std::string& untrusted) {
+    if (!untrusted.empty()) return "the server's certificate is not trusted (" + untrusted + ")";
     const QString error = socket.errorString();
     static const QRegularExpression STATUS(QStringLiteral("status code: (\\d+)"));
     const QRegularExpressionMatch status = STATUS.match(error);
@@ -28,6 +33,24 @@ std::string Failure(const QWebSocket& socket) {
     }
 }
 
+// The authorities a wss server's certificate must come from: the system's
+// store; or, as for OpenSSL's own tools, the certificates in the file
+// SSL_CERT_FILE and the folders SSL_CERT_DIR names, when either is set. Qt
+// reads only the system's folders, so the program reads the two itself.
+QSslConfiguration TlsConfiguration() {
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    const QString file = qEnvironmentVariable("SSL_CERT_FILE");
+    const QString folders = qEnvironmentVariable("SSL_CERT_DIR");
+    if (file.isEmpty() && folders.isEmpty()) return configuration;
+    QList<QSslCertificate> authorities;
+    if (!file.isEmpty()) authorities += QSslCertificate::fromPath(file);
+    for (const QString& folder : folders.split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        authorities += QSslCertificate::fromPath(folder + QStringLiteral("/*"), QSsl::Pem,
+                                                 QSslCertificate::PatternSyntax::Wildcard);
+    configuration.setCaCertificates(authorities);
+    return configuration;
+}
+
 }  // namespace
 
 LiveConnection::LiveConnection(Game& game, RoomLink link)
@@ -37,6 +60,12 @@ LiveConnection::LiveConnection(Game& game, RoomLink link)
     connect(&socket_, &QWebSocket::connected, this, &LiveConnection::OnConnected);
     connect(&socket_, &QWebSocket::textMessageReceived, this, &LiveConnection::OnFrame);
     connect(&socket_, &QWebSocket::disconnected, this, &LiveConnection::OnLost);
+    socket_.setSslConfiguration(TlsConfiguration());
+    // Not ignored: the handshake fails after them, and they say why.
+    connect(&socket_, &QWebSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
+        for (const QSslError& error : errors)
+            untrusted_ += (untrusted_.empty() ? "" : "; ") + error.errorString().toStdString();
+    });
     // Handled once the socket is done with the error: a refused upgrade
     // leaves it open, and it is dropped then.
     connect(&socket_, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, &LiveConnection::OnError,
@@ -66,6 +95,7 @@ std::optional<std::string> LiveConnection::Join(int timeoutMs) {
 void LiveConnection::Open() {
     failure_.clear();
     refused_.clear();
+    untrusted_.clear();
     open_ = true;
     connection_.Connecting();
     socket_.open(QUrl(QString::fromStdString(SocketAddress(link_))));
@@ -101,7 +131,7 @@ void LiveConnection::OnFrame(const QString& frame) {
 
 void LiveConnection::OnError() {
     if (!open_) return;
-    failure_ = Failure(socket_);
+    failure_ = Failure(socket_, untrusted_);
     socket_.abort();
     OnLost();
 }
@@ -111,7 +141,7 @@ void LiveConnection::OnError() {
 void LiveConnection::OnLost() {
     if (!open_) return;
     // A connection refused says so before its error comes.
-    if (failure_.empty() && socket_.error() != QAbstractSocket::UnknownSocketError) failure_ = Failure(socket_);
+    if (failure_.empty() && socket_.error() != QAbstractSocket::UnknownSocketError) failure_ = Failure(socket_, untrusted_);
     open_ = connected_ = false;
     if (joining_) joining_->quit();
     if (leaving_) return;

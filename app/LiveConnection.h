@@ -29,7 +29,8 @@ public:
 
     // Connects and waits until the room's battle is followed: none, or the
     // reason it cannot be (the room is unknown, the key is wrong, the
-    // server cannot be reached or answers with something else).
+    // server cannot be reached, its certificate is not trusted, or it
+    // answers with something else).
     std::optional<std::string> Join(int timeoutMs = JOIN_TIMEOUT_MS);
     // One tick of the window's timer: the game plays the room's ticks that
     // have come, and what it has for the referee goes out.
@@ -68,6 +69,7 @@ private:
     QEventLoop* joining_ = nullptr;  // Join's, while it waits
     std::string failure_;  // why the last connection failed
     std::string refused_;  // why the last connection was dropped here, if it was
+    std::string untrusted_;  // why the server's certificate was not trusted, if it was not
 };
 
 }  // namespace kestrel

@@ -95,7 +95,7 @@ export class Menu {
     choose('end-game', choices.end);
     choose('copy-link', choices.copyLink, false);  // closed once the link is on the clipboard
     choose('save-replay', choices.saveReplay);
-    choose('play-together', choices.playTogether, false);  // closed once its link is on the clipboard
+    choose('play-together', choices.playTogether, false);  // open on its link's QR code
     choose('copy-watch-link', choices.copyWatchLink, false);
   }
 

@@ -13,7 +13,7 @@ import './gestures.js';  // fetched beside the rest, not after input.js
 import { Help, Menu, Messages } from './help.js';
 import { Sharing } from './sharing.js';
 import { LinkError, readRoomLink } from './link.js';
-import { Room, describeRoom, liveClient, roomConnection } from './room.js';
+import { Room, describeRoom, liveClient, roomConnection, whyNoRoom } from './room.js';
 
 const game = await loadModule(new URL('kestrel.wasm', import.meta.url));
 const contract = readContract(game);
@@ -61,7 +61,7 @@ const menu = new Menu(document, help, {
   copyLink: () => sharing.copyLink(),
   saveReplay: () => sharing.saveReplay(),
   playTogether,
-  copyWatchLink: () => sharing.offerLink(kestrel.room.watchLink, 'A link to watch this room'),
+  copyWatchLink: () => sharing.offerLink(kestrel.room.watchLink, 'A link to watch this room', { asCode: true }),
 });
 const sharing = new Sharing({ game, contract, view, clock, recording, messages, closeMenu: () => menu.open(false) });
 
@@ -121,7 +121,8 @@ function enterRoom(named) {
 }
 
 // A new room on the server, the size of this page's field: the page plays
-// in it, and the link to play along goes to the clipboard.
+// in it, and the link to play along goes to the clipboard (or the field to
+// copy it by hand), and shows as a QR code for a phone.
 async function playTogether() {
   const [width, height] = view.windowSize();
   let named;
@@ -129,7 +130,7 @@ async function playTogether() {
     const response = await fetch('/rooms', {
       method: 'POST', headers: { 'content-type': 'application/json' }, body: JSON.stringify({ width, height }),
     });
-    if (!response.ok) throw new Error(`the server answered ${response.status}`);
+    if (!response.ok) throw new Error(whyNoRoom(response.status, response.headers.get('retry-after')));
     named = readRoomLink(game, pageAddress() + new URL((await response.json()).play, location.href).hash);
     if (!named?.key) throw new Error('the server sent no link to play');
   } catch (error) {
@@ -137,7 +138,7 @@ async function playTogether() {
     return;
   }
   const link = named.play;
-  await sharing.offerLink(link, 'A link to play in this room');
+  await sharing.offerLink(link, 'A link to play in this room', { asCode: true });
   location.hash = new URL(link).hash;
 }
 

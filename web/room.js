@@ -59,6 +59,35 @@ export function describeRoom({ state, watching, people, retryMs, reason }) {
   return `${watching ? 'Watching' : 'Live'}: ${people} in the room.`;
 }
 
+// Why "Play together" opened no room, in words, from the server's answer to
+// POST /rooms: its status, and its Retry-After (seconds or a date; null
+// when it sent none), read at `now` (ms since the epoch).
+export function whyNoRoom(status, retryAfter, now = Date.now()) {
+  const wait = secondsToWait(retryAfter, now);
+  const inSeconds = wait === 1 ? 'in 1 second' : `in ${wait} seconds`;
+  if (status === TOO_MANY_REQUESTS) {
+    return 'this address has opened as many rooms as the server allows in a minute: ' +
+           `try again ${wait === null ? 'in a minute' : inSeconds}`;
+  }
+  if (status === SERVICE_UNAVAILABLE) {
+    return 'the server holds as many rooms and screens as it takes: ' +
+           `try again ${wait === null ? 'later' : inSeconds}`;
+  }
+  return `the server answered ${status}`;
+}
+
+const TOO_MANY_REQUESTS = 429;
+const SERVICE_UNAVAILABLE = 503;
+
+// A Retry-After's wait in whole seconds, at least one; null for none, or
+// for one that is neither.
+function secondsToWait(retryAfter, now) {
+  if (retryAfter === null || retryAfter === undefined) return null;
+  const text = retryAfter.trim();
+  const at = /^\d+$/.test(text) ? now + 1000 * Number(text) : Date.parse(text);
+  return Number.isFinite(at) ? Math.max(1, Math.ceil((at - now) / 1000)) : null;
+}
+
 // One room, followed through sockets made by `openSocket(url)` (the
 // browser's WebSocket), its states and waits kept by `connection`
 // (roomConnection), waits timed by `clock`; `onChange(room)` runs when

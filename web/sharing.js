@@ -5,9 +5,25 @@
 
 import { readText, withText } from './module.js';
 import { LINK_PREFIX, LinkError, fragmentOf, recordingOf } from './link.js';
+import qrcode from './qrcode.mjs';
 
 const PLAYING_BACK = 'Playing back';
 const REVOKE_MS = 10000;  // time enough for the browser to take the saved file
+
+// A room's link as a QR code, for a phone's camera: the encoder picks the
+// smallest size that holds the link at error correction M (a smudge or a
+// glare on the screen still reads), drawn at 4 pixels a module with the
+// quiet zone of 4 modules round it that readers look for.
+const CODE_CORRECTION = 'M';
+const CODE_MODULE_PX = 4;
+const CODE_QUIET_MODULES = 4;
+
+function codeOf(link) {
+  const code = qrcode(0, CODE_CORRECTION);
+  code.addData(link, 'Byte');
+  code.make();
+  return code.createDataURL(CODE_MODULE_PX, CODE_QUIET_MODULES * CODE_MODULE_PX);
+}
 
 export class Sharing {
   // `recording()` gives the battle so far as text; `messages` shows what
@@ -15,6 +31,7 @@ export class Sharing {
   constructor({ game, contract, view, clock, recording, messages, closeMenu }) {
     Object.assign(this, { game, contract, view, clock, recording, messages, closeMenu });
     this.linkField = document.getElementById('link');
+    this.linkCode = document.getElementById('link-code');
   }
 
   // Starts playing a recording back: null, or why it cannot be played.
@@ -56,18 +73,28 @@ export class Sharing {
   }
 
   // Puts `link` on the clipboard, or where it can be copied by hand, saying
-  // which; `what` names it ("A link to ...").
-  async offerLink(link, what) {
+  // which; `what` names it ("A link to ..."). A room's link (`asCode`) also
+  // shows as a QR code beside the buttons, which stay open for it; a
+  // battle's is far too long for one.
+  async offerLink(link, what, { asCode = false } = {}) {
     this.linkField.value = link;
     this.linkField.setAttribute('aria-label', what);
+    this.linkCode.hidden = !asCode;
+    if (asCode) {
+      this.linkCode.src = codeOf(link);
+      this.linkCode.alt = `${what}, as a QR code`;
+    }
+    const orCode = asCode ? ', or read its QR code with a phone' : '';
     try {
       await navigator.clipboard.writeText(link);
-      this.closeMenu();
-      this.messages.say(`${what} is on the clipboard.`);
+      if (!asCode) this.closeMenu();
+      this.messages.say(`${what} is on the clipboard${asCode ? ', and beside the buttons as a QR code' : ''}.`);
     } catch {
+      // No clipboard: a page that is not a secure context (plain http from
+      // another device) has none, and a browser may refuse it.
       this.linkField.hidden = false;
       this.linkField.select();
-      this.messages.say(`Copy ${what[0].toLowerCase()}${what.slice(1)} from the field under the buttons.`);
+      this.messages.say(`Copy ${what[0].toLowerCase()}${what.slice(1)} from the field under the buttons${orCode}.`);
     }
   }
 

@@ -26,7 +26,7 @@ export const PROBE = CONTRACT.probes;
 export const SLOT_COUNT = CONTRACT.slotCount;
 const TICK_MS = CONTRACT.tickMs;
 
-const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm',
+const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.mjs': 'text/javascript', '.wasm': 'application/wasm',
                 '.svg': 'image/svg+xml', '.png': 'image/png', '.webmanifest': 'application/manifest+json' };
 
 // A static file server for the site (or a copy of it in `site`), on a free
@@ -136,8 +136,8 @@ export function useSiteAndBrowser(chromiumOptions) {
 // Headless Chromium as root on a machine with no network beyond the
 // loopback: no sandbox, no background connections. A scale factor other
 // than 1 is the screen's own, so the page measures device pixels as on a
-// real high-density screen.
-export async function launchChromium({ scale = 1, width = 900, height = 700 } = {}) {
+// real high-density screen. `args` are Chromium's switches beyond these.
+export async function launchChromium({ scale = 1, width = 900, height = 700, args = [] } = {}) {
   const userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrel-chromium-'));
   const browser = await puppeteer.launch({
     executablePath: CHROMIUM,
@@ -146,7 +146,7 @@ export async function launchChromium({ scale = 1, width = 900, height = 700 } = 
     defaultViewport: scale === 1 ? { width, height } : null,
     args: ['--no-sandbox', '--headless=new', '--disable-gpu', '--no-first-run',
            '--disable-background-networking', '--disable-component-update', '--disable-sync',
-           '--disable-quic', `--force-device-scale-factor=${scale}`, `--window-size=${width},${height}`],
+           '--disable-quic', `--force-device-scale-factor=${scale}`, `--window-size=${width},${height}`, ...args],
   });
   const close = browser.close.bind(browser);
   browser.close = async () => {

@@ -2,7 +2,7 @@
 // and a made-up game or the built one: what goes out and when (a press at
 // once, before the next tick), a lost connection tried again after waits
 // doubling up to their longest, catching up on the new connection, and
-// what the room's line says.
+// what the room's line says; why no room could be opened.
 
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -10,7 +10,7 @@ import path from 'node:path';
 import { describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { instantiateModule, readContract } from '../../../web/module.js';
-import { Room, describeRoom, liveClient, roomConnection } from '../../../web/room.js';
+import { Room, describeRoom, liveClient, roomConnection, whyNoRoom } from '../../../web/room.js';
 
 const SOURCE = fileURLToPath(new URL('../../../', import.meta.url));
 const SITE = process.env.KESTREL_SITE ?? path.join(SOURCE, 'build/web');
@@ -182,5 +182,30 @@ describe('a live room', () => {
     assert.deepEqual(shown.slice(-2), ['Live: 0 in the room.', 'Live: 3 in the room.']);
     assert.deepEqual(mismatches, [1]);
     assert.equal(describeRoom({ ...room, watching: true }), 'Watching: 3 in the room.');
+  });
+});
+
+describe('why "Play together" opened no room', () => {
+  const NOW = Date.UTC(2025, 0, 1, 12, 0, 0);
+  const inHalfAMinute = new Date(NOW + 30_000).toUTCString();
+
+  test('too many rooms from this address: when to try again, from Retry-After in seconds or as a date', () => {
+    for (const [retryAfter, when] of [['12', 'in 12 seconds'], ['1', 'in 1 second'], [inHalfAMinute, 'in 30 seconds'],
+                                      [' 7 ', 'in 7 seconds'], [null, 'in a minute'], ['soon', 'in a minute']]) {
+      assert.equal(whyNoRoom(429, retryAfter, NOW),
+                   `this address has opened as many rooms as the server allows in a minute: try again ${when}`,
+                   String(retryAfter));
+    }
+  });
+
+  test('a full server: try later, or when it says', () => {
+    assert.equal(whyNoRoom(503, null, NOW), 'the server holds as many rooms and screens as it takes: try again later');
+    assert.equal(whyNoRoom(503, '0', NOW), 'the server holds as many rooms and screens as it takes: try again in 1 second');
+    assert.equal(whyNoRoom(503, inHalfAMinute, NOW),
+                 'the server holds as many rooms and screens as it takes: try again in 30 seconds');
+  });
+
+  test('any other answer by its status', () => {
+    for (const status of [403, 404, 500, 502]) assert.equal(whyNoRoom(status, '5', NOW), `the server answered ${status}`);
   });
 });
