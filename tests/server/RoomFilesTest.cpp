@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "game/Recording.h"
 #include "server/RandomId.h"
 #include "server/RoomFiles.h"
 
