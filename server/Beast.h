@@ -1,6 +1,6 @@
 #pragma once
 // Boost.Beast and Asio as the server's network side uses them, and the
-// names it uses them by. Precompiled once for every file of that side.
+// names it uses them by.
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>

@@ -1,7 +1,6 @@
 #include "server/HttpAnswers.h"
 
 #include "server/Log.h"
-#include "server/Site.h"
 
 namespace kestrel {
 namespace {
@@ -51,22 +50,6 @@ TextAnswer NotAllowed(const Request& request, std::string_view allowed) {
     response.set(http::field::allow, allowed);
     return response;
 }
-
-template <class Response>
-Response FileHeaders(Response response, const Request& request, const std::filesystem::path& file,
-                     std::uint64_t size) {
-    response.set(http::field::server, SERVER_NAME);
-    response.set(http::field::content_type, MimeType(file));
-    response.set(http::field::cache_control, "no-cache");
-    response.set("X-Content-Type-Options", "nosniff");
-    response.keep_alive(request.keep_alive());
-    response.content_length(size);
-    return response;
-}
-template http::response<http::empty_body> FileHeaders(http::response<http::empty_body>, const Request&,
-                                                      const std::filesystem::path&, std::uint64_t);
-template http::response<http::file_body> FileHeaders(http::response<http::file_body>, const Request&,
-                                                     const std::filesystem::path&, std::uint64_t);
 
 bool Reads(const Request& request) {
     return request.method() == http::verb::get || request.method() == http::verb::head;

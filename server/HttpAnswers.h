@@ -1,9 +1,7 @@
 #pragma once
 // The server's HTTP answers: text, a refusal as its status, a method not
-// answered, a file of the site.
+// answered.
 
-#include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,11 +20,6 @@ TextAnswer ErrorResponse(const Request& request, http::status status, std::strin
 // A refusal's status and reason, and Retry-After for one over a limit.
 TextAnswer RefusalResponse(const Request& request, const Refusal& refusal);
 TextAnswer NotAllowed(const Request& request, std::string_view allowed);
-
-// Headers of a file of the site; `Response` carries its body, or none for HEAD.
-template <class Response>
-Response FileHeaders(Response response, const Request& request, const std::filesystem::path& file,
-                     std::uint64_t size);
 
 bool Reads(const Request& request);
 std::optional<std::string_view> HeaderValue(const Request& request, http::field field);

@@ -1,10 +1,11 @@
 #include "server/HttpSession.h"
 
+#include "server/HttpReply.h"
+
 #include "server/LiveLimits.h"
 #include "server/LiveRoom.h"
 #include "server/LiveSession.h"
 #include "server/ServerState.h"
-#include "server/Site.h"
 
 namespace kestrel {
 namespace {
@@ -105,21 +106,6 @@ void HttpSession::AnswerRoom(const Request& request, const RoomPath& path) {
     Reply(TextResponse(request, http::status::ok, std::move(std::get<std::string>(recording))));
 }
 
-void HttpSession::ServeFile(const Request& request, std::string_view path) {
-    const std::optional<std::filesystem::path> file = state_.Site() ? SiteFile(*state_.Site(), path) : std::nullopt;
-    http::file_body::value_type body;
-    beast::error_code ec;
-    if (file) body.open(file->c_str(), beast::file_mode::scan, ec);
-    if (!file || ec) return Reply(ErrorResponse(request, http::status::not_found, "not found"));
-    const std::uint64_t size = body.size();
-    if (request.method() == http::verb::head)
-        return Reply(FileHeaders(http::response<http::empty_body>{http::status::ok, request.version()}, request,
-                                 *file, size));
-    Reply(FileHeaders(http::response<http::file_body>{std::piecewise_construct, std::make_tuple(std::move(body)),
-                                                      std::make_tuple(http::status::ok, request.version())},
-                      request, *file, size));
-}
-
 // The seat is taken here, before the handshake: a burst of joins finds
 // the room as full as it is about to be.
 void HttpSession::Upgrade(Request request) {
@@ -138,17 +124,6 @@ void HttpSession::Upgrade(Request request) {
     std::make_shared<LiveSession>(state_, std::move(stream_), std::move(room), key.has_value(),
                                   std::move(*address_), std::move(*seat))
         ->Start(std::move(request));
-}
-
-template <class Body>
-void HttpSession::Reply(http::response<Body>&& response) {
-    auto kept = std::make_shared<http::response<Body>>(std::move(response));
-    stream_.expires_after(HTTP_TIMEOUT);
-    http::async_write(stream_, *kept, [self = shared_from_this(), kept](beast::error_code ec, std::size_t) {
-        if (ec) return self->state_.Failed("an HTTP answer", ec);
-        if (kept->need_eof()) return self->Shut();
-        self->Read();
-    });
 }
 
 void HttpSession::Shut() {
