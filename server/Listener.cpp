@@ -9,14 +9,14 @@ namespace {
 
 constexpr std::string_view LOOPBACK = "127.0.0.1";
 
-bool OutOfDescriptors(const beast::error_code& ec) {
+bool OutOfDescriptors(const boost::system::error_code& ec) {
     return ec == net::error::no_descriptors || ec == net::error::no_buffer_space ||
            ec == net::error::no_memory || ec.value() == ENFILE;
 }
 
 }  // namespace
 
-tcp::acceptor Listen(net::io_context& io, int port, beast::error_code& ec) {
+tcp::acceptor Listen(net::io_context& io, int port, boost::system::error_code& ec) {
     const tcp::endpoint endpoint(net::ip::make_address(LOOPBACK), static_cast<unsigned short>(port));
     tcp::acceptor acceptor(io);
     acceptor.open(endpoint.protocol(), ec);
@@ -27,17 +27,17 @@ tcp::acceptor Listen(net::io_context& io, int port, beast::error_code& ec) {
 }
 
 void Listener::Stop() {
-    beast::error_code ignored;
+    boost::system::error_code ignored;
     acceptor_.close(ignored);
     backoff_.cancel();
 }
 
 void Listener::Accept() {
     acceptor_.async_accept(
-        [self = shared_from_this()](beast::error_code ec, tcp::socket socket) { self->OnAccept(ec, std::move(socket)); });
+        [self = shared_from_this()](boost::system::error_code ec, tcp::socket socket) { self->OnAccept(ec, std::move(socket)); });
 }
 
-void Listener::OnAccept(beast::error_code ec, tcp::socket socket) {
+void Listener::OnAccept(boost::system::error_code ec, tcp::socket socket) {
     if (ec == net::error::operation_aborted || state_.Stopping()) return;
     if (OutOfDescriptors(ec)) return BackOff(ec);
     if (ec) state_.Failed("accepting a connection", ec);
@@ -48,19 +48,19 @@ void Listener::OnAccept(beast::error_code ec, tcp::socket socket) {
 
 // The connection waits in the listening queue, and the server goes on
 // with the connections it has, until a descriptor is free again.
-void Listener::BackOff(const beast::error_code& ec) {
+void Listener::BackOff(const boost::system::error_code& ec) {
     if (!backingOff_) state_.Failed("accepting a connection (accepting again every " +
                                         std::to_string(ACCEPT_BACKOFF.count()) + " ms)",
                                     ec);
     backingOff_ = true;
     backoff_.expires_after(ACCEPT_BACKOFF);
-    backoff_.async_wait([self = shared_from_this()](beast::error_code error) {
+    backoff_.async_wait([self = shared_from_this()](boost::system::error_code error) {
         if (!error) self->Accept();
     });
 }
 
 void Listener::Serve(tcp::socket socket) {
-    beast::error_code peerError;
+    boost::system::error_code peerError;
     const tcp::endpoint peer = socket.remote_endpoint(peerError);
     if (peerError) return;  // it went before it was looked at
     std::string address = peer.address().to_string();

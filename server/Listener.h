@@ -5,9 +5,13 @@
 
 #include <memory>
 
-#include "server/Beast.h"
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 namespace kestrel {
+
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
 
 class ServerState;
 
@@ -20,9 +24,9 @@ public:
 
 private:
     void Accept();
-    void OnAccept(beast::error_code ec, tcp::socket socket);
+    void OnAccept(boost::system::error_code ec, tcp::socket socket);
     void Serve(tcp::socket socket);
-    void BackOff(const beast::error_code& ec);
+    void BackOff(const boost::system::error_code& ec);
 
     ServerState& state_;
     tcp::acceptor acceptor_;
@@ -31,6 +35,6 @@ private:
 };
 
 // The acceptor on 127.0.0.1 at `port` (0: any free one), or why not.
-tcp::acceptor Listen(net::io_context& io, int port, beast::error_code& ec);
+tcp::acceptor Listen(net::io_context& io, int port, boost::system::error_code& ec);
 
 }  // namespace kestrel

@@ -2,7 +2,9 @@
 
 #include <vector>
 
-#include "server/LiveSession.h"
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
+
 #include "server/ServerState.h"
 
 namespace kestrel {
@@ -14,12 +16,18 @@ Frame MakeFrame(std::string text) { return std::make_shared<const std::string>(s
 
 }  // namespace
 
+struct LiveRoom::Clock {
+    boost::asio::steady_timer timer;
+};
+
 LiveRoom::LiveRoom(ServerState& state, std::string id, std::string key, const RoomStart& start,
                    std::unique_ptr<RecordingSink> sink)
     : state_(state), id_(std::move(id)), key_(std::move(key)),
       room_(GameRandom::FromClock(), start, std::move(sink)),
-      seats_(std::size_t(state.Limits().connectionsPerRoom)), timer_(state.Io()),
+      seats_(std::size_t(state.Limits().connectionsPerRoom)), timer_(new Clock{boost::asio::steady_timer(state.Io())}),
       schedule_(TICK, ServerClock::now()) {}
+
+LiveRoom::~LiveRoom() = default;
 
 bool LiveRoom::IsKey(std::string_view given) const {
     if (given.size() != key_.size()) return false;
@@ -28,7 +36,7 @@ bool LiveRoom::IsKey(std::string_view given) const {
     return differ == 0;
 }
 
-ClientId LiveRoom::Join(const std::shared_ptr<LiveSession>& session, bool mayPlay) {
+ClientId LiveRoom::Join(const std::shared_ptr<ScreenLink>& session, bool mayPlay) {
     const ClientId client = room_.Join(mayPlay);
     sessions_[client] = session;
     session->Send(MakeFrame(room_.JoinedNotice()));
@@ -53,7 +61,7 @@ RoomAnswer LiveRoom::Receive(ClientId client, std::string_view frame) {
 
 void LiveRoom::Broadcast(const Frame& frame) {
     // Sending may drop a screen, which changes the set.
-    std::vector<std::shared_ptr<LiveSession>> screens;
+    std::vector<std::shared_ptr<ScreenLink>> screens;
     for (const auto& [client, session] : sessions_)
         if (auto screen = session.lock()) screens.push_back(std::move(screen));
     for (const auto& screen : screens) screen->Send(frame);
@@ -66,16 +74,18 @@ void LiveRoom::Start() {
 
 void LiveRoom::Stop() {
     stopped_ = true;
-    timer_.cancel();
+    timer_->timer.cancel();
 }
 
 void LiveRoom::Schedule() {
-    timer_.expires_at(schedule_.Due());
-    timer_.async_wait([self = shared_from_this()](beast::error_code ec) { self->OnTimer(ec); });
+    timer_->timer.expires_at(schedule_.Due());
+    timer_->timer.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
+        if (!ec) self->OnTick();
+    });
 }
 
-void LiveRoom::OnTimer(beast::error_code ec) {
-    if (ec || stopped_ || state_.Stopping()) return;
+void LiveRoom::OnTick() {
+    if (stopped_ || state_.Stopping()) return;
     Broadcast(MakeFrame(room_.Tick()));
     NoteUnwritable();
     const ServerTime now = ServerClock::now();

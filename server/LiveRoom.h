@@ -2,7 +2,8 @@
 // A live room on the network: its referee and its screens, both private,
 // and its clock, a tick every TICK_MS on deadlines counted from its start,
 // each tick's frame sent to every screen. Sessions come in through Join,
-// send through Receive and go through Leave.
+// send through Receive and go through Leave. No Beast here: the clock's
+// timer is the .cpp file's own.
 
 #include <map>
 #include <memory>
@@ -11,20 +12,26 @@
 #include <string_view>
 
 #include "game/Room.h"
-#include "server/Beast.h"
 #include "server/Tickets.h"
 #include "server/TimeRules.h"
 
 namespace kestrel {
 
-class LiveSession;
 class ServerState;
 using Frame = std::shared_ptr<const std::string>;
+
+// What a room needs of a screen's connection (a LiveSession): to be sent frames.
+class ScreenLink {
+public:
+    virtual ~ScreenLink() = default;
+    virtual void Send(Frame frame) = 0;
+};
 
 class LiveRoom : public std::enable_shared_from_this<LiveRoom> {
 public:
     LiveRoom(ServerState& state, std::string id, std::string key, const RoomStart& start,
              std::unique_ptr<RecordingSink> sink);
+    ~LiveRoom();
 
     const std::string& Id() const { return id_; }
     // Whether `given` is the play key; compared in full whatever the first
@@ -35,7 +42,7 @@ public:
 
     // A screen comes: it is sent the joined notice and the join text, the
     // others the people notice.
-    ClientId Join(const std::shared_ptr<LiveSession>& session, bool mayPlay);
+    ClientId Join(const std::shared_ptr<ScreenLink>& screen, bool mayPlay);
     void Leave(ClientId client);
     RoomAnswer Receive(ClientId client, std::string_view frame);
     void Broadcast(const Frame& frame);
@@ -53,16 +60,17 @@ public:
     std::size_t Screens() const { return seats_.Taken(); }
 
 private:
+    struct Clock;
     void Schedule();
-    void OnTimer(beast::error_code ec);
+    void OnTick();
     void NoteUnwritable();
 
     ServerState& state_;
     const std::string id_, key_;
     Room room_;
     Seats seats_;
-    std::map<ClientId, std::weak_ptr<LiveSession>> sessions_;
-    net::steady_timer timer_;
+    std::map<ClientId, std::weak_ptr<ScreenLink>> sessions_;
+    std::unique_ptr<Clock> timer_;
     TickSchedule schedule_;
     IdleRule idle_;
     bool stopped_ = false;

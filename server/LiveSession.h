@@ -16,15 +16,15 @@ namespace kestrel {
 
 class ServerState;
 
-class LiveSession : public std::enable_shared_from_this<LiveSession> {
+class LiveSession : public ScreenLink, public std::enable_shared_from_this<LiveSession> {
 public:
     LiveSession(ServerState& state, beast::tcp_stream&& stream, std::shared_ptr<LiveRoom> room, bool mayPlay,
                 Ticket address, Ticket seat);
-    ~LiveSession();
+    ~LiveSession() override;
 
     // Answers the upgrade, then joins the room.
     void Start(Request upgrade);
-    void Send(Frame frame);
+    void Send(Frame frame) override;
 
 private:
     void OnAccept(beast::error_code ec);

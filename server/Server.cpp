@@ -5,7 +5,9 @@
 #include <optional>
 #include <ostream>
 
-#include "server/Beast.h"
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+
 #include "server/Listener.h"
 #include "server/Log.h"
 #include "server/ServerState.h"
@@ -81,7 +83,7 @@ public:
     int Run();
 
 private:
-    void OnSignal(beast::error_code ec);
+    void OnSignal(boost::system::error_code ec);
 
     ServerOptions options_;
     std::ostream& out_;
@@ -98,8 +100,8 @@ int Server::Run() {
     // A stop signal is taken from the very start, before rooms are resumed
     // and before anyone is told the server listens.
     net::signal_set signals(*io_, SIGINT, SIGTERM);
-    signals.async_wait([this](beast::error_code ec, int) { OnSignal(ec); });
-    beast::error_code ec;
+    signals.async_wait([this](boost::system::error_code ec, int) { OnSignal(ec); });
+    boost::system::error_code ec;
     tcp::acceptor acceptor = Listen(*io_, options_.port, ec);
     if (ec) {
         log_.Line("cannot listen on 127.0.0.1 port " + std::to_string(options_.port) + ": " + ec.message());
@@ -118,7 +120,7 @@ int Server::Run() {
     return 0;
 }
 
-void Server::OnSignal(beast::error_code ec) {
+void Server::OnSignal(boost::system::error_code ec) {
     if (ec) return;
     log_.Line("stopping");
     state_->Stop();

@@ -8,29 +8,34 @@
 #include <optional>
 #include <string_view>
 
+#include <boost/system/error_code.hpp>
+
 #include "server/Answers.h"
-#include "server/Beast.h"
 #include "server/Log.h"
 #include "server/RoomRegistry.h"
 #include "server/ServerOptions.h"
 #include "server/Tickets.h"
 
+namespace boost::asio {
+class io_context;
+}
+
 namespace kestrel {
 
 class ServerState {
 public:
-    ServerState(net::io_context& io, const ServerOptions& options, Log log, std::filesystem::path data,
+    ServerState(boost::asio::io_context& io, const ServerOptions& options, Log log, std::filesystem::path data,
                 std::optional<std::filesystem::path> site)
         : io_(io), limits_(options.limits), log_(log), addresses_(options.limits.connectionsPerAddress),
           rooms_(*this, std::move(data)), site_(std::move(site)) {}
     ServerState(const ServerState&) = delete;
     ServerState& operator=(const ServerState&) = delete;
 
-    net::io_context& Io() { return io_; }
+    boost::asio::io_context& Io() { return io_; }
     const ServerLimits& Limits() const { return limits_; }
     const Log& Logged() const { return log_; }
     // An unexpected network error, once, in the log's one style.
-    void Failed(std::string_view what, const beast::error_code& ec) const;
+    void Failed(std::string_view what, const boost::system::error_code& ec) const;
     StatusCounts& Counts() { return counts_; }
     AddressCounts& Addresses() { return addresses_; }
     RoomRegistry& Rooms() { return rooms_; }
@@ -39,7 +44,7 @@ public:
     void Stop() { stopping_ = true; }
 
 private:
-    net::io_context& io_;
+    boost::asio::io_context& io_;
     ServerLimits limits_;
     Log log_;
     StatusCounts counts_;  // rooms and connections are counted when asked
@@ -51,6 +56,6 @@ private:
 
 // Whether a network error is one of the ordinary ends of a connection (the
 // peer went, a timeout we set, an operation we cancelled): not logged.
-bool OrdinaryEnd(const beast::error_code& ec);
+bool OrdinaryEnd(const boost::system::error_code& ec);
 
 }  // namespace kestrel
