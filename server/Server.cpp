@@ -74,11 +74,14 @@ public:
     Server(const ServerOptions& options, std::ostream& out, std::ostream& err)
         : options_(options), out_(out), log_(err), folders_(options, log_) {}
     ~Server() {
-        // Sockets, timers and handlers go before what they refer to; the
-        // rooms go on at the next start, from their files.
-        if (state_) state_->Stop();
+        // The rooms go on at the next start, from their files. Then the
+        // sockets, timers and handlers go, and with them what they hold,
+        // before the context they run on and the state they refer to.
+        if (state_) {
+            state_->Stop();
+            state_->Rooms().StopAll();
+        }
         io_.reset();
-        if (state_) state_->Rooms().StopAll();
     }
     int Run();
 

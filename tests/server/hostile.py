@@ -8,7 +8,9 @@ of its own with small limits:
   answer is 429 with Retry-After;
 - SIGTERM right after "listening" stops the server cleanly (status 0);
 - out of file descriptors, the server neither spins nor stops answering:
-  it serves the connections it holds, and new ones once descriptors free.
+  it serves the connections it holds, and new ones once descriptors free
+  (left out when KESTREL_SANITIZED=1: the sanitizers' own checks need a
+  descriptor, and report a false fault without one).
 
 usage: hostile.py KESTREL_SERVER KESTREL_LIVE_FOLLOWER
 """
@@ -131,7 +133,8 @@ async def run(server, _follower):
     await address_limit(server)
     await creation_quota(server)
     stops_at_once(server)
-    await out_of_descriptors(server)
+    if os.environ.get("KESTREL_SANITIZED") != "1":
+        await out_of_descriptors(server)
 
 
 if __name__ == "__main__":
