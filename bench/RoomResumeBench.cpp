@@ -10,10 +10,11 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "bench/BusyBattle.h"
-#include "server/Room.h"
+#include "game/Room.h"
 #include "server/RoomFiles.h"
 
 namespace kestrel {
@@ -41,7 +42,7 @@ void Play(Room& room, ClientId player, std::uint64_t tick) {
 struct KilledRoomFile {
     KilledRoomFile(const std::string& name, const RoomStart& start, bool played)
         : path(std::filesystem::temp_directory_path() / ("kestrel-resume-" + name + "-" + std::to_string(getpid()))) {
-        Room room(GameRandom(SEED), start, path);
+        Room room(GameRandom(SEED), start, std::make_unique<RecordingFile>(path, false));
         const ClientId player = room.Join(true);
         while (room.Ticks() < ROOM_TICKS) {
             if (played) Play(room, player, room.Ticks() + 1);
@@ -55,7 +56,8 @@ struct KilledRoomFile {
 void Resume(benchmark::State& state, const std::filesystem::path& file) {
     for (auto _ : state) {
         std::optional<std::string> recording = ReadWholeLines(file, MAX_RECORDING_BYTES);
-        Room room(GameRandom(SEED), {.recording = std::move(*recording), .resumed = true}, file);
+        Room room(GameRandom(SEED), {.recording = std::move(*recording), .resumed = true},
+                  std::make_unique<RecordingFile>(file, true));
         benchmark::DoNotOptimize(room.Ticks());
         if (room.Ticks() != ROOM_TICKS) state.SkipWithError("the room did not resume where its file ends");
     }

@@ -99,8 +99,10 @@ RoomRequest ReadRoomRequest(std::string_view body, int maxSide) {
 
 bool SameOrigin(std::optional<std::string_view> origin, std::string_view host) {
     if (!origin) return true;  // not a browser: nothing to check
-    constexpr std::string_view SCHEME = "http://";
-    return origin->starts_with(SCHEME) && origin->substr(SCHEME.size()) == host && !host.empty();
+    if (host.empty()) return false;
+    for (const std::string_view scheme : {"http://", "https://"})
+        if (origin->starts_with(scheme) && origin->substr(scheme.size()) == host) return true;
+    return false;
 }
 
 bool PlainHost(std::string_view host) {

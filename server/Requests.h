@@ -42,12 +42,13 @@ struct RoomSize {
 };
 struct RoomRequest {
     RoomSize size;
-    std::string error;  // empty when the body is good
+    std::optional<std::string> error;  // none when the body is good
 };
 RoomRequest ReadRoomRequest(std::string_view body, int maxSide);
 
 // Whether a request's Origin (when it sends one) is the server's own, the
-// site on the Host it asked for.
+// site on the Host it asked for, over http or https (behind a proxy that
+// ends TLS the server sees plain HTTP).
 bool SameOrigin(std::optional<std::string_view> origin, std::string_view host);
 
 // Whether a Host header may be echoed into a link: a name or address and a port.

@@ -74,6 +74,25 @@ bool ReadRecordLine(std::string_view line, RoomRecord& room) {
 
 }  // namespace
 
+RecordingFile::RecordingFile(std::filesystem::path file, bool resumed) : path_(std::move(file)) {
+    if (resumed) {
+        const std::optional<std::string> whole = ReadWholeLines(path_, MAX_RECORDING_BYTES);
+        std::error_code ignored;  // no file yet: nothing to cut
+        if (whole) std::filesystem::resize_file(path_, whole->size(), ignored);
+    }
+    fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, RECORD_MODE);
+}
+
+RecordingFile::~RecordingFile() {
+    if (fd_ >= 0) close(fd_);
+}
+
+bool RecordingFile::Append(std::string_view text) { return fd_ >= 0 && WriteAll(fd_, text); }
+
+std::optional<std::string> RecordingFile::Written(std::size_t maxBytes) const {
+    return ReadWholeLines(path_, maxBytes);
+}
+
 std::filesystem::path RoomRecordFile(const std::filesystem::path& folder, std::string_view id) {
     return folder / (std::string(id) + std::string(RECORD_EXTENSION));
 }

@@ -14,7 +14,28 @@
 #include <string_view>
 #include <vector>
 
+#include "game/RecordingSink.h"
+
 namespace kestrel {
+
+// A room's recording file, the sink its referee writes to: appended to and
+// flushed at each write.
+class RecordingFile : public RecordingSink {
+public:
+    // Opens `file` to append to it (made when it is not there). A resumed
+    // room's file is first cut to its whole lines: a line a kill cut short
+    // is dropped, since the room goes on from the line before.
+    RecordingFile(std::filesystem::path file, bool resumed);
+    ~RecordingFile() override;
+    RecordingFile(const RecordingFile&) = delete;
+    RecordingFile& operator=(const RecordingFile&) = delete;
+    bool Append(std::string_view text) override;
+    std::optional<std::string> Written(std::size_t maxBytes) const override;
+
+private:
+    std::filesystem::path path_;
+    int fd_ = -1;
+};
 
 struct RoomRecord {
     std::string key;  // the play key: the record is readable by the server's own user only

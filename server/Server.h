@@ -1,6 +1,7 @@
 #pragma once
 // The server's network side: HTTP and WebSocket on one port of 127.0.0.1,
-// one thread, every room's clock on it. Boost.Beast stays in Server.cpp.
+// one thread, every room's clock on it. Boost.Beast stays in the
+// program's own files (server/Beast.h), out of kestrel_server_lib.
 
 #include <iosfwd>
 

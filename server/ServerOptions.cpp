@@ -38,6 +38,49 @@ std::optional<int> ReadNumber(std::string_view text, int min, int max) {
     return value;
 }
 
+// The value of the option at args[i]: after its '=', or the next argument
+// (then i moves on to it); none when there is none.
+std::optional<std::string> OptionValue(const std::vector<std::string>& args, std::size_t& i) {
+    const std::string& arg = args[i];
+    if (const std::size_t equals = arg.find('='); equals != std::string::npos) return arg.substr(equals + 1);
+    if (i + 1 == args.size()) return std::nullopt;
+    return args[++i];
+}
+
+std::optional<std::string> SetNumber(const NumberOption& option, const std::optional<std::string>& value,
+                                     ServerOptions& o) {
+    const std::string name(option.name);
+    if (!value) return "option " + name + " needs a number";
+    const std::optional<int> number = ReadNumber(*value, option.min, option.max);
+    if (!number)
+        return "option " + name + " needs a whole number from " + std::to_string(option.min) + " to " +
+               std::to_string(option.max) + ", not '" + *value + "'";
+    option.field(o) = *number;
+    return std::nullopt;
+}
+
+// Reads the option at args[i] (and its value) into `o`; why not, when it cannot.
+std::optional<std::string> ReadOption(const std::vector<std::string>& args, std::size_t& i, ServerOptions& o) {
+    const std::string& given = args[i];
+    const std::string_view arg =
+        std::string_view(given).substr(0, given.starts_with("--") ? given.find('=') : std::string::npos);
+    if (arg == "-h" || arg == "--help" || arg == "--version") {
+        (arg == "--version" ? o.version : o.help) = true;
+        return std::nullopt;
+    }
+    for (const NumberOption& option : NUMBER_OPTIONS)
+        if (arg == option.name) return SetNumber(option, OptionValue(args, i), o);
+    for (const FolderOption& option : FOLDER_OPTIONS) {
+        if (arg != option.name) continue;
+        const std::optional<std::string> value = OptionValue(args, i);
+        if (!value || value->empty()) return "option " + std::string(arg) + " needs a folder";
+        o.*(option.field) = *value;
+        return std::nullopt;
+    }
+    const bool looksLikeOne = arg.starts_with('-') && arg != "-";
+    return (looksLikeOne ? "unknown option '" : "unexpected argument '") + given + "'";
+}
+
 }  // namespace
 
 std::string ServerUsageText() {
@@ -64,54 +107,8 @@ std::string ServerUsageText() {
 
 ParsedServerOptions ParseServerOptions(const std::vector<std::string>& args) {
     ParsedServerOptions parsed;
-    ServerOptions& o = parsed.options;
-    const auto fail = [&](std::string reason) {
-        parsed.error = std::move(reason) + Hint();
-        return parsed;
-    };
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string_view arg = args[i];
-        if (arg == "-h" || arg == "--help") {
-            o.help = true;
-            continue;
-        }
-        if (arg == "--version") {
-            o.version = true;
-            continue;
-        }
-        std::optional<std::string> value;
-        if (const std::size_t equals = arg.find('='); arg.starts_with("--") && equals != std::string_view::npos) {
-            value = std::string(arg.substr(equals + 1));
-            arg = arg.substr(0, equals);
-        }
-        const auto takeValue = [&]() -> bool {
-            if (value) return true;
-            if (i + 1 == args.size()) return false;
-            value = args[++i];
-            return true;
-        };
-        bool known = false;
-        for (const NumberOption& option : NUMBER_OPTIONS) {
-            if (arg != option.name) continue;
-            known = true;
-            if (!takeValue()) return fail("option " + std::string(arg) + " needs a number");
-            const std::optional<int> number = ReadNumber(*value, option.min, option.max);
-            if (!number)
-                return fail("option " + std::string(arg) + " needs a whole number from " + std::to_string(option.min) +
-                            " to " + std::to_string(option.max) + ", not '" + *value + "'");
-            option.field(o) = *number;
-        }
-        for (const FolderOption& option : FOLDER_OPTIONS) {
-            if (arg != option.name) continue;
-            known = true;
-            if (!takeValue() || value->empty()) return fail("option " + std::string(arg) + " needs a folder");
-            o.*(option.field) = *value;
-        }
-        if (!known) {
-            const bool looksLikeOne = arg.starts_with('-') && arg != "-";
-            return fail((looksLikeOne ? "unknown option '" : "unexpected argument '") + std::string(args[i]) + "'");
-        }
-    }
+    for (std::size_t i = 0; i < args.size() && !parsed.error; ++i) parsed.error = ReadOption(args, i, parsed.options);
+    if (parsed.error) *parsed.error += Hint();
     return parsed;
 }
 

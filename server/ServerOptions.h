@@ -28,11 +28,11 @@ struct ServerOptions {
     bool version = false;
 };
 
-// The options, or why they are wrong (empty when they are not). `args`
+// The options, or why they are wrong (none when they are not). `args`
 // leaves out the program's name.
 struct ParsedServerOptions {
     ServerOptions options;
-    std::string error;
+    std::optional<std::string> error;
 };
 ParsedServerOptions ParseServerOptions(const std::vector<std::string>& args);
 

@@ -12,8 +12,8 @@
 
 int main(int argc, char** argv) {
     const kestrel::ParsedServerOptions parsed = kestrel::ParseServerOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (!parsed.error.empty()) {
-        std::cerr << "kestrel-server: " << parsed.error << '\n';
+    if (parsed.error) {
+        std::cerr << "kestrel-server: " << *parsed.error << '\n';
         return kestrel::EXIT_BAD_SERVER_START;
     }
     if (parsed.options.help) {

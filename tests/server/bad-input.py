@@ -6,80 +6,25 @@ room, a watcher and a player that follow its battle (each through
 kestrel-live-follower, which plays the frames and answers the game's own
 hashes), then sends every kind of bad input on connections of its own and
 checks each close code and reason, or HTTP status. The good screens must
-keep receiving ticks, and their hashes must still match the room's.
+keep receiving ticks, and their hashes must still match the room's. Also:
+a burst of joins stays within the room's limit, the joins over it are
+asked to come back later, and a screen that stops reading is dropped.
 
 usage: bad-input.py KESTREL_SERVER KESTREL_LIVE_FOLLOWER
 """
 import asyncio
 import json
 import os
-import signal
-import subprocess
+import socket
 import sys
 import tempfile
 
 import websockets
 
-from server_checks import WAIT, check, main, request
+from server_checks import WAIT, Screen, check, main, protocol, request, start_server, status, stop_server, wait_for
 
-TICKS_PER_SECOND = 40
-HASH_EVERY_TICKS = 40
-# Deadlines for what should come in well under a second; never a measure.
 CLOSE_POLICY, CLOSE_UNKNOWN_DATA, CLOSE_TOO_BIG = 1008, 1003, 1009
-
-
-
-class Screen:
-    """A good screen: follows the room and sends back the game's hashes."""
-
-    def __init__(self, name, follower):
-        self.name, self.follower = name, follower
-        self.tick = 0
-        self.hashes_sent = 0
-        self.mismatches = 0
-        self.error = None
-
-    async def open(self, uri):
-        self.ws = await websockets.connect(uri, compression=None, max_size=None, max_queue=None)
-        self.proc = await asyncio.create_subprocess_exec(
-            self.follower, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        self.task = asyncio.create_task(self.follow())
-
-    async def follow(self):
-        try:
-            async for frame in self.ws:
-                data = frame.encode() if isinstance(frame, str) else frame
-                if data.startswith(b"# mismatch"):
-                    self.mismatches += 1
-                self.proc.stdin.write(b"%d\n" % len(data) + data)
-                await self.proc.stdin.drain()
-                header = await self.proc.stdout.readline()
-                if not header:
-                    raise RuntimeError("the follower refused a frame")
-                tick, length = map(int, header.split())
-                answer = await self.proc.stdout.readexactly(length)
-                self.tick = tick
-                if answer:
-                    self.hashes_sent += answer.count(b"hash ")
-                    await self.ws.send(answer.decode())
-            self.error = f"closed ({self.ws.close_code} {self.ws.close_reason})"
-        except Exception as error:  # reported by the checks below
-            self.error = repr(error)
-
-    async def close(self):
-        await self.ws.close()
-        self.proc.stdin.close()
-        await self.proc.wait()
-        self.task.cancel()
-
-
-async def wait_for(condition, what):
-    for _ in range(WAIT * 10):
-        if condition():
-            return True
-        await asyncio.sleep(0.1)
-    check(False, f"{what} within {WAIT} s")
-    return False
+JOINS_AT_ONCE, ROOM_LIMIT = 40, 32
 
 
 async def refused_socket(uri, send, code, reason, what):
@@ -98,12 +43,45 @@ async def refused_socket(uri, send, code, reason, what):
               f"{what}: closed {ws.close_code} '{ws.close_reason}', expected {code} '{reason}'")
 
 
-async def refused_upgrade(uri, status, what, **options):
+async def refused_upgrade(uri, code, what, **options):
     try:
         async with websockets.connect(uri, compression=None, **options):
             check(False, f"{what}: the socket was accepted")
     except websockets.InvalidStatusCode as error:
-        check(error.status_code == status, f"{what}: HTTP {error.status_code}, expected {status}")
+        check(error.status_code == code, f"{what}: HTTP {error.status_code}, expected {code}")
+
+
+async def join_at_once(uri, count):
+    """Opens `count` sockets at once: the open ones, and the refusals' statuses and Retry-After."""
+    async def join():
+        try:
+            return await websockets.connect(uri, compression=None, max_queue=None)
+        except websockets.InvalidStatusCode as error:
+            return (error.status_code, error.headers.get("Retry-After"))
+    joined = await asyncio.gather(*(join() for _ in range(count)))
+    return [j for j in joined if not isinstance(j, tuple)], [j for j in joined if isinstance(j, tuple)]
+
+
+def head_exchange(port, path):
+    """The raw bytes a HEAD is answered with, up to the connection's close."""
+    with socket.create_connection(("127.0.0.1", port), timeout=WAIT) as raw:
+        raw.sendall(f"HEAD {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nConnection: close\r\n\r\n".encode())
+        data = b""
+        while chunk := raw.recv(65536):
+            data += chunk
+    return data
+
+
+def silent_screen(port, path):
+    """A socket that joins a room and then never reads again."""
+    raw = socket.create_connection(("127.0.0.1", port), timeout=WAIT)
+    raw.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    raw.sendall(f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nUpgrade: websocket\r\n"
+                "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                "Sec-WebSocket-Version: 13\r\n\r\n".encode())
+    answer = raw.recv(12)
+    assert answer.startswith(b"HTTP/1.1 101"), answer
+    return raw
 
 
 
@@ -129,8 +107,10 @@ def check_http(port, room):
                                ("/sw.js", 200, "text/javascript")]:
         got, content_type, _ = request(port, "GET", path)
         check(got == status and content_type.startswith(kind), f"GET {path}: {got} {content_type}")
-    got, _, body = request(port, "HEAD", "/index.html")
-    check(got == 200 and body == b"", f"HEAD /index.html: {got}, {len(body)} bytes of body")
+    answer = head_exchange(port, "/index.html")
+    head, _, body = answer.partition(b"\r\n\r\n")
+    check(head.startswith(b"HTTP/1.1 200") and b"Content-Length: 15" in head and body == b"",
+          f"HEAD /index.html: {head[:15]!r}, {len(body)} bytes after the headers")
     for path in ["/../outside.txt", "/%2e%2e/outside.txt", "/sub/../../outside.txt", "/escape/outside.txt",
                  "//etc/passwd", "/%2fetc/passwd", "/nothing.html"]:
         got, _, _ = request(port, "GET", path)
@@ -144,8 +124,9 @@ def check_http(port, room):
         check(got == 400, f"POST /rooms {body!r}: {got}, expected 400")
     got, _, _ = request(port, "POST", "/rooms", b"version 1\ntick x\n", {"Content-Type": "text/plain"})
     check(got == 400, f"POST /rooms with a bad start recording: {got}, expected 400")
-    got, _, _ = request(port, "POST", "/rooms", b"", {"Origin": "http://elsewhere.example"})
-    check(got == 403, f"POST /rooms from another origin: {got}, expected 403")
+    for origin in ["http://elsewhere.example", f"http://127.0.0.1:{port}.elsewhere.example"]:
+        got, _, _ = request(port, "POST", "/rooms", b"", {"Origin": origin})
+        check(got == 403, f"POST /rooms from {origin}: {got}, expected 403")
     got, kind, text = request(port, "GET", f"/rooms/{room}/recording")
     check(got == 200 and text.startswith(b"version "), f"GET the recording: {got}, starts {text[:12]!r}")
     got, _, _ = request(port, "GET", "/rooms/nosuchroom/recording")
@@ -155,46 +136,46 @@ def check_http(port, room):
 async def run(server, follower):
     with tempfile.TemporaryDirectory() as scratch:
         site = make_site(scratch)
-        process = subprocess.Popen([server, "--port", "0", "--site", site, "--data", os.path.join(scratch, "data")],
-                                   stdout=subprocess.PIPE, text=True)
+        process, port = start_server(server, ["--port", "0", "--site", site, "--data", os.path.join(scratch, "data"),
+                                               "--max-room-connections", str(ROOM_LIMIT)])
         try:
-            line = process.stdout.readline()
-            prefix = "kestrel-server: listening on http://127.0.0.1:"
-            assert line.startswith(prefix), line
-            port = int(line[len(prefix):].rstrip("/\n"))
             await against(port, follower)
         finally:
-            process.send_signal(signal.SIGTERM)
-            status = process.wait(WAIT)
-            check(status == 0, f"the server stopped with status {status}")
+            stop_server(process)
 
 
 async def against(port, follower):
-    status, _, body = request(port, "POST", "/rooms", b"{\"width\": 400, \"height\": 300}")
-    check(status == 201, f"POST /rooms: {status}")
+    numbers = protocol(port)
+    got, _, body = request(port, "POST", "/rooms", b"{\"width\": 400, \"height\": 300}",
+                           {"Origin": f"https://127.0.0.1:{port}"})
+    check(got == 201, f"POST /rooms from the server's own https origin: {got}")
     answer = json.loads(body)
     room = answer["room"]
     key = answer["play"].split("#live=")[1].split(".")[1]
     watch_uri = f"ws://127.0.0.1:{port}/rooms/{room}/socket"
     play_uri = f"{watch_uri}?key={key}"
 
-    watcher, player = Screen("watcher", follower), Screen("player", follower)
-    await watcher.open(watch_uri)
-    await player.open(play_uri)
+    watcher, player = Screen("watcher", watch_uri, follower), Screen("player", play_uri, follower)
+    await watcher.start()
+    await player.start()
     await wait_for(lambda: watcher.tick > 0 and player.tick > 0, "both screens follow")
     await player.ws.send("down 1 200 150\nmove 210 160\n")
     await player.ws.send("move 230 170\nup 1 230 170\n")
-    start = max(watcher.tick, player.tick)
 
-    long_frame = "move 1 1\n" * 200
-    too_many = ["hash 0 0000000000000000\n" * 25] * 10
+    max_bytes, max_lines = numbers["max_client_frame_bytes"], numbers["max_client_lines_per_second"]
+    long_frame = "move 1 1\n" * (max_bytes // len("move 1 1\n") + 1)
+    # Twice the lines a second and one more: over the limit in one room second whatever its edge.
+    hash_line = "hash 0 0000000000000000\n"
+    per_frame = max_bytes // len(hash_line)
+    lines = 2 * max_lines + 1
+    too_many = [hash_line * min(per_frame, lines - sent) for sent in range(0, lines, per_frame)]
     cases = [
         (play_uri, ["fire 1 2\n"], CLOSE_POLICY, "line 1", "an unknown command"),
         (play_uri, ["down 1 x 10\n"], CLOSE_POLICY, "line 1", "a bad line"),
         (play_uri, ["move 1 1\nup 1\n"], CLOSE_POLICY, "line 2", "a bad second line"),
         (play_uri, [b"\x00\x01binary"], CLOSE_UNKNOWN_DATA, "binary", "a binary frame"),
-        (play_uri, [long_frame], CLOSE_TOO_BIG, "", "a frame over 1 KiB"),
-        (watch_uri, too_many, CLOSE_POLICY, "lines a second", "more than 100 lines a second"),
+        (play_uri, [long_frame], CLOSE_TOO_BIG, "", f"a frame over {max_bytes} bytes"),
+        (watch_uri, too_many, CLOSE_POLICY, "lines a second", f"more than {max_lines} lines a second"),
         (watch_uri, ["down 1 10 10\n"], CLOSE_POLICY, "watcher", "an event on a watch link"),
         (watch_uri, ["hash 40 nothex\n"], CLOSE_POLICY, "hash", "a bad hash"),
     ]
@@ -204,26 +185,57 @@ async def against(port, follower):
     await refused_upgrade(f"{watch_uri}?key=", 403, "an empty key")
     await refused_upgrade(f"ws://127.0.0.1:{port}/rooms/nosuchroom/socket", 404, "an unknown room")
     await refused_upgrade(watch_uri, 403, "another origin", origin="http://elsewhere.example")
+    await refused_upgrade(watch_uri, 403, "an origin that only starts with the host",
+                          origin=f"http://127.0.0.1:{port}.elsewhere.example")
     check_http(port, room)
+    await burst_of_joins(port, watch_uri)
+    await silent_screen_dropped(port, play_uri, (watcher, player))
 
     # The good screens go on: two more hash checkpoints, hashes sent, none differing.
-    sent_before = (watcher.hashes_sent, player.hashes_sent)
-    await wait_for(lambda: min(watcher.tick, player.tick) >= start + 2 * HASH_EVERY_TICKS + TICKS_PER_SECOND,
+    sent_before = (len(watcher.hashes), len(player.hashes))
+    start = max(watcher.tick, player.tick)
+    await wait_for(lambda: min(watcher.tick, player.tick) >=
+                   start + 2 * numbers["hash_every_ticks"] + numbers["ticks_per_second"],
                    "the good screens keep receiving ticks")
-    check(watcher.hashes_sent > sent_before[0] and player.hashes_sent > sent_before[1],
-          f"the good screens sent hashes ({watcher.hashes_sent}, {player.hashes_sent})")
+    check(len(watcher.hashes) > sent_before[0] and len(player.hashes) > sent_before[1],
+          f"the good screens sent hashes ({len(watcher.hashes)}, {len(player.hashes)})")
     for screen in (watcher, player):
         check(screen.error is None and screen.mismatches == 0,
               f"the {screen.name} follows at tick {screen.tick}: error {screen.error}, "
               f"{screen.mismatches} mismatch notices")
 
-    def status():
-        return json.loads(request(port, "GET", "/status")[2])
-    await wait_for(lambda: status()["connections"] == 2, "the refused connections are gone")
-    now = status()
+    await wait_for(lambda: status(port)["connections"] == 2, "the refused connections are gone")
+    now = status(port)
     check(now["mismatches"] == 0 and now["rooms"] == 1, f"/status: {now}")
-    await watcher.close()
-    await player.close()
+    await watcher.stop()
+    await player.stop()
+
+
+async def burst_of_joins(port, uri):
+    """Joins sent at once into a room with two screens: no more than its
+    limit are let in, and the rest are asked to come back later."""
+    joined, refused = await join_at_once(uri, JOINS_AT_ONCE)
+    check(len(joined) == ROOM_LIMIT - 2 and status(port)["connections"] == ROOM_LIMIT,
+          f"{JOINS_AT_ONCE} joins at once into a room of 2 (limit {ROOM_LIMIT}): {len(joined)} let in")
+    check(all(code == 503 and wait for code, wait in refused),
+          f"the joins over the limit are answered 503 with Retry-After: {set(refused)}")
+    await asyncio.gather(*(ws.close() for ws in joined))
+    await wait_for(lambda: status(port)["connections"] == 2, "the joins' seats are free again")
+
+
+async def silent_screen_dropped(port, uri, good):
+    """A screen that stops reading is dropped once it answers no ping,
+    while the good screens keep receiving their ticks."""
+    before = status(port)
+    silent = silent_screen(port, uri.split(f":{port}", 1)[1])
+    await wait_for(lambda: status(port)["connections"] == before["connections"] + 1, "the silent screen joins")
+    ticks = [screen.tick for screen in good]
+    await wait_for(lambda: status(port)["dropped"] == before["dropped"] + 1, "the silent screen is dropped",
+                   WAIT + protocol(port)["screen_idle_seconds"])
+    check(all(screen.tick > tick for screen, tick in zip(good, ticks)),
+          f"the good screens followed meanwhile: {ticks} -> {[screen.tick for screen in good]}")
+    check(status(port)["connections"] == before["connections"], "the silent screen's seat is free again")
+    silent.close()
 
 
 

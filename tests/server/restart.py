@@ -8,7 +8,7 @@ and answers the game's own hashes; each reconnects by itself as the page
 does: after half a second, then twice as long each time). Mid-battle the
 server is killed with SIGKILL and started again on the same port and
 folder. Checks: the screens are back within 5 s; the room went on where its
-file ended, at most a second (40 ticks) before the kill; the recording from
+file ended, at most a room second of ticks before the kill; the recording from
 before the kill, cut there, is the start of the recording after it; the
 recording after it replays to the room's own hash; no screen's hash
 differed; the ended room was not resumed, its recording is served from the
@@ -29,17 +29,11 @@ import time
 
 import websockets
 
-from server_checks import WAIT, check, main, request
+from server_checks import WAIT, Screen, check, main, protocol, request, start_server, status, stop_server, wait_for
 
-TICKS_PER_SECOND = 40
-HASH_EVERY_TICKS = 40
-MOST_TICKS_LOST = 40
 BACK_WITHIN = 5  # seconds from the restart to a screen following again
-FIRST_RETRY, LAST_RETRY = 0.5, 8
-# Deadlines for what should come in well under a second; never a measure.
 ENDED_ROOM = "0123456789abcdef" * 2
 ENDED_RECORDING = "version 1\nseed 46\nsize 300 200\ntick 80\n"
-
 
 
 def runs(recording):
@@ -81,97 +75,17 @@ def text(items):
     return "".join(f"tick {item[1]}\n" if isinstance(item, list) else item + "\n" for item in items)
 
 
-class Screen:
-    """Follows the room, sends back the game's hashes, and reconnects by itself."""
-
-    def __init__(self, name, uri, follower):
-        self.name, self.uri, self.follower = name, uri, follower
-        self.ws = None
-        self.joining = False
-        self.tick = 0
-        self.hashes = []   # the hash lines it sent
-        self.joins = []    # (time, room tick) each time it followed a join text
-        self.mismatches = 0
-        self.error = None
-
-    async def start(self):
-        self.proc = await asyncio.create_subprocess_exec(
-            self.follower, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        self.task = asyncio.create_task(self.run())
-
-    async def run(self):
-        wait = FIRST_RETRY
-        try:
-            while True:
-                try:
-                    async with websockets.connect(self.uri, compression=None, max_size=None,
-                                                  max_queue=None) as ws:
-                        self.ws = ws
-                        async for frame in ws:
-                            if await self.receive(frame):
-                                wait = FIRST_RETRY
-                except (OSError, websockets.WebSocketException):
-                    pass
-                self.ws = None
-                await asyncio.sleep(wait)
-                wait = min(2 * wait, LAST_RETRY)
-        except Exception as error:  # reported by the checks
-            self.error = repr(error)
-
-    async def receive(self, frame):
-        """Plays a frame; answers whether it was a join text."""
-        data = frame.encode()
-        if data.startswith(b"# mismatch"):
-            self.mismatches += 1
-        self.proc.stdin.write(b"%d\n" % len(data) + data)
-        await self.proc.stdin.drain()
-        header = await self.proc.stdout.readline()
-        if not header:
-            raise RuntimeError("the follower refused a frame")
-        tick, length = map(int, header.split())
-        answer = (await self.proc.stdout.readexactly(length)).decode()
-        # The first recording frame after the join notice is the join text.
-        joined = self.joining and not data.startswith(b"# ")
-        self.joining = data.startswith(b"# joined") or (self.joining and not joined)
-        self.tick = tick
-        if joined:
-            self.joins.append((time.monotonic(), tick))
-        self.hashes += [line for line in answer.splitlines() if line.startswith("hash ")]
-        if answer:
-            await self.ws.send(answer)
-        return joined
-
-    async def stop(self):
-        self.task.cancel()
-        self.proc.stdin.close()
-        await self.proc.wait()
-
-
-async def wait_for(condition, what, within=WAIT):
-    deadline = time.monotonic() + within
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        await asyncio.sleep(0.05)
-    check(False, f"{what} within {within} s")
-    return False
-
-
-
-
 def free_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         return probe.getsockname()[1]
 
 
-def start_server(server, port, data, log):
-    """The server, once it listens; and the rooms it resumed, with their ticks."""
+def start_on(server, port, data, log):
+    """The server on `port`, once it listens; and the rooms it resumed, with their ticks."""
     with open(log, "w") as errors:
-        process = subprocess.Popen([server, "--port", str(port), "--data", data],
-                                   stdout=subprocess.PIPE, stderr=errors, text=True)
-    line = process.stdout.readline()
-    assert line == f"kestrel-server: listening on http://127.0.0.1:{port}/\n", line
+        process, listening = start_server(server, ["--port", str(port), "--data", data], stderr=errors)
+    assert listening == port, listening
     with open(log) as errors:
         resumed = dict(re.findall(r"room (\w+): resumed at tick (\d+)", errors.read()))
     return process, {room: int(tick) for room, tick in resumed.items()}
@@ -222,59 +136,63 @@ async def run(server, follower):
     with tempfile.TemporaryDirectory() as scratch:
         data, log, port = os.path.join(scratch, "data"), os.path.join(scratch, "server.log"), free_port()
         keep_ended_room(data)
-        process, resumed = start_server(server, port, data, log)
+        process, resumed = start_on(server, port, data, log)
         try:
             check(resumed == {}, f"an ended room is not resumed: {resumed}")
-            status, _, body = request(port, "POST", "/rooms", b"{\"width\": 400, \"height\": 300}")
-            check(status == 201, f"POST /rooms: {status}")
+            got, _, body = request(port, "POST", "/rooms", b"{\"width\": 400, \"height\": 300}")
+            check(got == 201, f"POST /rooms: {got}")
             answer = json.loads(body)
             room, key = answer["room"], answer["play"].split(".")[-1]
             uri = f"ws://127.0.0.1:{port}/rooms/{room}/socket"
-            screens = [Screen("watcher", uri, follower), Screen("player", f"{uri}?key={key}", follower)]
+            numbers = protocol(port)
+            ticks_per_second, hash_every = numbers["ticks_per_second"], numbers["hash_every_ticks"]
+            screens = [Screen("watcher", uri, follower, reconnect=True),
+                       Screen("player", f"{uri}?key={key}", follower, reconnect=True)]
             for screen in screens:
                 await screen.start()
             watcher, player = screens
             await wait_for(lambda: min(s.tick for s in screens) > 0, "both screens follow")
             await player.ws.send("down 1 200 150\nmove 210 160\n")
-            await wait_for(lambda: player.tick > 2 * TICKS_PER_SECOND, "two seconds of battle")
+            await wait_for(lambda: player.tick > 2 * ticks_per_second, "two seconds of battle")
             await player.ws.send("move 230 170\nup 1 230 170\nkey 97\n")
-            await wait_for(lambda: min(s.tick for s in screens) > 4 * TICKS_PER_SECOND + 20, "mid-battle")
+            await wait_for(lambda: min(s.tick for s in screens) > 4 * ticks_per_second + 20, "mid-battle")
 
-            status, _, before = request(port, "GET", f"/rooms/{room}/recording")
+            got, _, before = request(port, "GET", f"/rooms/{room}/recording")
             process.send_signal(signal.SIGKILL)
             process.wait(WAIT)
             before = before.decode()
             killed_at = time.monotonic()
-            process, resumed = start_server(server, port, data, log)
+            process, resumed = start_on(server, port, data, log)
             restarted = time.monotonic()
             print(f"restarted {restarted - killed_at:.2f} s after the kill", flush=True)
 
             at = resumed.get(room, -1)
-            check(ticks(before) - MOST_TICKS_LOST <= at, f"the room resumed at tick {at}, "
-                  f"at most {MOST_TICKS_LOST} ticks before the recording's {ticks(before)}")
+            # The room's file is brought up to date once a room second: at most that is lost.
+            check(ticks(before) - ticks_per_second <= at, f"the room resumed at tick {at}, "
+                  f"at most {ticks_per_second} ticks before the recording's {ticks(before)}")
             for screen in screens:
                 if await wait_for(lambda: any(t >= restarted for t, _ in screen.joins), f"the {screen.name} is back",
                                   BACK_WITHIN):
                     back = next(t for t, _ in screen.joins if t >= restarted) - restarted
                     print(f"the {screen.name} followed again {back:.2f} s after the restart", flush=True)
-            await wait_for(lambda: min(s.tick for s in screens) >= at + 3 * HASH_EVERY_TICKS,
+            await wait_for(lambda: min(s.tick for s in screens) >= at + 3 * hash_every,
                            "three more hashes' ticks")
 
-            status, _, after = request(port, "GET", f"/rooms/{room}/recording")
+            got, _, after = request(port, "GET", f"/rooms/{room}/recording")
             after = after.decode()
             same = min(at, ticks(before))
             check(cut(after, same) == cut(before, same),
                   f"the recording before the kill, up to tick {same}, is the start of the one after")
             check(ticks(after) > at, f"the recording goes on past tick {at}: {ticks(after)} ticks")
-            last = ticks(after) // HASH_EVERY_TICKS * HASH_EVERY_TICKS
+            last = ticks(after) // hash_every * hash_every
             right = replayed_hash(follower, after, last)
             check(right is not None, f"the recording after the restart replays to tick {last}: {right}")
-            wrong = f"hash {last - HASH_EVERY_TICKS} {'0' * 16}"
+            wrong = f"hash {last - hash_every} {'0' * 16}"
             noticed = await hash_probe(port, room, right, wrong) if right else []
-            check(noticed == [str(last - HASH_EVERY_TICKS)],
+            check(noticed == [str(last - hash_every)],
                   f"the room agrees with the replayed hash at tick {last} (mismatches noticed: {noticed})")
 
-            now = json.loads(request(port, "GET", "/status")[2])
+            now = status(port)
             check(now["rooms"] == 1 and now["mismatches"] == 1 and now["hashes_checked"] > 2,
                   f"/status: one room, the probe's one mismatch: {now}")
             for screen in screens:
@@ -282,16 +200,14 @@ async def run(server, follower):
                       f"the {screen.name} follows at tick {screen.tick}: error {screen.error}, "
                       f"{len(screen.hashes)} hashes sent, {screen.mismatches} mismatch notices")
 
-            status, _, kept = request(port, "GET", f"/rooms/{ENDED_ROOM}/recording")
-            check(status == 200 and kept.decode() == ENDED_RECORDING, f"the ended room's recording: {status}")
+            got, _, kept = request(port, "GET", f"/rooms/{ENDED_ROOM}/recording")
+            check(got == 200 and kept.decode() == ENDED_RECORDING, f"the ended room's recording: {got}")
             code = await refused_join(port, ENDED_ROOM)
             check(code == 410, f"joining the ended room: HTTP {code}, expected 410")
             for screen in screens:
                 await screen.stop()
         finally:
-            process.send_signal(signal.SIGTERM)
-            status = process.wait(WAIT)
-            check(status == 0, f"the server stopped with status {status}")
+            stop_server(process)
 
 
 

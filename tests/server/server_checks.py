@@ -1,13 +1,24 @@
 """What the server's end-to-end tests share: checks that are counted and
-printed as they go, plain HTTP requests to the server on the loopback, and
-a main that runs a test and answers its status."""
+printed as they go, plain HTTP requests to the server on the loopback, the
+server started and stopped, the protocol's numbers as the server publishes
+them in /status, a good screen that follows a room through
+kestrel-live-follower, and a main that runs a test and answers its status."""
 
 import asyncio
 import http.client
+import json
+import signal
+import subprocess
 import sys
+import time
+
+import websockets
 
 # How long any one request or wait may take, in seconds.
 WAIT = 30
+LISTENING = "kestrel-server: listening on http://127.0.0.1:"
+# The page's waits between tries to reconnect, in seconds.
+FIRST_RETRY, LAST_RETRY = 0.5, 8
 
 failures = []
 
@@ -20,16 +31,141 @@ def check(ok, what):
 
 def request(port, method, path, body=None, headers=None):
     """The answer's status, content type and body."""
+    status, headers, content = exchange(port, method, path, body, headers)
+    return status, headers.get("Content-Type"), content
+
+
+def exchange(port, method, path, body=None, headers=None):
+    """The answer's status, headers and body."""
     connection = http.client.HTTPConnection("127.0.0.1", port, timeout=WAIT)
     connection.request(method, path, body=body, headers=headers or {})
     response = connection.getresponse()
     content = response.read()
     connection.close()
-    return response.status, response.getheader("Content-Type"), content
+    return response.status, response.headers, content
+
+
+def status(port):
+    return json.loads(request(port, "GET", "/status")[2])
+
+
+def protocol(port):
+    """The numbers a screen keeps to, as the server publishes them."""
+    return status(port)["protocol"]
+
+
+def start_server(server, args, **options):
+    """The server, once it says it listens, and its port."""
+    process = subprocess.Popen([server, *args], stdout=subprocess.PIPE, text=True, **options)
+    line = process.stdout.readline()
+    assert line.startswith(LISTENING), line
+    return process, int(line[len(LISTENING):].rstrip("/\n"))
+
+
+def stop_server(process, what="the server"):
+    """Stops it with SIGTERM; it must stop cleanly, with status 0."""
+    process.send_signal(signal.SIGTERM)
+    code = process.wait(WAIT)
+    check(code == 0, f"{what} stopped with status {code}")
+
+
+async def wait_for(condition, what, within=WAIT):
+    deadline = time.monotonic() + within
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        await asyncio.sleep(0.05)
+    check(False, f"{what} within {within} s")
+    return False
+
+
+class Screen:
+    """A good screen: follows the room through kestrel-live-follower and
+    sends back the game's hashes. One that reconnects tries again by
+    itself as the page does, after FIRST_RETRY, then twice as long each
+    time up to LAST_RETRY; one that does not keeps the reason it closed."""
+
+    def __init__(self, name, uri, follower, reconnect=False):
+        self.name, self.uri, self.follower, self.reconnect = name, uri, follower, reconnect
+        self.ws = None
+        self.joining = False
+        self.tick = 0
+        self.hashes = []   # the hash lines it sent
+        self.joins = []    # (time, room tick) each time it followed a join text
+        self.mismatches = 0
+        self.error = None
+
+    async def start(self):
+        self.proc = await asyncio.create_subprocess_exec(
+            self.follower, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        if not self.reconnect:
+            self.ws = await self.connect()
+        self.task = asyncio.create_task(self.run())
+
+    def connect(self):
+        return websockets.connect(self.uri, compression=None, max_size=None, max_queue=None)
+
+    async def run(self):
+        try:
+            if not self.reconnect:
+                await self.follow(self.ws)
+                self.error = f"closed ({self.ws.close_code} {self.ws.close_reason})"
+                return
+            wait = FIRST_RETRY
+            while True:
+                try:
+                    async with self.connect() as ws:
+                        self.ws = ws
+                        if await self.follow(ws):
+                            wait = FIRST_RETRY
+                except (OSError, websockets.WebSocketException):
+                    pass
+                self.ws = None
+                await asyncio.sleep(wait)
+                wait = min(2 * wait, LAST_RETRY)
+        except Exception as error:  # reported by the checks
+            self.error = repr(error)
+
+    async def follow(self, ws):
+        """Plays the frames until the socket closes; answers whether it followed a join text."""
+        joined = False
+        async for frame in ws:
+            joined = await self.receive(frame) or joined
+        return joined
+
+    async def receive(self, frame):
+        """Plays a frame; answers whether it was a join text."""
+        data = frame.encode() if isinstance(frame, str) else frame
+        if data.startswith(b"# mismatch"):
+            self.mismatches += 1
+        self.proc.stdin.write(b"%d\n" % len(data) + data)
+        await self.proc.stdin.drain()
+        header = await self.proc.stdout.readline()
+        if not header:
+            raise RuntimeError("the follower refused a frame")
+        tick, length = map(int, header.split())
+        answer = (await self.proc.stdout.readexactly(length)).decode()
+        # The first recording frame after the join notice is the join text.
+        joined = self.joining and not data.startswith(b"# ")
+        self.joining = data.startswith(b"# joined") or (self.joining and not joined)
+        self.tick = tick
+        if joined:
+            self.joins.append((time.monotonic(), tick))
+        self.hashes += [line for line in answer.splitlines() if line.startswith("hash ")]
+        if answer:
+            await self.ws.send(answer)
+        return joined
+
+    async def stop(self):
+        self.task.cancel()
+        if self.ws is not None:
+            await self.ws.close()
+        self.proc.stdin.close()
+        await self.proc.wait()
 
 
 def main(doc, run):
-    """Runs `run(SERVER, SITE)` from the command line: 0 when every check
+    """Runs `run(SERVER, FOLLOWER)` from the command line: 0 when every check
     passed, 1 when one failed, 2 for a bad command line."""
     if len(sys.argv) != 3:
         print(doc, file=sys.stderr)

@@ -12,6 +12,7 @@
 #include "game/Game.h"
 #include "game/LiveClient.h"
 #include "game/LiveWire.h"
+#include "game/Room.h"
 #include "input/Keyboard.h"
 #include "model/RecordHash.h"
 #include "script/RecordLines.h"
@@ -24,45 +25,24 @@ using Kind = RecordedStep::Kind;
 
 constexpr std::int16_t LEFT = 1;
 
-// A referee as a room keeps one: the rules alone, each tick's lines as one
-// frame, and the battle from its last clean canvas for screens that join.
+// The referee as a room keeps it, with one player whose events the test plays.
 struct Referee {
-    Referee() : game(GameRandom(0x5eed), GameOutput::Nothing) {
-        game.Observe([this](const RecordedStep& step) {
-            frame += WriteStep(step);
-            if (step.kind == Kind::Ticks) sinceClean.Tick();
-            else sinceClean.Step(step);
-        });
-        TakeCleanCanvas();
-    }
-    void TakeCleanCanvas() {
-        sinceClean.Start(game.RandomStream().State(), game.Width(), game.Height(), &game.Field());
-        cleanTick = ticks, clears = game.CanvasClears();
-    }
-    // A step that cleared the canvas leaves a point to join from.
-    void AfterStep() {
-        if (game.CanvasClears() != clears) TakeCleanCanvas();
-    }
-    std::string Tick() {
-        game.Tick();
-        ++ticks;
-        AfterStep();
-        return std::exchange(frame, {});
-    }
+    Referee() : room(GameRandom(0x5eed), {}, std::make_unique<MemoryRecordingSink>()), player(room.Join(true)) {}
+    void Send(const RecordedStep& step) { ASSERT_EQ(room.Receive(player, WriteStep(step)).refusal, std::nullopt); }
+    std::string Tick() { return room.Tick(); }
+    const Game& game() const { return room.Referee(); }
 
-    Game game;
-    Recorder sinceClean;
-    std::uint64_t cleanTick = 0, ticks = 0, clears = 0;
-    std::string frame;
+    Room room;
+    ClientId player;
 };
 
 struct Screen {
     explicit Screen(bool mayPlay = true) : client(game, mayPlay) {}
     void Join(const Referee& referee) {
         client.Reconnected();
-        ASSERT_EQ(client.Receive(WriteNotice({NoticeKind::Joined, referee.cleanTick})), std::nullopt);
+        ASSERT_EQ(client.Receive(referee.room.JoinedNotice()), std::nullopt);
         ASSERT_EQ(client.Receive(WriteNotice({NoticeKind::People, 2})), std::nullopt);
-        ASSERT_EQ(client.Receive(referee.sinceClean.Text()), std::nullopt);
+        ASSERT_EQ(client.Receive(referee.room.JoinText()), std::nullopt);
     }
     Game game{GameRandom::FromClock()};
     LiveClient client;
@@ -83,27 +63,28 @@ TEST(Live, ScreensKeepTheRefereesBattleAndOneAnothersPicture) {
     early.Join(referee);
     std::uint64_t hashesChecked = 0, lateFrom = 0;
     for (std::uint64_t t = 1; t <= ticks; ++t) {
-        const Battlefield& bf = referee.game.Field();
-        if (t % 500 == 100) referee.game.PointerDown(LEFT, float(bf.tankX[3]), float(bf.tankY[3]));
-        if (t % 500 > 100 && t % 500 < 160) referee.game.PointerMove(float(t % 500), float(t % 300));
-        if (t % 500 == 160) referee.game.PointerUp(LEFT, 200, 200);
-        if (t == ticks / 4) (void)referee.game.Key('w'), referee.AfterStep();
+        const Battlefield& bf = referee.game().Field();
+        if (t % 500 == 100)
+            referee.Send({.kind = Kind::Down, .button = LEFT, .x = float(bf.tankX[3]), .y = float(bf.tankY[3])});
+        if (t % 500 > 100 && t % 500 < 160) referee.Send({.kind = Kind::Move, .x = float(t % 500), .y = float(t % 300)});
+        if (t % 500 == 160) referee.Send({.kind = Kind::Up, .button = LEFT, .x = 200, .y = 200});
+        if (t == ticks / 4) referee.Send({.kind = Kind::Key, .number = 'w'});
         const std::string frame = referee.Tick();
         for (Screen* screen : {&early, &late}) {
             if (screen == &late && t < joinAt) continue;
-            if (screen == &late && t == joinAt) screen->Join(referee), lateFrom = referee.cleanTick;
+            if (screen == &late && t == joinAt) screen->Join(referee), lateFrom = referee.room.JoinTick();
             else ASSERT_EQ(screen->client.Receive(frame), std::nullopt) << "tick " << t;
             do screen->client.Tick();
             while (screen->game.TicksAhead() > 0);
-            ASSERT_EQ(screen->game.StateHash(), referee.game.StateHash()) << "tick " << t;
+            ASSERT_EQ(screen->game.StateHash(), referee.game().StateHash()) << "tick " << t;
             for (const ClientLine& line : ReadClientMessage(screen->client.TakeOutgoing(), false).lines) {
                 EXPECT_EQ(line.tick, t);
-                EXPECT_EQ(line.hash, referee.game.StateHash());
+                EXPECT_EQ(line.hash, referee.game().StateHash());
                 ++hashesChecked;
             }
         }
     }
-    EXPECT_EQ(early.game.Field(), referee.game.Field());
+    EXPECT_EQ(early.game.Field(), referee.game().Field());
     EXPECT_GT(lateFrom, 0u) << "the late screen joined from the wipe or a later clean canvas";
     EXPECT_TRUE(SamePicture(*early.game.Picture(), *late.game.Picture()));
     EXPECT_GE(hashesChecked, 2 * (ticks - joinAt) / HASH_EVERY_TICKS);

@@ -1,9 +1,8 @@
-#include "server/Room.h"
+#include "game/Room.h"
 
 #include <algorithm>
 #include <iterator>
 
-#include "server/RoomFiles.h"
 
 namespace kestrel {
 namespace {
@@ -19,7 +18,7 @@ std::string TooFast() {
 
 }  // namespace
 
-std::string CheckStartRecording(std::string_view recording) {
+std::optional<std::string> CheckStartRecording(std::string_view recording) {
     const ReadRecording read = ReadRecordingText(recording);
     if (!read.error.empty()) return read.error;
     std::uint64_t ticks = 0;
@@ -28,17 +27,12 @@ std::string CheckStartRecording(std::string_view recording) {
     if (ticks > MAX_START_TICKS)
         return "a room starts from a recording of at most " + std::to_string(MAX_START_TICKS) + " ticks";
     Game probe(GameRandom(), GameOutput::Nothing);
-    return probe.PlayBack(recording).value_or("");
+    return probe.PlayBack(recording);
 }
 
-Room::Room(GameRandom random, const RoomStart& start, const std::filesystem::path& recordingFile,
+Room::Room(GameRandom random, const RoomStart& start, std::unique_ptr<RecordingSink> sink,
            std::size_t maxJoinHistory)
-    : game_(std::move(random), GameOutput::Nothing), path_(recordingFile), maxJoinHistory_(maxJoinHistory) {
-    if (start.resumed) {
-        std::error_code ignored;  // no file yet: nothing to cut
-        std::filesystem::resize_file(path_, start.recording.size(), ignored);
-    }
-    file_.open(path_, std::ios::binary | std::ios::app);
+    : game_(std::move(random), GameOutput::Nothing), sink_(std::move(sink)), maxJoinHistory_(maxJoinHistory) {
     if (start.recording.empty()) game_.Resize(start.width, start.height);
     else (void)game_.PlayBack(start.recording);
     game_.Observe([this](const RecordedStep& step) { Observed(step); });
@@ -47,7 +41,7 @@ Room::Room(GameRandom random, const RoomStart& start, const std::filesystem::pat
     replaying_ = true;
     while (game_.PlayingBack()) Tick();
     replaying_ = false;
-    if (start.resumed && !start.recording.empty()) (void)game_.TakeRecordedText();  // the file holds it
+    if (start.resumed && !start.recording.empty()) (void)game_.TakeRecordedText();  // the sink holds it
     else Flush();
     // Nobody holds the pointer the recording left pressed: it is let go.
     if (claim_) ReleaseClaim();
@@ -170,7 +164,7 @@ void Room::Observed(const RecordedStep& step) {
 const std::string& Room::Tick() {
     sent_.clear();
     game_.Tick();
-    // The file is never more than a room second behind: what a kill loses.
+    // The sink is never more than a room second behind: what a kill loses.
     if (!replaying_ && ticks_ % LIVE_TICKS_PER_SECOND == 0) Flush();
     return sent_;
 }
@@ -240,12 +234,11 @@ std::string Room::JoinText() const { return sinceClean_.Text(); }
 void Room::Flush() {
     const std::string text = game_.TakeRecordedText();
     if (text.empty()) return;
-    file_ << text;
-    file_.flush();
+    writable_ = sink_->Append(text) && writable_;
 }
 
 std::optional<std::string> Room::Recording() const {
-    std::optional<std::string> text = ReadWholeLines(path_, MAX_RECORDING_BYTES);
+    std::optional<std::string> text = sink_->Written(MAX_RECORDING_BYTES);
     if (!text) return std::nullopt;
     *text += game_.Recording().Text();
     if (text->size() > MAX_RECORDING_BYTES) return std::nullopt;

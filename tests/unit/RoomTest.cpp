@@ -1,23 +1,17 @@
 // The referee of a live room: one hand on the field, a drag released for a
 // player who leaves, late joins from the last clean canvas that play to the
 // room's own record, hashes compared, a join history that stays bounded,
-// and a room resumed from its files after a kill.
+// and a room resumed from what its sink kept after a kill.
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
 #include "game/LiveClient.h"
 #include "game/LiveWire.h"
-#include "server/RandomId.h"
-#include "server/Room.h"
-#include "server/RoomFiles.h"
+#include "game/Room.h"
 #include "tests/Sanitizers.h"
 
 namespace kestrel {
@@ -38,15 +32,29 @@ std::string Up(std::int16_t button, float x, float y) {
 }
 std::string Key(std::uint16_t code) { return WriteStep({.kind = Kind::Key, .number = code}); }
 
+// A sink whose text the test reads as the server reads its file.
+class SharedSink : public RecordingSink {
+public:
+    explicit SharedSink(std::shared_ptr<std::string> text) : text_(std::move(text)) {}
+    bool Append(std::string_view text) override {
+        *text_ += text;
+        return true;
+    }
+    std::optional<std::string> Written(std::size_t maxBytes) const override {
+        if (text_->size() > maxBytes) return std::nullopt;
+        return *text_;
+    }
+
+private:
+    std::shared_ptr<std::string> text_;
+};
+
 class RoomTest : public testing::Test {
 protected:
-    std::filesystem::path File(const std::string& which = "recording") {
-        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-        return std::filesystem::temp_directory_path() /
-               ("kestrel-room-" + std::string(info->name()) + "-" + std::to_string(getpid()) + "." + which);
-    }
-    void TearDown() override { std::filesystem::remove_all(File()), std::filesystem::remove_all(File("resumed")); }
+    // A sink of its own; its text in `kept`.
+    std::unique_ptr<RecordingSink> Sink() { return std::make_unique<SharedSink>(kept); }
     static bool Has(const std::string& frame, const std::string& line) { return frame.find(line) != std::string::npos; }
+    std::shared_ptr<std::string> kept = std::make_shared<std::string>();
 };
 
 // A screen that follows the room from its join text, as a page does, and
@@ -61,7 +69,7 @@ struct Screen {
         ASSERT_EQ(client.Receive(frame), std::nullopt);
         while (game.TicksAhead() > 0) game.Tick();
         const RoomAnswer answer = room.Receive(id, client.TakeOutgoing());
-        ASSERT_EQ(answer.refusal, "");
+        ASSERT_EQ(answer.refusal, std::nullopt);
         mismatches += answer.mismatchAt.has_value();
     }
     bool SameAsRoom() const {
@@ -85,13 +93,13 @@ void Play(Room& room, ClientId player, int t) {
 }
 
 TEST_F(RoomTest, OneHandOnTheFieldAndADragReleasedWhenItsPlayerLeaves) {
-    Room room(GameRandom(SEED), {.width = 400, .height = 300}, File());
+    Room room(GameRandom(SEED), {.width = 400, .height = 300}, Sink());
     const ClientId a = room.Join(true), b = room.Join(true), watcher = room.Join(false);
     EXPECT_EQ(room.People(), 3u);
 
-    EXPECT_EQ(room.Receive(a, Down(LEFT, 100, 100)).refusal, "");
-    EXPECT_EQ(room.Receive(b, Down(LEFT, 200, 200) + Move(210, 210) + Up(LEFT, 220, 220)).refusal, "");
-    EXPECT_EQ(room.Receive(a, Move(120, 110) + Up(2, 120, 110)).refusal, "");  // not the button it holds
+    EXPECT_EQ(room.Receive(a, Down(LEFT, 100, 100)).refusal, std::nullopt);
+    EXPECT_EQ(room.Receive(b, Down(LEFT, 200, 200) + Move(210, 210) + Up(LEFT, 220, 220)).refusal, std::nullopt);
+    EXPECT_EQ(room.Receive(a, Move(120, 110) + Up(2, 120, 110)).refusal, std::nullopt);  // not the button it holds
     std::string frame = room.Tick();
     EXPECT_TRUE(Has(frame, Down(LEFT, 100, 100)) && Has(frame, Move(120, 110)));
     EXPECT_FALSE(Has(frame, Down(LEFT, 200, 200)) || Has(frame, Move(210, 210)) || Has(frame, Up(LEFT, 220, 220)) ||
@@ -114,15 +122,15 @@ TEST_F(RoomTest, OneHandOnTheFieldAndADragReleasedWhenItsPlayerLeaves) {
     EXPECT_TRUE(Has(room.JoinText(), Down(LEFT, 50, 60)));
 
     // A watcher may only hash; Esc leaves, never applied; too many lines are refused.
-    EXPECT_NE(room.Receive(watcher, Key(KEY_A)).refusal, "");
-    EXPECT_NE(room.Receive(a, "fire 1 2\n").refusal, "");
+    EXPECT_NE(room.Receive(watcher, Key(KEY_A)).refusal, std::nullopt);
+    EXPECT_NE(room.Receive(a, "fire 1 2\n").refusal, std::nullopt);
     const RoomAnswer esc = room.Receive(a, Key(ESC_CODE));
     EXPECT_TRUE(esc.leaves);
     EXPECT_FALSE(Has(room.Tick(), Key(ESC_CODE)));
     std::string lines;
     for (int i = 0; i < MAX_CLIENT_LINES_PER_SECOND / 4; ++i) lines += HashLine(0, 0);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(room.Receive(watcher, lines).refusal, "");
-    EXPECT_NE(room.Receive(watcher, HashLine(0, 0)).refusal, "");
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(room.Receive(watcher, lines).refusal, std::nullopt);
+    EXPECT_NE(room.Receive(watcher, HashLine(0, 0)).refusal, std::nullopt);
 }
 
 // Screens that join late, from the clean canvas a key leaves or a battle
@@ -130,7 +138,7 @@ TEST_F(RoomTest, OneHandOnTheFieldAndADragReleasedWhenItsPlayerLeaves) {
 // recording file replays to the same record.
 TEST_F(RoomTest, LateJoinsPlayToTheRoomsRecord) {
     const int ticks = test::Cases(3'000, 1'200);
-    Room room(GameRandom(SEED), {.width = 500, .height = 400}, File());
+    Room room(GameRandom(SEED), {.width = 500, .height = 400}, Sink());
     const ClientId player = room.Join(true);
     std::vector<std::unique_ptr<Screen>> screens;
     std::uint64_t joinPoints = 0, lastJoinTick = room.JoinTick();
@@ -171,7 +179,7 @@ TEST_F(RoomTest, LateJoinsPlayToTheRoomsRecord) {
 // A wrong hash is counted and answered with its tick; a right one, or one
 // for a tick the room no longer keeps, is not.
 TEST_F(RoomTest, HashMismatchesAreFound) {
-    Room room(GameRandom(SEED), {.width = 400, .height = 300}, File());
+    Room room(GameRandom(SEED), {.width = 400, .height = 300}, Sink());
     const ClientId watcher = room.Join(false);
     const std::uint64_t lastKept = HASH_EVERY_TICKS * (HASH_RING_SIZE + 2);
     for (std::uint64_t t = 0; t < lastKept; ++t) room.Tick();
@@ -197,10 +205,10 @@ TEST_F(RoomTest, ARoomStartsFromARecording) {
     for (int t = 0; t < 200; ++t) before.Tick();
     Recorder head;
     head.Start(before.RandomStream().State(), before.Width(), before.Height(), &before.Field());
-    ASSERT_EQ(CheckStartRecording(head.Text()), "");
-    EXPECT_NE(CheckStartRecording("version 1\ntick x\n"), "");
+    ASSERT_EQ(CheckStartRecording(head.Text()), std::nullopt);
+    EXPECT_NE(CheckStartRecording("version 1\ntick x\n"), std::nullopt);
 
-    Room room(GameRandom(SEED), {.recording = head.Text()}, File());
+    Room room(GameRandom(SEED), {.recording = head.Text()}, Sink());
     EXPECT_EQ(room.Referee().Width(), 320);
     EXPECT_EQ(room.Referee().StateHash(), before.StateHash());
     Screen screen(room);
@@ -212,19 +220,19 @@ TEST_F(RoomTest, ARoomStartsFromARecording) {
     EXPECT_EQ(room.Referee().StateHash(), before.StateHash());  // as the battle it was taken from
 
     // A kept battle's ticks are played at once: a screen joins at its end.
-    Room kept(GameRandom(SEED), {.recording = "version 1\nseed 46\nsize 400 300\ntick 500\n"}, File());
+    Room kept(GameRandom(SEED), {.recording = "version 1\nseed 46\nsize 400 300\ntick 500\n"}, Sink());
     EXPECT_EQ(kept.Ticks(), 500u);
     Screen late(kept);
     late.Receive(kept.Tick());
     EXPECT_TRUE(late.SameAsRoom());
-    EXPECT_NE(CheckStartRecording("seed 1\ntick " + std::to_string(MAX_START_TICKS + 1) + "\n"), "");
+    EXPECT_NE(CheckStartRecording("seed 1\ntick " + std::to_string(MAX_START_TICKS + 1) + "\n"), std::nullopt);
 }
 
 // However long nobody wipes the field, the join text stays within its
 // bound, and a screen joining from it still keeps the room's record.
 TEST_F(RoomTest, JoinHistoryStaysBounded) {
     constexpr std::size_t BOUND = 4096;
-    Room room(GameRandom(SEED), {.width = 400, .height = 300}, File(), BOUND);
+    Room room(GameRandom(SEED), {.width = 400, .height = 300}, Sink(), BOUND);
     const ClientId player = room.Join(true);
     room.Receive(player, Down(LEFT, 10, 10));
     std::size_t longest = 0, longestHead = 0;  // the head: the record a join starts from
@@ -245,15 +253,16 @@ TEST_F(RoomTest, JoinHistoryStaysBounded) {
     EXPECT_TRUE(late.SameAsRoom());
 }
 
-// A room killed mid-drag and resumed from its file (a line the kill cut
-// short at its end) is the room it was when the file was last brought up to
-// date: its tick, record, join text and hashes. Going on alike, the two
-// send the same frames and keep the same recording: no tick lost or
-// played twice where the file was taken up again.
-TEST_F(RoomTest, ARoomIsResumedFromItsFile) {
+// A room killed mid-drag and resumed from what its sink kept is the room
+// it was when the sink was last brought up to date: its tick, record, join
+// text and hashes. Going on alike, the two send the same frames and keep
+// the same recording: no tick lost or played twice where the sink was
+// taken up again. (Cutting a line a kill left short is the file's: see the
+// server's tests.)
+TEST_F(RoomTest, ARoomIsResumedFromItsSink) {
     constexpr int KILLED_AT = 2 * 300 + 160;  // mid-drag, and a whole room second
     static_assert(KILLED_AT % LIVE_TICKS_PER_SECOND == 0);
-    Room room(GameRandom(SEED), {.width = 500, .height = 400}, File());
+    Room room(GameRandom(SEED), {.width = 500, .height = 400}, Sink());
     const ClientId player = room.Join(true);
     for (int t = 1; t <= KILLED_AT; ++t) {
         Play(room, player, t);
@@ -262,15 +271,10 @@ TEST_F(RoomTest, ARoomIsResumedFromItsFile) {
         if (t == KILLED_AT - LIVE_TICKS_PER_SECOND + 1) room.Receive(player, Key(KEY_A) + Down(LEFT, 100, 100));
         room.Tick();
     }
-    std::filesystem::copy_file(File(), File("resumed"));
-    const std::uintmax_t whole = std::filesystem::file_size(File("resumed"));
-    std::ofstream(File("resumed"), std::ios::app) << "move 25";
-
-    const std::optional<std::string> kept = ReadWholeLines(File("resumed"), MAX_RECORDING_BYTES);
-    ASSERT_TRUE(kept);
-    EXPECT_EQ(kept->size(), whole);
-    Room resumed(GameRandom(1), {.recording = *kept, .resumed = true}, File("resumed"));
-    EXPECT_EQ(std::filesystem::file_size(File("resumed")), whole);
+    const std::string whole = *kept;
+    auto resumedText = std::make_shared<std::string>(whole);
+    Room resumed(GameRandom(1), {.recording = whole, .resumed = true}, std::make_unique<SharedSink>(resumedText));
+    EXPECT_EQ(*resumedText, whole) << "what the sink holds is not written again";
     EXPECT_EQ(resumed.Ticks(), room.Ticks());
     EXPECT_EQ(resumed.Referee().StateHash(), room.Referee().StateHash());
     EXPECT_EQ(resumed.JoinTick(), room.JoinTick());
@@ -287,35 +291,7 @@ TEST_F(RoomTest, ARoomIsResumedFromItsFile) {
         ASSERT_EQ(resumed.Tick(), room.Tick()) << "tick " << t;
     }
     EXPECT_EQ(resumed.Recording(), room.Recording());
-}
-
-// What brings a room back beside its recording: its key and size, and
-// whether it ended; a record cut short by a kill is read up to its cut.
-TEST_F(RoomTest, ARoomsRecordKeepsItsKeyAndItsEnd) {
-    const std::filesystem::path folder = File();
-    std::filesystem::create_directory(folder);
-    const std::string id = RandomHexId();
-    const RoomRecord written{.key = RandomHexId(), .width = 400, .height = 300};
-    ASSERT_TRUE(WriteRoomRecord(folder, id, written));
-    EXPECT_FALSE(WriteRoomRecord(folder, id, written));  // never overwritten
-    EXPECT_EQ(RoomsInFolder(folder), std::vector<std::string>{id});
-    EXPECT_EQ(std::filesystem::status(RoomRecordFile(folder, id)).permissions(),
-              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-
-    std::ofstream(RoomRecordFile(folder, id), std::ios::app) << "end";
-    ReadRoom read = ReadRoomRecord(folder, id);
-    ASSERT_TRUE(read.room) << read.error;
-    EXPECT_EQ(read.room->key, written.key);
-    EXPECT_EQ(read.room->width, 400);
-    EXPECT_FALSE(read.room->ended);
-
-    std::filesystem::resize_file(RoomRecordFile(folder, id), std::filesystem::file_size(RoomRecordFile(folder, id)) - 3);
-    ASSERT_TRUE(MarkRoomEnded(folder, id));
-    read = ReadRoomRecord(folder, id);
-    ASSERT_TRUE(read.room) << read.error;
-    EXPECT_TRUE(read.room->ended);
-    std::ofstream(RoomRecordFile(folder, id), std::ios::app) << "kept forever\n";
-    EXPECT_NE(ReadRoomRecord(folder, id).error, "");
+    EXPECT_EQ(*resumedText, *kept);
 }
 
 }  // namespace

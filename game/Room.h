@@ -4,16 +4,15 @@
 // come, one hand on the field at a time; it writes each tick's frame for
 // every screen, keeps what a screen that joins late needs (the last clean
 // canvas and the steps since), checks the screens' hashes against its own,
-// and appends the whole recording to a file, so that a room that runs for
-// days holds no more in memory than it did after a minute, and a room
-// whose server was killed is resumed from it. No network here: the server
-// hands it frames and sends what it answers.
+// and appends the whole recording to a sink (the server's: a file), so that
+// a room that runs for days holds no more in memory than it did after a
+// minute, and a room whose server was killed is resumed from it. No network
+// and no files here: the server hands it frames and sends what it answers.
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +20,7 @@
 
 #include "game/Game.h"
 #include "game/LiveWire.h"
+#include "game/RecordingSink.h"
 
 namespace kestrel {
 
@@ -43,28 +43,27 @@ inline constexpr std::uint64_t MAX_START_TICKS = 100'000;
 struct RoomStart {
     int width = START_WIDTH, height = START_HEIGHT;
     std::string recording = {};  // none: a fresh battle
-    // The recording is the room's own file, read back by ReadWholeLines
-    // after a restart: the room goes on where it ends and appends only
-    // what follows (a line the kill cut short is cut off the file first).
+    // The recording is what the room's own sink holds, read back after a
+    // restart: the room goes on where it ends and appends only what follows.
     bool resumed = false;
 };
 // Why a recording cannot start a room, as playing it back would refuse it;
-// empty when it can.
-std::string CheckStartRecording(std::string_view recording);
+// none when it can.
+std::optional<std::string> CheckStartRecording(std::string_view recording);
 
 // What the room makes of a screen's frame.
 struct RoomAnswer {
-    std::string refusal;                          // why the screen must go; empty if it stays
+    std::optional<std::string> refusal;           // why the screen must go; none if it stays
     bool leaves = false;                          // it pressed Esc: it goes of its own accord
     std::optional<std::uint64_t> mismatchAt;      // its hash at this tick differed from the room's
 };
 
 class Room {
 public:
-    // The room's recording goes to `recordingFile` (created, or appended
-    // to), brought up to date once a room second. A start recording has
-    // passed CheckStartRecording; a resumed one reads as a recording.
-    Room(GameRandom random, const RoomStart& start, const std::filesystem::path& recordingFile,
+    // The room's recording goes to `sink`, brought up to date once a room
+    // second. A start recording has passed CheckStartRecording; a resumed
+    // one reads as a recording and is what the sink holds already.
+    Room(GameRandom random, const RoomStart& start, std::unique_ptr<RecordingSink> sink,
          std::size_t maxJoinHistory = MAX_JOIN_HISTORY_BYTES);
     Room(const Room&) = delete;
     Room& operator=(const Room&) = delete;
@@ -92,13 +91,13 @@ public:
     // The room's hash at `tick`, while it is kept.
     std::optional<std::uint64_t> HashAt(std::uint64_t tick) const;
 
-    // The whole recording so far: the file and what is not yet in it. None
+    // The whole recording so far: the sink's and what is not yet in it. None
     // when it is longer than a recording is read back.
     std::optional<std::string> Recording() const;
-    // Brings the file up to date to the last tick (as every room second),
+    // Brings the sink up to date to the last tick (as every room second),
     // for a room that ends or a server that stops.
     void Flush();
-    bool RecordingWritable() const { return file_.good(); }
+    bool RecordingWritable() const { return writable_; }
     const Game& Referee() const { return game_; }
 
 private:
@@ -138,8 +137,8 @@ private:
     void KeepHash();
 
     Game game_;
-    std::ofstream file_;
-    std::filesystem::path path_;
+    std::unique_ptr<RecordingSink> sink_;
+    bool writable_ = true;
     std::size_t maxJoinHistory_;
     std::map<ClientId, Client> clients_;
     ClientId nextClient_ = 1;

@@ -1,0 +1,47 @@
+#include "server/Answers.h"
+
+#include "game/LiveWire.h"
+#include "server/Json.h"
+#include "server/LiveLimits.h"
+
+namespace kestrel {
+namespace {
+
+JsonObject Protocol() {
+    return JsonObject()
+        .Add("ticks_per_second", std::uint64_t(LIVE_TICKS_PER_SECOND))
+        .Add("hash_every_ticks", HASH_EVERY_TICKS)
+        .Add("max_client_frame_bytes", MAX_CLIENT_FRAME_BYTES)
+        .Add("max_client_lines_per_second", std::uint64_t(MAX_CLIENT_LINES_PER_SECOND))
+        .Add("screen_idle_seconds", std::uint64_t(SCREEN_IDLE_LIMIT.count()))
+        .Add("retry_after_seconds", std::uint64_t(RETRY_AFTER.count()));
+}
+
+}  // namespace
+
+std::string StatusJson(const StatusCounts& counts) {
+    return JsonObject()
+               .Add("rooms", counts.rooms)
+               .Add("connections", counts.connections)
+               .Add("mismatches", counts.mismatches)
+               .Add("hashes_checked", counts.hashesChecked)
+               .Add("ticks", counts.ticks)
+               .Add("late_ticks", counts.lateTicks)
+               .Add("dropped", counts.dropped)
+               .Add("refused", counts.refused)
+               .Add("protocol", Protocol())
+               .Text() +
+           "\n";
+}
+
+std::string RoomLinksJson(std::string_view site, std::string_view id, std::string_view key) {
+    const std::string base = std::string(site) + "/#";
+    return JsonObject()
+               .Add("room", id)
+               .Add("play", base + "live=" + std::string(id) + "." + std::string(key))
+               .Add("watch", base + "watch=" + std::string(id))
+               .Text() +
+           "\n";
+}
+
+}  // namespace kestrel

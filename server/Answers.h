@@ -1,0 +1,27 @@
+#pragma once
+// The server's JSON answers: its status, with the protocol's numbers that
+// screens and tests read from it, and a new room's links.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kestrel {
+
+struct StatusCounts {
+    std::uint64_t rooms = 0, connections = 0;
+    std::uint64_t mismatches = 0, hashesChecked = 0;
+    std::uint64_t ticks = 0;      // of every room
+    std::uint64_t lateTicks = 0;  // sent more than LATE_AFTER after their time
+    std::uint64_t dropped = 0;    // screens that fell behind or stopped answering
+    std::uint64_t refused = 0;    // screens closed for what they sent
+};
+
+// /status: the counts, and "protocol": the numbers a screen keeps to.
+std::string StatusJson(const StatusCounts& counts);
+
+// POST /rooms' answer: the room's id, its play and watch links on `site`
+// ("http://HOST", or empty for links relative to the page).
+std::string RoomLinksJson(std::string_view site, std::string_view id, std::string_view key);
+
+}  // namespace kestrel

@@ -1,0 +1,134 @@
+#include "server/HttpSession.h"
+
+#include "server/HttpReply.h"
+
+#include "server/LiveLimits.h"
+#include "server/LiveRoom.h"
+#include "server/LiveSession.h"
+#include "server/ServerState.h"
+
+namespace kestrel {
+namespace {
+
+// A POST /rooms body of this type is a recording to start the room from.
+constexpr std::string_view RECORDING_TYPE = "text/plain";
+
+std::string HostOf(const Request& request) {
+    return std::string(HeaderValue(request, http::field::host).value_or(""));
+}
+
+std::optional<Refusal> ForeignOrigin(const Request& request) {
+    if (SameOrigin(HeaderValue(request, http::field::origin), HostOf(request))) return std::nullopt;
+    return Refusal{RefusalKind::Forbidden, "the page's origin is not this server's"};
+}
+
+// The site links are written on: the Host asked for, when it is one to echo.
+std::string SiteOf(const Request& request) {
+    const std::string host = HostOf(request);
+    return PlainHost(host) ? "http://" + host : std::string();
+}
+
+// A request that cannot be read is answered once, and the connection closed.
+Request Unread() {
+    Request request;
+    request.keep_alive(false);
+    return request;
+}
+
+}  // namespace
+
+void HttpSession::Read() {
+    parser_.emplace();
+    parser_->header_limit(MAX_HEADER_BYTES);
+    parser_->body_limit(MAX_ROOM_REQUEST_BYTES);
+    stream_.expires_after(HTTP_TIMEOUT);
+    http::async_read(stream_, buffer_, *parser_,
+                     [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnRead(ec); });
+}
+
+void HttpSession::OnRead(beast::error_code ec) {
+    if (ec == http::error::end_of_stream) return Shut();
+    if (ec == http::error::body_limit)
+        return Reply(ErrorResponse(Unread(), http::status::payload_too_large, "the request is too large"));
+    if (ec == http::error::header_limit)
+        return Reply(ErrorResponse(Unread(), http::status::request_header_fields_too_large, "the request is too large"));
+    if (ec && OrdinaryEnd(ec)) return;
+    if (ec) return Reply(ErrorResponse(Unread(), http::status::bad_request, "the request cannot be read"));
+    Request request = parser_->release();
+    if (!address_) {
+        request.keep_alive(false);
+        return Reply(RefusalResponse(request, {RefusalKind::Full, "too many connections from this address",
+                                               RETRY_AFTER}));
+    }
+    if (websocket::is_upgrade(request)) return Upgrade(std::move(request));
+    Answer(std::move(request));
+}
+
+void HttpSession::Answer(Request request) {
+    const Target target = SplitTarget(request.target());
+    if (target.path == "/rooms") {
+        if (request.method() != http::verb::post) return Reply(NotAllowed(request, "POST"));
+        return CreateRoom(request);
+    }
+    if (target.path == "/status") {
+        if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
+        StatusCounts counts = state_.Counts();
+        state_.Rooms().AddTo(counts);
+        return Reply(TextResponse(request, http::status::ok, StatusJson(counts), "application/json"));
+    }
+    if (const std::optional<RoomPath> path = ReadRoomPath(target.path)) return AnswerRoom(request, *path);
+    if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
+    ServeFile(request, target.path);
+}
+
+void HttpSession::CreateRoom(const Request& request) {
+    if (const std::optional<Refusal> refused = ForeignOrigin(request)) return Reply(RefusalResponse(request, *refused));
+    const std::optional<std::string_view> type = HeaderValue(request, http::field::content_type);
+    const RoomOrder order{.address = peer_, .recording = type && type->starts_with(RECORDING_TYPE),
+                          .body = request.body()};
+    const Outcome<NewRoom> made = state_.Rooms().Create(order, ServerClock::now());
+    if (const Refusal* refused = std::get_if<Refusal>(&made)) return Reply(RefusalResponse(request, *refused));
+    const NewRoom& room = std::get<NewRoom>(made);
+    Reply(TextResponse(request, http::status::created, RoomLinksJson(SiteOf(request), room.id, room.key),
+                       "application/json"));
+}
+
+void HttpSession::AnswerRoom(const Request& request, const RoomPath& path) {
+    if (path.what != "recording" && path.what != "socket")
+        return Reply(ErrorResponse(request, http::status::not_found, "no such room"));
+    if (const std::optional<Refusal> refused = state_.Rooms().Knows(path.room))
+        return Reply(RefusalResponse(request, *refused));
+    if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
+    if (path.what == "socket")
+        return Reply(ErrorResponse(request, http::status::upgrade_required, "this is a WebSocket"));
+    Outcome<std::string> recording = state_.Rooms().Recording(path.room);
+    if (const Refusal* refused = std::get_if<Refusal>(&recording)) return Reply(RefusalResponse(request, *refused));
+    Reply(TextResponse(request, http::status::ok, std::move(std::get<std::string>(recording))));
+}
+
+// The seat is taken here, before the handshake: a burst of joins finds
+// the room as full as it is about to be.
+void HttpSession::Upgrade(Request request) {
+    const auto refuse = [&](const Refusal& refusal) { Reply(RefusalResponse(request, refusal)); };
+    if (const std::optional<Refusal> refused = ForeignOrigin(request)) return refuse(*refused);
+    const Target target = SplitTarget(request.target());
+    const std::optional<RoomPath> path = ReadRoomPath(target.path);
+    if (!path || path->what != "socket") return refuse({RefusalKind::NotFound, "no socket here"});
+    Outcome<std::shared_ptr<LiveRoom>> found = state_.Rooms().Find(path->room);
+    if (const Refusal* refused = std::get_if<Refusal>(&found)) return refuse(*refused);
+    std::shared_ptr<LiveRoom> room = std::get<std::shared_ptr<LiveRoom>>(std::move(found));
+    const std::optional<std::string_view> key = QueryValue(target.query, "key");
+    if (key && !room->IsKey(*key)) return refuse({RefusalKind::Forbidden, "that is not the room's play key"});
+    std::optional<Ticket> seat = room->TakeSeat();
+    if (!seat) return refuse({RefusalKind::Full, "the room is full", RETRY_AFTER});
+    std::make_shared<LiveSession>(state_, std::move(stream_), std::move(room), key.has_value(),
+                                  std::move(*address_), std::move(*seat))
+        ->Start(std::move(request));
+}
+
+void HttpSession::Shut() {
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,71 @@
+#include "server/Listener.h"
+
+#include "server/HttpSession.h"
+#include "server/LiveLimits.h"
+#include "server/ServerState.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::string_view LOOPBACK = "127.0.0.1";
+
+bool OutOfDescriptors(const boost::system::error_code& ec) {
+    return ec == net::error::no_descriptors || ec == net::error::no_buffer_space ||
+           ec == net::error::no_memory || ec.value() == ENFILE;
+}
+
+}  // namespace
+
+tcp::acceptor Listen(net::io_context& io, int port, boost::system::error_code& ec) {
+    const tcp::endpoint endpoint(net::ip::make_address(LOOPBACK), static_cast<unsigned short>(port));
+    tcp::acceptor acceptor(io);
+    acceptor.open(endpoint.protocol(), ec);
+    if (!ec) acceptor.set_option(net::socket_base::reuse_address(true), ec);
+    if (!ec) acceptor.bind(endpoint, ec);
+    if (!ec) acceptor.listen(net::socket_base::max_listen_connections, ec);
+    return acceptor;
+}
+
+void Listener::Stop() {
+    boost::system::error_code ignored;
+    acceptor_.close(ignored);
+    backoff_.cancel();
+}
+
+void Listener::Accept() {
+    acceptor_.async_accept(
+        [self = shared_from_this()](boost::system::error_code ec, tcp::socket socket) { self->OnAccept(ec, std::move(socket)); });
+}
+
+void Listener::OnAccept(boost::system::error_code ec, tcp::socket socket) {
+    if (ec == net::error::operation_aborted || state_.Stopping()) return;
+    if (OutOfDescriptors(ec)) return BackOff(ec);
+    if (ec) state_.Failed("accepting a connection", ec);
+    else Serve(std::move(socket));
+    backingOff_ = false;
+    Accept();
+}
+
+// The connection waits in the listening queue, and the server goes on
+// with the connections it has, until a descriptor is free again.
+void Listener::BackOff(const boost::system::error_code& ec) {
+    if (!backingOff_) state_.Failed("accepting a connection (accepting again every " +
+                                        std::to_string(ACCEPT_BACKOFF.count()) + " ms)",
+                                    ec);
+    backingOff_ = true;
+    backoff_.expires_after(ACCEPT_BACKOFF);
+    backoff_.async_wait([self = shared_from_this()](boost::system::error_code error) {
+        if (!error) self->Accept();
+    });
+}
+
+void Listener::Serve(tcp::socket socket) {
+    boost::system::error_code peerError;
+    const tcp::endpoint peer = socket.remote_endpoint(peerError);
+    if (peerError) return;  // it went before it was looked at
+    std::string address = peer.address().to_string();
+    std::optional<Ticket> ticket = state_.Addresses().Take(address);
+    std::make_shared<HttpSession>(state_, std::move(socket), std::move(address), std::move(ticket))->Run();
+}
+
+}  // namespace kestrel

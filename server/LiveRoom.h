@@ -1,0 +1,80 @@
+#pragma once
+// A live room on the network: its referee and its screens, both private,
+// and its clock, a tick every TICK_MS on deadlines counted from its start,
+// each tick's frame sent to every screen. Sessions come in through Join,
+// send through Receive and go through Leave. No Beast here: the clock's
+// timer is the .cpp file's own.
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "game/Room.h"
+#include "server/Tickets.h"
+#include "server/TimeRules.h"
+
+namespace kestrel {
+
+class ServerState;
+using Frame = std::shared_ptr<const std::string>;
+
+// What a room needs of a screen's connection (a LiveSession): to be sent frames.
+class ScreenLink {
+public:
+    virtual ~ScreenLink() = default;
+    virtual void Send(Frame frame) = 0;
+};
+
+class LiveRoom : public std::enable_shared_from_this<LiveRoom> {
+public:
+    LiveRoom(ServerState& state, std::string id, std::string key, const RoomStart& start,
+             std::unique_ptr<RecordingSink> sink);
+    ~LiveRoom();
+
+    const std::string& Id() const { return id_; }
+    // Whether `given` is the play key; compared in full whatever the first
+    // difference, so the time taken tells nothing of the key.
+    bool IsKey(std::string_view given) const;
+    // A seat for a screen about to join; none when the room is full.
+    std::optional<Ticket> TakeSeat() { return seats_.Take(); }
+
+    // A screen comes: it is sent the joined notice and the join text, the
+    // others the people notice.
+    ClientId Join(const std::shared_ptr<ScreenLink>& screen, bool mayPlay);
+    void Leave(ClientId client);
+    RoomAnswer Receive(ClientId client, std::string_view frame);
+    void Broadcast(const Frame& frame);
+
+    void Start();
+    void Stop();
+    // Its recording brought up to date (the room ends, or the server stops).
+    void Flush() { room_.Flush(); }
+    std::optional<std::string> Recording() const { return room_.Recording(); }
+    int Width() const { return room_.Referee().Width(); }
+    int Height() const { return room_.Referee().Height(); }
+    std::uint64_t Ticks() const { return room_.Ticks(); }
+    std::uint64_t Mismatches() const { return room_.Mismatches(); }
+    std::uint64_t HashesChecked() const { return room_.HashesChecked(); }
+    std::size_t Screens() const { return seats_.Taken(); }
+
+private:
+    struct Clock;
+    void Schedule();
+    void OnTick();
+    void NoteUnwritable();
+
+    ServerState& state_;
+    const std::string id_, key_;
+    Room room_;
+    Seats seats_;
+    std::map<ClientId, std::weak_ptr<ScreenLink>> sessions_;
+    std::unique_ptr<Clock> timer_;
+    TickSchedule schedule_;
+    IdleRule idle_;
+    bool stopped_ = false;
+    bool reportedUnwritable_ = false;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,140 @@
+#include "server/LiveSession.h"
+
+#include "server/LiveLimits.h"
+#include "server/ServerState.h"
+
+namespace kestrel {
+namespace {
+
+// RFC 6455 allows 123 bytes of reason in a close frame.
+constexpr std::size_t MAX_CLOSE_REASON_BYTES = 123;
+
+// A reason as a close frame carries it: printable ASCII, short enough.
+std::string CloseReason(std::string_view text) {
+    std::string reason;
+    for (const char c : text.substr(0, MAX_CLOSE_REASON_BYTES)) reason += (c >= ' ' && c <= '~') ? c : '?';
+    return reason;
+}
+
+// A screen that reads nothing answers no ping: it is dropped at the idle limit.
+websocket::stream_base::timeout ScreenTimeouts() {
+    websocket::stream_base::timeout timeouts = websocket::stream_base::timeout::suggested(beast::role_type::server);
+    timeouts.idle_timeout = SCREEN_IDLE_LIMIT;
+    timeouts.keep_alive_pings = true;
+    return timeouts;
+}
+
+}  // namespace
+
+LiveSession::LiveSession(ServerState& state, beast::tcp_stream&& stream, std::shared_ptr<LiveRoom> room,
+                         bool mayPlay, Ticket address, Ticket seat)
+    : state_(state), ws_(std::move(stream)), room_(std::move(room)), mayPlay_(mayPlay), address_(std::move(address)),
+      seat_(std::move(seat)) {}
+
+LiveSession::~LiveSession() { Leave(); }
+
+void LiveSession::Start(Request upgrade) {
+    upgrade_ = std::move(upgrade);
+    ws_.set_option(ScreenTimeouts());
+    ws_.set_option(websocket::stream_base::decorator(
+        [](websocket::response_type& response) { response.set(http::field::server, SERVER_NAME); }));
+    // An oversize frame is refused from its header, before it is buffered.
+    ws_.read_message_max(MAX_CLIENT_FRAME_BYTES);
+    beast::get_lowest_layer(ws_).expires_never();
+    ws_.async_accept(upgrade_, [self = shared_from_this()](beast::error_code ec) { self->OnAccept(ec); });
+}
+
+void LiveSession::OnAccept(beast::error_code ec) {
+    if (ec) return state_.Failed("a screen's handshake", ec);
+    if (state_.Stopping()) return;
+    joined_ = true;
+    client_ = room_->Join(shared_from_this(), mayPlay_);
+    Read();
+}
+
+void LiveSession::Read() {
+    ws_.async_read(buffer_, [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnRead(ec); });
+}
+
+void LiveSession::OnRead(beast::error_code ec) {
+    if (ec == beast::error::timeout) return Drop("it answered no ping");
+    // Closed, dropped, or failed by the stream itself (an oversize frame
+    // is answered with 1009 by the stream).
+    if (ec) return Leave();
+    if (closing_) return;
+    if (!ws_.got_text())
+        return Refuse(websocket::close_code::unknown_data, "binary frames are not read here: send text lines");
+    const std::string frame = beast::buffers_to_string(buffer_.data());
+    buffer_.consume(buffer_.size());
+    const RoomAnswer answer = room_->Receive(client_, frame);
+    if (answer.refusal) return Refuse(websocket::close_code::policy_error, *answer.refusal);
+    if (answer.mismatchAt) Send(std::make_shared<const std::string>(WriteNotice({NoticeKind::Mismatch, *answer.mismatchAt})));
+    if (answer.leaves) return Refuse(websocket::close_code::normal, "left with Esc");
+    Read();
+}
+
+void LiveSession::Send(Frame frame) {
+    if (closing_ || !joined_) return;
+    if (queue_.size() >= MAX_QUEUED_FRAMES)
+        return Drop("it fell " + std::to_string(MAX_QUEUED_FRAMES) + " frames behind");
+    queue_.push_back(std::move(frame));
+    if (!writing_) Write();
+}
+
+void LiveSession::Write() {
+    writing_ = true;
+    ws_.text(true);
+    ws_.async_write(net::buffer(*queue_.front()),
+                    [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnWrite(ec); });
+}
+
+void LiveSession::OnWrite(beast::error_code ec) {
+    writing_ = false;
+    queue_.pop_front();
+    if (ec) {
+        if (!closing_) state_.Failed("a write to a screen", ec);
+        return Drop("");
+    }
+    if (closing_) return SendClose();
+    if (!queue_.empty()) Write();
+}
+
+// The room plays on without this screen; it is told why it goes.
+void LiveSession::Refuse(websocket::close_code code, std::string_view reason) {
+    if (closing_) return;
+    if (code != websocket::close_code::normal) {
+        ++state_.Counts().refused;
+        state_.Logged().Room(room_->Id(),
+                             "closed a screen (" + std::to_string(int(code)) + "): " + std::string(reason));
+    }
+    closing_ = true;
+    Leave();
+    // The frame being written stays until its write ends; the rest are not sent.
+    while (queue_.size() > (writing_ ? 1u : 0u)) queue_.pop_back();
+    closeReason_ = websocket::close_reason(code, CloseReason(reason));
+    if (!writing_) SendClose();
+}
+
+void LiveSession::SendClose() {
+    ws_.async_close(closeReason_, [self = shared_from_this()](beast::error_code) {});
+}
+
+// Too slow or silent: counted, logged, and its socket closed at once.
+void LiveSession::Drop(std::string_view why) {
+    if (!why.empty() && !closing_) {
+        ++state_.Counts().dropped;
+        state_.Logged().Room(room_->Id(), "dropped a screen: " + std::string(why));
+    }
+    closing_ = true;
+    Leave();
+    beast::error_code ignored;
+    beast::get_lowest_layer(ws_).socket().close(ignored);
+}
+
+void LiveSession::Leave() {
+    if (!joined_) return;
+    joined_ = false;
+    room_->Leave(client_);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,24 @@
+#include "server/ServerState.h"
+
+#include <boost/asio/error.hpp>
+#include <boost/beast/core/error.hpp>
+#include <boost/beast/http/error.hpp>
+#include <boost/beast/websocket/error.hpp>
+
+namespace kestrel {
+
+namespace net = boost::asio;
+namespace beast = boost::beast;
+
+bool OrdinaryEnd(const beast::error_code& ec) {
+    return ec == net::error::eof || ec == net::error::connection_reset || ec == net::error::operation_aborted ||
+           ec == net::error::broken_pipe || ec == net::error::not_connected || ec == beast::error::timeout ||
+           ec == beast::http::error::end_of_stream || ec == beast::websocket::error::closed;
+}
+
+void ServerState::Failed(std::string_view what, const boost::system::error_code& ec) const {
+    if (OrdinaryEnd(ec)) return;
+    log_.Line(std::string(what) + " failed: " + ec.message());
+}
+
+}  // namespace kestrel

@@ -1,0 +1,61 @@
+#pragma once
+// What every part of the running server shares, on its one thread: the
+// limits, the log and the counts, the connections per address, and the
+// registry the rooms are reached through. Sessions and rooms hold it by
+// reference; the server that owns it takes its io_context down first.
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+#include <boost/system/error_code.hpp>
+
+#include "server/Answers.h"
+#include "server/Log.h"
+#include "server/RoomRegistry.h"
+#include "server/ServerOptions.h"
+#include "server/Tickets.h"
+
+namespace boost::asio {
+class io_context;
+}
+
+namespace kestrel {
+
+class ServerState {
+public:
+    ServerState(boost::asio::io_context& io, const ServerOptions& options, Log log, std::filesystem::path data,
+                std::optional<std::filesystem::path> site)
+        : io_(io), limits_(options.limits), log_(log), addresses_(options.limits.connectionsPerAddress),
+          rooms_(*this, std::move(data)), site_(std::move(site)) {}
+    ServerState(const ServerState&) = delete;
+    ServerState& operator=(const ServerState&) = delete;
+
+    boost::asio::io_context& Io() { return io_; }
+    const ServerLimits& Limits() const { return limits_; }
+    const Log& Logged() const { return log_; }
+    // An unexpected network error, once, in the log's one style.
+    void Failed(std::string_view what, const boost::system::error_code& ec) const;
+    StatusCounts& Counts() { return counts_; }
+    AddressCounts& Addresses() { return addresses_; }
+    RoomRegistry& Rooms() { return rooms_; }
+    const std::optional<std::filesystem::path>& Site() const { return site_; }
+    bool Stopping() const { return stopping_; }
+    void Stop() { stopping_ = true; }
+
+private:
+    boost::asio::io_context& io_;
+    ServerLimits limits_;
+    Log log_;
+    StatusCounts counts_;  // rooms and connections are counted when asked
+    AddressCounts addresses_;
+    RoomRegistry rooms_;
+    std::optional<std::filesystem::path> site_;
+    bool stopping_ = false;
+};
+
+// Whether a network error is one of the ordinary ends of a connection (the
+// peer went, a timeout we set, an operation we cancelled): not logged.
+bool OrdinaryEnd(const boost::system::error_code& ec);
+
+}  // namespace kestrel

@@ -1,0 +1,44 @@
+#include "server/TimeRules.h"
+
+namespace kestrel {
+
+std::optional<std::chrono::seconds> CreationQuota::Wait(const std::string& address, ServerTime now) {
+    Forget(now);
+    const auto found = made_.find(address);
+    if (found == made_.end() || found->second.size() < std::size_t(perMinute_)) return std::nullopt;
+    const auto wait = found->second.front() + CREATION_WINDOW - now;
+    return std::chrono::ceil<std::chrono::seconds>(wait);
+}
+
+void CreationQuota::Count(const std::string& address, ServerTime now) { made_[address].push_back(now); }
+
+// Rooms made more than a minute ago are forgotten, and addresses with none
+// since, so the table stays small.
+void CreationQuota::Forget(ServerTime now) {
+    for (auto it = made_.begin(); it != made_.end();) {
+        std::deque<ServerTime>& made = it->second;
+        while (!made.empty() && now - made.front() >= CREATION_WINDOW) made.pop_front();
+        it = made.empty() ? made_.erase(it) : std::next(it);
+    }
+}
+
+bool IdleRule::Ends(std::size_t people, ServerTime now) {
+    if (people > 0) {
+        emptySince_.reset();
+        return false;
+    }
+    if (!emptySince_) emptySince_ = now;
+    return now - *emptySince_ > ROOM_IDLE_LIMIT;
+}
+
+bool TickSchedule::Sent(ServerTime now) {
+    const ServerTime due = Due();
+    ++ticksSinceStart_;
+    if (now - due > MAX_CATCH_UP) {
+        start_ = now;
+        ticksSinceStart_ = 0;
+    }
+    return now - due > LATE_AFTER;
+}
+
+}  // namespace kestrel

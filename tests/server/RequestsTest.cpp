@@ -1,0 +1,145 @@
+// What the server reads from a request, checked without a network: the
+// origin a page comes from, the target's parts, the room a new room asks
+// for, the site's files and escapes, the command line, and the ids.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "server/RandomId.h"
+#include "server/Requests.h"
+#include "server/ServerOptions.h"
+#include "server/Site.h"
+
+namespace kestrel {
+namespace {
+
+// The page's own site, over http or https, and nothing that only starts
+// like it.
+TEST(Requests, AnOriginIsTheServersOwnSiteOnly) {
+    const std::string host = "kestrel.test:8000";
+    EXPECT_TRUE(SameOrigin(std::nullopt, host)) << "not a browser: nothing to check";
+    EXPECT_TRUE(SameOrigin("http://kestrel.test:8000", host));
+    EXPECT_TRUE(SameOrigin("https://kestrel.test:8000", host));
+    for (const char* other : {"http://kestrel.test:8000.elsewhere.example", "http://kestrel.test", "https://kestrel.test:80",
+                              "ftp://kestrel.test:8000", "kestrel.test:8000", "http://elsewhere.example",
+                              "http://kestrel.test:8000/", "null", ""})
+        EXPECT_FALSE(SameOrigin(std::string_view(other), host)) << other;
+    EXPECT_FALSE(SameOrigin("http://", "")) << "no Host: no origin is the server's";
+
+    EXPECT_TRUE(PlainHost("127.0.0.1:8000") && PlainHost("[::1]:80") && PlainHost("kestrel-1.test"));
+    EXPECT_FALSE(PlainHost("") || PlainHost("a\"b") || PlainHost("a/b") || PlainHost("a b") || PlainHost("a@b"));
+}
+
+TEST(Requests, TargetsQueriesAndRoomPaths) {
+    const Target target = SplitTarget("/rooms/abc/socket?key=k1&x=2");
+    EXPECT_EQ(target.path, "/rooms/abc/socket");
+    EXPECT_EQ(QueryValue(target.query, "key"), "k1");
+    EXPECT_EQ(QueryValue(target.query, "x"), "2");
+    EXPECT_EQ(QueryValue("akey=1", "key"), std::nullopt) << "a longer name is not it";
+    EXPECT_EQ(QueryValue("akey=1&key=", "key"), "") << "an empty key is given: a wrong key, not a watch link";
+    EXPECT_EQ(QueryValue("", "key"), std::nullopt);
+    EXPECT_EQ(SplitTarget("/a").query, "");
+
+    const std::optional<RoomPath> room = ReadRoomPath("/rooms/abc/recording");
+    ASSERT_TRUE(room);
+    EXPECT_EQ(room->room, "abc");
+    EXPECT_EQ(room->what, "recording");
+    for (const char* path : {"/rooms/", "/rooms//socket", "/rooms/abc", "/rooms/a/b/c", "/room/abc/socket", "/rooms"})
+        EXPECT_EQ(ReadRoomPath(path), std::nullopt) << path;
+}
+
+TEST(Requests, ARoomsSizeIsReadOrRefused) {
+    EXPECT_EQ(ReadRoomRequest("", 4000).size.width, DEFAULT_ROOM_WIDTH);
+    const RoomRequest asked = ReadRoomRequest(" {\"height\": 300 , \"width\":400}\n", 4000);
+    EXPECT_EQ(asked.error, std::nullopt);
+    EXPECT_EQ(asked.size.width, 400);
+    EXPECT_EQ(asked.size.height, 300);
+    EXPECT_EQ(ReadRoomRequest("{\"width\": 4000}", 4000).error, std::nullopt) << "the largest side";
+    for (const char* body : {"{\"width\": 0}", "{\"width\": 4001}", "{\"width\": -5}", "{\"depth\": 3}", "[1, 2]",
+                             "{\"width\": 1.5}", "{\"width\": 10", "{\"width\": 10} x", "{\"width\" 10}",
+                             "{\"width\": 10 \"height\": 10}"})
+        EXPECT_NE(ReadRoomRequest(body, 4000).error, std::nullopt) << body;
+}
+
+TEST(Site, EscapesAreUndoneAndPathsStayInTheSite) {
+    EXPECT_EQ(PercentDecoded("a%20b%2Ec%41"), "a b.cA");
+    for (const char* bad : {"%", "%4", "%zz", "a%2fb", "a%2Fb", "%00"}) EXPECT_EQ(PercentDecoded(bad), std::nullopt) << bad;
+
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("kestrel-site-" + std::to_string(getpid()));
+    std::filesystem::create_directories(root / "site" / "sub");
+    std::ofstream(root / "site" / "index.html") << "i";
+    std::ofstream(root / "site" / "sub" / "a b.js") << "s";
+    std::ofstream(root / "outside.txt") << "o";
+    std::filesystem::create_directory_symlink(root, root / "site" / "escape");
+    const std::filesystem::path site = std::filesystem::canonical(root / "site");
+    EXPECT_EQ(SiteFile(site, "/"), site / "index.html");
+    EXPECT_EQ(SiteFile(site, "/sub/a%20b.js"), site / "sub" / "a b.js");
+    for (const char* path : {"/../outside.txt", "/%2e%2e/outside.txt", "/sub/../../outside.txt", "/escape/outside.txt",
+                             "//etc/passwd", "/%2fetc/passwd", "/nothing.html", "/sub/", "index.html"})
+        EXPECT_EQ(SiteFile(site, path), std::nullopt) << path;
+    std::filesystem::remove_all(root);
+
+    EXPECT_EQ(MimeType("a/kestrel.wasm"), "application/wasm");
+    EXPECT_EQ(MimeType("x.mjs"), "text/javascript; charset=utf-8");
+    EXPECT_EQ(MimeType("x.unknown"), "application/octet-stream");
+}
+
+// Each limit's option sets that limit and no other.
+TEST(ServerOptions, EachOptionSetsItsOwnValue) {
+    const ServerLimits defaults;
+    const auto limitsAfter = [](std::string option) {
+        const ParsedServerOptions parsed = ParseServerOptions({option, "7"});
+        EXPECT_EQ(parsed.error, std::nullopt) << option;
+        const ServerLimits& l = parsed.options.limits;
+        return std::vector<int>{l.rooms, l.connectionsPerRoom, l.connectionsPerAddress, l.roomCreationsPerMinute};
+    };
+    const std::vector<int> base{defaults.rooms, defaults.connectionsPerRoom, defaults.connectionsPerAddress,
+                                defaults.roomCreationsPerMinute};
+    const char* options[] = {"--max-rooms", "--max-room-connections", "--max-address-connections", "--max-room-creations"};
+    for (std::size_t i = 0; i < base.size(); ++i) {
+        std::vector<int> expected = base;
+        expected[i] = 7;
+        EXPECT_EQ(limitsAfter(options[i]), expected) << options[i];
+    }
+    const ParsedServerOptions all = ParseServerOptions({"--port=0", "--site", "web", "--data=d", "--version"});
+    EXPECT_EQ(all.error, std::nullopt);
+    EXPECT_EQ(all.options.port, 0);
+    EXPECT_EQ(all.options.site, "web");
+    EXPECT_EQ(all.options.data, "d");
+    EXPECT_TRUE(all.options.version && !all.options.help);
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"--port", "65536"}, {"--port"}, {"--max-rooms", "0"}, {"--max-rooms", "3x"}, {"--site", ""},
+             {"--data"}, {"--bogus"}, {"stray"}})
+        EXPECT_NE(ParseServerOptions(bad).error, std::nullopt) << bad[0];
+}
+
+// 128 bits each: over many draws every one of the 32 digits takes every
+// value, and no id comes twice.
+TEST(RandomId, IdsAndKeysCarryTheirWholeRandomness) {
+    constexpr int DRAWS = 2000;
+    std::set<std::string> seen;
+    std::vector<std::set<char>> digits(2 * RANDOM_ID_BYTES);
+    for (int i = 0; i < DRAWS; ++i) {
+        const std::string id = RandomHexId();
+        ASSERT_TRUE(IsRandomHexId(id)) << id;
+        seen.insert(id);
+        for (std::size_t at = 0; at < id.size(); ++at) digits[at].insert(id[at]);
+    }
+    EXPECT_EQ(seen.size(), std::size_t(DRAWS));
+    for (std::size_t at = 0; at < digits.size(); ++at) EXPECT_EQ(digits[at].size(), 16u) << "digit " << at;
+
+    EXPECT_TRUE(IsRandomHexId("0123456789abcdef0123456789abcdef"));
+    for (const char* bad : {"0123456789abcdef0123456789abcde", "0123456789abcdef0123456789abcdef0",
+                            "0123456789ABCDEF0123456789abcdef", "0123456789abcdef0123456789abcdeg", "../../etc/passwd", ""})
+        EXPECT_FALSE(IsRandomHexId(bad)) << bad;
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,79 @@
+// What the server keeps of a room on disk: its record (key, size, end) and
+// its recording file, which a resumed room takes up at its last whole line.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "game/Recording.h"
+#include "server/RandomId.h"
+#include "server/RoomFiles.h"
+
+namespace kestrel {
+namespace {
+
+class RoomFilesTest : public testing::Test {
+protected:
+    std::filesystem::path File(const std::string& which = "files") {
+        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+        return std::filesystem::temp_directory_path() /
+               ("kestrel-room-" + std::string(info->name()) + "-" + std::to_string(getpid()) + "." + which);
+    }
+    void TearDown() override { std::filesystem::remove_all(File()); }
+};
+
+// What brings a room back beside its recording: its key and size, and
+// whether it ended; a record cut short by a kill is read up to its cut.
+TEST_F(RoomFilesTest, ARoomsRecordKeepsItsKeyAndItsEnd) {
+    const std::filesystem::path folder = File();
+    std::filesystem::create_directory(folder);
+    const std::string id = RandomHexId();
+    const RoomRecord written{.key = RandomHexId(), .width = 400, .height = 300};
+    ASSERT_TRUE(WriteRoomRecord(folder, id, written));
+    EXPECT_FALSE(WriteRoomRecord(folder, id, written));  // never overwritten
+    EXPECT_EQ(RoomsInFolder(folder), std::vector<std::string>{id});
+    EXPECT_EQ(std::filesystem::status(RoomRecordFile(folder, id)).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    std::ofstream(RoomRecordFile(folder, id), std::ios::app) << "end";
+    ReadRoom read = ReadRoomRecord(folder, id);
+    ASSERT_TRUE(read.room) << read.error;
+    EXPECT_EQ(read.room->key, written.key);
+    EXPECT_EQ(read.room->width, 400);
+    EXPECT_FALSE(read.room->ended);
+
+    std::filesystem::resize_file(RoomRecordFile(folder, id), std::filesystem::file_size(RoomRecordFile(folder, id)) - 3);
+    ASSERT_TRUE(MarkRoomEnded(folder, id));
+    read = ReadRoomRecord(folder, id);
+    ASSERT_TRUE(read.room) << read.error;
+    EXPECT_TRUE(read.room->ended);
+    std::ofstream(RoomRecordFile(folder, id), std::ios::app) << "kept forever\n";
+    EXPECT_NE(ReadRoomRecord(folder, id).error, "");
+}
+
+// A recording file appends and reads back; resumed after a kill that cut
+// its last line short, it is cut to its whole lines and goes on from there.
+TEST_F(RoomFilesTest, ARecordingFileIsTakenUpAtItsLastWholeLine) {
+    const std::filesystem::path file = File();
+    {
+        RecordingFile sink(file, false);
+        ASSERT_TRUE(sink.Append("version 1\ntick 40\n"));
+        EXPECT_EQ(sink.Written(MAX_RECORDING_BYTES), "version 1\ntick 40\n");
+        EXPECT_EQ(sink.Written(5), std::nullopt) << "longer than asked";
+    }
+    const std::uintmax_t whole = std::filesystem::file_size(file);
+    std::ofstream(file, std::ios::app) << "move 25";
+    EXPECT_EQ(ReadWholeLines(file, MAX_RECORDING_BYTES), "version 1\ntick 40\n");
+    RecordingFile resumed(file, true);
+    EXPECT_EQ(std::filesystem::file_size(file), whole);
+    ASSERT_TRUE(resumed.Append("tick 1\n"));
+    EXPECT_EQ(resumed.Written(MAX_RECORDING_BYTES), "version 1\ntick 40\ntick 1\n");
+    EXPECT_FALSE(RecordingFile(File() / "no" / "folder", false).Append("x\n"));
+}
+
+}  // namespace
+}  // namespace kestrel
