@@ -1,0 +1,7 @@
+// The live side of the program compiled as one unit: a screen's WebSocket,
+// its room, the rooms' registry and the state they share (see HttpUnit.cpp).
+
+#include "server/LiveSession.cpp"
+#include "server/LiveRoom.cpp"
+#include "server/RoomRegistry.cpp"
+#include "server/ServerState.cpp"
