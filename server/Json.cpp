@@ -1,47 +1,40 @@
 #include "server/Json.h"
 
-#include <cstdio>
+#include <nlohmann/json.hpp>
 
 namespace kestrel {
 
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(c));
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
+struct JsonObject::Members {
+    nlohmann::ordered_json value = nlohmann::ordered_json::object();
+};
 
-void JsonObject::Name(std::string_view name) {
-    if (!members_.empty()) members_ += ", ";
-    members_ += JsonString(name) + ": ";
+JsonObject::JsonObject() : members_(std::make_unique<Members>()) {}
+JsonObject::~JsonObject() = default;
+JsonObject::JsonObject(const JsonObject& other) : members_(std::make_unique<Members>(*other.members_)) {}
+JsonObject& JsonObject::operator=(const JsonObject& other) {
+    *members_ = *other.members_;
+    return *this;
 }
 
 JsonObject& JsonObject::Add(std::string_view name, std::uint64_t value) {
-    Name(name);
-    members_ += std::to_string(value);
+    members_->value[std::string(name)] = value;
     return *this;
 }
 
 JsonObject& JsonObject::Add(std::string_view name, std::string_view text) {
-    Name(name);
-    members_ += JsonString(text);
+    members_->value[std::string(name)] = std::string(text);
     return *this;
 }
 
 JsonObject& JsonObject::Add(std::string_view name, const JsonObject& object) {
-    Name(name);
-    members_ += object.Text();
+    members_->value[std::string(name)] = object.members_->value;
     return *this;
+}
+
+// Text that is not UTF-8 (a Host header's bytes, say) is written with the
+// replacement character rather than refused.
+std::string JsonObject::Text() const {
+    return members_->value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 }  // namespace kestrel

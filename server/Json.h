@@ -1,9 +1,10 @@
 #pragma once
-// A JSON object written a member at a time: names and texts escaped as
-// JSON wants, numbers as integers. Enough for the server's answers, which
-// are flat objects of counts and links.
+// A JSON object written a member at a time, through nlohmann's JSON
+// library: its members in the order added. Enough for the server's
+// answers, which are objects of counts and links.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -11,19 +12,20 @@ namespace kestrel {
 
 class JsonObject {
 public:
+    JsonObject();
+    ~JsonObject();
+    JsonObject(const JsonObject& other);
+    JsonObject& operator=(const JsonObject& other);
+
     JsonObject& Add(std::string_view name, std::uint64_t value);
     JsonObject& Add(std::string_view name, std::string_view text);
     JsonObject& Add(std::string_view name, const JsonObject& object);
     // The object, "{...}".
-    std::string Text() const { return "{" + members_ + "}"; }
+    std::string Text() const;
 
 private:
-    void Name(std::string_view name);
-
-    std::string members_;
+    struct Members;
+    std::unique_ptr<Members> members_;
 };
-
-// `text` as a JSON string, quotes included.
-std::string JsonString(std::string_view text);
 
 }  // namespace kestrel

@@ -1,43 +1,13 @@
 #include "server/Requests.h"
 
 #include <cctype>
-#include <charconv>
+
+#include <nlohmann/json.hpp>
 
 namespace kestrel {
 namespace {
 
 constexpr std::string_view ROOMS_PREFIX = "/rooms/";
-
-void SkipSpace(std::string_view& text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' ||
-                             text.front() == '\n'))
-        text.remove_prefix(1);
-}
-
-bool Take(std::string_view& text, char c) {
-    SkipSpace(text);
-    if (text.empty() || text.front() != c) return false;
-    text.remove_prefix(1);
-    return true;
-}
-
-std::optional<std::string_view> TakeKey(std::string_view& text) {
-    if (!Take(text, '"')) return std::nullopt;
-    const std::size_t end = text.find('"');
-    if (end == std::string_view::npos) return std::nullopt;
-    const std::string_view key = text.substr(0, end);
-    text.remove_prefix(end + 1);
-    return key;
-}
-
-std::optional<long long> TakeInteger(std::string_view& text) {
-    SkipSpace(text);
-    long long value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc()) return std::nullopt;
-    text.remove_prefix(std::size_t(end - text.data()));
-    return value;
-}
 
 }  // namespace
 
@@ -71,29 +41,20 @@ std::optional<RoomPath> ReadRoomPath(std::string_view path) {
 
 RoomRequest ReadRoomRequest(std::string_view body, int maxSide) {
     RoomRequest request;
-    SkipSpace(body);
-    if (body.empty()) return request;
+    if (body.find_first_not_of(" \t\r\n") == std::string_view::npos) return request;
     const auto bad = [&](std::string why) {
         request.error = std::move(why);
         return request;
     };
-    const std::string expected = "the body should be {\"width\": W, \"height\": H}";
-    if (!Take(body, '{')) return bad(expected);
-    bool first = true;
-    while (!Take(body, '}')) {
-        if (!first && !Take(body, ',')) return bad(expected);
-        first = false;
-        const std::optional<std::string_view> key = TakeKey(body);
-        if (!key || !Take(body, ':')) return bad(expected);
-        int* side = *key == "width" ? &request.size.width : *key == "height" ? &request.size.height : nullptr;
-        if (!side) return bad("unknown field \"" + std::string(*key) + "\": only width and height are read");
-        const std::optional<long long> value = TakeInteger(body);
-        if (!value || *value < 1 || *value > maxSide)
-            return bad(std::string(*key) + " must be a whole number from 1 to " + std::to_string(maxSide));
-        *side = int(*value);
+    const nlohmann::json asked = nlohmann::json::parse(body, nullptr, false);
+    if (!asked.is_object()) return bad("the body should be {\"width\": W, \"height\": H}");
+    for (const auto& [name, value] : asked.items()) {
+        int* side = name == "width" ? &request.size.width : name == "height" ? &request.size.height : nullptr;
+        if (!side) return bad("unknown field \"" + name + "\": only width and height are read");
+        if (!value.is_number_integer() || value.get<long long>() < 1 || value.get<long long>() > maxSide)
+            return bad(name + " must be a whole number from 1 to " + std::to_string(maxSide));
+        *side = value.get<int>();
     }
-    SkipSpace(body);
-    if (!body.empty()) return bad(expected);
     return request;
 }
 
