@@ -21,7 +21,6 @@ import json
 import os
 import re
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -29,33 +28,12 @@ import time
 
 import websockets
 
-from server_checks import WAIT, Screen, check, main, protocol, request, start_server, status, stop_server, wait_for
+from server_checks import (WAIT, Screen, check, free_port, main, protocol, request, runs, start_server, status,
+                           stop_server, ticks, wait_for)
 
 BACK_WITHIN = 5  # seconds from the restart to a screen following again
 ENDED_ROOM = "0123456789abcdef" * 2
 ENDED_RECORDING = "version 1\nseed 46\nsize 300 200\ntick 80\n"
-
-
-def runs(recording):
-    """The recording's lines, each run of ticks one ["tick", COUNT] item."""
-    items = []
-    for line in recording.splitlines():
-        words = line.split()
-        if not words or words[0].startswith("#"):
-            continue
-        if words[0] != "tick":
-            items.append(line)
-            continue
-        count = int(words[1]) if len(words) > 1 else 1
-        if items and isinstance(items[-1], list):
-            items[-1][1] += count
-        else:
-            items.append(["tick", count])
-    return items
-
-
-def ticks(recording):
-    return sum(item[1] for item in runs(recording) if isinstance(item, list))
 
 
 def cut(recording, at):
@@ -73,12 +51,6 @@ def cut(recording, at):
 
 def text(items):
     return "".join(f"tick {item[1]}\n" if isinstance(item, list) else item + "\n" for item in items)
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
 
 
 def start_on(server, port, data, log):
