@@ -56,6 +56,9 @@ NAMES = ("8001", "8002")
 ROOMS, LEAST_EACH = 20, 5
 ADDRESS_LIMIT = 4
 GOOD_ROOM = b"{\"width\": 300, \"height\": 200}"
+# HAProxy's connections at once, in place of the configuration's maxconn:
+# that wants twice as many descriptors as a test's process may have here.
+MAX_CONNECTIONS = 1000
 UNTRUSTED = "127.0.0.2"  # a peer on this machine that is not the balancer
 # Browsers: one loopback address each, none of them the balancer's or UNTRUSTED.
 BROWSERS = (f"127.0.{n // 250 + 1}.{n % 250 + 2}" for n in itertools.count())
@@ -119,7 +122,8 @@ class Deployment:
         for name in NAMES:
             self.start_server(name)
         with open(os.path.join(self.scratch, "haproxy.log"), "w") as log:
-            self.balancer = subprocess.Popen([HAPROXY, "-f", self.config, "-db"], stdout=log, stderr=log)
+            self.balancer = subprocess.Popen([HAPROXY, "-n", str(MAX_CONNECTIONS), "-f", self.config, "-db"],
+                                             stdout=log, stderr=log)
         await wait_for(self.answers, "HAProxy answers over TLS")
 
     def answers(self):
@@ -242,14 +246,14 @@ async def per_browser(d, room):
     try:
         for browser in [next(BROWSERS) for _ in range(2 * ADDRESS_LIMIT)]:
             uri, options = d.socket(room, browser)
-            held.append(await websockets.connect(uri, compression=None, max_size=None, **options))
+            held.append(await websockets.connect(uri, compression=None, max_size=None, max_queue=None, **options))
         frames = [await asyncio.wait_for(ws.recv(), WAIT) for ws in held]
         check(all(joined(frame) for frame in frames),
               f"{len(held)} browsers, one address each, all join room {room} through one balancer")
         one = next(BROWSERS)
         for _ in range(ADDRESS_LIMIT):
             uri, options = d.socket(room, one)
-            held.append(await websockets.connect(uri, compression=None, max_size=None, **options))
+            held.append(await websockets.connect(uri, compression=None, max_size=None, max_queue=None, **options))
         got, headers, _ = d.ask("GET", f"/rooms/{room}/recording", one)
         check(got == 503 and headers.get("Retry-After"),
               f"one browser beside its {ADDRESS_LIMIT} sockets: {got}, Retry-After {headers.get('Retry-After')}")
