@@ -124,7 +124,7 @@ class Deployment:
         with open(os.path.join(self.scratch, "haproxy.log"), "w") as log:
             self.balancer = subprocess.Popen([HAPROXY, "-n", str(MAX_CONNECTIONS), "-f", self.config, "-db"],
                                              stdout=log, stderr=log)
-        await wait_for(self.answers, "HAProxy answers over TLS")
+        return await wait_for(self.answers, "HAProxy answers over TLS")
 
     def answers(self):
         try:
@@ -143,9 +143,8 @@ class Deployment:
         return uri, dict(socket_options(self.port, self.tls, browser), origin=origin or self.origin)
 
     def stop(self):
-        for name, process in self.servers.items():
-            if process.poll() is None:
-                stop_server(process, f"server {name}")
+        """The balancer (SIGTERM ends it by the signal), then the servers,
+        which must stop cleanly; any that does not stop is killed."""
         if self.balancer and self.balancer.poll() is None:
             self.balancer.terminate()
             try:
@@ -153,6 +152,14 @@ class Deployment:
             except subprocess.TimeoutExpired:
                 self.balancer.kill()
                 self.balancer.wait(WAIT)
+        for name, process in self.servers.items():
+            if process.poll() is None:
+                try:
+                    stop_server(process, f"server {name}")
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait(WAIT)
+                    check(False, f"server {name} stops on SIGTERM within {WAIT} s")
 
 
 async def first_frame(uri, options):
@@ -339,10 +346,13 @@ async def run(server, follower):
         d = Deployment(server, scratch)
         checked = subprocess.run([HAPROXY, "-c", "-f", d.config], capture_output=True, text=True, timeout=WAIT)
         check(checked.returncode == 0, f"haproxy -c accepts the configuration: {checked.stdout}{checked.stderr}")
+        if checked.returncode != 0:
+            return
         screens = []
         try:
             kept_links, kept = await keep_room(server, d.data("8001"))
-            await d.start()
+            if not await d.start():
+                return
             screens = await spread(d, follower)
             per_second = protocol(d.ports["8001"])["ticks_per_second"]
             await kept_room(d, kept_links, kept)
@@ -351,13 +361,16 @@ async def run(server, follower):
             await no_spoofing(d, homes["8002"])
             await outage(d, screens, per_second)
         finally:
-            for screen in screens:
-                await screen.stop()
-            d.stop()
+            try:
+                for screen in screens:
+                    await screen.stop()
+            finally:
+                d.stop()
             if failures:
-                for log in ("haproxy", *NAMES):
-                    with open(os.path.join(scratch, log + ".log")) as f:
-                        print(f"--- the end of {log}'s log\n{f.read()[-2000:]}", end="")
+                for log in (os.path.join(scratch, name + ".log") for name in ("haproxy", *NAMES)):
+                    if os.path.exists(log):
+                        with open(log) as f:
+                            print(f"--- the end of {os.path.basename(log)}\n{f.read()[-2000:]}", end="")
 
 
 if __name__ == "__main__":
