@@ -7,7 +7,9 @@ player follow it (each through kestrel-live-follower, which plays the frames
 and answers the game's own hashes; each reconnects by itself as the page
 does: after half a second, then twice as long each time). Mid-battle the
 server is killed with SIGKILL and started again on the same port and
-folder. Checks: the screens are back within 5 s; the room went on where its
+folder, now with a name (--name), as a server is upgraded to one of
+several: its rooms, kept before it had a name, still resume and their
+links still open them. Checks: the screens are back within 5 s; the room went on where its
 file ended, at most a room second of ticks before the kill; the recording from
 before the kill, cut there, is the start of the recording after it; the
 recording after it replays to the room's own hash; no screen's hash
@@ -53,10 +55,11 @@ def text(items):
     return "".join(f"tick {item[1]}\n" if isinstance(item, list) else item + "\n" for item in items)
 
 
-def start_on(server, port, data, log):
+def start_on(server, port, data, log, name=None):
     """The server on `port`, once it listens; and the rooms it resumed, with their ticks."""
     with open(log, "w") as errors:
-        process, listening = start_server(server, ["--port", str(port), "--data", data], stderr=errors)
+        process, listening = start_server(server, ["--port", str(port), "--data", data]
+                                          + (["--name", name] if name else []), stderr=errors)
     assert listening == port, listening
     with open(log) as errors:
         resumed = dict(re.findall(r"room (\w+): resumed at tick (\d+)", errors.read()))
@@ -134,7 +137,7 @@ async def run(server, follower):
             process.wait(WAIT)
             before = before.decode()
             killed_at = time.monotonic()
-            process, resumed = start_on(server, port, data, log)
+            process, resumed = start_on(server, port, data, log, name="alpha")
             restarted = time.monotonic()
             print(f"restarted {restarted - killed_at:.2f} s after the kill", flush=True)
 
@@ -165,7 +168,7 @@ async def run(server, follower):
                   f"the room agrees with the replayed hash at tick {last} (mismatches noticed: {noticed})")
 
             now = status(port)
-            check(now["rooms"] == 1 and now["mismatches"] == 1 and now["hashes_checked"] > 2,
+            check(now["name"] == "alpha" and now["rooms"] == 1 and now["mismatches"] == 1 and now["hashes_checked"] > 2,
                   f"/status: one room, the probe's one mismatch: {now}")
             for screen in screens:
                 check(screen.error is None and screen.mismatches == 0 and len(screen.hashes) > 5,
