@@ -3,8 +3,12 @@
 // watchers on every room, and reports what they receive: frames and bytes
 // a second per watcher, and how late each tick's frame comes against a
 // steady 25 ms beat (the 99th percentile). One thread, like the server.
+// With `browsers`, each room is made and watched from a loopback address
+// of its own (127.0.1.2, 127.0.1.3, ...), as browsers behind a balancer
+// are: neither the balancer's limits per address nor the servers' then
+// stand between the load and the rooms.
 //
-//   kestrel-live-load PORT ROOMS WATCHERS SECONDS
+//   kestrel-live-load PORT ROOMS WATCHERS SECONDS [browsers]
 
 #include <utility>  // Boost 1.74's asio uses std::exchange without it
 
@@ -20,6 +24,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bench/BusyBattle.h"
@@ -35,10 +40,27 @@ namespace {
 
 constexpr double TICK_MS = 25;
 constexpr auto LOOPBACK = "127.0.0.1";
+constexpr int ADDRESSES_A_BLOCK = 250;
+
+// The loopback address a room's browser uses: 127.0.0.1 for all, or one of
+// its own for each room.
+asio::ip::address_v4 BrowserAddress(bool ownAddress, int room) {
+    if (!ownAddress) return asio::ip::make_address_v4(LOOPBACK);
+    return asio::ip::address_v4((127u << 24) | unsigned(room / ADDRESSES_A_BLOCK + 1) << 8 |
+                                unsigned(room % ADDRESSES_A_BLOCK + 2));
+}
+
+// A socket that will connect from `from`.
+void OpenFrom(tcp::socket& socket, const asio::ip::address_v4& from) {
+    socket.open(tcp::v4());
+    socket.bind({from, 0});
+}
 
 // A room made from the recording; its id, read from the JSON answer.
-std::string CreateRoom(asio::io_context& io, unsigned short port, const std::string& recording) {
+std::string CreateRoom(asio::io_context& io, unsigned short port, const std::string& recording,
+                       const asio::ip::address_v4& from) {
     tcp::socket socket(io);
+    OpenFrom(socket, from);
     socket.connect({asio::ip::make_address(LOOPBACK), port});
     http::request<http::string_body> request{http::verb::post, "/rooms", 11};
     request.set(http::field::host, std::string(LOOPBACK) + ":" + std::to_string(port));
@@ -63,7 +85,8 @@ std::string CreateRoom(asio::io_context& io, unsigned short port, const std::str
 struct Watcher : std::enable_shared_from_this<Watcher> {
     Watcher(asio::io_context& io, std::string path) : ws(io), path(std::move(path)) {}
 
-    void Start(unsigned short port) {
+    void Start(unsigned short port, const asio::ip::address_v4& from) {
+        OpenFrom(beast::get_lowest_layer(ws).socket(), from);
         beast::get_lowest_layer(ws).async_connect(
             tcp::endpoint(asio::ip::make_address(LOOPBACK), port), [self = shared_from_this(), port](beast::error_code ec) {
                 if (ec) return self->Fail(ec);
@@ -112,8 +135,9 @@ void AddLateness(const std::vector<Clock::time_point>& times, std::vector<double
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: kestrel-live-load PORT ROOMS WATCHERS SECONDS\n");
+    const bool ownAddresses = argc == 6 && std::string_view(argv[5]) == "browsers";
+    if (argc != 5 && !ownAddresses) {
+        std::fprintf(stderr, "usage: kestrel-live-load PORT ROOMS WATCHERS SECONDS [browsers]\n");
         return 2;
     }
     const auto port = static_cast<unsigned short>(std::atoi(argv[1]));
@@ -124,10 +148,11 @@ int main(int argc, char** argv) {
     asio::io_context io;
     std::vector<std::shared_ptr<Watcher>> watchers;
     for (int r = 0; r < rooms; ++r) {
-        const std::string id = CreateRoom(io, port, recording);
+        const auto from = BrowserAddress(ownAddresses, r);
+        const std::string id = CreateRoom(io, port, recording, from);
         for (int w = 0; w < watchersEach; ++w) {
             watchers.push_back(std::make_shared<Watcher>(io, "/rooms/" + id + "/socket"));
-            watchers.back()->Start(port);
+            watchers.back()->Start(port, from);
         }
     }
     // Everyone joins and catches up first; then the count starts.

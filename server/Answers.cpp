@@ -1,6 +1,7 @@
 #include "server/Answers.h"
 
 #include "game/LiveWire.h"
+#include "game/RoomLink.h"
 #include "server/Json.h"
 #include "server/LiveLimits.h"
 
@@ -19,8 +20,9 @@ JsonObject Protocol() {
 
 }  // namespace
 
-std::string StatusJson(const StatusCounts& counts) {
+std::string StatusJson(const StatusCounts& counts, std::string_view name) {
     return JsonObject()
+               .Add("name", name)
                .Add("rooms", counts.rooms)
                .Add("connections", counts.connections)
                .Add("mismatches", counts.mismatches)
@@ -34,12 +36,11 @@ std::string StatusJson(const StatusCounts& counts) {
            "\n";
 }
 
-std::string RoomLinksJson(std::string_view site, std::string_view id, std::string_view key) {
-    const std::string base = std::string(site) + "/#";
+std::string RoomLinksJson(std::string_view page, std::string_view id, std::string_view key) {
     return JsonObject()
                .Add("room", id)
-               .Add("play", base + "live=" + std::string(id) + "." + std::string(key))
-               .Add("watch", base + "watch=" + std::string(id))
+               .Add("play", PlayLink(page, id, key))
+               .Add("watch", WatchLink(page, id))
                .Text() +
            "\n";
 }

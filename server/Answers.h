@@ -17,11 +17,12 @@ struct StatusCounts {
     std::uint64_t refused = 0;    // screens closed for what they sent
 };
 
-// /status: the counts, and "protocol": the numbers a screen keeps to.
-std::string StatusJson(const StatusCounts& counts);
+// /status: the server's name ("" without one), the counts, and
+// "protocol": the numbers a screen keeps to.
+std::string StatusJson(const StatusCounts& counts, std::string_view name);
 
-// POST /rooms' answer: the room's id, its play and watch links on `site`
-// ("http://HOST", or empty for links relative to the page).
-std::string RoomLinksJson(std::string_view site, std::string_view id, std::string_view key);
+// POST /rooms' answer: the room's id, its play and watch links on the page
+// at `page` ("https://HOST/", or empty for links relative to the page).
+std::string RoomLinksJson(std::string_view page, std::string_view id, std::string_view key);
 
 }  // namespace kestrel

@@ -55,10 +55,21 @@ bool Reads(const Request& request) {
     return request.method() == http::verb::get || request.method() == http::verb::head;
 }
 
-std::optional<std::string_view> HeaderValue(const Request& request, http::field field) {
-    const auto found = request.find(field);
+namespace {
+
+std::optional<std::string_view> ValueOf(const Request& request, http::fields::const_iterator found) {
     if (found == request.end()) return std::nullopt;
     return std::string_view(found->value().data(), found->value().size());
+}
+
+}  // namespace
+
+std::optional<std::string_view> HeaderValue(const Request& request, http::field field) {
+    return ValueOf(request, request.find(field));
+}
+
+std::optional<std::string_view> HeaderValue(const Request& request, std::string_view name) {
+    return ValueOf(request, request.find(name));
 }
 
 }  // namespace kestrel

@@ -23,5 +23,6 @@ TextAnswer NotAllowed(const Request& request, std::string_view allowed);
 
 bool Reads(const Request& request);
 std::optional<std::string_view> HeaderValue(const Request& request, http::field field);
+std::optional<std::string_view> HeaderValue(const Request& request, std::string_view name);
 
 }  // namespace kestrel

@@ -2,6 +2,9 @@
 
 #include "server/HttpReply.h"
 
+#include "game/RoomLink.h"
+#include "server/ProxyLine.h"
+
 #include "server/LiveLimits.h"
 #include "server/LiveRoom.h"
 #include "server/LiveSession.h"
@@ -13,20 +16,9 @@ namespace {
 // A POST /rooms body of this type is a recording to start the room from.
 constexpr std::string_view RECORDING_TYPE = "text/plain";
 
-std::string HostOf(const Request& request) {
-    return std::string(HeaderValue(request, http::field::host).value_or(""));
-}
+constexpr std::string_view FORWARDED_PROTO = "X-Forwarded-Proto";
 
-std::optional<Refusal> ForeignOrigin(const Request& request) {
-    if (SameOrigin(HeaderValue(request, http::field::origin), HostOf(request))) return std::nullopt;
-    return Refusal{RefusalKind::Forbidden, "the page's origin is not this server's"};
-}
-
-// The site links are written on: the Host asked for, when it is one to echo.
-std::string SiteOf(const Request& request) {
-    const std::string host = HostOf(request);
-    return PlainHost(host) ? "http://" + host : std::string();
-}
+std::string_view HostOf(const Request& request) { return HeaderValue(request, http::field::host).value_or(""); }
 
 // A request that cannot be read is answered once, and the connection closed.
 Request Unread() {
@@ -36,6 +28,61 @@ Request Unread() {
 }
 
 }  // namespace
+
+void HttpSession::Run() {
+    if (fromProxy_) return AwaitProxyLine();
+    Admit(browser_);
+}
+
+// A proxy sends its line at once: one that does not within the timeout is
+// let go, and holds no count of any address meanwhile.
+void HttpSession::AwaitProxyLine() {
+    stream_.expires_after(PROXY_LINE_TIMEOUT);
+    stream_.async_read_some(buffer_.prepare(MAX_PROXY_LINE_BYTES - buffer_.size()),
+                            [self = shared_from_this()](beast::error_code ec, std::size_t bytes) {
+                                self->OnProxyBytes(ec, bytes);
+                            });
+}
+
+// The bytes after the line are the browser's request: they stay in the
+// buffer, which the HTTP reader starts from.
+void HttpSession::OnProxyBytes(beast::error_code ec, std::size_t bytes) {
+    if (ec) return state_.Failed("reading a PROXY line", ec);
+    buffer_.commit(bytes);
+    const auto head = static_cast<const char*>(buffer_.data().data());
+    const ProxyLine line = ReadProxyLine(std::string_view(head, buffer_.size()));
+    switch (line.state) {
+    case ProxyLine::State::Partial: return AwaitProxyLine();
+    case ProxyLine::State::Absent: return Admit(browser_);  // the proxy is the browser itself
+    case ProxyLine::State::Refused: return Reply(ErrorResponse(Unread(), http::status::bad_request, line.error));
+    case ProxyLine::State::Read: break;
+    }
+    buffer_.consume(line.length);
+    Admit(line.browser.empty() ? browser_ : line.browser);
+}
+
+void HttpSession::Admit(std::string browser) {
+    browser_ = std::move(browser);
+    if (std::optional<Ticket> ticket = state_.Addresses().Take(browser_)) address_.emplace(std::move(*ticket));
+    Read();
+}
+
+std::string_view HttpSession::Scheme(const Request& request) const {
+    return BrowserScheme(fromProxy_ ? HeaderValue(request, FORWARDED_PROTO) : std::nullopt);
+}
+
+std::optional<Refusal> HttpSession::ForeignOrigin(const Request& request) const {
+    if (SameOrigin(HeaderValue(request, http::field::origin), Scheme(request), HostOf(request))) return std::nullopt;
+    return Refusal{RefusalKind::Forbidden, "the page's origin is not this server's"};
+}
+
+// The page's address, as the browser saw it, for links; none (links
+// relative to the page) when its Host is not one a link may name.
+std::string HttpSession::Page(const Request& request) const {
+    const std::string_view host = HostOf(request);
+    if (!IsLinkHost(host)) return {};
+    return std::string(Scheme(request)) + "://" + std::string(host) + "/";
+}
 
 void HttpSession::Read() {
     parser_.emplace();
@@ -74,7 +121,7 @@ void HttpSession::Answer(Request request) {
         if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
         StatusCounts counts = state_.Counts();
         state_.Rooms().AddTo(counts);
-        return Reply(TextResponse(request, http::status::ok, StatusJson(counts), "application/json"));
+        return Reply(TextResponse(request, http::status::ok, StatusJson(counts, state_.Name()), "application/json"));
     }
     if (const std::optional<RoomPath> path = ReadRoomPath(target.path)) return AnswerRoom(request, *path);
     if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
@@ -84,12 +131,12 @@ void HttpSession::Answer(Request request) {
 void HttpSession::CreateRoom(const Request& request) {
     if (const std::optional<Refusal> refused = ForeignOrigin(request)) return Reply(RefusalResponse(request, *refused));
     const std::optional<std::string_view> type = HeaderValue(request, http::field::content_type);
-    const RoomOrder order{.address = peer_, .recording = type && type->starts_with(RECORDING_TYPE),
+    const RoomOrder order{.address = browser_, .recording = type && type->starts_with(RECORDING_TYPE),
                           .body = request.body()};
     const Outcome<NewRoom> made = state_.Rooms().Create(order, ServerClock::now());
     if (const Refusal* refused = std::get_if<Refusal>(&made)) return Reply(RefusalResponse(request, *refused));
     const NewRoom& room = std::get<NewRoom>(made);
-    Reply(TextResponse(request, http::status::created, RoomLinksJson(SiteOf(request), room.id, room.key),
+    Reply(TextResponse(request, http::status::created, RoomLinksJson(Page(request), room.id, room.key),
                        "application/json"));
 }
 

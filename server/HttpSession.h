@@ -1,7 +1,8 @@
 #pragma once
 // One HTTP connection: requests answered in turn, until it becomes a
-// room's WebSocket or closes. A connection over its address's limit is
-// read once and answered 503.
+// room's WebSocket or closes. From a trusted proxy it may begin with a
+// PROXY line, which names the browser. A connection over its browser
+// address's limit is read once and answered 503.
 
 #include <memory>
 #include <optional>
@@ -17,13 +18,19 @@ class ServerState;
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
-    // `address` is the connection's count against its address; none when
-    // that address has as many connections as it may.
-    HttpSession(ServerState& state, tcp::socket&& socket, std::string peer, std::optional<Ticket> address)
-        : state_(state), stream_(std::move(socket)), peer_(std::move(peer)), address_(std::move(address)) {}
-    void Run() { Read(); }
+    // `peer` is the address the connection comes from; `fromProxy`, whether
+    // it is a proxy the server trusts.
+    HttpSession(ServerState& state, tcp::socket&& socket, std::string peer, bool fromProxy)
+        : state_(state), stream_(std::move(socket)), browser_(std::move(peer)), fromProxy_(fromProxy) {}
+    void Run();
 
 private:
+    void AwaitProxyLine();
+    void OnProxyBytes(beast::error_code ec, std::size_t bytes);
+    void Admit(std::string browser);
+    std::string_view Scheme(const Request& request) const;
+    std::optional<Refusal> ForeignOrigin(const Request& request) const;
+    std::string Page(const Request& request) const;
     void Read();
     void OnRead(beast::error_code ec);
     void Answer(Request request);
@@ -37,7 +44,10 @@ private:
 
     ServerState& state_;
     beast::tcp_stream stream_;
-    std::string peer_;
+    std::string browser_;  // the browser's address: the peer's, or a trusted proxy's word
+    bool fromProxy_;
+    // The connection's count against the browser's address; none when that
+    // address has as many connections as it may.
     std::optional<Ticket> address_;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;

@@ -1,13 +1,12 @@
 #include "server/Listener.h"
 
+#include "server/Addresses.h"
 #include "server/HttpSession.h"
 #include "server/LiveLimits.h"
 #include "server/ServerState.h"
 
 namespace kestrel {
 namespace {
-
-constexpr std::string_view LOOPBACK = "127.0.0.1";
 
 bool OutOfDescriptors(const boost::system::error_code& ec) {
     return ec == net::error::no_descriptors || ec == net::error::no_buffer_space ||
@@ -16,10 +15,13 @@ bool OutOfDescriptors(const boost::system::error_code& ec) {
 
 }  // namespace
 
-tcp::acceptor Listen(net::io_context& io, int port, boost::system::error_code& ec) {
-    const tcp::endpoint endpoint(net::ip::make_address(LOOPBACK), static_cast<unsigned short>(port));
+tcp::acceptor Listen(net::io_context& io, const std::string& address, int port, boost::system::error_code& ec) {
     tcp::acceptor acceptor(io);
+    const net::ip::address ip = net::ip::make_address(address, ec);
+    if (ec) return acceptor;
+    const tcp::endpoint endpoint(ip, static_cast<unsigned short>(port));
     acceptor.open(endpoint.protocol(), ec);
+    if (!ec && ip.is_v6()) acceptor.set_option(net::ip::v6_only(true), ec);
     if (!ec) acceptor.set_option(net::socket_base::reuse_address(true), ec);
     if (!ec) acceptor.bind(endpoint, ec);
     if (!ec) acceptor.listen(net::socket_base::max_listen_connections, ec);
@@ -63,9 +65,13 @@ void Listener::Serve(tcp::socket socket) {
     boost::system::error_code peerError;
     const tcp::endpoint peer = socket.remote_endpoint(peerError);
     if (peerError) return;  // it went before it was looked at
-    std::string address = peer.address().to_string();
-    std::optional<Ticket> ticket = state_.Addresses().Take(address);
-    std::make_shared<HttpSession>(state_, std::move(socket), std::move(address), std::move(ticket))->Run();
+    // One text for an address, whichever socket saw it (an IPv4 peer of an
+    // IPv6 socket included); an address that does not read is never a proxy.
+    std::string text = peer.address().to_string();
+    const std::optional<IpAddress> address = ReadIpAddress(text);
+    if (address) text = AddressText(*address);
+    const bool fromProxy = address && state_.Trusts(*address);
+    std::make_shared<HttpSession>(state_, std::move(socket), std::move(text), fromProxy)->Run();
 }
 
 }  // namespace kestrel

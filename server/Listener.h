@@ -1,11 +1,14 @@
 #pragma once
-// The listening socket: accepts connections and hands each to an HTTP
-// session with its count against its address. Out of descriptors it waits
-// a moment before it accepts again, and meanwhile serves what it holds.
+// A listening socket: accepts connections and hands each to an HTTP
+// session, with its peer's address and whether that is a proxy the server
+// trusts. Out of descriptors it waits a moment before it accepts again, and
+// meanwhile serves what it holds.
 
 #include <memory>
+#include <string>
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 namespace kestrel {
@@ -34,7 +37,8 @@ private:
     bool backingOff_ = false;  // logged once until an accept works again
 };
 
-// The acceptor on 127.0.0.1 at `port` (0: any free one), or why not.
-tcp::acceptor Listen(net::io_context& io, int port, boost::system::error_code& ec);
+// The acceptor on `address` (an IP address) at `port` (0: any free one),
+// or why not. An IPv6 address takes IPv6 alone: :: is not 0.0.0.0 too.
+tcp::acceptor Listen(net::io_context& io, const std::string& address, int port, boost::system::error_code& ec);
 
 }  // namespace kestrel

@@ -16,6 +16,9 @@ inline constexpr std::size_t MAX_QUEUED_FRAMES = 256;
 inline constexpr std::chrono::seconds SCREEN_IDLE_LIMIT{6};
 // How long an HTTP connection may take over a request or an answer.
 inline constexpr std::chrono::seconds HTTP_TIMEOUT{30};
+// How long a trusted proxy may take over its PROXY line, which it sends as
+// soon as it connects.
+inline constexpr std::chrono::seconds PROXY_LINE_TIMEOUT{5};
 // What a refusal over a capacity (rooms, a room's screens, an address's
 // connections) asks a client to wait.
 inline constexpr std::chrono::seconds RETRY_AFTER{5};

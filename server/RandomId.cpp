@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "game/RoomId.h"
+
 namespace kestrel {
 namespace {
 
@@ -30,8 +32,15 @@ std::string RandomHexId() {
     return id;
 }
 
-bool IsRandomHexId(std::string_view text) {
-    return text.size() == 2 * RANDOM_ID_BYTES && text.find_first_not_of(HEX) == std::string_view::npos;
+std::string DrawRoomId(std::string_view server) {
+    if (server.empty()) return RandomHexId();
+    return std::string(server) + SERVER_NAME_SEPARATOR + RandomHexId();
+}
+
+std::optional<std::string_view> OtherServer(std::string_view id, std::string_view server) {
+    const std::string_view home = RoomServer(id);
+    if (home.empty() || home == server) return std::nullopt;
+    return home;
 }
 
 }  // namespace kestrel

@@ -1,8 +1,10 @@
 #pragma once
-// Room ids and play keys: 128 bits from the kernel's secure random source,
-// as 32 lowercase hex digits. A key is drawn on its own, so an id tells
-// nothing of it.
+// Room ids and play keys as the server draws them: 128 bits from the
+// kernel's secure random source, as 32 lowercase hex digits, after the
+// server's name in an id when it has one (the rule is game/RoomId's). A key
+// is drawn on its own, so an id tells nothing of it.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,7 +13,11 @@ namespace kestrel {
 inline constexpr int RANDOM_ID_BYTES = 16;
 
 std::string RandomHexId();
-// Whether `text` is such an id: so a room's name on disk, never a path.
-bool IsRandomHexId(std::string_view text);
+// A new room's id on the server named `server`: NAME-DIGITS, or the digits
+// alone when the server has no name.
+std::string DrawRoomId(std::string_view server);
+// The server other than `server` that room id `id` names; none when the
+// room may be on this one (its id names it, or no server at all).
+std::optional<std::string_view> OtherServer(std::string_view id, std::string_view server);
 
 }  // namespace kestrel

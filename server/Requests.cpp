@@ -8,6 +8,7 @@ namespace kestrel {
 namespace {
 
 constexpr std::string_view ROOMS_PREFIX = "/rooms/";
+constexpr std::string_view HTTP = "http", HTTPS = "https";
 
 }  // namespace
 
@@ -58,20 +59,14 @@ RoomRequest ReadRoomRequest(std::string_view body, int maxSide) {
     return request;
 }
 
-bool SameOrigin(std::optional<std::string_view> origin, std::string_view host) {
-    if (!origin) return true;  // not a browser: nothing to check
-    if (host.empty()) return false;
-    for (const std::string_view scheme : {"http://", "https://"})
-        if (origin->starts_with(scheme) && origin->substr(scheme.size()) == host) return true;
-    return false;
+std::string_view BrowserScheme(std::optional<std::string_view> forwardedProto) {
+    return forwardedProto == HTTPS ? HTTPS : HTTP;
 }
 
-bool PlainHost(std::string_view host) {
+bool SameOrigin(std::optional<std::string_view> origin, std::string_view scheme, std::string_view host) {
+    if (!origin) return true;  // not a browser: nothing to check
     if (host.empty()) return false;
-    for (const char c : host)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != ':' && c != '[' && c != ']')
-            return false;
-    return true;
+    return *origin == std::string(scheme) + "://" + std::string(host);
 }
 
 }  // namespace kestrel

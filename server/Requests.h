@@ -46,12 +46,14 @@ struct RoomRequest {
 };
 RoomRequest ReadRoomRequest(std::string_view body, int maxSide);
 
-// Whether a request's Origin (when it sends one) is the server's own, the
-// site on the Host it asked for, over http or https (behind a proxy that
-// ends TLS the server sees plain HTTP).
-bool SameOrigin(std::optional<std::string_view> origin, std::string_view host);
+// The scheme the browser used, "http" or "https": a trusted proxy's
+// X-Forwarded-Proto (none from any other peer); http when it names none
+// (the server itself speaks plain HTTP).
+std::string_view BrowserScheme(std::optional<std::string_view> forwardedProto);
 
-// Whether a Host header may be echoed into a link: a name or address and a port.
-bool PlainHost(std::string_view host);
+// Whether a request's Origin (when it sends one) is the page's own,
+// SCHEME://HOST, as the browser saw it: the scheme it used and the Host it
+// asked for.
+bool SameOrigin(std::optional<std::string_view> origin, std::string_view scheme, std::string_view host);
 
 }  // namespace kestrel

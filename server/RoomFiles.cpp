@@ -9,7 +9,7 @@
 #include <fstream>
 
 #include "game/Recording.h"
-#include "server/RandomId.h"
+#include "game/RoomId.h"
 
 namespace kestrel {
 namespace {
@@ -58,7 +58,7 @@ bool ReadRecordLine(std::string_view line, RoomRecord& room) {
     const std::size_t space = line.find(' ');
     if (space == std::string_view::npos) return false;
     const std::string_view name = line.substr(0, space), value = line.substr(space + 1);
-    if (name == "key" && IsRandomHexId(value)) {
+    if (name == "key" && IsRoomKey(value)) {
         room.key = value;
         return true;
     }
@@ -143,7 +143,7 @@ std::vector<std::string> RoomsInFolder(const std::filesystem::path& folder) {
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::filesystem::path& file = it->path();
-        if (file.extension() == RECORD_EXTENSION && IsRandomHexId(file.stem().string()))
+        if (file.extension() == RECORD_EXTENSION && IsRoomId(file.stem().string()))
             ids.push_back(file.stem().string());
     }
     std::sort(ids.begin(), ids.end());

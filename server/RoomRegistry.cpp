@@ -1,5 +1,6 @@
 #include "server/RoomRegistry.h"
 
+#include "game/RoomId.h"
 #include "server/LiveLimits.h"
 #include "server/LiveRoom.h"
 #include "server/RandomId.h"
@@ -24,7 +25,7 @@ Outcome<NewRoom> RoomRegistry::Create(const RoomOrder& order, ServerTime now) {
     if (std::optional<Refusal> refused = MayCreate(order, now)) return *std::move(refused);
     Outcome<RoomStart> start = ReadOrder(order);
     if (Refusal* refused = std::get_if<Refusal>(&start)) return std::move(*refused);
-    const NewRoom room{RandomHexId(), RandomHexId()};
+    const NewRoom room{DrawRoomId(state_.Name()), RandomHexId()};
     if (std::optional<Refusal> refused = Open(room, std::get<RoomStart>(start))) return *std::move(refused);
     quota_.Count(order.address, now);
     return room;
@@ -72,6 +73,7 @@ std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, const RoomStart& 
 }
 
 Outcome<std::shared_ptr<LiveRoom>> RoomRegistry::Find(std::string_view id) const {
+    if (std::optional<Refusal> elsewhere = Elsewhere(id)) return *std::move(elsewhere);
     const auto found = rooms_.find(id);
     if (found != rooms_.end()) return found->second;
     const std::optional<RoomRecord> kept = KeptRoom(id);
@@ -80,12 +82,14 @@ Outcome<std::shared_ptr<LiveRoom>> RoomRegistry::Find(std::string_view id) const
 }
 
 std::optional<Refusal> RoomRegistry::Knows(std::string_view id) const {
+    if (std::optional<Refusal> elsewhere = Elsewhere(id)) return elsewhere;
     if (rooms_.contains(id) || KeptRoom(id)) return std::nullopt;
     return Refusal{RefusalKind::NotFound, "no such room"};
 }
 
 // An ended room's recording comes from its file, as long as it is kept.
 Outcome<std::string> RoomRegistry::Recording(std::string_view id) const {
+    if (std::optional<Refusal> elsewhere = Elsewhere(id)) return *std::move(elsewhere);
     const auto found = rooms_.find(id);
     std::optional<std::string> recording = found != rooms_.end()
                                                ? found->second->Recording()
@@ -94,9 +98,17 @@ Outcome<std::string> RoomRegistry::Recording(std::string_view id) const {
     return *std::move(recording);
 }
 
+// A room this server does not hold, whatever its disk keeps: it is never
+// looked for, nor passed on.
+std::optional<Refusal> RoomRegistry::Elsewhere(std::string_view id) const {
+    const std::optional<std::string_view> home = OtherServer(id, state_.Name());
+    if (!home) return std::nullopt;
+    return Refusal{RefusalKind::NotFound, "this room lives on server " + std::string(*home)};
+}
+
 // A room that is not playing but kept on disk (it ended, or could not be resumed).
 std::optional<RoomRecord> RoomRegistry::KeptRoom(std::string_view id) const {
-    if (!IsRandomHexId(id) || rooms_.contains(id)) return std::nullopt;
+    if (!IsRoomId(id) || rooms_.contains(id)) return std::nullopt;
     return ReadRoomRecord(data_, id).room;
 }
 
@@ -120,6 +132,8 @@ void RoomRegistry::Resume() {
 }
 
 void RoomRegistry::ResumeRoom(const std::string& id) {
+    if (std::optional<Refusal> elsewhere = Elsewhere(id))
+        return state_.Logged().Room(id, "not resumed: " + elsewhere->reason);
     const ReadRoom read = ReadRoomRecord(data_, id);
     if (!read.room) return state_.Logged().Room(id, "not resumed: " + read.error);
     if (read.room->ended) return;

@@ -60,6 +60,7 @@ private:
     std::optional<Refusal> Open(const NewRoom& room, const RoomStart& start);
     void ResumeRoom(const std::string& id);
     std::optional<RoomRecord> KeptRoom(std::string_view id) const;
+    std::optional<Refusal> Elsewhere(std::string_view id) const;
 
     ServerState& state_;
     std::filesystem::path data_;

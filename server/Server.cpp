@@ -4,6 +4,8 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -14,6 +16,13 @@
 
 namespace kestrel {
 namespace {
+
+// http://ADDRESS:PORT/, an IPv6 address in brackets.
+std::string SiteAddress(const tcp::endpoint& endpoint) {
+    const std::string address = endpoint.address().to_string();
+    return "http://" + (endpoint.address().is_v6() ? "[" + address + "]" : address) + ":" +
+           std::to_string(endpoint.port()) + "/";
+}
 
 // Where the server keeps its rooms and what site it serves, as the options
 // ask; made and removed with it.
@@ -86,6 +95,7 @@ public:
     int Run();
 
 private:
+    std::vector<tcp::acceptor> ListenAll();
     void OnSignal(boost::system::error_code ec);
 
     ServerOptions options_;
@@ -104,23 +114,41 @@ int Server::Run() {
     // and before anyone is told the server listens.
     net::signal_set signals(*io_, SIGINT, SIGTERM);
     signals.async_wait([this](boost::system::error_code ec, int) { OnSignal(ec); });
-    boost::system::error_code ec;
-    tcp::acceptor acceptor = Listen(*io_, options_.port, ec);
-    if (ec) {
-        log_.Line("cannot listen on 127.0.0.1 port " + std::to_string(options_.port) + ": " + ec.message());
-        return EXIT_BAD_SERVER_START;
-    }
-    const unsigned short port = acceptor.local_endpoint().port();
+    std::vector<tcp::acceptor> acceptors = ListenAll();
+    if (acceptors.empty()) return EXIT_BAD_SERVER_START;
     state_.emplace(*io_, options_, log_, folders_.Data(), folders_.Site());
-    auto listener = std::make_shared<Listener>(*state_, std::move(acceptor));
-    // Screens that come back meanwhile wait in the queue of the listening
-    // socket, and find their rooms.
+    std::string listening;
+    std::vector<std::shared_ptr<Listener>> listeners;
+    for (tcp::acceptor& acceptor : acceptors) {
+        listening += std::string(SERVER_NAME) + ": listening on " + SiteAddress(acceptor.local_endpoint()) + "\n";
+        listeners.push_back(std::make_shared<Listener>(*state_, std::move(acceptor)));
+    }
+    // Screens that come back meanwhile wait in the queues of the listening
+    // sockets, and find their rooms.
     state_->Rooms().Resume();
-    out_ << SERVER_NAME << ": listening on http://127.0.0.1:" << port << '/' << std::endl;
-    listener->Run();
+    out_ << listening << std::flush;
+    for (const std::shared_ptr<Listener>& listener : listeners) listener->Run();
     io_->run();
-    listener->Stop();
+    for (const std::shared_ptr<Listener>& listener : listeners) listener->Stop();
     return 0;
+}
+
+// An acceptor on each address the options name, all on one port: the
+// first's, when the system picks it. None when one address cannot be had.
+std::vector<tcp::acceptor> Server::ListenAll() {
+    std::vector<tcp::acceptor> acceptors;
+    int port = options_.port;
+    for (const std::string& address : options_.listen) {
+        boost::system::error_code ec;
+        tcp::acceptor acceptor = Listen(*io_, address, port, ec);
+        if (ec) {
+            log_.Line("cannot listen on " + address + " port " + std::to_string(port) + ": " + ec.message());
+            return {};
+        }
+        port = acceptor.local_endpoint().port();
+        acceptors.push_back(std::move(acceptor));
+    }
+    return acceptors;
 }
 
 void Server::OnSignal(boost::system::error_code ec) {

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <string_view>
 
+#include "game/RoomId.h"
+
 namespace kestrel {
 namespace {
 
@@ -25,11 +27,41 @@ const NumberOption NUMBER_OPTIONS[] = {
     {"--max-room-creations", 1, MAX_LIMIT, [](ServerOptions& o) -> int& { return o.limits.roomCreationsPerMinute; }},
 };
 
-struct FolderOption {
-    std::string_view name;
-    std::string ServerOptions::*field;
+// An option with a text value: what it needs, and the value set, or false
+// when the value is not one.
+struct TextOption {
+    std::string_view name, needs;
+    bool (*set)(const std::string& value, ServerOptions& o);
 };
-constexpr FolderOption FOLDER_OPTIONS[] = {{"--site", &ServerOptions::site}, {"--data", &ServerOptions::data}};
+const TextOption TEXT_OPTIONS[] = {
+    {"--listen", "an IPv4 or IPv6 address",
+     [](const std::string& v, ServerOptions& o) {
+         if (!ReadIpAddress(v)) return false;
+         o.listen.push_back(v);
+         return true;
+     }},
+    {"--trust-proxy", "an IPv4 or IPv6 address, or ADDRESS/BITS",
+     [](const std::string& v, ServerOptions& o) {
+         const std::optional<AddressRange> range = ReadAddressRange(v);
+         if (range) o.trustedProxies.push_back(*range);
+         return range.has_value();
+     }},
+    {"--name", "1 to 16 letters and digits",
+     [](const std::string& v, ServerOptions& o) {
+         o.name = v;
+         return IsServerName(v);
+     }},
+    {"--site", "a folder",
+     [](const std::string& v, ServerOptions& o) {
+         o.site = v;
+         return !v.empty();
+     }},
+    {"--data", "a folder",
+     [](const std::string& v, ServerOptions& o) {
+         o.data = v;
+         return !v.empty();
+     }},
+};
 
 std::optional<int> ReadNumber(std::string_view text, int min, int max) {
     int value = 0;
@@ -59,6 +91,14 @@ std::optional<std::string> SetNumber(const NumberOption& option, const std::opti
     return std::nullopt;
 }
 
+std::optional<std::string> SetText(const TextOption& option, const std::optional<std::string>& value,
+                                   ServerOptions& o) {
+    const std::string needs = "option " + std::string(option.name) + " needs " + std::string(option.needs);
+    if (!value) return needs;
+    if (!option.set(*value, o)) return needs + ", not '" + *value + "'";
+    return std::nullopt;
+}
+
 // Reads the option at args[i] (and its value) into `o`; why not, when it cannot.
 std::optional<std::string> ReadOption(const std::vector<std::string>& args, std::size_t& i, ServerOptions& o) {
     const std::string& given = args[i];
@@ -70,13 +110,8 @@ std::optional<std::string> ReadOption(const std::vector<std::string>& args, std:
     }
     for (const NumberOption& option : NUMBER_OPTIONS)
         if (arg == option.name) return SetNumber(option, OptionValue(args, i), o);
-    for (const FolderOption& option : FOLDER_OPTIONS) {
-        if (arg != option.name) continue;
-        const std::optional<std::string> value = OptionValue(args, i);
-        if (!value || value->empty()) return "option " + std::string(arg) + " needs a folder";
-        o.*(option.field) = *value;
-        return std::nullopt;
-    }
+    for (const TextOption& option : TEXT_OPTIONS)
+        if (arg == option.name) return SetText(option, OptionValue(args, i), o);
     const bool looksLikeOne = arg.starts_with('-') && arg != "-";
     return (looksLikeOne ? "unknown option '" : "unexpected argument '") + given + "'";
 }
@@ -84,19 +119,33 @@ std::optional<std::string> ReadOption(const std::vector<std::string>& args, std:
 }  // namespace
 
 std::string ServerUsageText() {
-    return "Usage: kestrel-server [--port N] [--site DIR] [--data DIR] [LIMITS]\n"
+    return "Usage: kestrel-server [--listen ADDRESS]... [--port N] [--name NAME]\n"
+           "                      [--trust-proxy ADDRESS[/BITS]]... [--site DIR] [--data DIR] [LIMITS]\n"
            "Runs live battle rooms, many screens on one battle, and serves the web page.\n"
-           "Listens on 127.0.0.1 only.\n"
            "\n"
-           "  --port N     the port to listen on (default 8000; 0 picks a free one)\n"
-           "  --site DIR   serve the built web page from DIR (e.g. build/web)\n"
-           "  --data DIR   keep the rooms in DIR, each as it grows: started again, the\n"
-           "               server resumes those that had not ended (default: a\n"
-           "               private temporary folder, removed at exit)\n"
-           "  -h, --help   show this help and exit\n"
-           "  --version    show the version and exit\n"
+           "  --listen ADDRESS  listen on this IPv4 or IPv6 address; give it again for\n"
+           "                    more (default 127.0.0.1 alone; 0.0.0.0 and :: are every\n"
+           "                    address of each kind)\n"
+           "  --port N          the port to listen on, on every address (default 8000;\n"
+           "                    0 picks a free one)\n"
+           "  --name NAME       this server's name among several, 1 to 16 letters and\n"
+           "                    digits: every room id it opens starts with NAME-, so a\n"
+           "                    balancer in front sends a room's requests to it; a room\n"
+           "                    whose id names another server is answered 404\n"
+           "  --trust-proxy ADDRESS[/BITS]\n"
+           "                    the proxy in front (give it again for more): from it\n"
+           "                    alone a PROXY protocol line (version 1) names the\n"
+           "                    browser's address, which the limits count, and\n"
+           "                    X-Forwarded-Proto the scheme the browser used, which the\n"
+           "                    links and the origin check use\n"
+           "  --site DIR        serve the built web page from DIR (e.g. build/web)\n"
+           "  --data DIR        keep the rooms in DIR, each as it grows: started again,\n"
+           "                    the server resumes those that had not ended (default: a\n"
+           "                    private temporary folder, removed at exit)\n"
+           "  -h, --help        show this help and exit\n"
+           "  --version         show the version and exit\n"
            "\n"
-           "Limits (raise them for benchmarks):\n"
+           "Limits (raise them for benchmarks); behind a trusted proxy, an address is the browser's:\n"
            "  --max-rooms N                rooms at once (default 64)\n"
            "  --max-room-connections N     screens in one room (default 32)\n"
            "  --max-address-connections N  connections from one address (default 48)\n"
@@ -109,6 +158,7 @@ ParsedServerOptions ParseServerOptions(const std::vector<std::string>& args) {
     ParsedServerOptions parsed;
     for (std::size_t i = 0; i < args.size() && !parsed.error; ++i) parsed.error = ReadOption(args, i, parsed.options);
     if (parsed.error) *parsed.error += Hint();
+    if (parsed.options.listen.empty()) parsed.options.listen.emplace_back(DEFAULT_LISTEN_ADDRESS);
     return parsed;
 }
 

@@ -1,5 +1,7 @@
 #include "server/ServerState.h"
 
+#include <algorithm>
+
 #include <boost/asio/error.hpp>
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/http/error.hpp>
@@ -14,6 +16,11 @@ bool OrdinaryEnd(const beast::error_code& ec) {
     return ec == net::error::eof || ec == net::error::connection_reset || ec == net::error::operation_aborted ||
            ec == net::error::broken_pipe || ec == net::error::not_connected || ec == beast::error::timeout ||
            ec == beast::http::error::end_of_stream || ec == beast::websocket::error::closed;
+}
+
+bool ServerState::Trusts(const IpAddress& address) const {
+    return std::any_of(trustedProxies_.begin(), trustedProxies_.end(),
+                       [&](const AddressRange& range) { return range.Contains(address); });
 }
 
 void ServerState::Failed(std::string_view what, const boost::system::error_code& ec) const {

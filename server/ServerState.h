@@ -6,7 +6,9 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include <boost/system/error_code.hpp>
 
@@ -26,13 +28,17 @@ class ServerState {
 public:
     ServerState(boost::asio::io_context& io, const ServerOptions& options, Log log, std::filesystem::path data,
                 std::optional<std::filesystem::path> site)
-        : io_(io), limits_(options.limits), log_(log), addresses_(options.limits.connectionsPerAddress),
-          rooms_(*this, std::move(data)), site_(std::move(site)) {}
+        : io_(io), limits_(options.limits), name_(options.name), trustedProxies_(options.trustedProxies), log_(log),
+          addresses_(options.limits.connectionsPerAddress), rooms_(*this, std::move(data)), site_(std::move(site)) {}
     ServerState(const ServerState&) = delete;
     ServerState& operator=(const ServerState&) = delete;
 
     boost::asio::io_context& Io() { return io_; }
     const ServerLimits& Limits() const { return limits_; }
+    // This server's name among several; empty without one.
+    const std::string& Name() const { return name_; }
+    // Whether the peer at `address` is a proxy whose word on the browser is taken.
+    bool Trusts(const IpAddress& address) const;
     const Log& Logged() const { return log_; }
     // An unexpected network error, once, in the log's one style.
     void Failed(std::string_view what, const boost::system::error_code& ec) const;
@@ -46,6 +52,8 @@ public:
 private:
     boost::asio::io_context& io_;
     ServerLimits limits_;
+    std::string name_;
+    std::vector<AddressRange> trustedProxies_;
     Log log_;
     StatusCounts counts_;  // rooms and connections are counted when asked
     AddressCounts addresses_;

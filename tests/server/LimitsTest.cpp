@@ -89,15 +89,22 @@ TEST(Answers, JsonIsEscapedAndTheStatusPublishesTheProtocol) {
               "{\"n\":3,\"s\":\"a\\\"b\\\\c\\n\\u0001\",\"o\":{\"k\":1}}");
     StatusCounts counts;
     counts.rooms = 2, counts.lateTicks = 5;
-    const std::string status = StatusJson(counts);
-    EXPECT_NE(status.find("\"rooms\":2,"), std::string::npos);
+    const std::string status = StatusJson(counts, "8001");
+    EXPECT_TRUE(status.starts_with("{\"name\":\"8001\",\"rooms\":2,")) << status;
+    EXPECT_NE(StatusJson(counts, "").find("\"name\":\"\""), std::string::npos);
     EXPECT_NE(status.find("\"late_ticks\":5,"), std::string::npos);
     EXPECT_NE(status.find("\"protocol\":{\"ticks_per_second\":40,\"hash_every_ticks\":40,"
                           "\"max_client_frame_bytes\":1024,\"max_client_lines_per_second\":100"),
               std::string::npos)
         << status;
-    EXPECT_EQ(RoomLinksJson("http://h:1", "ID", "KEY"),
+    EXPECT_EQ(RoomLinksJson("http://h:1/", "ID", "KEY"),
               "{\"room\":\"ID\",\"play\":\"http://h:1/#live=ID.KEY\",\"watch\":\"http://h:1/#watch=ID\"}\n");
+    EXPECT_EQ(RoomLinksJson("https://kestrel.test:8443/", "8001-ID", "KEY"),
+              "{\"room\":\"8001-ID\",\"play\":\"https://kestrel.test:8443/#live=8001-ID.KEY\","
+              "\"watch\":\"https://kestrel.test:8443/#watch=8001-ID\"}\n");
+    EXPECT_EQ(RoomLinksJson("", "ID", "KEY"),
+              "{\"room\":\"ID\",\"play\":\"/#live=ID.KEY\",\"watch\":\"/#watch=ID\"}\n")
+        << "relative to the page";
 }
 
 }  // namespace

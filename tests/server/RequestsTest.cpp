@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "game/RoomId.h"
 #include "server/RandomId.h"
 #include "server/Requests.h"
 #include "server/ServerOptions.h"
@@ -19,21 +20,28 @@
 namespace kestrel {
 namespace {
 
-// The page's own site, over http or https, and nothing that only starts
-// like it.
-TEST(Requests, AnOriginIsTheServersOwnSiteOnly) {
+// The page's own origin as the browser saw it, SCHEME://HOST: not the
+// other scheme, nor anything that only starts like it. The scheme is https
+// only when a trusted proxy says so in those very words.
+TEST(Requests, AnOriginIsThePagesOwnSiteOnly) {
     const std::string host = "kestrel.test:8000";
-    EXPECT_TRUE(SameOrigin(std::nullopt, host)) << "not a browser: nothing to check";
-    EXPECT_TRUE(SameOrigin("http://kestrel.test:8000", host));
-    EXPECT_TRUE(SameOrigin("https://kestrel.test:8000", host));
-    for (const char* other : {"http://kestrel.test:8000.elsewhere.example", "http://kestrel.test", "https://kestrel.test:80",
-                              "ftp://kestrel.test:8000", "kestrel.test:8000", "http://elsewhere.example",
-                              "http://kestrel.test:8000/", "null", ""})
-        EXPECT_FALSE(SameOrigin(std::string_view(other), host)) << other;
-    EXPECT_FALSE(SameOrigin("http://", "")) << "no Host: no origin is the server's";
+    EXPECT_TRUE(SameOrigin(std::nullopt, "http", host)) << "not a browser: nothing to check";
+    EXPECT_TRUE(SameOrigin("http://kestrel.test:8000", "http", host));
+    EXPECT_TRUE(SameOrigin("https://kestrel.test:8000", "https", host));
+    EXPECT_FALSE(SameOrigin("https://kestrel.test:8000", "http", host)) << "the other scheme";
+    EXPECT_FALSE(SameOrigin("http://kestrel.test:8000", "https", host)) << "the other scheme";
+    for (const char* scheme : {"http", "https"})
+        for (const char* other : {"http://kestrel.test:8000.elsewhere.example", "https://kestrel.test:8000.elsewhere.example",
+                                  "http://kestrel.test", "https://kestrel.test:80", "ftp://kestrel.test:8000",
+                                  "kestrel.test:8000", "http://elsewhere.example", "https://elsewhere.test",
+                                  "http://kestrel.test:8000/", "https://kestrel.test:8000/", "null", ""})
+            EXPECT_FALSE(SameOrigin(std::string_view(other), scheme, host)) << scheme << " " << other;
+    EXPECT_FALSE(SameOrigin("http://", "http", "")) << "no Host: no origin is the server's";
 
-    EXPECT_TRUE(PlainHost("127.0.0.1:8000") && PlainHost("[::1]:80") && PlainHost("kestrel-1.test"));
-    EXPECT_FALSE(PlainHost("") || PlainHost("a\"b") || PlainHost("a/b") || PlainHost("a b") || PlainHost("a@b"));
+    EXPECT_EQ(BrowserScheme(std::nullopt), "http");
+    EXPECT_EQ(BrowserScheme("https"), "https");
+    for (const char* other : {"http", "HTTPS", "https ", "wss", "https,http", ""})
+        EXPECT_EQ(BrowserScheme(std::string_view(other)), "http") << other;
 }
 
 TEST(Requests, TargetsQueriesAndRoomPaths) {
@@ -109,6 +117,8 @@ TEST(ServerOptions, EachOptionSetsItsOwnValue) {
         EXPECT_EQ(limitsAfter(options[i]), expected) << options[i];
     }
     const ParsedServerOptions all = ParseServerOptions({"--port=0", "--site", "web", "--data=d", "--version"});
+    EXPECT_EQ(all.options.listen, std::vector<std::string>{"127.0.0.1"}) << "by default";
+    EXPECT_TRUE(all.options.trustedProxies.empty() && all.options.name.empty());
     EXPECT_EQ(all.error, std::nullopt);
     EXPECT_EQ(all.options.port, 0);
     EXPECT_EQ(all.options.site, "web");
@@ -120,25 +130,56 @@ TEST(ServerOptions, EachOptionSetsItsOwnValue) {
         EXPECT_NE(ParseServerOptions(bad).error, std::nullopt) << bad[0];
 }
 
+// Addresses to listen on and proxies to trust add up, the first --listen
+// in place of the default; a name is letters and digits.
+TEST(ServerOptions, AddressesProxiesAndName) {
+    const ParsedServerOptions parsed = ParseServerOptions({"--listen", "::1", "--listen=0.0.0.0", "--trust-proxy",
+                                                           "10.0.0.0/8", "--trust-proxy=::1", "--name", "Alpha8001"});
+    ASSERT_EQ(parsed.error, std::nullopt) << *parsed.error;
+    EXPECT_EQ(parsed.options.listen, (std::vector<std::string>{"::1", "0.0.0.0"}));
+    ASSERT_EQ(parsed.options.trustedProxies.size(), 2u);
+    EXPECT_EQ(parsed.options.trustedProxies[0].bits, 8);
+    EXPECT_TRUE(parsed.options.trustedProxies[1].base.v6);
+    EXPECT_EQ(parsed.options.name, "Alpha8001");
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"--listen"}, {"--listen", "localhost"}, {"--listen", "127.0.0.1:80"}, {"--listen", "[::1]"},
+             {"--trust-proxy"}, {"--trust-proxy", "10.0.0.0/33"}, {"--trust-proxy", "::/129"},
+             {"--trust-proxy", "10.0.0.0/"}, {"--trust-proxy", "kestrel.test"}, {"--name"}, {"--name", ""},
+             {"--name", "a-b"}, {"--name", "abcdefghijklmnopq"}})
+        EXPECT_NE(ParseServerOptions(bad).error, std::nullopt) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
+    EXPECT_EQ(*ParseServerOptions({"--name", "a-b"}).error,
+              "option --name needs 1 to 16 letters and digits, not 'a-b' (kestrel-server --help lists the options)");
+}
+
 // 128 bits each: over many draws every one of the 32 digits takes every
-// value, and no id comes twice.
+// value, and no id comes twice. A named server's ids carry its name, and a
+// room another server's id names is not looked for here.
 TEST(RandomId, IdsAndKeysCarryTheirWholeRandomness) {
     constexpr int DRAWS = 2000;
     std::set<std::string> seen;
     std::vector<std::set<char>> digits(2 * RANDOM_ID_BYTES);
     for (int i = 0; i < DRAWS; ++i) {
         const std::string id = RandomHexId();
-        ASSERT_TRUE(IsRandomHexId(id)) << id;
+        ASSERT_TRUE(IsRoomKey(id)) << id;
         seen.insert(id);
         for (std::size_t at = 0; at < id.size(); ++at) digits[at].insert(id[at]);
     }
     EXPECT_EQ(seen.size(), std::size_t(DRAWS));
     for (std::size_t at = 0; at < digits.size(); ++at) EXPECT_EQ(digits[at].size(), 16u) << "digit " << at;
 
-    EXPECT_TRUE(IsRandomHexId("0123456789abcdef0123456789abcdef"));
+    EXPECT_TRUE(IsRoomKey("0123456789abcdef0123456789abcdef"));
     for (const char* bad : {"0123456789abcdef0123456789abcde", "0123456789abcdef0123456789abcdef0",
                             "0123456789ABCDEF0123456789abcdef", "0123456789abcdef0123456789abcdeg", "../../etc/passwd", ""})
-        EXPECT_FALSE(IsRandomHexId(bad)) << bad;
+        EXPECT_FALSE(IsRoomKey(bad)) << bad;
+
+    const std::string bare = DrawRoomId(""), named = DrawRoomId("8001");
+    EXPECT_TRUE(IsRoomKey(bare)) << "no name: the digits alone, as before names";
+    EXPECT_TRUE(named.starts_with("8001-") && IsRoomKey(named.substr(5))) << named;
+    EXPECT_EQ(OtherServer("8002-" + bare, "8001"), "8002");
+    EXPECT_EQ(OtherServer("8001-" + bare, ""), "8001") << "a server without a name holds no named room";
+    EXPECT_EQ(OtherServer("8001-" + bare, "8001"), std::nullopt);
+    EXPECT_EQ(OtherServer(bare, "8001"), std::nullopt) << "a room kept from before names is looked for here";
+    EXPECT_EQ(OtherServer("80011-" + bare, "8001"), "80011") << "the whole name, not its start";
 }
 
 }  // namespace

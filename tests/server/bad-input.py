@@ -146,10 +146,13 @@ async def run(server, follower):
 
 async def against(port, follower):
     numbers = protocol(port)
+    got = request(port, "POST", "/rooms", b"", {"Origin": f"https://127.0.0.1:{port}"})[0]
+    check(got == 403, f"POST /rooms from an https origin, with no proxy in front to have used https: {got}")
     got, _, body = request(port, "POST", "/rooms", b"{\"width\": 400, \"height\": 300}",
-                           {"Origin": f"https://127.0.0.1:{port}"})
-    check(got == 201, f"POST /rooms from the server's own https origin: {got}")
+                           {"Origin": f"http://127.0.0.1:{port}"})
+    check(got == 201, f"POST /rooms from the server's own origin: {got}")
     answer = json.loads(body)
+    check(answer["play"].startswith(f"http://127.0.0.1:{port}/#live="), f"its links are on the page: {answer}")
     room = answer["room"]
     key = answer["play"].split("#live=")[1].split(".")[1]
     watch_uri = f"ws://127.0.0.1:{port}/rooms/{room}/socket"

@@ -7,7 +7,9 @@ player follow it (each through kestrel-live-follower, which plays the frames
 and answers the game's own hashes; each reconnects by itself as the page
 does: after half a second, then twice as long each time). Mid-battle the
 server is killed with SIGKILL and started again on the same port and
-folder. Checks: the screens are back within 5 s; the room went on where its
+folder, now with a name (--name), as a server is upgraded to one of
+several: its rooms, kept before it had a name, still resume and their
+links still open them. Checks: the screens are back within 5 s; the room went on where its
 file ended, at most a room second of ticks before the kill; the recording from
 before the kill, cut there, is the start of the recording after it; the
 recording after it replays to the room's own hash; no screen's hash
@@ -21,7 +23,6 @@ import json
 import os
 import re
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -29,33 +30,12 @@ import time
 
 import websockets
 
-from server_checks import WAIT, Screen, check, main, protocol, request, start_server, status, stop_server, wait_for
+from server_checks import (WAIT, Screen, check, free_port, main, protocol, request, runs, start_server, status,
+                           stop_server, ticks, wait_for)
 
 BACK_WITHIN = 5  # seconds from the restart to a screen following again
 ENDED_ROOM = "0123456789abcdef" * 2
 ENDED_RECORDING = "version 1\nseed 46\nsize 300 200\ntick 80\n"
-
-
-def runs(recording):
-    """The recording's lines, each run of ticks one ["tick", COUNT] item."""
-    items = []
-    for line in recording.splitlines():
-        words = line.split()
-        if not words or words[0].startswith("#"):
-            continue
-        if words[0] != "tick":
-            items.append(line)
-            continue
-        count = int(words[1]) if len(words) > 1 else 1
-        if items and isinstance(items[-1], list):
-            items[-1][1] += count
-        else:
-            items.append(["tick", count])
-    return items
-
-
-def ticks(recording):
-    return sum(item[1] for item in runs(recording) if isinstance(item, list))
 
 
 def cut(recording, at):
@@ -75,16 +55,11 @@ def text(items):
     return "".join(f"tick {item[1]}\n" if isinstance(item, list) else item + "\n" for item in items)
 
 
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def start_on(server, port, data, log):
+def start_on(server, port, data, log, name=None):
     """The server on `port`, once it listens; and the rooms it resumed, with their ticks."""
     with open(log, "w") as errors:
-        process, listening = start_server(server, ["--port", str(port), "--data", data], stderr=errors)
+        process, listening = start_server(server, ["--port", str(port), "--data", data]
+                                          + (["--name", name] if name else []), stderr=errors)
     assert listening == port, listening
     with open(log) as errors:
         resumed = dict(re.findall(r"room (\w+): resumed at tick (\d+)", errors.read()))
@@ -162,7 +137,7 @@ async def run(server, follower):
             process.wait(WAIT)
             before = before.decode()
             killed_at = time.monotonic()
-            process, resumed = start_on(server, port, data, log)
+            process, resumed = start_on(server, port, data, log, name="alpha")
             restarted = time.monotonic()
             print(f"restarted {restarted - killed_at:.2f} s after the kill", flush=True)
 
@@ -193,7 +168,7 @@ async def run(server, follower):
                   f"the room agrees with the replayed hash at tick {last} (mismatches noticed: {noticed})")
 
             now = status(port)
-            check(now["rooms"] == 1 and now["mismatches"] == 1 and now["hashes_checked"] > 2,
+            check(now["name"] == "alpha" and now["rooms"] == 1 and now["mismatches"] == 1 and now["hashes_checked"] > 2,
                   f"/status: one room, the probe's one mismatch: {now}")
             for screen in screens:
                 check(screen.error is None and screen.mismatches == 0 and len(screen.hashes) > 5,

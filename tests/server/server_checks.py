@@ -2,12 +2,15 @@
 printed as they go, plain HTTP requests to the server on the loopback, the
 server started and stopped, the protocol's numbers as the server publishes
 them in /status, a good screen that follows a room through
-kestrel-live-follower, and a main that runs a test and answers its status."""
+kestrel-live-follower, and a main that runs a test and answers its status.
+Requests and screens may go over TLS and from any loopback address, as
+browsers behind a balancer do."""
 
 import asyncio
 import http.client
 import json
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -35,14 +38,60 @@ def request(port, method, path, body=None, headers=None):
     return status, headers.get("Content-Type"), content
 
 
-def exchange(port, method, path, body=None, headers=None):
-    """The answer's status, headers and body."""
+def exchange(port, method, path, body=None, headers=None, tls=None, source=None):
+    """The answer's status, headers and body. Over TLS when `tls` is a
+    (context, server name) pair; from the loopback address `source` when
+    given. Always to 127.0.0.1, whatever the Host header says."""
     connection = http.client.HTTPConnection("127.0.0.1", port, timeout=WAIT)
+    connection.sock = open_socket(port, tls, source)
     connection.request(method, path, body=body, headers=headers or {})
     response = connection.getresponse()
     content = response.read()
     connection.close()
     return response.status, response.headers, content
+
+
+def open_socket(port, tls=None, source=None):
+    sock = socket.create_connection(("127.0.0.1", port), WAIT, (source, 0) if source else None)
+    return tls[0].wrap_socket(sock, server_hostname=tls[1]) if tls else sock
+
+
+def socket_options(port, tls=None, source=None):
+    """What websockets.connect takes to reach 127.0.0.1:PORT as `exchange` does."""
+    options = {"host": "127.0.0.1", "port": port}
+    if tls:
+        options.update(ssl=tls[0], server_hostname=tls[1])
+    if source:
+        options["local_addr"] = (source, 0)
+    return options
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def runs(recording):
+    """The recording's lines, each run of ticks one ["tick", COUNT] item."""
+    items = []
+    for line in recording.splitlines():
+        words = line.split()
+        if not words or words[0].startswith("#"):
+            continue
+        if words[0] != "tick":
+            items.append(line)
+            continue
+        count = int(words[1]) if len(words) > 1 else 1
+        if items and isinstance(items[-1], list):
+            items[-1][1] += count
+        else:
+            items.append(["tick", count])
+    return items
+
+
+def ticks(recording):
+    return sum(item[1] for item in runs(recording) if isinstance(item, list))
 
 
 def status(port):
@@ -83,15 +132,20 @@ class Screen:
     """A good screen: follows the room through kestrel-live-follower and
     sends back the game's hashes. One that reconnects tries again by
     itself as the page does, after FIRST_RETRY, then twice as long each
-    time up to LAST_RETRY; one that does not keeps the reason it closed."""
+    time up to LAST_RETRY; one that does not keeps the reason it closed.
+    `options` go to websockets.connect (TLS, the addresses to connect to
+    and from: socket_options)."""
 
-    def __init__(self, name, uri, follower, reconnect=False):
+    def __init__(self, name, uri, follower, reconnect=False, **options):
         self.name, self.uri, self.follower, self.reconnect = name, uri, follower, reconnect
+        self.options = options
         self.ws = None
         self.joining = False
         self.tick = 0
         self.hashes = []   # the hash lines it sent
         self.joins = []    # (time, room tick) each time it followed a join text
+        self.frames = []   # (time, room tick) after each frame it played
+        self.lost = []     # the times its connection ended, when it reconnects
         self.mismatches = 0
         self.error = None
 
@@ -103,7 +157,7 @@ class Screen:
         self.task = asyncio.create_task(self.run())
 
     def connect(self):
-        return websockets.connect(self.uri, compression=None, max_size=None, max_queue=None)
+        return websockets.connect(self.uri, compression=None, max_size=None, max_queue=None, **self.options)
 
     async def run(self):
         try:
@@ -120,6 +174,8 @@ class Screen:
                             wait = FIRST_RETRY
                 except (OSError, websockets.WebSocketException):
                     pass
+                if self.ws is not None:
+                    self.lost.append(time.monotonic())
                 self.ws = None
                 await asyncio.sleep(wait)
                 wait = min(2 * wait, LAST_RETRY)
@@ -149,6 +205,7 @@ class Screen:
         joined = self.joining and not data.startswith(b"# ")
         self.joining = data.startswith(b"# joined") or (self.joining and not joined)
         self.tick = tick
+        self.frames.append((time.monotonic(), tick))
         if joined:
             self.joins.append((time.monotonic(), tick))
         self.hashes += [line for line in answer.splitlines() if line.startswith("hash ")]

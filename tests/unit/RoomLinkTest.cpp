@@ -61,7 +61,9 @@ TEST(RoomLink, RefusesWhatNamesNoRoomWithItsReason) {
     }
 }
 
-TEST(RoomLink, AnIdIsExactly32LowerCaseHexDigits) {
+// 32 lower-case hex digits, after the name of the server that holds the
+// room and a '-' when it has a name; a key is the digits alone.
+TEST(RoomLink, AnIdIsAServersNameAnd32LowerCaseHexDigits) {
     EXPECT_TRUE(IsRoomId(ROOM));
     EXPECT_TRUE(IsRoomKey(KEY));
     for (const std::string& bad : std::vector<std::string>{"", ROOM.substr(1), ROOM + "0", std::string(64, 'a'),
@@ -71,6 +73,24 @@ TEST(RoomLink, AnIdIsExactly32LowerCaseHexDigits) {
         EXPECT_FALSE(IsRoomKey(bad)) << bad;
     }
     EXPECT_EQ(ROOM_ID_HEX_DIGITS * 4, 128u);
+
+    for (const std::string name : {"8001", "a", "Kestrel2", "abcdefghijklmnop"}) {
+        EXPECT_TRUE(IsServerName(name) && IsRoomId(name + "-" + ROOM)) << name;
+        EXPECT_EQ(RoomServer(name + "-" + ROOM), name);
+        EXPECT_FALSE(IsRoomKey(name + "-" + KEY)) << "a key never names a server";
+    }
+    EXPECT_EQ(RoomServer(ROOM), "");
+    for (const std::string name : {"", "abcdefghijklmnopq", "a-b", "a_b", "a.b", "../a", "a b", "\u00e9"}) {
+        EXPECT_FALSE(IsServerName(name)) << name;
+        EXPECT_FALSE(IsRoomId(name + "-" + ROOM)) << name;
+    }
+    for (const std::string& bad : {"a-" + ROOM.substr(1), "a-" + ROOM + "0", "a" + ROOM, "a--" + ROOM, "-" + ROOM,
+                                   "a-" + ROOM + "-b", ROOM + "-a"})
+        EXPECT_FALSE(IsRoomId(bad)) << bad;
+
+    const ReadLink named = ReadRoomLink(PlayLink("https://kestrel.test:8443/", "8001-" + ROOM, KEY));
+    ASSERT_TRUE(named.link) << named.error;
+    EXPECT_EQ(SocketAddress(*named.link), "wss://kestrel.test:8443/rooms/8001-" + ROOM + "/socket?key=" + KEY);
 }
 
 TEST(RoomLink, AHostIsANameOrAnAddressAndAPort) {
