@@ -136,13 +136,16 @@ export function useSiteAndBrowser(chromiumOptions) {
 // Headless Chromium as root on a machine with no network beyond the
 // loopback: no sandbox, no background connections. A scale factor other
 // than 1 is the screen's own, so the page measures device pixels as on a
-// real high-density screen. `args` are Chromium's switches beyond these.
-export async function launchChromium({ scale = 1, width = 900, height = 700, args = [] } = {}) {
+// real high-density screen. `args` are Chromium's switches beyond these,
+// `env` variables of its environment beyond this process's (a HOME with a
+// certificate store of its own, say).
+export async function launchChromium({ scale = 1, width = 900, height = 700, args = [], env = {} } = {}) {
   const userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'kestrel-chromium-'));
   const browser = await puppeteer.launch({
     executablePath: CHROMIUM,
     headless: true,
     userDataDir,
+    env: { ...process.env, ...env },
     defaultViewport: scale === 1 ? { width, height } : null,
     args: ['--no-sandbox', '--headless=new', '--disable-gpu', '--no-first-run',
            '--disable-background-networking', '--disable-component-update', '--disable-sync',
