@@ -3,11 +3,10 @@
 #include "server/HttpReply.h"
 
 #include "game/RoomLink.h"
-#include "server/ProxyLine.h"
-
 #include "server/LiveLimits.h"
 #include "server/LiveRoom.h"
 #include "server/LiveSession.h"
+#include "server/ProxyLine.h"
 #include "server/ServerState.h"
 
 namespace kestrel {
@@ -15,7 +14,7 @@ namespace {
 
 // A POST /rooms body of this type is a recording to start the room from.
 constexpr std::string_view RECORDING_TYPE = "text/plain";
-
+// From a trusted proxy: the scheme the browser used.
 constexpr std::string_view FORWARDED_PROTO = "X-Forwarded-Proto";
 
 std::string_view HostOf(const Request& request) { return HeaderValue(request, http::field::host).value_or(""); }

@@ -116,43 +116,46 @@ std::optional<std::string> ReadOption(const std::vector<std::string>& args, std:
     return (looksLikeOne ? "unknown option '" : "unexpected argument '") + given + "'";
 }
 
+// What --help prints, and the manual page is made from.
+constexpr std::string_view USAGE =
+    "Usage: kestrel-server [--listen ADDRESS]... [--port N] [--name NAME]\n"
+    "         [--trust-proxy ADDRESS[/BITS]]... [--site DIR] [--data DIR] [LIMITS]\n"
+    "Runs live battle rooms, many screens on one battle, and serves the web page.\n"
+    "\n"
+    "  --listen ADDRESS  listen on this IPv4 or IPv6 address; give it again for\n"
+    "                    more (default 127.0.0.1 alone; 0.0.0.0 and :: are every\n"
+    "                    address of each kind)\n"
+    "  --port N          the port to listen on, on every address (default 8000;\n"
+    "                    0 picks a free one)\n"
+    "  --name NAME       this server's name among several, 1 to 16 letters and\n"
+    "                    digits: every room id it opens starts with NAME-, so a\n"
+    "                    balancer in front sends a room's requests to it; a room\n"
+    "                    whose id names another server is answered 404\n"
+    "  --trust-proxy ADDRESS[/BITS]\n"
+    "                    the proxy in front (give it again for more): from it\n"
+    "                    alone a PROXY protocol line (version 1) names the\n"
+    "                    browser's address, which the limits count, and\n"
+    "                    X-Forwarded-Proto the scheme the browser used, which the\n"
+    "                    links and the origin check use\n"
+    "  --site DIR        serve the built web page from DIR (e.g. build/web)\n"
+    "  --data DIR        keep the rooms in DIR, each as it grows: started again,\n"
+    "                    the server resumes those that had not ended (default: a\n"
+    "                    private temporary folder, removed at exit)\n"
+    "  -h, --help        show this help and exit\n"
+    "  --version         show the version and exit\n"
+    "\n"
+    "Limits (raise them for benchmarks; behind a trusted proxy, an address is the\n"
+    "browser's):\n"
+    "  --max-rooms N                rooms at once (default 64)\n"
+    "  --max-room-connections N     screens in one room (default 32)\n"
+    "  --max-address-connections N  connections from one address (default 48)\n"
+    "  --max-room-creations N       rooms one address may create a minute (default 10)\n"
+    "\n"
+        "POST /rooms creates a room and answers its play and watch links.\n";
+
 }  // namespace
 
-std::string ServerUsageText() {
-    return "Usage: kestrel-server [--listen ADDRESS]... [--port N] [--name NAME]\n"
-           "                      [--trust-proxy ADDRESS[/BITS]]... [--site DIR] [--data DIR] [LIMITS]\n"
-           "Runs live battle rooms, many screens on one battle, and serves the web page.\n"
-           "\n"
-           "  --listen ADDRESS  listen on this IPv4 or IPv6 address; give it again for\n"
-           "                    more (default 127.0.0.1 alone; 0.0.0.0 and :: are every\n"
-           "                    address of each kind)\n"
-           "  --port N          the port to listen on, on every address (default 8000;\n"
-           "                    0 picks a free one)\n"
-           "  --name NAME       this server's name among several, 1 to 16 letters and\n"
-           "                    digits: every room id it opens starts with NAME-, so a\n"
-           "                    balancer in front sends a room's requests to it; a room\n"
-           "                    whose id names another server is answered 404\n"
-           "  --trust-proxy ADDRESS[/BITS]\n"
-           "                    the proxy in front (give it again for more): from it\n"
-           "                    alone a PROXY protocol line (version 1) names the\n"
-           "                    browser's address, which the limits count, and\n"
-           "                    X-Forwarded-Proto the scheme the browser used, which the\n"
-           "                    links and the origin check use\n"
-           "  --site DIR        serve the built web page from DIR (e.g. build/web)\n"
-           "  --data DIR        keep the rooms in DIR, each as it grows: started again,\n"
-           "                    the server resumes those that had not ended (default: a\n"
-           "                    private temporary folder, removed at exit)\n"
-           "  -h, --help        show this help and exit\n"
-           "  --version         show the version and exit\n"
-           "\n"
-           "Limits (raise them for benchmarks); behind a trusted proxy, an address is the browser's:\n"
-           "  --max-rooms N                rooms at once (default 64)\n"
-           "  --max-room-connections N     screens in one room (default 32)\n"
-           "  --max-address-connections N  connections from one address (default 48)\n"
-           "  --max-room-creations N       rooms one address may create a minute (default 10)\n"
-           "\n"
-           "POST /rooms creates a room and answers its play and watch links.\n";
-}
+std::string ServerUsageText() { return std::string(USAGE); }
 
 ParsedServerOptions ParseServerOptions(const std::vector<std::string>& args) {
     ParsedServerOptions parsed;
