@@ -231,10 +231,13 @@ std::string Room::PeopleNotice() const { return WriteNotice({NoticeKind::People,
 
 std::string Room::JoinText() const { return sinceClean_.Text(); }
 
+// Once a write has failed the sink is written no more, so that what it
+// holds stays the recording up to that write, with no gap in it; the text
+// is still taken, so that memory does not grow.
 void Room::Flush() {
     const std::string text = game_.TakeRecordedText();
-    if (text.empty()) return;
-    writable_ = sink_->Append(text) && writable_;
+    if (text.empty() || !writable_) return;
+    writable_ = sink_->Append(text);
 }
 
 std::optional<std::string> Room::Recording() const {

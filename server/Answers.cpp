@@ -15,7 +15,8 @@ JsonObject Protocol() {
         .Add("max_client_frame_bytes", MAX_CLIENT_FRAME_BYTES)
         .Add("max_client_lines_per_second", std::uint64_t(MAX_CLIENT_LINES_PER_SECOND))
         .Add("screen_idle_seconds", std::uint64_t(SCREEN_IDLE_LIMIT.count()))
-        .Add("retry_after_seconds", std::uint64_t(RETRY_AFTER.count()));
+        .Add("retry_after_seconds", std::uint64_t(RETRY_AFTER.count()))
+        .Add("refusals_per_address", std::uint64_t(REFUSALS_PER_ADDRESS));
 }
 
 }  // namespace

@@ -28,15 +28,15 @@ Request Unread() {
 
 }  // namespace
 
+// A proxy sends its line at once: one whose line is not whole within the
+// timeout is let go, and holds no count of any address meanwhile.
 void HttpSession::Run() {
-    if (fromProxy_) return AwaitProxyLine();
-    Admit(browser_);
+    if (!fromProxy_) return Admit(browser_);
+    stream_.expires_after(PROXY_LINE_TIMEOUT);
+    AwaitProxyLine();
 }
 
-// A proxy sends its line at once: one that does not within the timeout is
-// let go, and holds no count of any address meanwhile.
 void HttpSession::AwaitProxyLine() {
-    stream_.expires_after(PROXY_LINE_TIMEOUT);
     stream_.async_read_some(buffer_.prepare(MAX_PROXY_LINE_BYTES - buffer_.size()),
                             [self = shared_from_this()](beast::error_code ec, std::size_t bytes) {
                                 self->OnProxyBytes(ec, bytes);
@@ -60,9 +60,13 @@ void HttpSession::OnProxyBytes(beast::error_code ec, std::size_t bytes) {
     Admit(line.browser.empty() ? browser_ : line.browser);
 }
 
+// A connection over its address's limit is answered 503 while few of them
+// are; past that it is closed as it comes, so that no address holds more.
 void HttpSession::Admit(std::string browser) {
     browser_ = std::move(browser);
     if (std::optional<Ticket> ticket = state_.Addresses().Take(browser_)) address_.emplace(std::move(*ticket));
+    else if (std::optional<Ticket> refusal = state_.Refusals().Take(browser_)) refusal_.emplace(std::move(*refusal));
+    else return stream_.close();
     Read();
 }
 
@@ -86,14 +90,15 @@ std::string HttpSession::Page(const Request& request) const {
 void HttpSession::Read() {
     parser_.emplace();
     parser_->header_limit(MAX_HEADER_BYTES);
-    parser_->body_limit(MAX_ROOM_REQUEST_BYTES);
-    stream_.expires_after(HTTP_TIMEOUT);
+    parser_->body_limit(address_ ? MAX_ROOM_REQUEST_BYTES : 0);
+    stream_.expires_after(address_ ? HTTP_TIMEOUT : REFUSAL_TIMEOUT);
     http::async_read(stream_, buffer_, *parser_,
                      [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnRead(ec); });
 }
 
 void HttpSession::OnRead(beast::error_code ec) {
     if (ec == http::error::end_of_stream) return Shut();
+    if (!address_ && (!ec || ec == http::error::body_limit)) return RefuseConnection();
     if (ec == http::error::body_limit)
         return Reply(ErrorResponse(Unread(), http::status::payload_too_large, "the request is too large"));
     if (ec == http::error::header_limit)
@@ -101,13 +106,13 @@ void HttpSession::OnRead(beast::error_code ec) {
     if (ec && OrdinaryEnd(ec)) return;
     if (ec) return Reply(ErrorResponse(Unread(), http::status::bad_request, "the request cannot be read"));
     Request request = parser_->release();
-    if (!address_) {
-        request.keep_alive(false);
-        return Reply(RefusalResponse(request, {RefusalKind::Full, "too many connections from this address",
-                                               RETRY_AFTER}));
-    }
     if (websocket::is_upgrade(request)) return Upgrade(std::move(request));
     Answer(std::move(request));
+}
+
+// Its body is not read: the answer goes, and the connection after it.
+void HttpSession::RefuseConnection() {
+    Reply(RefusalResponse(Unread(), {RefusalKind::Full, "too many connections from this address", RETRY_AFTER}));
 }
 
 void HttpSession::Answer(Request request) {

@@ -33,6 +33,7 @@ private:
     std::string Page(const Request& request) const;
     void Read();
     void OnRead(beast::error_code ec);
+    void RefuseConnection();
     void Answer(Request request);
     void CreateRoom(const Request& request);
     void AnswerRoom(const Request& request, const RoomPath& path);
@@ -47,8 +48,10 @@ private:
     std::string browser_;  // the browser's address: the peer's, or a trusted proxy's word
     bool fromProxy_;
     // The connection's count against the browser's address; none when that
-    // address has as many connections as it may.
+    // address has as many connections as it may, and then its count among
+    // the connections being refused.
     std::optional<Ticket> address_;
+    std::optional<Ticket> refusal_;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
 };

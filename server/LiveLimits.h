@@ -19,6 +19,12 @@ inline constexpr std::chrono::seconds HTTP_TIMEOUT{30};
 // How long a trusted proxy may take over its PROXY line, which it sends as
 // soon as it connects.
 inline constexpr std::chrono::seconds PROXY_LINE_TIMEOUT{5};
+// A connection over its address's limit is answered 503, and that many of
+// them at most are being answered at once for one address: past them a
+// connection is closed as it comes. Its request must come within the
+// shorter time, and its body is not read.
+inline constexpr int REFUSALS_PER_ADDRESS = 2;
+inline constexpr std::chrono::seconds REFUSAL_TIMEOUT{5};
 // What a refusal over a capacity (rooms, a room's screens, an address's
 // connections) asks a client to wait.
 inline constexpr std::chrono::seconds RETRY_AFTER{5};

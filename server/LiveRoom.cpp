@@ -91,7 +91,8 @@ void LiveRoom::OnTick() {
     const ServerTime now = ServerClock::now();
     ++state_.Counts().ticks;
     state_.Counts().lateTicks += schedule_.Sent(now);
-    if (idle_.Ends(sessions_.size(), now)) return state_.Rooms().Close(id_);
+    // A screen still shaking hands holds its seat: the room is not empty.
+    if (idle_.Ends(seats_.Taken(), now)) return state_.Rooms().Close(id_);
     Schedule();
 }
 

@@ -58,6 +58,8 @@ public:
     std::uint64_t Mismatches() const { return room_.Mismatches(); }
     std::uint64_t HashesChecked() const { return room_.HashesChecked(); }
     std::size_t Screens() const { return seats_.Taken(); }
+    // Whether its recording is kept on disk up to its last room second.
+    bool RecordingWritable() const { return room_.RecordingWritable(); }
 
 private:
     struct Clock;

@@ -45,6 +45,9 @@ void LiveSession::Start(Request upgrade) {
 }
 
 void LiveSession::OnAccept(beast::error_code ec) {
+    // A handshake the client got wrong is answered 400 by the stream, and
+    // is the client's to know of, not the log's.
+    if (ec == websocket::condition::handshake_failed) return;
     if (ec) return state_.Failed("a screen's handshake", ec);
     if (state_.Stopping()) return;
     joined_ = true;

@@ -87,7 +87,19 @@ RecordingFile::~RecordingFile() {
     if (fd_ >= 0) close(fd_);
 }
 
-bool RecordingFile::Append(std::string_view text) { return fd_ >= 0 && WriteAll(fd_, text); }
+// A write cut short (a full disk) is cut off the file again, and the file
+// is closed: it stays the recording up to its last whole write.
+bool RecordingFile::Append(std::string_view text) {
+    if (fd_ < 0) return false;
+    const off_t before = lseek(fd_, 0, SEEK_END);
+    if (WriteAll(fd_, text)) return true;
+    if (before >= 0 && ftruncate(fd_, before) != 0) {
+        // Nothing more to do: a reader drops the cut last line.
+    }
+    close(fd_);
+    fd_ = -1;
+    return false;
+}
 
 std::optional<std::string> RecordingFile::Written(std::size_t maxBytes) const {
     return ReadWholeLines(path_, maxBytes);

@@ -59,8 +59,9 @@ std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, const RoomStart& 
     const std::filesystem::path file = RoomRecordingFile(data_, made.id);
     auto room = std::make_shared<LiveRoom>(state_, made.id, made.key, start,
                                            std::make_unique<RecordingFile>(file, false));
-    if (!WriteRoomRecord(data_, made.id, {.key = made.key, .width = room->Width(), .height = room->Height()})) {
-        state_.Logged().Room(made.id, "its record cannot be written in " + data_.string());
+    if (!room->RecordingWritable() ||
+        !WriteRoomRecord(data_, made.id, {.key = made.key, .width = room->Width(), .height = room->Height()})) {
+        state_.Logged().Room(made.id, "its recording or its record cannot be written in " + data_.string());
         std::error_code ignored;
         std::filesystem::remove(file, ignored);
         return Refusal{RefusalKind::Broken, "the room cannot be kept on disk"};

@@ -13,6 +13,7 @@
 #include <boost/system/error_code.hpp>
 
 #include "server/Answers.h"
+#include "server/LiveLimits.h"
 #include "server/Log.h"
 #include "server/RoomRegistry.h"
 #include "server/ServerOptions.h"
@@ -29,7 +30,7 @@ public:
     ServerState(boost::asio::io_context& io, const ServerOptions& options, Log log, std::filesystem::path data,
                 std::optional<std::filesystem::path> site)
         : io_(io), limits_(options.limits), name_(options.name), trustedProxies_(options.trustedProxies), log_(log),
-          addresses_(options.limits.connectionsPerAddress), rooms_(*this, std::move(data)), site_(std::move(site)) {}
+          addresses_(options.limits.connectionsPerAddress), refusals_(REFUSALS_PER_ADDRESS), rooms_(*this, std::move(data)), site_(std::move(site)) {}
     ServerState(const ServerState&) = delete;
     ServerState& operator=(const ServerState&) = delete;
 
@@ -44,6 +45,8 @@ public:
     void Failed(std::string_view what, const boost::system::error_code& ec) const;
     StatusCounts& Counts() { return counts_; }
     AddressCounts& Addresses() { return addresses_; }
+    // Connections over their address's limit being answered so.
+    AddressCounts& Refusals() { return refusals_; }
     RoomRegistry& Rooms() { return rooms_; }
     const std::optional<std::filesystem::path>& Site() const { return site_; }
     bool Stopping() const { return stopping_; }
@@ -57,6 +60,7 @@ private:
     Log log_;
     StatusCounts counts_;  // rooms and connections are counted when asked
     AddressCounts addresses_;
+    AddressCounts refusals_;
     RoomRegistry rooms_;
     std::optional<std::filesystem::path> site_;
     bool stopping_ = false;

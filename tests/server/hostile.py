@@ -2,7 +2,8 @@
 """The real server against clients that push its limits, each on a server
 of its own with small limits:
 - a connection over its address's limit is answered 503 with Retry-After,
-  and a socket still counts against its address once upgraded;
+  and a socket still counts against its address once upgraded; of such
+  connections only a few are held to be answered, the rest closed at once;
 - a server with as many rooms as it takes answers 503 with Retry-After;
 - only a room made counts against the creation quota, and past it the
   answer is 429 with Retry-After;
@@ -52,12 +53,19 @@ async def address_limit(server):
         got, headers, body = exchange(port, "POST", "/rooms", GOOD_ROOM)
         check(got == 201, f"POST /rooms: {got}")
         room = json.loads(body)["room"]
-        wait = str(protocol(port)["retry_after_seconds"])
+        numbers = protocol(port)
+        wait = str(numbers["retry_after_seconds"])
         check(post_room(port) == (503, wait), f"POST /rooms past --max-rooms: {post_room(port)}, expected 503, {wait}")
         sockets = [await websockets.connect(socket_uri(port, room), compression=None) for _ in range(3)]
         got, headers, _ = exchange(port, "GET", "/status")
         check(got == 503 and headers.get("Retry-After"),
               f"a fourth connection beside three sockets: {got}, Retry-After {headers.get('Retry-After')}")
+        held = [socket.create_connection(("127.0.0.1", port), timeout=WAIT)
+                for _ in range(numbers["refusals_per_address"])]
+        with socket.create_connection(("127.0.0.1", port), timeout=WAIT) as past:
+            check(past.recv(1) == b"", "a connection past the ones being refused is closed at once, unanswered")
+        for connection in held:
+            connection.close()
         await sockets.pop().close()
         await wait_for(lambda: exchange(port, "GET", "/status")[0] == 200, "a connection is let in once a socket closed")
         for ws in sockets:

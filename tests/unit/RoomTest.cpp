@@ -294,5 +294,25 @@ TEST_F(RoomTest, ARoomIsResumedFromItsSink) {
     EXPECT_EQ(*resumedText, *kept);
 }
 
+// A disk that fills for a moment: the write it refused is not followed by
+// later ones, so what the sink holds is the recording up to a room second,
+// with no gap after it.
+TEST_F(RoomTest, AFailedWriteIsTheLast) {
+    class FullOnce : public SharedSink {
+    public:
+        using SharedSink::SharedSink;
+        bool Append(std::string_view text) override { return ++appends != 2 && SharedSink::Append(text); }
+        int appends = 0;
+    };
+    auto sink = std::make_unique<FullOnce>(kept);
+    FullOnce& full = *sink;
+    Room room(GameRandom(SEED), {.width = 500, .height = 400}, std::move(sink));
+    const std::string head = *kept;
+    for (int t = 1; t <= 3 * LIVE_TICKS_PER_SECOND; ++t) room.Tick();
+    EXPECT_FALSE(room.RecordingWritable());
+    EXPECT_EQ(full.appends, 2) << "nothing is written after the refused write";
+    EXPECT_EQ(*kept, head);
+}
+
 }  // namespace
 }  // namespace kestrel
