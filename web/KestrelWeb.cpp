@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "game/Game.h"
 #include "game/LiveClient.h"
 #include "game/LiveWire.h"
@@ -70,23 +72,6 @@ constexpr std::string_view PROBE_NAMES[] = {"tankX",    "tankY",    "tankHits", 
                                             "dragging", "dragSlot", "canvasWidth", "canvasHeight"};
 static_assert(std::size(PROBE_NAMES) == std::size_t(Probe::CanvasHeight) + 1, "a name for every probe");
 
-std::string Quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
-
-// Any text as a JSON string.
-std::string JsonString(std::string_view text) {
-    std::string json = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') json += '\\';
-        if (static_cast<unsigned char>(c) < 0x20) {
-            constexpr char HEX[] = "0123456789abcdef";
-            json += std::string("\\u00") + HEX[c >> 4] + HEX[c & 0xf];
-        } else {
-            json += c;
-        }
-    }
-    return json + '"';
-}
-
 constexpr ConnectionState ROOM_STATES[] = {ConnectionState::Connecting, ConnectionState::Live,
                                            ConnectionState::Lost, ConnectionState::Closed};
 
@@ -101,34 +86,31 @@ int StateIndex(ConnectionState state) {
 std::optional<std::string> RoomLinkJson(std::string_view text) {
     const ReadLink read = ReadRoomLink(text);
     if (read.noRoom) return std::nullopt;
-    if (!read.link) return "{\"error\":" + JsonString(read.error) + "}";
+    if (!read.link) return nlohmann::json{{"error", read.error}}.dump();
     const RoomLink& link = *read.link;
-    return "{\"id\":" + JsonString(link.room) + ",\"key\":" + (link.Plays() ? JsonString(link.key) : "null") +
-           ",\"socket\":" + JsonString(SocketAddress(link)) +
-           (link.Plays() ? ",\"play\":" + JsonString(PlayLink(link.page, link.room, link.key)) : "") +
-           ",\"watch\":" + JsonString(WatchLink(link.page, link.room)) + "}";
+    nlohmann::json room = {{"id", link.room}, {"key", nullptr}, {"socket", SocketAddress(link)},
+                           {"watch", WatchLink(link.page, link.room)}};
+    if (link.Plays()) {
+        room["key"] = link.key;
+        room["play"] = PlayLink(link.page, link.room, link.key);
+    }
+    return room.dump();
 }
 
+// The numbers and names the page shares with the module, as one object.
 std::string ContractJson() {
-    std::string json = "{\"tickMs\":" + std::to_string(TICK_MS) + ",\"slotCount\":" + std::to_string(SLOT_COUNT) +
-                       ",\"maxRecordingBytes\":" + std::to_string(MAX_RECORDING_BYTES) + ",\"keys\":[";
-    for (const PageKey& key : PAGE_KEYS) json += (&key == PAGE_KEYS ? "" : ",") + Quoted(key.name);
-    json += "],\"buttons\":[";
-    for (const PageButton& b : PAGE_BUTTONS) {
-        json += (&b == PAGE_BUTTONS ? "" : ",") + std::string("{\"name\":") + Quoted(b.name) +
-                ",\"bit\":" + std::to_string(b.bit) + "}";
-    }
-    json += "],\"firstRetryMs\":" + std::to_string(FIRST_RETRY_MS) +
-            ",\"lastRetryMs\":" + std::to_string(LAST_RETRY_MS) + ",\"roomStates\":[";
-    for (const ConnectionState state : ROOM_STATES)
-        json += (state == ROOM_STATES[0] ? "" : ",") + Quoted(StateName(state));
-    json += "],\"liveTicksPerSecond\":" + std::to_string(LIVE_TICKS_PER_SECOND) +
-            ",\"hashEveryTicks\":" + std::to_string(HASH_EVERY_TICKS);
-    json += ",\"probes\":{";
-    for (std::size_t i = 0; i < std::size(PROBE_NAMES); ++i) {
-        json += (i == 0 ? "" : ",") + Quoted(PROBE_NAMES[i]) + ":" + std::to_string(i);
-    }
-    return json + "}}";
+    nlohmann::json contract = {{"tickMs", TICK_MS},
+                               {"slotCount", SLOT_COUNT},
+                               {"maxRecordingBytes", MAX_RECORDING_BYTES},
+                               {"firstRetryMs", FIRST_RETRY_MS},
+                               {"lastRetryMs", LAST_RETRY_MS},
+                               {"liveTicksPerSecond", LIVE_TICKS_PER_SECOND},
+                               {"hashEveryTicks", HASH_EVERY_TICKS}};
+    for (const PageKey& key : PAGE_KEYS) contract["keys"].push_back(key.name);
+    for (const PageButton& b : PAGE_BUTTONS) contract["buttons"].push_back({{"name", b.name}, {"bit", b.bit}});
+    for (const ConnectionState state : ROOM_STATES) contract["roomStates"].push_back(StateName(state));
+    for (std::size_t i = 0; i < std::size(PROBE_NAMES); ++i) contract["probes"][PROBE_NAMES[i]] = i;
+    return contract.dump();
 }
 
 // Text for the page: null for none, else kestrel_text_length bytes at it.
