@@ -25,6 +25,7 @@ std::string StatusJson(const StatusCounts& counts, std::string_view name) {
     return JsonObject()
                .Add("name", name)
                .Add("rooms", counts.rooms)
+               .Add("resuming", counts.resuming)
                .Add("connections", counts.connections)
                .Add("mismatches", counts.mismatches)
                .Add("hashes_checked", counts.hashesChecked)

@@ -10,6 +10,7 @@ namespace kestrel {
 
 struct StatusCounts {
     std::uint64_t rooms = 0, connections = 0;
+    std::uint64_t resuming = 0;   // kept rooms still to come back
     std::uint64_t mismatches = 0, hashesChecked = 0;
     std::uint64_t ticks = 0;      // of every room
     std::uint64_t lateTicks = 0;  // sent more than LATE_AFTER after their time

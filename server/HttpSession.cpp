@@ -119,7 +119,7 @@ void HttpSession::Answer(Request request) {
     const Target target = SplitTarget(request.target());
     if (target.path == "/rooms") {
         if (request.method() != http::verb::post) return Reply(NotAllowed(request, "POST"));
-        return CreateRoom(request);
+        return CreateRoom(std::move(request));
     }
     if (target.path == "/status") {
         if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
@@ -132,12 +132,21 @@ void HttpSession::Answer(Request request) {
     ServeFile(request, target.path);
 }
 
-void HttpSession::CreateRoom(const Request& request) {
+// A room from a recording is answered once it is built, off this thread.
+void HttpSession::CreateRoom(Request request) {
     if (const std::optional<Refusal> refused = ForeignOrigin(request)) return Reply(RefusalResponse(request, *refused));
     const std::optional<std::string_view> type = HeaderValue(request, http::field::content_type);
-    const RoomOrder order{.address = browser_, .recording = type && type->starts_with(RECORDING_TYPE),
-                          .body = request.body()};
-    const Outcome<NewRoom> made = state_.Rooms().Create(order, ServerClock::now());
+    RoomOrder order{.address = browser_, .recording = type && type->starts_with(RECORDING_TYPE),
+                    .body = std::move(request.body())};
+    Await();
+    state_.Rooms().Create(std::move(order), ServerClock::now(),
+                          [self = shared_from_this(), request = std::move(request)](Outcome<NewRoom> made) {
+                              self->Created(request, made);
+                          });
+}
+
+void HttpSession::Created(const Request& request, const Outcome<NewRoom>& made) {
+    if (!EndWait()) return;
     if (const Refusal* refused = std::get_if<Refusal>(&made)) return Reply(RefusalResponse(request, *refused));
     const NewRoom& room = std::get<NewRoom>(made);
     Reply(TextResponse(request, http::status::created, RoomLinksJson(Page(request), room.id, room.key),
@@ -157,17 +166,27 @@ void HttpSession::AnswerRoom(const Request& request, const RoomPath& path) {
     Reply(TextResponse(request, http::status::ok, std::move(std::get<std::string>(recording))));
 }
 
-// The seat is taken here, before the handshake: a burst of joins finds
-// the room as full as it is about to be.
+// A screen that asks for a kept room still coming back waits for it.
 void HttpSession::Upgrade(Request request) {
     const auto refuse = [&](const Refusal& refusal) { Reply(RefusalResponse(request, refusal)); };
     if (const std::optional<Refusal> refused = ForeignOrigin(request)) return refuse(*refused);
-    const Target target = SplitTarget(request.target());
-    const std::optional<RoomPath> path = ReadRoomPath(target.path);
+    const std::optional<RoomPath> path = ReadRoomPath(SplitTarget(request.target()).path);
     if (!path || path->what != "socket") return refuse({RefusalKind::NotFound, "no socket here"});
-    Outcome<std::shared_ptr<LiveRoom>> found = state_.Rooms().Find(path->room);
+    const std::string id(path->room);
+    Await();
+    state_.Rooms().Reach(id, [self = shared_from_this(), request = std::move(request)](RoomRegistry::Found found) {
+        self->Seat(request, std::move(found));
+    });
+}
+
+// The seat is taken here, before the handshake: a burst of joins finds
+// the room as full as it is about to be.
+void HttpSession::Seat(Request request, RoomRegistry::Found found) {
+    if (!EndWait()) return;
+    const auto refuse = [&](const Refusal& refusal) { Reply(RefusalResponse(request, refusal)); };
     if (const Refusal* refused = std::get_if<Refusal>(&found)) return refuse(*refused);
     std::shared_ptr<LiveRoom> room = std::get<std::shared_ptr<LiveRoom>>(std::move(found));
+    const Target target = SplitTarget(request.target());
     const std::optional<std::string_view> key = QueryValue(target.query, "key");
     if (key && !room->IsKey(*key)) return refuse({RefusalKind::Forbidden, "that is not the room's play key"});
     std::optional<Ticket> seat = room->TakeSeat();
@@ -175,6 +194,22 @@ void HttpSession::Upgrade(Request request) {
     std::make_shared<LiveSession>(state_, std::move(stream_), std::move(room), key.has_value(),
                                   std::move(*address_), std::move(*seat))
         ->Start(std::move(request));
+}
+
+// While the server makes what a request asks for, the connection's
+// timeout holds: past it the connection closes, and the answer is dropped.
+void HttpSession::Await() {
+    waiting_.emplace(stream_.get_executor());
+    waiting_->expires_after(HTTP_TIMEOUT);
+    waiting_->async_wait([self = shared_from_this()](beast::error_code ec) {
+        if (!ec) self->stream_.close();
+    });
+}
+
+// Whether the connection is still there to be answered.
+bool HttpSession::EndWait() {
+    waiting_.reset();
+    return stream_.socket().is_open();
 }
 
 void HttpSession::Shut() {

@@ -10,6 +10,7 @@
 #include "server/Beast.h"
 #include "server/HttpAnswers.h"
 #include "server/Requests.h"
+#include "server/RoomRegistry.h"
 #include "server/Tickets.h"
 
 namespace kestrel {
@@ -35,10 +36,14 @@ private:
     void OnRead(beast::error_code ec);
     void RefuseConnection();
     void Answer(Request request);
-    void CreateRoom(const Request& request);
+    void CreateRoom(Request request);
+    void Created(const Request& request, const Outcome<NewRoom>& made);
     void AnswerRoom(const Request& request, const RoomPath& path);
     void ServeFile(const Request& request, std::string_view path);
     void Upgrade(Request request);
+    void Seat(Request request, RoomRegistry::Found found);
+    void Await();
+    bool EndWait();
     template <class Body>
     void Reply(http::response<Body>&& response);
     void Shut();
@@ -54,6 +59,8 @@ private:
     std::optional<Ticket> refusal_;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
+    // While the server makes a room or brings one back for this request.
+    std::optional<net::steady_timer> waiting_;
 };
 
 }  // namespace kestrel

@@ -20,10 +20,8 @@ struct LiveRoom::Clock {
     boost::asio::steady_timer timer;
 };
 
-LiveRoom::LiveRoom(ServerState& state, std::string id, std::string key, const RoomStart& start,
-                   std::unique_ptr<RecordingSink> sink)
-    : state_(state), id_(std::move(id)), key_(std::move(key)),
-      room_(GameRandom::FromClock(), start, std::move(sink)),
+LiveRoom::LiveRoom(ServerState& state, std::string id, std::string key, std::unique_ptr<Room> room)
+    : state_(state), id_(std::move(id)), key_(std::move(key)), room_(std::move(room)),
       seats_(std::size_t(state.Limits().connectionsPerRoom)), timer_(new Clock{boost::asio::steady_timer(state.Io())}),
       schedule_(TICK, ServerClock::now()) {}
 
@@ -37,22 +35,22 @@ bool LiveRoom::IsKey(std::string_view given) const {
 }
 
 ClientId LiveRoom::Join(const std::shared_ptr<ScreenLink>& session, bool mayPlay) {
-    const ClientId client = room_.Join(mayPlay);
+    const ClientId client = room_->Join(mayPlay);
     sessions_[client] = session;
-    session->Send(MakeFrame(room_.JoinedNotice()));
-    Broadcast(MakeFrame(room_.PeopleNotice()));
-    session->Send(MakeFrame(room_.JoinText()));
+    session->Send(MakeFrame(room_->JoinedNotice()));
+    Broadcast(MakeFrame(room_->PeopleNotice()));
+    session->Send(MakeFrame(room_->JoinText()));
     return client;
 }
 
 void LiveRoom::Leave(ClientId client) {
     if (sessions_.erase(client) == 0) return;
-    room_.Leave(client);
-    if (!state_.Stopping()) Broadcast(MakeFrame(room_.PeopleNotice()));
+    room_->Leave(client);
+    if (!state_.Stopping()) Broadcast(MakeFrame(room_->PeopleNotice()));
 }
 
 RoomAnswer LiveRoom::Receive(ClientId client, std::string_view frame) {
-    RoomAnswer answer = room_.Receive(client, frame);
+    RoomAnswer answer = room_->Receive(client, frame);
     if (answer.mismatchAt)
         state_.Logged().Room(id_, "a screen's hash for tick " + std::to_string(*answer.mismatchAt) +
                                       " differs from the room's");
@@ -86,7 +84,7 @@ void LiveRoom::Schedule() {
 
 void LiveRoom::OnTick() {
     if (stopped_ || state_.Stopping()) return;
-    Broadcast(MakeFrame(room_.Tick()));
+    Broadcast(MakeFrame(room_->Tick()));
     NoteUnwritable();
     const ServerTime now = ServerClock::now();
     ++state_.Counts().ticks;
@@ -97,7 +95,7 @@ void LiveRoom::OnTick() {
 }
 
 void LiveRoom::NoteUnwritable() {
-    if (room_.RecordingWritable() || reportedUnwritable_) return;
+    if (room_->RecordingWritable() || reportedUnwritable_) return;
     reportedUnwritable_ = true;
     state_.Logged().Room(id_, "its recording file cannot be written");
 }

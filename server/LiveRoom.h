@@ -29,8 +29,8 @@ public:
 
 class LiveRoom : public std::enable_shared_from_this<LiveRoom> {
 public:
-    LiveRoom(ServerState& state, std::string id, std::string key, const RoomStart& start,
-             std::unique_ptr<RecordingSink> sink);
+    // `room` is the referee as built, its start recording played through.
+    LiveRoom(ServerState& state, std::string id, std::string key, std::unique_ptr<Room> room);
     ~LiveRoom();
 
     const std::string& Id() const { return id_; }
@@ -50,16 +50,16 @@ public:
     void Start();
     void Stop();
     // Its recording brought up to date (the room ends, or the server stops).
-    void Flush() { room_.Flush(); }
-    std::optional<std::string> Recording() const { return room_.Recording(); }
-    int Width() const { return room_.Referee().Width(); }
-    int Height() const { return room_.Referee().Height(); }
-    std::uint64_t Ticks() const { return room_.Ticks(); }
-    std::uint64_t Mismatches() const { return room_.Mismatches(); }
-    std::uint64_t HashesChecked() const { return room_.HashesChecked(); }
+    void Flush() { room_->Flush(); }
+    std::optional<std::string> Recording() const { return room_->Recording(); }
+    int Width() const { return room_->Referee().Width(); }
+    int Height() const { return room_->Referee().Height(); }
+    std::uint64_t Ticks() const { return room_->Ticks(); }
+    std::uint64_t Mismatches() const { return room_->Mismatches(); }
+    std::uint64_t HashesChecked() const { return room_->HashesChecked(); }
     std::size_t Screens() const { return seats_.Taken(); }
     // Whether its recording is kept on disk up to its last room second.
-    bool RecordingWritable() const { return room_.RecordingWritable(); }
+    bool RecordingWritable() const { return room_->RecordingWritable(); }
 
 private:
     struct Clock;
@@ -69,7 +69,7 @@ private:
 
     ServerState& state_;
     const std::string id_, key_;
-    Room room_;
+    std::unique_ptr<Room> room_;
     Seats seats_;
     std::map<ClientId, std::weak_ptr<ScreenLink>> sessions_;
     std::unique_ptr<Clock> timer_;

@@ -1,6 +1,7 @@
 #include "server/RoomRegistry.h"
 
 #include "game/RoomId.h"
+#include "server/KeptRoom.h"
 #include "server/LiveLimits.h"
 #include "server/LiveRoom.h"
 #include "server/RandomId.h"
@@ -10,55 +11,88 @@
 namespace kestrel {
 namespace {
 
-std::string Milliseconds(ServerTime since) {
-    return std::to_string(
-        std::chrono::duration_cast<std::chrono::milliseconds>(ServerClock::now() - since).count());
+const Refusal COMING_BACK{RefusalKind::Full, "the room is coming back after a restart", RETRY_AFTER};
+
+Outcome<RoomStart> ReadSize(const std::string& body) {
+    const RoomRequest asked = ReadRoomRequest(body, MAX_CANVAS_SIDE);
+    if (asked.error) return Refusal{RefusalKind::BadRequest, *asked.error};
+    return RoomStart{.width = asked.size.width, .height = asked.size.height};
+}
+
+// On the builder: a start recording checked, and played through.
+Built MakeFromRecording(const std::string& recording, const std::filesystem::path& file, const std::string& key) {
+    if (std::optional<std::string> refused = CheckStartRecording(recording))
+        return Refusal{RefusalKind::BadRequest, *std::move(refused)};
+    auto room = std::make_unique<Room>(GameRandom::FromClock(), RoomStart{.recording = recording},
+                                       std::make_unique<RecordingFile>(file, false));
+    return BuiltRoom{.room = std::move(room), .key = key};
+}
+
+// On the builder: a kept room read, and played through to where its file
+// ends. An ended room is Gone; one that cannot come back is left as it is.
+Built MakeKept(const std::filesystem::path& data, const std::string& id) {
+    ReadKept read = ReadKeptRoom(data, id);
+    if (!read.room) return Refusal{read.error.empty() ? RefusalKind::Gone : RefusalKind::NotFound, read.error};
+    auto sink = std::make_unique<RecordingFile>(RoomRecordingFile(data, id), true);
+    auto room = std::make_unique<Room>(GameRandom::FromClock(), read.room->start, std::move(sink));
+    return BuiltRoom{.room = std::move(room), .key = read.room->record.key};
 }
 
 }  // namespace
 
 RoomRegistry::RoomRegistry(ServerState& state, std::filesystem::path data)
-    : state_(state), data_(std::move(data)), quota_(state.Limits().roomCreationsPerMinute) {}
+    : state_(state), data_(std::move(data)), quota_(state.Limits().roomCreationsPerMinute), builder_(state.Io()) {}
 
 // Only a room made counts against the address's quota.
-Outcome<NewRoom> RoomRegistry::Create(const RoomOrder& order, ServerTime now) {
-    if (std::optional<Refusal> refused = MayCreate(order, now)) return *std::move(refused);
-    Outcome<RoomStart> start = ReadOrder(order);
-    if (Refusal* refused = std::get_if<Refusal>(&start)) return std::move(*refused);
+void RoomRegistry::Create(RoomOrder order, ServerTime now, Answer answer) {
+    if (std::optional<Refusal> refused = MayCreate(order, now)) return answer(*std::move(refused));
+    if (order.recording) return Build(std::move(order), std::move(answer));
+    const Outcome<RoomStart> start = ReadSize(order.body);
+    if (const Refusal* refused = std::get_if<Refusal>(&start)) return answer(*refused);
     const NewRoom room{DrawRoomId(state_.Name()), RandomHexId()};
-    if (std::optional<Refusal> refused = Open(room, std::get<RoomStart>(start))) return *std::move(refused);
+    auto referee = std::make_unique<Room>(GameRandom::FromClock(), std::get<RoomStart>(start),
+                                          std::make_unique<RecordingFile>(RoomRecordingFile(data_, room.id), false));
+    if (std::optional<Refusal> refused = Open(room, std::move(referee), false)) return answer(*std::move(refused));
     quota_.Count(order.address, now);
-    return room;
+    answer(room);
 }
 
+// Rooms on their way count as rooms.
 std::optional<Refusal> RoomRegistry::MayCreate(const RoomOrder& order, ServerTime now) {
-    if (rooms_.size() >= std::size_t(state_.Limits().rooms))
+    if (rooms_.size() + coming_.Count() >= std::size_t(state_.Limits().rooms))
         return Refusal{RefusalKind::Full, "the server has as many rooms as it takes", RETRY_AFTER};
     if (const std::optional<std::chrono::seconds> wait = quota_.Wait(order.address, now))
         return Refusal{RefusalKind::TooMany, "too many rooms created from this address in the last minute", *wait};
     return std::nullopt;
 }
 
-Outcome<RoomStart> RoomRegistry::ReadOrder(const RoomOrder& order) const {
-    RoomStart start;
-    std::optional<std::string> refused;
-    if (order.recording) {
-        start.recording = order.body;
-        refused = CheckStartRecording(start.recording);
-    } else {
-        const RoomRequest asked = ReadRoomRequest(order.body, MAX_CANVAS_SIDE);
-        start.width = asked.size.width, start.height = asked.size.height;
-        refused = asked.error;
-    }
-    if (refused) return Refusal{RefusalKind::BadRequest, *refused};
-    return start;
+// The recording is checked and played on the builder; the room opens once back.
+void RoomRegistry::Build(RoomOrder order, Answer answer) {
+    const NewRoom room{DrawRoomId(state_.Name()), RandomHexId()};
+    const std::filesystem::path file = RoomRecordingFile(data_, room.id);
+    coming_.OrderTaken();
+    making_[room.id] = file;
+    auto recording = std::make_shared<const std::string>(std::move(order.body));
+    builder_.Add([recording, file, key = room.key] { return MakeFromRecording(*recording, file, key); },
+                 [this, room, address = std::move(order.address), answer = std::move(answer)](Built built) {
+                     Made(room, address, std::move(built), answer);
+                 });
+}
+
+void RoomRegistry::Made(const NewRoom& room, const std::string& address, Built built, const Answer& answer) {
+    coming_.OrderDone();
+    making_.erase(room.id);
+    if (const Refusal* refused = std::get_if<Refusal>(&built)) return answer(*refused);
+    if (std::optional<Refusal> refused = Open(room, std::move(std::get<BuiltRoom>(built).room), true))
+        return answer(*std::move(refused));
+    quota_.Count(address, ServerClock::now());
+    answer(room);
 }
 
 // Its record is on disk before anyone has its links.
-std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, const RoomStart& start) {
+std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, std::unique_ptr<Room> referee, bool fromRecording) {
     const std::filesystem::path file = RoomRecordingFile(data_, made.id);
-    auto room = std::make_shared<LiveRoom>(state_, made.id, made.key, start,
-                                           std::make_unique<RecordingFile>(file, false));
+    auto room = std::make_shared<LiveRoom>(state_, made.id, made.key, std::move(referee));
     if (!room->RecordingWritable() ||
         !WriteRoomRecord(data_, made.id, {.key = made.key, .width = room->Width(), .height = room->Height()})) {
         state_.Logged().Room(made.id, "its recording or its record cannot be written in " + data_.string());
@@ -69,28 +103,38 @@ std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, const RoomStart& 
     room->Start();
     rooms_[made.id] = room;
     state_.Logged().Room(made.id, "opened, " + std::to_string(room->Width()) + " x " + std::to_string(room->Height()) +
-                                      (start.recording.empty() ? "" : ", from a recording"));
+                                      (fromRecording ? ", from a recording" : ""));
     return std::nullopt;
 }
 
-Outcome<std::shared_ptr<LiveRoom>> RoomRegistry::Find(std::string_view id) const {
+RoomRegistry::Found RoomRegistry::Find(std::string_view id) const {
     if (std::optional<Refusal> elsewhere = Elsewhere(id)) return *std::move(elsewhere);
     const auto found = rooms_.find(id);
     if (found != rooms_.end()) return found->second;
+    if (coming_.Expects(id)) return COMING_BACK;
+    if (const auto lost = unresumed_.find(id); lost != unresumed_.end())
+        return Refusal{RefusalKind::NotFound, "no such room: it could not be resumed, as " + lost->second};
     const std::optional<RoomRecord> kept = KeptRoom(id);
     if (kept && kept->ended) return Refusal{RefusalKind::Gone, "the room has ended; its recording is kept"};
     return Refusal{RefusalKind::NotFound, "no such room"};
 }
 
+void RoomRegistry::Reach(std::string_view id, RoomsComing::Waiter waiter) {
+    if (Elsewhere(id) || !coming_.Expects(id)) return waiter(Find(id));
+    coming_.Wait(id, std::move(waiter));
+}
+
 std::optional<Refusal> RoomRegistry::Knows(std::string_view id) const {
     if (std::optional<Refusal> elsewhere = Elsewhere(id)) return elsewhere;
-    if (rooms_.contains(id) || KeptRoom(id)) return std::nullopt;
+    if (rooms_.contains(id) || coming_.Expects(id) || unresumed_.contains(id) || KeptRoom(id)) return std::nullopt;
     return Refusal{RefusalKind::NotFound, "no such room"};
 }
 
-// An ended room's recording comes from its file, as long as it is kept.
+// An ended room's recording comes from its file, as long as it is kept; a
+// room coming back is its builder's until it is back.
 Outcome<std::string> RoomRegistry::Recording(std::string_view id) const {
     if (std::optional<Refusal> elsewhere = Elsewhere(id)) return *std::move(elsewhere);
+    if (coming_.Expects(id)) return COMING_BACK;
     const auto found = rooms_.find(id);
     std::optional<std::string> recording = found != rooms_.end()
                                                ? found->second->Recording()
@@ -128,30 +172,51 @@ void RoomRegistry::Close(const std::string& id) {
 }
 
 void RoomRegistry::Resume() {
-    for (const std::string& id : RoomsInFolder(data_)) ResumeRoom(id);
-    for (auto& [id, room] : rooms_) room->Start();
+    std::vector<std::string> ids;
+    for (std::string& id : KeptRoomIds(data_)) {
+        if (std::optional<Refusal> elsewhere = Elsewhere(id)) state_.Logged().Room(id, "not resumed: " + elsewhere->reason);
+        else ids.push_back(std::move(id));
+    }
+    coming_.Expect(ids);
+    ResumeNext();
 }
 
-void RoomRegistry::ResumeRoom(const std::string& id) {
-    if (std::optional<Refusal> elsewhere = Elsewhere(id))
-        return state_.Logged().Room(id, "not resumed: " + elsewhere->reason);
-    const ReadRoom read = ReadRoomRecord(data_, id);
-    if (!read.room) return state_.Logged().Room(id, "not resumed: " + read.error);
-    if (read.room->ended) return;
-    const ServerTime began = ServerClock::now();
-    const std::filesystem::path file = RoomRecordingFile(data_, id);
-    std::optional<std::string> recording = ReadWholeLines(file, MAX_RECORDING_BYTES);
-    const std::string refused = !recording ? "its recording cannot be read, or is longer than a replay reads"
-                                           : ReadRecordingText(*recording).error;
-    if (!refused.empty()) return state_.Logged().Room(id, "not resumed: " + refused);
-    const RoomStart start{.width = read.room->width, .height = read.room->height,
-                          .recording = std::move(*recording), .resumed = true};
-    auto room = std::make_shared<LiveRoom>(state_, id, read.room->key, start, std::make_unique<RecordingFile>(file, true));
-    rooms_[id] = room;
-    state_.Logged().Room(id, "resumed at tick " + std::to_string(room->Ticks()) + " (" + Milliseconds(began) + " ms)");
+// One kept room at a time, so that a room made from a recording meanwhile
+// waits for one room at most.
+void RoomRegistry::ResumeNext() {
+    const std::optional<std::string> id = coming_.Next();
+    if (!id) return;
+    builder_.Add([data = data_, id = *id] { return MakeKept(data, id); },
+                 [this, id = *id](Built built) {
+                     Resumed(id, std::move(built));
+                     ResumeNext();
+                 });
+}
+
+// The room plays again from now; the screens that waited for it are served.
+void RoomRegistry::Resumed(const std::string& id, Built built) {
+    if (const Refusal* refused = std::get_if<Refusal>(&built); refused && refused->kind != RefusalKind::Gone) {
+        state_.Logged().Room(id, "not resumed: " + refused->reason);
+        unresumed_[id] = refused->reason;
+    } else if (BuiltRoom* made = std::get_if<BuiltRoom>(&built)) {
+        auto room = std::make_shared<LiveRoom>(state_, id, made->key, std::move(made->room));
+        room->Start();
+        rooms_[id] = room;
+        state_.Logged().Room(id, "resumed at tick " + std::to_string(room->Ticks()) + " (" +
+                                     std::to_string(made->took.count()) + " ms)");
+    }
+    for (RoomsComing::Waiter& waiter : coming_.Arrived(id)) waiter(Find(id));
 }
 
 void RoomRegistry::StopAll() {
+    builder_.Stop();
+    coming_.Forget();
+    // A room from a recording that never opened leaves no file behind.
+    for (const auto& [id, file] : making_) {
+        std::error_code ignored;
+        std::filesystem::remove(file, ignored);
+    }
+    making_.clear();
     for (auto& [id, room] : rooms_) {
         room->Flush();
         room->Stop();
@@ -161,6 +226,7 @@ void RoomRegistry::StopAll() {
 
 void RoomRegistry::AddTo(StatusCounts& counts) const {
     counts.rooms += rooms_.size();
+    counts.resuming += coming_.Resuming();
     counts.mismatches += closedMismatches_;
     counts.hashesChecked += closedHashesChecked_;
     for (const auto& [id, room] : rooms_) {

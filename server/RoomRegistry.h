@@ -1,10 +1,14 @@
 #pragma once
 // The rooms of this server: it makes them (within the rooms' capacity and
 // each address's quota), finds them, closes those left empty, and resumes
-// at start those its data folder keeps. It answers in the rooms' own terms,
-// a room or a refusal with its reason; the HTTP side makes statuses of them.
+// at start those its data folder keeps, one at a time while the server
+// answers. Rooms from a recording and kept rooms are built off the
+// server's thread (RoomBuilder); a screen that asks for a kept room still
+// to come back waits for it. It answers in the rooms' own terms, a room or
+// a refusal with its reason; the HTTP side makes statuses of them.
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -13,7 +17,9 @@
 
 #include "game/Room.h"
 #include "server/Refusal.h"
+#include "server/RoomBuilder.h"
 #include "server/RoomFiles.h"
+#include "server/RoomsComing.h"
 #include "server/TimeRules.h"
 
 namespace kestrel {
@@ -36,37 +42,53 @@ struct NewRoom {
 
 class RoomRegistry {
 public:
+    using Answer = std::function<void(Outcome<NewRoom>)>;
+    using Found = RoomsComing::Found;
+
     RoomRegistry(ServerState& state, std::filesystem::path data);
 
-    Outcome<NewRoom> Create(const RoomOrder& order, ServerTime now);
+    // Answers once the room is made or refused: at once for a size, once
+    // built for a recording.
+    void Create(RoomOrder order, ServerTime now, Answer answer);
     // A playing room; a kept room that ended is Gone.
-    Outcome<std::shared_ptr<LiveRoom>> Find(std::string_view id) const;
-    // None when the room is playing or kept on disk.
+    Found Find(std::string_view id) const;
+    // The room as Find answers it, once a kept room still to come back is back.
+    void Reach(std::string_view id, RoomsComing::Waiter waiter);
+    // None when the room is playing, coming back or kept on disk.
     std::optional<Refusal> Knows(std::string_view id) const;
     // A room's recording, playing or kept.
     Outcome<std::string> Recording(std::string_view id) const;
     // The room ends: its recording is whole, its record marked, its clock stopped.
     void Close(const std::string& id);
-    // Every kept room that had not ended goes on where its file ends.
+    // Every kept room that had not ended goes on where its file ends: they
+    // come back one at a time, in the order of their ids.
     void Resume();
-    // The server stops: every room's recording is brought up to date, and
-    // the rooms go on at the next start.
+    // The server stops: no room is built past the one being built, every
+    // room's recording is brought up to date, and the rooms go on at the next start.
     void StopAll();
     void AddTo(StatusCounts& counts) const;
 
 private:
     std::optional<Refusal> MayCreate(const RoomOrder& order, ServerTime now);
-    Outcome<RoomStart> ReadOrder(const RoomOrder& order) const;
-    std::optional<Refusal> Open(const NewRoom& room, const RoomStart& start);
-    void ResumeRoom(const std::string& id);
+    void Build(RoomOrder order, Answer answer);
+    void Made(const NewRoom& room, const std::string& address, Built built, const Answer& answer);
+    std::optional<Refusal> Open(const NewRoom& room, std::unique_ptr<Room> built, bool fromRecording);
+    void ResumeNext();
+    void Resumed(const std::string& id, Built built);
     std::optional<RoomRecord> KeptRoom(std::string_view id) const;
     std::optional<Refusal> Elsewhere(std::string_view id) const;
 
     ServerState& state_;
     std::filesystem::path data_;
     std::map<std::string, std::shared_ptr<LiveRoom>, std::less<>> rooms_;
+    // Kept rooms that could not come back, and why.
+    std::map<std::string, std::string, std::less<>> unresumed_;
+    // Rooms made from a recording, until they open: their files go if the server stops first.
+    std::map<std::string, std::filesystem::path> making_;
     std::uint64_t closedMismatches_ = 0, closedHashesChecked_ = 0;
     CreationQuota quota_;
+    RoomsComing coming_;
+    RoomBuilder builder_;
 };
 
 }  // namespace kestrel

@@ -110,8 +110,8 @@ private:
 
 int Server::Run() {
     if (!folders_.Ok()) return EXIT_BAD_SERVER_START;
-    // A stop signal is taken from the very start, before rooms are resumed
-    // and before anyone is told the server listens.
+    // A stop signal is taken from the very start, before anyone is told the
+    // server listens; the rooms' builder stops between rooms.
     net::signal_set signals(*io_, SIGINT, SIGTERM);
     signals.async_wait([this](boost::system::error_code ec, int) { OnSignal(ec); });
     std::vector<tcp::acceptor> acceptors = ListenAll();
@@ -123,11 +123,11 @@ int Server::Run() {
         listening += std::string(SERVER_NAME) + ": listening on " + SiteAddress(acceptor.local_endpoint()) + "\n";
         listeners.push_back(std::make_shared<Listener>(*state_, std::move(acceptor)));
     }
-    // Screens that come back meanwhile wait in the queues of the listening
-    // sockets, and find their rooms.
-    state_->Rooms().Resume();
     out_ << listening << std::flush;
     for (const std::shared_ptr<Listener>& listener : listeners) listener->Run();
+    // The kept rooms come back one at a time while the server answers;
+    // screens that ask for one meanwhile wait for it.
+    state_->Rooms().Resume();
     io_->run();
     for (const std::shared_ptr<Listener>& listener : listeners) listener->Stop();
     return 0;

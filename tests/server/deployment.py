@@ -237,7 +237,7 @@ async def spread(d, follower):
 
 async def kept_room(d, links, kept, per_second):
     room, key = links["room"], fragment(links["play"]).split(".")[1]
-    check(f"room {room}: resumed at tick" in d.log("8001"), f"server 8001 resumes the kept room {room}")
+    await wait_for(lambda: f"room {room}: resumed at tick" in d.log("8001"), f"server 8001 resumes the kept room {room}")
     browser = next(BROWSERS)
     played = await first_frame(*d.socket(fragment(links["play"]).split(".")[0], browser, key))
     watched = await first_frame(*d.socket(fragment(links["watch"]), browser))

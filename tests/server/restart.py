@@ -30,8 +30,8 @@ import time
 
 import websockets
 
-from server_checks import (WAIT, Screen, check, free_port, main, protocol, request, runs, start_server, status,
-                           stop_server, ticks, wait_for)
+from server_checks import (WAIT, Screen, check, free_port, main, protocol, request, runs, settled, start_server,
+                           status, stop_server, ticks, wait_for)
 
 BACK_WITHIN = 5  # seconds from the restart to a screen following again
 ENDED_ROOM = "0123456789abcdef" * 2
@@ -56,11 +56,12 @@ def text(items):
 
 
 def start_on(server, port, data, log, name=None):
-    """The server on `port`, once it listens; and the rooms it resumed, with their ticks."""
+    """The server on `port`, once its kept rooms are back; and the rooms it resumed, with their ticks."""
     with open(log, "w") as errors:
         process, listening = start_server(server, ["--port", str(port), "--data", data]
                                           + (["--name", name] if name else []), stderr=errors)
     assert listening == port, listening
+    settled(port)
     with open(log) as errors:
         resumed = dict(re.findall(r"room (\w+): resumed at tick (\d+)", errors.read()))
     return process, {room: int(tick) for room, tick in resumed.items()}

@@ -103,6 +103,15 @@ def protocol(port):
     return status(port)["protocol"]
 
 
+def settled(port):
+    """Waits until the server has no kept room still to come back; answers its /status then."""
+    deadline = time.monotonic() + WAIT
+    while (now := status(port))["resuming"] > 0 and time.monotonic() < deadline:
+        time.sleep(0.05)
+    check(now["resuming"] == 0, f"every kept room is back or named within {WAIT} s: {now}")
+    return now
+
+
 def start_server(server, args, **options):
     """The server, once it says it listens, and its port."""
     process = subprocess.Popen([server, *args], stdout=subprocess.PIPE, text=True, **options)
@@ -221,13 +230,13 @@ class Screen:
         await self.proc.wait()
 
 
-def main(doc, run):
-    """Runs `run(SERVER, FOLLOWER)` from the command line: 0 when every check
-    passed, 1 when one failed, 2 for a bad command line."""
-    if len(sys.argv) != 3:
+def main(doc, run, programs=2):
+    """Runs `run(SERVER, FOLLOWER, ...)` with the `programs` the command line
+    names: 0 when every check passed, 1 when one failed, 2 for a bad command line."""
+    if len(sys.argv) != 1 + programs:
         print(doc, file=sys.stderr)
         return 2
-    asyncio.run(run(sys.argv[1], sys.argv[2]))
+    asyncio.run(run(*sys.argv[1:]))
     if failures:
         print(f"{len(failures)} checks failed", file=sys.stderr)
         return 1
