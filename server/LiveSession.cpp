@@ -24,6 +24,9 @@ websocket::stream_base::timeout ScreenTimeouts() {
     return timeouts;
 }
 
+// Why a screen that reads nothing goes: its write or its read finds out first.
+constexpr std::string_view ANSWERED_NO_PING = "it answered no ping";
+
 }  // namespace
 
 LiveSession::LiveSession(ServerState& state, beast::tcp_stream&& stream, std::shared_ptr<LiveRoom> room,
@@ -60,7 +63,7 @@ void LiveSession::Read() {
 }
 
 void LiveSession::OnRead(beast::error_code ec) {
-    if (ec == beast::error::timeout) return Drop("it answered no ping");
+    if (ec == beast::error::timeout) return Drop(ANSWERED_NO_PING);
     // Closed, dropped, or failed by the stream itself (an oversize frame
     // is answered with 1009 by the stream).
     if (ec) return Leave();
@@ -94,6 +97,7 @@ void LiveSession::Write() {
 void LiveSession::OnWrite(beast::error_code ec) {
     writing_ = false;
     queue_.pop_front();
+    if (ec == beast::error::timeout) return Drop(ANSWERED_NO_PING);
     if (ec) {
         if (!closing_) state_.Failed("a write to a screen", ec);
         return Drop("");
