@@ -61,7 +61,9 @@ void RoomRegistry::Create(RoomOrder order, ServerTime now, Answer answer) {
 std::optional<Refusal> RoomRegistry::MayCreate(const RoomOrder& order, ServerTime now) {
     if (rooms_.size() + coming_.Count() >= std::size_t(state_.Limits().rooms))
         return Refusal{RefusalKind::Full, "the server has as many rooms as it takes", RETRY_AFTER};
-    if (const std::optional<std::chrono::seconds> wait = quota_.Wait(order.address, now))
+    const auto onTheWay = makingFrom_.find(order.address);
+    if (const std::optional<std::chrono::seconds> wait =
+            quota_.Wait(order.address, now, onTheWay == makingFrom_.end() ? 0 : onTheWay->second))
         return Refusal{RefusalKind::TooMany, "too many rooms created from this address in the last minute", *wait};
     return std::nullopt;
 }
@@ -72,6 +74,7 @@ void RoomRegistry::Build(RoomOrder order, Answer answer) {
     const std::filesystem::path file = RoomRecordingFile(data_, room.id);
     coming_.OrderTaken();
     making_[room.id] = file;
+    ++makingFrom_[order.address];
     auto recording = std::make_shared<const std::string>(std::move(order.body));
     builder_.Add([recording, file, key = room.key] { return MakeFromRecording(*recording, file, key); },
                  [this, room, address = std::move(order.address), answer = std::move(answer)](Built built) {
@@ -82,6 +85,7 @@ void RoomRegistry::Build(RoomOrder order, Answer answer) {
 void RoomRegistry::Made(const NewRoom& room, const std::string& address, Built built, const Answer& answer) {
     coming_.OrderDone();
     making_.erase(room.id);
+    if (--makingFrom_[address] == 0) makingFrom_.erase(address);
     if (const Refusal* refused = std::get_if<Refusal>(&built)) return answer(*refused);
     if (std::optional<Refusal> refused = Open(room, std::move(std::get<BuiltRoom>(built).room), true))
         return answer(*std::move(refused));
@@ -217,6 +221,7 @@ void RoomRegistry::StopAll() {
         std::filesystem::remove(file, ignored);
     }
     making_.clear();
+    makingFrom_.clear();
     for (auto& [id, room] : rooms_) {
         room->Flush();
         room->Stop();

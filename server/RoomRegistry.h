@@ -85,6 +85,7 @@ private:
     std::map<std::string, std::string, std::less<>> unresumed_;
     // Rooms made from a recording, until they open: their files go if the server stops first.
     std::map<std::string, std::filesystem::path> making_;
+    std::map<std::string, std::size_t> makingFrom_;  // rooms on their way, by the address that asked
     std::uint64_t closedMismatches_ = 0, closedHashesChecked_ = 0;
     CreationQuota quota_;
     RoomsComing coming_;

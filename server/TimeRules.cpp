@@ -2,11 +2,17 @@
 
 namespace kestrel {
 
-std::optional<std::chrono::seconds> CreationQuota::Wait(const std::string& address, ServerTime now) {
+// Rooms on their way count as made, so that a burst of orders cannot pass
+// the quota while they are being made.
+std::optional<std::chrono::seconds> CreationQuota::Wait(const std::string& address, ServerTime now,
+                                                         std::size_t onTheWay) {
     Forget(now);
     const auto found = made_.find(address);
-    if (found == made_.end() || found->second.size() < std::size_t(perMinute_)) return std::nullopt;
-    const auto wait = found->second.front() + CREATION_WINDOW - now;
+    const std::size_t made = found == made_.end() ? 0 : found->second.size();
+    if (made + onTheWay < std::size_t(perMinute_)) return std::nullopt;
+    // The oldest room made leaves the window first; one on its way counts
+    // for a whole minute once made.
+    const auto wait = made > 0 ? found->second.front() + CREATION_WINDOW - now : CREATION_WINDOW;
     return std::chrono::ceil<std::chrono::seconds>(wait);
 }
 

@@ -29,8 +29,9 @@ inline constexpr auto MAX_CATCH_UP = std::chrono::seconds(1);
 class CreationQuota {
 public:
     explicit CreationQuota(int perMinute) : perMinute_(perMinute) {}
-    // None when `address` may make a room now; else how long until it may.
-    std::optional<std::chrono::seconds> Wait(const std::string& address, ServerTime now);
+    // None when `address` may make a room now, with `onTheWay` of its rooms
+    // still being made; else how long until it may.
+    std::optional<std::chrono::seconds> Wait(const std::string& address, ServerTime now, std::size_t onTheWay = 0);
     void Count(const std::string& address, ServerTime now);
     std::size_t Addresses() const { return made_.size(); }
 

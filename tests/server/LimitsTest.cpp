@@ -32,6 +32,10 @@ TEST(Limits, RoomsMadeAMinuteFromOneAddress) {
     EXPECT_EQ(quota.Wait("a", T0 + minutes(1)), std::nullopt);
     EXPECT_EQ(quota.Wait("a", T0 + minutes(2)), std::nullopt);
     EXPECT_EQ(quota.Addresses(), 0u) << "addresses with nothing recent are forgotten";
+    EXPECT_EQ(quota.Wait("a", T0, 1), std::nullopt);
+    EXPECT_EQ(quota.Wait("a", T0, 2), seconds(60)) << "rooms on their way count as made";
+    quota.Count("a", T0);
+    EXPECT_EQ(quota.Wait("a", T0 + seconds(10), 1), seconds(50));
 }
 
 // Ten minutes empty on end, not ten minutes in all: a room emptied for a
