@@ -1,6 +1,7 @@
 #include "server/RoomRegistry.h"
 
 #include "game/RoomId.h"
+#include "server/KeptRoom.h"
 #include "server/LiveLimits.h"
 #include "server/LiveRoom.h"
 #include "server/RandomId.h"
@@ -40,7 +41,7 @@ std::optional<Refusal> RoomRegistry::MayCreate(const RoomOrder& order, ServerTim
 }
 
 Outcome<RoomStart> RoomRegistry::ReadOrder(const RoomOrder& order) const {
-    RoomStart start;
+    RoomStart start{.checkpointTicks = std::uint64_t(state_.Limits().checkpointTicks)};
     std::optional<std::string> refused;
     if (order.recording) {
         start.recording = order.body;
@@ -58,7 +59,7 @@ Outcome<RoomStart> RoomRegistry::ReadOrder(const RoomOrder& order) const {
 std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, const RoomStart& start) {
     const std::filesystem::path file = RoomRecordingFile(data_, made.id);
     auto room = std::make_shared<LiveRoom>(state_, made.id, made.key, start,
-                                           std::make_unique<RecordingFile>(file, false));
+                                           std::make_unique<RecordingFile>(file, false, &checkpoints_));
     if (!room->RecordingWritable() ||
         !WriteRoomRecord(data_, made.id, {.key = made.key, .width = room->Width(), .height = room->Height()})) {
         state_.Logged().Room(made.id, "its recording or its record cannot be written in " + data_.string());
@@ -135,20 +136,23 @@ void RoomRegistry::Resume() {
 void RoomRegistry::ResumeRoom(const std::string& id) {
     if (std::optional<Refusal> elsewhere = Elsewhere(id))
         return state_.Logged().Room(id, "not resumed: " + elsewhere->reason);
-    const ReadRoom read = ReadRoomRecord(data_, id);
-    if (!read.room) return state_.Logged().Room(id, "not resumed: " + read.error);
-    if (read.room->ended) return;
     const ServerTime began = ServerClock::now();
-    const std::filesystem::path file = RoomRecordingFile(data_, id);
-    std::optional<std::string> recording = ReadWholeLines(file, MAX_RECORDING_BYTES);
-    const std::string refused = !recording ? "its recording cannot be read, or is longer than a replay reads"
-                                           : ReadRecordingText(*recording).error;
-    if (!refused.empty()) return state_.Logged().Room(id, "not resumed: " + refused);
-    const RoomStart start{.width = read.room->width, .height = read.room->height,
-                          .recording = std::move(*recording), .resumed = true};
-    auto room = std::make_shared<LiveRoom>(state_, id, read.room->key, start, std::make_unique<RecordingFile>(file, true));
+    Outcome<RoomToResume> read = ReadKeptRoom(data_, id);
+    if (const Refusal* refused = std::get_if<Refusal>(&read)) {
+        if (refused->kind != RefusalKind::Gone) state_.Logged().Room(id, "not resumed: " + refused->reason);
+        return;
+    }
+    RoomToResume& kept = std::get<RoomToResume>(read);
+    if (!kept.damagedCheckpoint.empty()) state_.Logged().Room(id, kept.damagedCheckpoint);
+    kept.start.checkpointTicks = std::uint64_t(state_.Limits().checkpointTicks);
+    const std::string from = kept.start.checkpoint
+                                 ? ", from its checkpoint at tick " + std::to_string(kept.start.checkpoint->tick)
+                                 : "";
+    auto room = std::make_shared<LiveRoom>(state_, id, kept.key, kept.start,
+                                           std::make_unique<RecordingFile>(RoomRecordingFile(data_, id), true, &checkpoints_));
     rooms_[id] = room;
-    state_.Logged().Room(id, "resumed at tick " + std::to_string(room->Ticks()) + " (" + Milliseconds(began) + " ms)");
+    state_.Logged().Room(id, "resumed at tick " + std::to_string(room->Ticks()) + " (" + Milliseconds(began) + " ms" +
+                                 from + ")");
 }
 
 void RoomRegistry::StopAll() {
@@ -157,6 +161,8 @@ void RoomRegistry::StopAll() {
         room->Stop();
     }
     rooms_.clear();
+    // The checkpoints still waiting are written before the server goes.
+    checkpoints_.Finish();
 }
 
 void RoomRegistry::AddTo(StatusCounts& counts) const {

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "game/Room.h"
+#include "server/Checkpoint.h"
 #include "server/Refusal.h"
 #include "server/RoomFiles.h"
 #include "server/TimeRules.h"
@@ -64,6 +65,8 @@ private:
 
     ServerState& state_;
     std::filesystem::path data_;
+    // Before the rooms, so that it outlives them.
+    CheckpointWriter checkpoints_;
     std::map<std::string, std::shared_ptr<LiveRoom>, std::less<>> rooms_;
     std::uint64_t closedMismatches_ = 0, closedHashesChecked_ = 0;
     CreationQuota quota_;
