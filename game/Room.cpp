@@ -269,7 +269,8 @@ void Room::EndFrame() {
         else sinceClean_.Step(frameSteps_[i]);
     }
     if (ticks_ % HASH_EVERY_TICKS == 0) KeepHash();
-    if (sinceClean_.Written().size() - anchorBytes_ > maxJoinHistory_) Anchor();
+    if (sinceClean_.Written().size() - anchorBytes_ > maxJoinHistory_ || ticks_ - anchorTick_ >= MAX_JOIN_HISTORY_TICKS)
+        Anchor();
     sent_ = std::move(frame_);
     frame_.clear();
     frameSteps_.clear();

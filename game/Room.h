@@ -40,7 +40,11 @@ inline constexpr std::uint64_t MAX_START_TICKS = 100'000;
 // How often a room keeps a checkpoint: a restart plays what follows the
 // last one (and its join text), well under a second even for the busiest
 // battles, rather than the room's whole recording.
-inline constexpr std::uint64_t CHECKPOINT_EVERY_TICKS = 5 * 60 * LIVE_TICKS_PER_SECOND;
+inline constexpr std::uint64_t CHECKPOINT_EVERY_TICKS = 2 * 60 * LIVE_TICKS_PER_SECOND;
+// Nor does the join history span more ticks than that: a late screen, and
+// a checkpoint's replay, play it whole (a battle whose tanks never fall
+// has no clean canvas for good).
+inline constexpr std::uint64_t MAX_JOIN_HISTORY_TICKS = CHECKPOINT_EVERY_TICKS;
 
 // How a room begins: a fresh battle of a size, or a recording it plays
 // through and goes on from (a battle picked up from its record, say), whose

@@ -152,7 +152,7 @@ constexpr std::string_view USAGE =
     "  --max-address-connections N  connections from one address (default 48)\n"
     "  --max-room-creations N       rooms one address may create a minute (default 10)\n"
     "  --checkpoint-ticks N         a room's ticks between two checkpoints, which a\n"
-    "                               restart plays on from (default 12000, five\n"
+    "                               restart plays on from (default 4800, two\n"
     "                               minutes)\n"
     "\n"
         "POST /rooms creates a room and answers its play and watch links.\n";
