@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "bench/PlayedRoom.h"
+#include "server/Checkpoint.h"
 #include "server/RandomId.h"
 #include "server/RoomFiles.h"
 
@@ -25,15 +26,17 @@ using bench::RoomKind;
 // A kept room of `ticks` ticks; answers its id.
 std::string MakeRoom(const std::filesystem::path& folder, RoomKind kind, std::uint64_t ticks) {
     const std::string id = DrawRoomId("");
+    CheckpointWriter checkpoints;
     {
         Room room(GameRandom(bench::ROOM_SEED), bench::StartOf(kind),
-                  std::make_unique<RecordingFile>(RoomRecordingFile(folder, id), false));
+                  std::make_unique<RecordingFile>(RoomRecordingFile(folder, id), false, &checkpoints));
         bench::PlayUpTo(room, kind, ticks);
         room.Flush();
         if (!WriteRoomRecord(folder, id, {.key = RandomHexId(), .width = room.Referee().Width(),
                                           .height = room.Referee().Height()}))
             throw std::runtime_error("cannot write the room's record in " + folder.string());
-    }  // the room's files are complete once it is gone
+    }
+    checkpoints.Finish();  // the room's files are complete
     return id;
 }
 

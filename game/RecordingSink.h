@@ -4,11 +4,34 @@
 // tests keep it in memory.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace kestrel {
+
+// The pointer a player holds, where it last was.
+struct HeldPointer {
+    std::int16_t button = 0;
+    float x = 0, y = 0;
+    bool operator==(const HeldPointer&) const = default;
+};
+
+// Where a room stood at one of its ticks, so that a restart plays only
+// what followed: the recording's length then (every byte its sink had been
+// given), what a late joiner is sent (the last clean canvas and the steps
+// since, from the room's tick joinTick), the pointer a player held, and the
+// room's hash.
+struct RoomCheckpoint {
+    std::uint64_t tick = 0;
+    std::uint64_t recordingBytes = 0;
+    std::uint64_t joinTick = 0;
+    std::string joinText;
+    std::optional<HeldPointer> held;
+    std::uint64_t stateHash = 0;
+    bool operator==(const RoomCheckpoint&) const = default;
+};
 
 class RecordingSink {
 public:
@@ -19,9 +42,12 @@ public:
     // Everything appended so far, in whole lines; none when it cannot be
     // read or is longer than `maxBytes`.
     virtual std::optional<std::string> Written(std::size_t maxBytes) const = 0;
+    // Keeps the room's newest checkpoint, taken right after everything
+    // before it was appended; a sink may do without.
+    virtual void KeepCheckpoint(const RoomCheckpoint&) {}
 };
 
-// A sink that keeps the recording in memory.
+// A sink that keeps the recording, and its last checkpoint, in memory.
 class MemoryRecordingSink : public RecordingSink {
 public:
     bool Append(std::string_view text) override {
@@ -32,9 +58,12 @@ public:
         if (text_.size() > maxBytes) return std::nullopt;
         return text_;
     }
+    void KeepCheckpoint(const RoomCheckpoint& checkpoint) override { checkpoint_ = checkpoint; }
+    const std::optional<RoomCheckpoint>& LastCheckpoint() const { return checkpoint_; }
 
 private:
     std::string text_;
+    std::optional<RoomCheckpoint> checkpoint_;
 };
 
 }  // namespace kestrel

@@ -16,35 +16,104 @@ std::string TooFast() {
     return "more than " + std::to_string(MAX_CLIENT_LINES_PER_SECOND) + " lines a second";
 }
 
+// The steps that set where a recording starts, before its first event.
+bool SetsTheStart(Kind kind) { return kind == Kind::Version || kind == Kind::Seed || kind == Kind::Size; }
+
+// The ticks a recording's steps run, counted up to one past `most`.
+std::uint64_t TicksIn(const std::vector<RecordedStep>& steps, std::uint64_t most) {
+    const std::uint64_t cap = most + (most < UINT64_MAX);
+    std::uint64_t ticks = 0;
+    for (const RecordedStep& step : steps)
+        if (step.kind == Kind::Ticks) ticks = std::min(cap, ticks + std::min(step.number, cap));
+    return ticks;
+}
+
 }  // namespace
 
 std::optional<std::string> CheckStartRecording(std::string_view recording) {
     const ReadRecording read = ReadRecordingText(recording);
     if (!read.error.empty()) return read.error;
-    std::uint64_t ticks = 0;
-    for (const RecordedStep& step : read.steps)
-        if (step.kind == Kind::Ticks) ticks += std::min<std::uint64_t>(step.number, MAX_START_TICKS + 1);
-    if (ticks > MAX_START_TICKS)
+    if (TicksIn(read.steps, MAX_START_TICKS) > MAX_START_TICKS)
         return "a room starts from a recording of at most " + std::to_string(MAX_START_TICKS) + " ticks";
     Game probe(GameRandom(), GameOutput::Nothing);
     return probe.PlayBack(recording);
 }
 
+// A checkpoint's join text reaches its tick and plays to its hash, as the
+// room that took it.
+std::optional<std::string> CheckCheckpoint(const RoomCheckpoint& checkpoint) {
+    const ReadRecording read = ReadRecordingText(checkpoint.joinText);
+    if (!read.error.empty()) return "its join text does not read as a recording: " + read.error;
+    if (checkpoint.joinTick >= checkpoint.tick ||
+        TicksIn(read.steps, checkpoint.tick - checkpoint.joinTick) != checkpoint.tick - checkpoint.joinTick)
+        return "its join text does not run from its join tick to its tick";
+    Game probe(GameRandom(), GameOutput::Nothing);
+    if (std::optional<std::string> refused = probe.PlayBack(checkpoint.joinText)) return refused;
+    while (probe.PlayingBack()) probe.Tick();
+    if (probe.StateHash() != checkpoint.stateHash) return "its replay does not reach its state hash";
+    return std::nullopt;
+}
+
 Room::Room(GameRandom random, const RoomStart& start, std::unique_ptr<RecordingSink> sink,
            std::size_t maxJoinHistory)
-    : game_(std::move(random), GameOutput::Nothing), sink_(std::move(sink)), maxJoinHistory_(maxJoinHistory) {
-    if (start.recording.empty()) game_.Resize(start.width, start.height);
+    : game_(std::move(random), GameOutput::Nothing), sink_(std::move(sink)), maxJoinHistory_(maxJoinHistory),
+      checkpointEvery_(std::max<std::uint64_t>(start.checkpointTicks, 1)) {
+    if (start.checkpoint) GoOnFrom(*start.checkpoint, start.recording);
+    else if (start.recording.empty()) game_.Resize(start.width, start.height);
     else (void)game_.PlayBack(start.recording);
     game_.Observe([this](const RecordedStep& step) { Observed(step); });
-    Anchor();
+    if (!start.checkpoint) Anchor();
     // A kept battle is played through at once: the room goes on from its end.
     replaying_ = true;
     while (game_.PlayingBack()) Tick();
     replaying_ = false;
-    if (start.resumed && !start.recording.empty()) (void)game_.TakeRecordedText();  // the sink holds it
-    else Flush();
+    const bool kept = start.resumed && (start.checkpoint || !start.recording.empty());
+    if (kept) {
+        (void)game_.TakeRecordedText();  // the sink holds it
+        recordedBytes_ = (start.checkpoint ? start.checkpoint->recordingBytes : 0) + start.recording.size();
+    } else {
+        Flush();
+    }
+    // A room made from a recording keeps its first checkpoint at its first
+    // room second, so that a restart does not play its start again.
+    const bool madeFromRecording = !start.resumed && !start.recording.empty();
+    nextCheckpoint_ = ticks_ + (madeFromRecording ? 0 : checkpointEvery_);
     // Nobody holds the pointer the recording left pressed: it is let go.
     if (claim_) ReleaseClaim();
+}
+
+// The room as it stood at the checkpoint's join tick: anchored at its join
+// text's head, the events a playback applies before the first tick taken
+// as its first frame's (the room observes from that tick on), and the
+// pointer as it was held at the checkpoint's tick.
+void Room::GoOnFrom(const RoomCheckpoint& checkpoint, const std::string& rest) {
+    const ReadRecording join = ReadRecordingText(checkpoint.joinText);
+    (void)game_.PlayBack(checkpoint.joinText + rest);
+    ticks_ = checkpoint.joinTick;
+    resumedHand_ = HandAt{checkpoint.tick, checkpoint.held};
+    std::uint64_t state = 0;
+    int width = START_WIDTH, height = START_HEIGHT;
+    std::size_t i = 0;
+    for (; i < join.steps.size() && SetsTheStart(join.steps[i].kind); ++i) {
+        if (join.steps[i].kind == Kind::Seed) state = join.steps[i].number;
+        if (join.steps[i].kind == Kind::Size) width = join.steps[i].width, height = join.steps[i].height;
+    }
+    StartHistory(state, width, height, join.start.value_or(Battlefield{}), ticks_);
+    clearsSeen_ = game_.CanvasClears();
+    for (; i < join.steps.size() && join.steps[i].kind != Kind::Ticks; ++i) {
+        // A reseed is observed with the tick whose battle start takes it.
+        if (join.steps[i].kind == Kind::Reseed) continue;
+        frame_ += WriteStep(join.steps[i]);
+        frameSteps_.push_back(join.steps[i]);
+        FollowReplayedHand(join.steps[i]);
+    }
+}
+
+void Room::TakeUpHand() {
+    claim_.reset();
+    if (const std::optional<HeldPointer>& held = resumedHand_->held)
+        claim_ = Claim{NOBODY, held->button, held->x, held->y};
+    resumedHand_.reset();
 }
 
 ClientId Room::Join(bool mayPlay) {
@@ -157,6 +226,7 @@ void Room::Observed(const RecordedStep& step) {
     if (step.kind == Kind::Reseed) return;
     const bool tick = step.kind == Kind::Ticks;
     ticks_ += tick;
+    if (tick && resumedHand_ && ticks_ == resumedHand_->tick) TakeUpHand();
     NoteClear();
     if (tick) EndFrame();
 }
@@ -165,8 +235,24 @@ const std::string& Room::Tick() {
     sent_.clear();
     game_.Tick();
     // The sink is never more than a room second behind: what a kill loses.
-    if (!replaying_ && ticks_ % LIVE_TICKS_PER_SECOND == 0) Flush();
+    if (!replaying_ && ticks_ % LIVE_TICKS_PER_SECOND == 0) {
+        Flush();
+        if (ticks_ >= nextCheckpoint_) KeepCheckpoint();
+    }
     return sent_;
+}
+
+// Right after a flush, so that the checkpoint's bytes end the sink's last
+// line. One whose join text has no tick yet waits a room second: a
+// playback would apply the events that follow before the room observes
+// them. A sink that refused a write keeps no checkpoint past it.
+void Room::KeepCheckpoint() {
+    if (!writable_ || anchorTick_ == ticks_) return;
+    nextCheckpoint_ = ticks_ + checkpointEvery_;
+    std::optional<HeldPointer> held;
+    if (claim_) held = HeldPointer{claim_->button, claim_->x, claim_->y};
+    sink_->KeepCheckpoint({.tick = ticks_, .recordingBytes = recordedBytes_, .joinTick = anchorTick_,
+                           .joinText = JoinText(), .held = held, .stateHash = game_.StateHash()});
 }
 
 void Room::EndFrame() {
@@ -186,7 +272,8 @@ void Room::EndFrame() {
         else sinceClean_.Step(frameSteps_[i]);
     }
     if (ticks_ % HASH_EVERY_TICKS == 0) KeepHash();
-    if (sinceClean_.Written().size() - anchorBytes_ > maxJoinHistory_) Anchor();
+    if (sinceClean_.Written().size() - anchorBytes_ > maxJoinHistory_ || ticks_ - anchorTick_ >= MAX_JOIN_HISTORY_TICKS)
+        Anchor();
     sent_ = std::move(frame_);
     frame_.clear();
     frameSteps_.clear();
@@ -238,6 +325,7 @@ void Room::Flush() {
     const std::string text = game_.TakeRecordedText();
     if (text.empty() || !writable_) return;
     writable_ = sink_->Append(text);
+    if (writable_) recordedBytes_ += text.size();
 }
 
 std::optional<std::string> Room::Recording() const {

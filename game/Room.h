@@ -37,6 +37,15 @@ using ClientId = std::uint64_t;
 // on the server's one thread, before the room's first tick.
 inline constexpr std::uint64_t MAX_START_TICKS = 100'000;
 
+// How often a room keeps a checkpoint: a restart plays what follows the
+// last one (and its join text), well under a second even for the busiest
+// battles, rather than the room's whole recording.
+inline constexpr std::uint64_t CHECKPOINT_EVERY_TICKS = 2 * 60 * LIVE_TICKS_PER_SECOND;
+// Nor does the join history span more ticks than that: a late screen, and
+// a checkpoint's replay, play it whole (a battle whose tanks never fall
+// has no clean canvas for good).
+inline constexpr std::uint64_t MAX_JOIN_HISTORY_TICKS = CHECKPOINT_EVERY_TICKS;
+
 // How a room begins: a fresh battle of a size, or a recording it plays
 // through and goes on from (a battle picked up from its record, say), whose
 // size it takes.
@@ -46,10 +55,18 @@ struct RoomStart {
     // The recording is what the room's own sink holds, read back after a
     // restart: the room goes on where it ends and appends only what follows.
     bool resumed = false;
+    // A resumed room's checkpoint, which CheckCheckpoint found good: the
+    // room plays its join text, then `recording`, the rest of its sink's
+    // recording after the checkpoint's bytes.
+    std::optional<RoomCheckpoint> checkpoint = {};
+    std::uint64_t checkpointTicks = CHECKPOINT_EVERY_TICKS;
 };
 // Why a recording cannot start a room, as playing it back would refuse it;
 // none when it can.
 std::optional<std::string> CheckStartRecording(std::string_view recording);
+// Why a checkpoint cannot resume a room (its join text does not read, does
+// not reach its tick, or plays to another hash); none when it can.
+std::optional<std::string> CheckCheckpoint(const RoomCheckpoint& checkpoint);
 
 // What the room makes of a screen's frame.
 struct RoomAnswer {
@@ -61,7 +78,7 @@ struct RoomAnswer {
 class Room {
 public:
     // The room's recording goes to `sink`, brought up to date once a room
-    // second. A start recording has passed CheckStartRecording; a resumed
+    // second, and a checkpoint every start.checkpointTicks. A start recording has passed CheckStartRecording; a resumed
     // one reads as a recording and is what the sink holds already.
     Room(GameRandom random, const RoomStart& start, std::unique_ptr<RecordingSink> sink,
          std::size_t maxJoinHistory = MAX_JOIN_HISTORY_BYTES);
@@ -125,6 +142,9 @@ private:
         bool kept = false;
     };
 
+    void GoOnFrom(const RoomCheckpoint& checkpoint, const std::string& rest);
+    void TakeUpHand();
+    void KeepCheckpoint();
     void Observed(const RecordedStep& step);
     void EndFrame();
     void Apply(ClientId client, const RecordedStep& step);
@@ -144,6 +164,15 @@ private:
     ClientId nextClient_ = 1;
     std::optional<Claim> claim_;
     bool replaying_ = false;  // the recording the room starts from
+    // A room resumed from a checkpoint holds the pointer as its checkpoint
+    // did, from its tick on: the join text may not show the press.
+    struct HandAt {
+        std::uint64_t tick;
+        std::optional<HeldPointer> held;
+    };
+    std::optional<HandAt> resumedHand_;
+    std::uint64_t recordedBytes_ = 0;  // all the sink was given, a resumed one's first
+    std::uint64_t checkpointEvery_, nextCheckpoint_ = 0;
     std::uint64_t ticks_ = 0;
     std::string frame_;              // this tick's frame, as it grows
     std::vector<RecordedStep> frameSteps_;  // its steps, for the join history

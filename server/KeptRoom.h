@@ -1,32 +1,31 @@
 #pragma once
-// A room the data folder keeps, read back to be resumed: its record and
-// the recording its referee plays through again. Read off the server's
-// thread, and only read: a room that cannot come back keeps its files
-// exactly as they are.
+// A kept room read back to be resumed: its record, and its recording from
+// its checkpoint when that is good (the join text, then only the
+// recording's lines after it, read from there), else the whole recording.
+// Read off the server's thread, and only read: a room that cannot come back
+// keeps its files exactly as they are.
 
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "game/Room.h"
-#include "server/RoomFiles.h"
+#include "server/Refusal.h"
 
 namespace kestrel {
 
-struct KeptRoom {
-    RoomRecord record;
+struct RoomToResume {
+    std::string key;
     RoomStart start;
+    // Why the room's checkpoint was not used, for the log; empty when it
+    // was, or when there was none.
+    std::string damagedCheckpoint = {};
 };
 
-// Room `id` as its files keep it. None when it ended (it is not resumed)
-// or cannot come back, and then `error` says why.
-struct ReadKept {
-    std::optional<KeptRoom> room;
-    std::string error;
-};
-ReadKept ReadKeptRoom(const std::filesystem::path& folder, std::string_view id);
+// Gone when the room has ended; Broken, with the reason, when it cannot be
+// resumed.
+Outcome<RoomToResume> ReadKeptRoom(const std::filesystem::path& folder, std::string_view id);
 
 // The ids of the rooms the folder keeps a record or a recording of, in order:
 // a recording without its record is a room that cannot come back, and is named.

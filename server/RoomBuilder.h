@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -29,6 +30,10 @@ struct BuiltRoom {
     std::unique_ptr<Room> room;
     std::string key;
     std::chrono::milliseconds took{0};  // the building's own time
+    // A kept room: why its checkpoint was passed over, if it was, or the
+    // tick of the checkpoint it came back from.
+    std::string damagedCheckpoint = {};
+    std::optional<std::uint64_t> fromCheckpoint = {};
 };
 using Built = Outcome<BuiltRoom>;
 

@@ -10,6 +10,7 @@
 
 #include "game/Recording.h"
 #include "game/RoomId.h"
+#include "server/Checkpoint.h"
 
 namespace kestrel {
 namespace {
@@ -74,11 +75,12 @@ bool ReadRecordLine(std::string_view line, RoomRecord& room) {
 
 }  // namespace
 
-RecordingFile::RecordingFile(std::filesystem::path file, bool resumed) : path_(std::move(file)) {
+RecordingFile::RecordingFile(std::filesystem::path file, bool resumed, CheckpointWriter* checkpoints)
+    : path_(std::move(file)), checkpoints_(checkpoints) {
     if (resumed) {
-        const std::optional<std::string> whole = ReadWholeLines(path_, MAX_RECORDING_BYTES);
+        const std::optional<std::uint64_t> whole = WholeLinesSize(path_);
         std::error_code ignored;  // no file yet: nothing to cut
-        if (whole) std::filesystem::resize_file(path_, whole->size(), ignored);
+        if (whole) std::filesystem::resize_file(path_, *whole, ignored);
     }
     fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, RECORD_MODE);
 }
@@ -103,6 +105,12 @@ bool RecordingFile::Append(std::string_view text) {
 
 std::optional<std::string> RecordingFile::Written(std::size_t maxBytes) const {
     return ReadWholeLines(path_, maxBytes);
+}
+
+// Written off the room's thread; a checkpoint dropped costs a restart some
+// more of the recording to play, never a line of it.
+void RecordingFile::KeepCheckpoint(const RoomCheckpoint& checkpoint) {
+    if (checkpoints_) (void)checkpoints_->Keep(CheckpointBeside(path_), checkpoint);
 }
 
 std::filesystem::path RoomRecordFile(const std::filesystem::path& folder, std::string_view id) {
@@ -173,6 +181,31 @@ std::optional<std::string> ReadWholeLines(const std::filesystem::path& file, std
     }
     if (in.bad()) return std::nullopt;
     text.resize(text.find_last_of('\n') + 1);  // npos + 1: no whole line at all
+    return text;
+}
+
+// Read back from the end a chunk at a time, so that a long recording is
+// not read whole to find where its last line ends.
+std::optional<std::uint64_t> WholeLinesSize(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary | std::ios::ate);
+    if (!in) return std::nullopt;
+    constexpr std::uint64_t CHUNK = 1 << 12;
+    char chunk[CHUNK];
+    for (std::uint64_t end = std::uint64_t(in.tellg()); end > 0;) {
+        const std::uint64_t from = end > CHUNK ? end - CHUNK : 0;
+        if (!in.seekg(std::streamoff(from)) || !in.read(chunk, std::streamsize(end - from))) return std::nullopt;
+        const std::string_view read(chunk, end - from);
+        if (const std::size_t last = read.rfind('\n'); last != std::string_view::npos) return from + last + 1;
+        end = from;
+    }
+    return 0;
+}
+
+std::optional<std::string> ReadPart(const std::filesystem::path& file, std::uint64_t from, std::uint64_t to) {
+    std::ifstream in(file, std::ios::binary);
+    std::string text(to - from, '\0');
+    if (!in || !in.seekg(std::streamoff(from)) || !in.read(text.data(), std::streamsize(text.size())))
+        return std::nullopt;
     return text;
 }
 

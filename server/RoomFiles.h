@@ -8,6 +8,7 @@
 // folder: ID.room and ID.recording.
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -18,23 +19,29 @@
 
 namespace kestrel {
 
+class CheckpointWriter;
+
 // A room's recording file, the sink its referee writes to: appended to and
 // flushed at each write.
 class RecordingFile : public RecordingSink {
 public:
     // Opens `file` to append to it (made when it is not there). A resumed
     // room's file is first cut to its whole lines: a line a kill cut short
-    // is dropped, since the room goes on from the line before.
-    RecordingFile(std::filesystem::path file, bool resumed);
+    // is dropped, since the room goes on from the line before. The room's
+    // checkpoints go to `checkpoints`, to be written beside the file; none:
+    // they are not kept.
+    RecordingFile(std::filesystem::path file, bool resumed, CheckpointWriter* checkpoints = nullptr);
     ~RecordingFile() override;
     RecordingFile(const RecordingFile&) = delete;
     RecordingFile& operator=(const RecordingFile&) = delete;
     bool Append(std::string_view text) override;
     std::optional<std::string> Written(std::size_t maxBytes) const override;
+    void KeepCheckpoint(const RoomCheckpoint& checkpoint) override;
 
 private:
     std::filesystem::path path_;
     int fd_ = -1;
+    CheckpointWriter* checkpoints_;
 };
 
 struct RoomRecord {
@@ -65,5 +72,11 @@ std::vector<std::string> RoomsInFolder(const std::filesystem::path& folder);
 // A file's text up to its last whole line: a line a kill cut short is left
 // out. None when it cannot be read or is longer than `maxBytes`.
 std::optional<std::string> ReadWholeLines(const std::filesystem::path& file, std::size_t maxBytes);
+// The length of a file's whole lines, found from its end; none when it
+// cannot be read.
+std::optional<std::uint64_t> WholeLinesSize(const std::filesystem::path& file);
+// The bytes of a file from `from` up to `to`, read from there; none when
+// they cannot be read.
+std::optional<std::string> ReadPart(const std::filesystem::path& file, std::uint64_t from, std::uint64_t to);
 
 }  // namespace kestrel

@@ -20,25 +20,35 @@ Outcome<RoomStart> ReadSize(const std::string& body) {
 }
 
 // On the builder: a start recording checked, and played through.
-Built MakeFromRecording(const std::string& recording, const std::filesystem::path& file, const std::string& key) {
+Built MakeFromRecording(const std::string& recording, const RoomKeeping& keeping, const NewRoom& made) {
     if (std::optional<std::string> refused = CheckStartRecording(recording))
         return Refusal{RefusalKind::BadRequest, *std::move(refused)};
-    auto room = std::make_unique<Room>(GameRandom::FromClock(), RoomStart{.recording = recording},
-                                       std::make_unique<RecordingFile>(file, false));
-    return BuiltRoom{.room = std::move(room), .key = key};
+    auto room = std::make_unique<Room>(GameRandom::FromClock(),
+                                       RoomStart{.recording = recording, .checkpointTicks = keeping.checkpointTicks},
+                                       keeping.File(made.id, false));
+    return BuiltRoom{.room = std::move(room), .key = made.key};
 }
 
 // On the builder: a kept room read, and played through to where its file
-// ends. An ended room is Gone; one that cannot come back is left as it is.
-Built MakeKept(const std::filesystem::path& data, const std::string& id) {
-    ReadKept read = ReadKeptRoom(data, id);
-    if (!read.room) return Refusal{read.error.empty() ? RefusalKind::Gone : RefusalKind::NotFound, read.error};
-    auto sink = std::make_unique<RecordingFile>(RoomRecordingFile(data, id), true);
-    auto room = std::make_unique<Room>(GameRandom::FromClock(), read.room->start, std::move(sink));
-    return BuiltRoom{.room = std::move(room), .key = read.room->record.key};
+// ends, from its checkpoint when that is good. An ended room is Gone; one
+// that cannot come back is left as it is.
+Built MakeKept(const RoomKeeping& keeping, const std::string& id) {
+    Outcome<RoomToResume> read = ReadKeptRoom(keeping.data, id);
+    if (Refusal* refused = std::get_if<Refusal>(&read)) return std::move(*refused);
+    RoomToResume& kept = std::get<RoomToResume>(read);
+    kept.start.checkpointTicks = keeping.checkpointTicks;
+    BuiltRoom built{.room = nullptr, .key = kept.key, .damagedCheckpoint = kept.damagedCheckpoint};
+    if (kept.start.checkpoint) built.fromCheckpoint = kept.start.checkpoint->tick;
+    built.room = std::make_unique<Room>(GameRandom::FromClock(), kept.start, keeping.File(id, true));
+    return built;
 }
 
 }  // namespace
+
+RoomKeeping RoomRegistry::Keeping() {
+    return {.data = data_, .checkpoints = &checkpoints_,
+            .checkpointTicks = std::uint64_t(state_.Limits().checkpointTicks)};
+}
 
 RoomRegistry::RoomRegistry(ServerState& state, std::filesystem::path data)
     : state_(state), data_(std::move(data)), quota_(state.Limits().roomCreationsPerMinute), builder_(state.Io()) {}
@@ -50,8 +60,9 @@ void RoomRegistry::Create(RoomOrder order, ServerTime now, Answer answer) {
     const Outcome<RoomStart> start = ReadSize(order.body);
     if (const Refusal* refused = std::get_if<Refusal>(&start)) return answer(*refused);
     const NewRoom room{DrawRoomId(state_.Name()), RandomHexId()};
-    auto referee = std::make_unique<Room>(GameRandom::FromClock(), std::get<RoomStart>(start),
-                                          std::make_unique<RecordingFile>(RoomRecordingFile(data_, room.id), false));
+    RoomStart sized = std::get<RoomStart>(start);
+    sized.checkpointTicks = Keeping().checkpointTicks;
+    auto referee = std::make_unique<Room>(GameRandom::FromClock(), sized, Keeping().File(room.id, false));
     if (std::optional<Refusal> refused = Open(room, std::move(referee), false)) return answer(*std::move(refused));
     quota_.Count(order.address, now);
     answer(room);
@@ -76,7 +87,7 @@ void RoomRegistry::Build(RoomOrder order, Answer answer) {
     making_[room.id] = file;
     ++makingFrom_[order.address];
     auto recording = std::make_shared<const std::string>(std::move(order.body));
-    builder_.Add([recording, file, key = room.key] { return MakeFromRecording(*recording, file, key); },
+    builder_.Add([recording, keeping = Keeping(), room] { return MakeFromRecording(*recording, keeping, room); },
                  [this, room, address = std::move(order.address), answer = std::move(answer)](Built built) {
                      Made(room, address, std::move(built), answer);
                  });
@@ -190,7 +201,7 @@ void RoomRegistry::Resume() {
 void RoomRegistry::ResumeNext() {
     const std::optional<std::string> id = coming_.Next();
     if (!id) return;
-    builder_.Add([data = data_, id = *id] { return MakeKept(data, id); },
+    builder_.Add([keeping = Keeping(), id = *id] { return MakeKept(keeping, id); },
                  [this, id = *id](Built built) {
                      Resumed(id, std::move(built));
                      ResumeNext();
@@ -203,11 +214,14 @@ void RoomRegistry::Resumed(const std::string& id, Built built) {
         state_.Logged().Room(id, "not resumed: " + refused->reason);
         unresumed_[id] = refused->reason;
     } else if (BuiltRoom* made = std::get_if<BuiltRoom>(&built)) {
+        if (!made->damagedCheckpoint.empty()) state_.Logged().Room(id, made->damagedCheckpoint);
         auto room = std::make_shared<LiveRoom>(state_, id, made->key, std::move(made->room));
         room->Start();
         rooms_[id] = room;
+        const std::string from =
+            made->fromCheckpoint ? ", from its checkpoint at tick " + std::to_string(*made->fromCheckpoint) : "";
         state_.Logged().Room(id, "resumed at tick " + std::to_string(room->Ticks()) + " (" +
-                                     std::to_string(made->took.count()) + " ms)");
+                                     std::to_string(made->took.count()) + " ms" + from + ")");
     }
     for (RoomsComing::Waiter& waiter : coming_.Arrived(id)) waiter(Find(id));
 }
@@ -227,6 +241,8 @@ void RoomRegistry::StopAll() {
         room->Stop();
     }
     rooms_.clear();
+    // The checkpoints still waiting are written before the server goes.
+    checkpoints_.Finish();
 }
 
 void RoomRegistry::AddTo(StatusCounts& counts) const {

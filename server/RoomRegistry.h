@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "game/Room.h"
+#include "server/Checkpoint.h"
 #include "server/Refusal.h"
 #include "server/RoomBuilder.h"
 #include "server/RoomFiles.h"
@@ -38,6 +39,17 @@ struct RoomOrder {
 // A room just made, and what its links carry.
 struct NewRoom {
     std::string id, key;
+};
+
+// What a room's files need, as the builder's jobs take it along: the data
+// folder, the checkpoints' writer and how often a room takes one.
+struct RoomKeeping {
+    std::filesystem::path data;
+    CheckpointWriter* checkpoints = nullptr;
+    std::uint64_t checkpointTicks = 0;
+    std::unique_ptr<RecordingFile> File(const std::string& id, bool resumed) const {
+        return std::make_unique<RecordingFile>(RoomRecordingFile(data, id), resumed, checkpoints);
+    }
 };
 
 class RoomRegistry {
@@ -73,6 +85,7 @@ private:
     void Build(RoomOrder order, Answer answer);
     void Made(const NewRoom& room, const std::string& address, Built built, const Answer& answer);
     std::optional<Refusal> Open(const NewRoom& room, std::unique_ptr<Room> built, bool fromRecording);
+    RoomKeeping Keeping();
     void ResumeNext();
     void Resumed(const std::string& id, Built built);
     std::optional<RoomRecord> KeptRoom(std::string_view id) const;
@@ -80,6 +93,8 @@ private:
 
     ServerState& state_;
     std::filesystem::path data_;
+    // Before the rooms, so that it outlives them.
+    CheckpointWriter checkpoints_;
     std::map<std::string, std::shared_ptr<LiveRoom>, std::less<>> rooms_;
     // Kept rooms that could not come back, and why.
     std::map<std::string, std::string, std::less<>> unresumed_;

@@ -25,6 +25,7 @@ const NumberOption NUMBER_OPTIONS[] = {
     {"--max-address-connections", 1, MAX_LIMIT,
      [](ServerOptions& o) -> int& { return o.limits.connectionsPerAddress; }},
     {"--max-room-creations", 1, MAX_LIMIT, [](ServerOptions& o) -> int& { return o.limits.roomCreationsPerMinute; }},
+    {"--checkpoint-ticks", 1, MAX_LIMIT, [](ServerOptions& o) -> int& { return o.limits.checkpointTicks; }},
 };
 
 // An option with a text value: what it needs, and the value set, or false
@@ -150,6 +151,9 @@ constexpr std::string_view USAGE =
     "  --max-room-connections N     screens in one room (default 32)\n"
     "  --max-address-connections N  connections from one address (default 48)\n"
     "  --max-room-creations N       rooms one address may create a minute (default 10)\n"
+    "  --checkpoint-ticks N         a room's ticks between two checkpoints, which a\n"
+    "                               restart plays on from (default 4800, two\n"
+    "                               minutes)\n"
     "\n"
         "POST /rooms creates a room and answers its play and watch links.\n";
 

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "game/Room.h"
 #include "server/Addresses.h"
 
 namespace kestrel {
@@ -22,6 +23,8 @@ struct ServerLimits {
     int connectionsPerRoom = 32;
     int connectionsPerAddress = 48;  // a page loads its files over several at once
     int roomCreationsPerMinute = 10;  // per address
+    // A room's ticks between two checkpoints (shorter for tests).
+    int checkpointTicks = int(CHECKPOINT_EVERY_TICKS);
 };
 
 struct ServerOptions {

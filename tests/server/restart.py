@@ -16,6 +16,16 @@ recording after it replays to the room's own hash; no screen's hash
 differed; the ended room was not resumed, its recording is served from the
 folder and joining it is refused with 410.
 
+Then a room that keeps a checkpoint every two room seconds
+(--checkpoint-ticks) is killed with SIGKILL twice once it has one: first
+with a byte of its checkpoint changed, then with a half-written
+ID.checkpoint.new beside a good one. Checks: the log says the damaged
+checkpoint was passed over, and the room resumed from the good one; each
+time the room comes back and a screen follows it with no hash mismatch
+(nor any in /status); the recording's bytes from before each kill are the
+start of the file after it; and the whole recording replays with
+kestrel-trace (KESTREL_TRACE) from its first line.
+
 usage: restart.py KESTREL_SERVER KESTREL_LIVE_FOLLOWER
 """
 import asyncio
@@ -55,10 +65,10 @@ def text(items):
     return "".join(f"tick {item[1]}\n" if isinstance(item, list) else item + "\n" for item in items)
 
 
-def start_on(server, port, data, log, name=None):
+def start_on(server, port, data, log, name=None, extra=()):
     """The server on `port`, once its kept rooms are back; and the rooms it resumed, with their ticks."""
     with open(log, "w") as errors:
-        process, listening = start_server(server, ["--port", str(port), "--data", data]
+        process, listening = start_server(server, ["--port", str(port), "--data", data, *extra]
                                           + (["--name", name] if name else []), stderr=errors)
     assert listening == port, listening
     settled(port)
@@ -184,6 +194,81 @@ async def run(server, follower):
                 await screen.stop()
         finally:
             stop_server(process)
+    await checkpoints(server, follower)
+
+
+CHECKPOINT_TICKS = 80
+
+
+def checkpoint_tick(path):
+    """The tick a checkpoint file names, or -1."""
+    try:
+        with open(path, "rb") as f:
+            lines = f.read().split(b"\n")
+        return int(lines[1].split()[1]) if lines[0] == b"kestrel-checkpoint 1" else -1
+    except (OSError, IndexError, ValueError):
+        return -1
+
+
+def whole_lines(path):
+    with open(path, "rb") as f:
+        text = f.read()
+    return text[:text.rfind(b"\n") + 1]
+
+
+async def checkpoints(server, follower):
+    with tempfile.TemporaryDirectory() as scratch:
+        data, log, port = os.path.join(scratch, "data"), os.path.join(scratch, "server.log"), free_port()
+        extra = ["--checkpoint-ticks", str(CHECKPOINT_TICKS)]
+        process, _ = start_on(server, port, data, log, extra=extra)
+        try:
+            got, _, body = request(port, "POST", "/rooms", b"{\"width\": 400, \"height\": 300}")
+            room = json.loads(body)["room"]
+            files = os.path.join(data, room)
+            screen = Screen("watcher", f"ws://127.0.0.1:{port}/rooms/{room}/socket", follower, reconnect=True)
+            await screen.start()
+            hash_every = protocol(port)["hash_every_ticks"]
+            at = 0
+
+            def damaged(path):
+                with open(path, "r+b") as f:
+                    f.seek(os.path.getsize(path) // 2)
+                    byte = f.read(1)
+                    f.seek(-1, os.SEEK_CUR)
+                    f.write(bytes([byte[0] ^ 0x20]))
+
+            def half_new(path):
+                with open(path, "rb") as good, open(path + ".new", "wb") as new:
+                    new.write(good.read()[:100])
+
+            for damage, said in ((damaged, "its checkpoint is damaged (it fails its checksum); played from its recording"),
+                                 (half_new, "from its checkpoint at tick")):
+                await wait_for(lambda: checkpoint_tick(files + ".checkpoint") > at, "a checkpoint past the start")
+                await wait_for(lambda: screen.tick > at + 3 * hash_every, "a few more hashes' ticks")
+                process.send_signal(signal.SIGKILL)
+                process.wait(WAIT)
+                before = whole_lines(files + ".recording")
+                damage(files + ".checkpoint")
+                restarted = time.monotonic()
+                process, resumed = start_on(server, port, data, log, extra=extra)
+                at = resumed.get(room, -1)
+                with open(log) as errors:
+                    check(said in errors.read(), f"the log says '{said}'")
+                await wait_for(lambda: any(t >= restarted for t, _ in screen.joins), "the screen is back")
+                await wait_for(lambda: screen.tick >= at + 3 * hash_every, "three hashes' ticks after the restart")
+                check(whole_lines(files + ".recording").startswith(before),
+                      "the recording's bytes from before the kill are unchanged")
+                now = status(port)
+                check(screen.error is None and screen.mismatches == 0 and now["mismatches"] == 0
+                      and now["hashes_checked"] > 0,
+                      f"resumed at tick {at}, the screen follows with no mismatch: error {screen.error}, "
+                      f"{screen.mismatches} notices; /status {now['mismatches']} of {now['hashes_checked']}")
+            await screen.stop()
+        finally:
+            stop_server(process)
+        replayed = subprocess.run([os.environ["KESTREL_TRACE"], files + ".recording"], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.PIPE, timeout=WAIT)
+        check(replayed.returncode == 0, f"kestrel-trace replays the whole recording: {replayed.stderr[-200:]}")
 
 
 

@@ -1,7 +1,8 @@
 // The referee of a live room: one hand on the field, a drag released for a
 // player who leaves, late joins from the last clean canvas that play to the
 // room's own record, hashes compared, a join history that stays bounded,
-// and a room resumed from what its sink kept after a kill.
+// and a room resumed from what its sink kept after a kill, or from its
+// checkpoint and what followed it.
 
 #include <gtest/gtest.h>
 
@@ -219,12 +220,19 @@ TEST_F(RoomTest, ARoomStartsFromARecording) {
     EXPECT_TRUE(screen.SameAsRoom());
     EXPECT_EQ(room.Referee().StateHash(), before.StateHash());  // as the battle it was taken from
 
-    // A kept battle's ticks are played at once: a screen joins at its end.
-    Room kept(GameRandom(SEED), {.recording = "version 1\nseed 46\nsize 400 300\ntick 500\n"}, Sink());
+    // A kept battle's ticks are played at once: a screen joins at its end,
+    // and a restart need not play them again past its first room second.
+    auto memory = std::make_unique<MemoryRecordingSink>();
+    const MemoryRecordingSink& sink = *memory;
+    Room kept(GameRandom(SEED), {.recording = "version 1\nseed 46\nsize 400 300\ntick 500\n",
+                                 .checkpointTicks = 100'000}, std::move(memory));
     EXPECT_EQ(kept.Ticks(), 500u);
     Screen late(kept);
     late.Receive(kept.Tick());
     EXPECT_TRUE(late.SameAsRoom());
+    while (kept.Ticks() % LIVE_TICKS_PER_SECOND != 0) kept.Tick();
+    ASSERT_TRUE(sink.LastCheckpoint().has_value());
+    EXPECT_EQ(sink.LastCheckpoint()->tick, kept.Ticks());
     EXPECT_NE(CheckStartRecording("seed 1\ntick " + std::to_string(MAX_START_TICKS + 1) + "\n"), std::nullopt);
 }
 
@@ -292,6 +300,74 @@ TEST_F(RoomTest, ARoomIsResumedFromItsSink) {
     }
     EXPECT_EQ(resumed.Recording(), room.Recording());
     EXPECT_EQ(*resumedText, *kept);
+}
+
+// A room resumed from its last checkpoint and the rest of its recording is
+// the room resumed from its whole recording: its tick, record, join text
+// and later hashes, and the frames it sends on. The checkpoints come at the
+// first room second past each period. The last one is taken while a player
+// holds a drag begun before its join text starts (a key ended the battle
+// mid-drag, and the next one started on a clean canvas): the resumed room
+// holds the pointer as the recording does, and lets it go alike.
+TEST_F(RoomTest, ARoomIsResumedFromItsCheckpoint) {
+    constexpr std::uint64_t EVERY = 190, KILLED_AT = 840, HELD_FROM = 790, WIPED_AT = 795;
+    auto memory = std::make_unique<MemoryRecordingSink>();
+    const MemoryRecordingSink& sink = *memory;
+    Room room(GameRandom(SEED), {.width = 500, .height = 400, .checkpointTicks = EVERY}, std::move(memory));
+    const ClientId player = room.Join(true);
+    std::vector<std::uint64_t> taken;
+    std::size_t bytesAtCheckpoint = 0;
+    for (std::uint64_t t = 1; t <= KILLED_AT; ++t) {
+        Play(room, player, int(t));
+        if (t == HELD_FROM) room.Receive(player, Down(LEFT, 60, 70));
+        if (t == WIPED_AT) room.Receive(player, Move(64, 71) + Key(KEY_A));
+        if (t == WIPED_AT + 1) room.Receive(player, Move(65, 72));
+        if (t == KILLED_AT - 20) room.Receive(player, Move(90, 95));
+        room.Tick();
+        if (sink.LastCheckpoint() && (taken.empty() || taken.back() != sink.LastCheckpoint()->tick)) {
+            taken.push_back(sink.LastCheckpoint()->tick);
+            bytesAtCheckpoint = sink.Written(MAX_RECORDING_BYTES)->size();
+        }
+    }
+    EXPECT_EQ(taken, (std::vector<std::uint64_t>{200, 400, 600, 800}));
+    const RoomCheckpoint checkpoint = *sink.LastCheckpoint();
+    EXPECT_EQ(checkpoint.recordingBytes, bytesAtCheckpoint);
+    EXPECT_GT(checkpoint.joinTick, HELD_FROM);
+    // Its join text starts with an event, which a playback applies before its first tick.
+    EXPECT_LT(checkpoint.joinText.find("\nmove "), checkpoint.joinText.find("\ntick "));
+    EXPECT_EQ(checkpoint.held, (HeldPointer{LEFT, 65, 72}));
+    EXPECT_EQ(CheckCheckpoint(checkpoint), std::nullopt);
+
+    const std::string whole = *sink.Written(MAX_RECORDING_BYTES);
+    auto wholeText = std::make_shared<std::string>(whole), restText = std::make_shared<std::string>(whole);
+    Room fromWhole(GameRandom(1), {.recording = whole, .resumed = true}, std::make_unique<SharedSink>(wholeText));
+    Room fromCheckpoint(GameRandom(1),
+                        {.recording = whole.substr(checkpoint.recordingBytes), .resumed = true, .checkpoint = checkpoint},
+                        std::make_unique<SharedSink>(restText));
+    EXPECT_EQ(fromCheckpoint.Ticks(), KILLED_AT);
+    EXPECT_EQ(fromCheckpoint.Ticks(), fromWhole.Ticks());
+    EXPECT_EQ(fromCheckpoint.JoinTick(), fromWhole.JoinTick());
+    EXPECT_EQ(fromCheckpoint.JoinText(), fromWhole.JoinText());
+    EXPECT_EQ(fromCheckpoint.Referee().StateHash(), fromWhole.Referee().StateHash());
+    EXPECT_EQ(*restText, *wholeText) << "the drag let go alike, and nothing written twice";
+    for (std::uint64_t t = checkpoint.joinTick; t <= KILLED_AT; ++t)
+        EXPECT_EQ(fromCheckpoint.HashAt(t), fromWhole.HashAt(t)) << "tick " << t;
+
+    const ClientId a = fromWhole.Join(true), b = fromCheckpoint.Join(true);
+    for (int t = int(KILLED_AT) + 1; t <= int(KILLED_AT) + 600; ++t) {
+        Play(fromWhole, a, t);
+        Play(fromCheckpoint, b, t);
+        ASSERT_EQ(fromCheckpoint.Tick(), fromWhole.Tick()) << "tick " << t;
+    }
+    EXPECT_EQ(*restText, *wholeText);
+
+    // A checkpoint that does not play to its own hash or tick is refused.
+    RoomCheckpoint wrong = checkpoint;
+    wrong.stateHash ^= 1;
+    EXPECT_NE(CheckCheckpoint(wrong), std::nullopt);
+    wrong = checkpoint;
+    wrong.tick += 1;
+    EXPECT_NE(CheckCheckpoint(wrong), std::nullopt);
 }
 
 // A disk that fills for a moment: the write it refused is not followed by

@@ -1,0 +1,145 @@
+// A room's checkpoint on disk: written whole by the writer thread, read
+// back only when it is whole and checks out, and otherwise passed over for
+// the room's whole recording, which brings the room to the same state.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "game/Room.h"
+#include "server/Checkpoint.h"
+#include "server/KeptRoom.h"
+#include "server/RandomId.h"
+#include "server/RoomFiles.h"
+
+namespace kestrel {
+namespace {
+
+using Kind = RecordedStep::Kind;
+
+constexpr std::uint64_t EVERY = 200, KILLED_AT = 520;
+
+std::string ReadAll(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+void WriteAll(const std::filesystem::path& file, const std::string& text) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+}
+
+// A folder that keeps one room, killed at KILLED_AT with a press held,
+// and its checkpoint of tick 400 written by the writer.
+class CheckpointTest : public testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directory(folder);
+        ASSERT_TRUE(WriteRoomRecord(folder, id, {.key = RandomHexId(), .width = 400, .height = 300}));
+        CheckpointWriter writer;
+        Room room(GameRandom(7), {.width = 400, .height = 300, .checkpointTicks = EVERY},
+                  std::make_unique<RecordingFile>(recording, false, &writer));
+        const ClientId player = room.Join(true);
+        for (std::uint64_t t = 1; t <= KILLED_AT; ++t) {
+            if (t % 150 == 0) room.Receive(player, WriteStep({.kind = Kind::Key, .number = 'k'}));
+            if (t == 390) room.Receive(player, WriteStep({.kind = Kind::Down, .button = 1, .x = 30, .y = 40}));
+            room.Tick();
+        }
+        writer.Finish();
+        good = ReadAll(checkpoint);
+        whole = Resumed(ReadWholeLines(recording, MAX_RECORDING_BYTES).value(), std::nullopt);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    struct State {
+        std::uint64_t ticks, hash, joinTick;
+        std::string joinText;
+        bool operator==(const State&) const = default;
+    };
+    static State Resumed(const std::string& recording, const std::optional<RoomCheckpoint>& from) {
+        const Room room(GameRandom(1), {.recording = recording, .resumed = true, .checkpoint = from},
+                        std::make_unique<MemoryRecordingSink>());
+        return {room.Ticks(), room.Referee().StateHash(), room.JoinTick(), room.JoinText()};
+    }
+    static State Resumed(const RoomToResume& kept) { return Resumed(kept.start.recording, kept.start.checkpoint); }
+    RoomToResume Read() {
+        Outcome<RoomToResume> read = ReadKeptRoom(folder, id);
+        EXPECT_TRUE(std::holds_alternative<RoomToResume>(read)) << std::get<Refusal>(read).reason;
+        return std::get<RoomToResume>(read);
+    }
+    // Played from the whole recording, as it would have been with no checkpoint.
+    void ExpectPassedOver(const std::string& what, const std::string& reason) {
+        const RoomToResume kept = Read();
+        EXPECT_FALSE(kept.start.checkpoint) << what;
+        EXPECT_EQ(kept.damagedCheckpoint, "its checkpoint is damaged (" + reason + "); played from its recording")
+            << what;
+        EXPECT_EQ(Resumed(kept), whole) << what;
+    }
+
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                         ("kestrel-checkpoint-" + std::to_string(getpid()));
+    const std::string id = RandomHexId();
+    const std::filesystem::path recording = RoomRecordingFile(folder, id), checkpoint = CheckpointBeside(recording);
+    std::string good;
+    State whole;
+};
+
+// The newest checkpoint reads back as the room kept it, and resumes the
+// room to the state its whole recording gives, from the recording's tail.
+TEST_F(CheckpointTest, AGoodCheckpointResumesTheRoomFromItsTick) {
+    const ReadCheckpoint read = LoadCheckpoint(checkpoint);
+    ASSERT_TRUE(read.checkpoint) << read.error;
+    EXPECT_EQ(read.checkpoint->tick, 400u);
+    EXPECT_EQ(read.checkpoint->held, (HeldPointer{1, 30, 40}));
+    EXPECT_EQ(ReadCheckpointText(WriteCheckpointText(*read.checkpoint)).checkpoint, read.checkpoint);
+
+    const RoomToResume kept = Read();
+    ASSERT_TRUE(kept.start.checkpoint);
+    EXPECT_EQ(kept.damagedCheckpoint, "");
+    EXPECT_EQ(kept.start.recording, ReadAll(recording).substr(kept.start.checkpoint->recordingBytes));
+    EXPECT_EQ(Resumed(kept), whole);
+    EXPECT_EQ(whole.ticks, KILLED_AT);
+
+    // A .new file a crash left beside it is never read.
+    WriteAll(checkpoint.string() + ".new", good.substr(0, good.size() / 2));
+    EXPECT_TRUE(Read().start.checkpoint);
+    std::filesystem::remove(checkpoint);
+    EXPECT_FALSE(Read().start.checkpoint);
+    EXPECT_EQ(Read().damagedCheckpoint, "") << "no checkpoint is no damage";
+}
+
+TEST_F(CheckpointTest, ADamagedCheckpointIsPassedOver) {
+    for (std::size_t cut = 0; cut < good.size(); cut += good.size() / 9 + 1) {
+        WriteAll(checkpoint, good.substr(0, cut));
+        ExpectPassedOver("cut at " + std::to_string(cut), "it is cut short");
+    }
+    WriteAll(checkpoint, good.substr(0, good.size() - 1));
+    ExpectPassedOver("its last byte cut", "it is cut short");
+    for (std::size_t at = 0; at + 10 < good.size(); at += good.size() / 7 + 1) {
+        std::string changed = good;
+        changed[at] ^= 0x20;
+        WriteAll(checkpoint, changed);
+        ExpectPassedOver("byte " + std::to_string(at) + " changed", "it fails its checksum");
+    }
+
+    RoomCheckpoint read = *ReadCheckpointText(good).checkpoint;
+    read.stateHash += 1;
+    ASSERT_TRUE(SaveCheckpoint(checkpoint, read));
+    ExpectPassedOver("another hash", "its replay does not reach its state hash");
+
+    read = *ReadCheckpointText(good).checkpoint;
+    read.recordingBytes -= 1;
+    ASSERT_TRUE(SaveCheckpoint(checkpoint, read));
+    ExpectPassedOver("bytes mid-line", "its recording's bytes do not end a line");
+
+    // The recording lost its tail: the room goes on from what is left.
+    WriteAll(checkpoint, good);
+    std::filesystem::resize_file(recording, ReadCheckpointText(good).checkpoint->recordingBytes - 1);
+    whole = Resumed(ReadWholeLines(recording, MAX_RECORDING_BYTES).value(), std::nullopt);
+    ExpectPassedOver("a recording shorter than it names", "it names more of the recording than its file holds");
+}
+
+}  // namespace
+}  // namespace kestrel
