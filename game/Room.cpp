@@ -41,8 +41,12 @@ Room::Room(GameRandom random, const RoomStart& start, std::unique_ptr<RecordingS
     replaying_ = true;
     while (game_.PlayingBack()) Tick();
     replaying_ = false;
-    if (start.resumed && !start.recording.empty()) (void)game_.TakeRecordedText();  // the sink holds it
-    else Flush();
+    if (start.resumed && !start.recording.empty()) {
+        (void)game_.TakeRecordedText();  // the sink holds it
+        keptTicks_ = ticks_;
+    } else {
+        Flush();
+    }
     // Nobody holds the pointer the recording left pressed: it is let go.
     if (claim_) ReleaseClaim();
 }
@@ -231,21 +235,15 @@ std::string Room::PeopleNotice() const { return WriteNotice({NoticeKind::People,
 
 std::string Room::JoinText() const { return sinceClean_.Text(); }
 
-// Once a write has failed the sink is written no more, so that what it
-// holds stays the recording up to that write, with no gap in it; the text
-// is still taken, so that memory does not grow.
+// A sink that holds text back tries again at every flush, with nothing new
+// if need be. Once it has lost text it is written no more, so that what it
+// holds stays the recording up to its last whole write, with no gap in it;
+// the text is still taken, so that memory does not grow.
 void Room::Flush() {
     const std::string text = game_.TakeRecordedText();
-    if (text.empty() || !writable_) return;
-    writable_ = sink_->Append(text);
-}
-
-std::optional<std::string> Room::Recording() const {
-    std::optional<std::string> text = sink_->Written(MAX_RECORDING_BYTES);
-    if (!text) return std::nullopt;
-    *text += game_.Recording().Text();
-    if (text->size() > MAX_RECORDING_BYTES) return std::nullopt;
-    return text;
+    if (sinkState_ == SinkState::Lost || (text.empty() && sinkState_ == SinkState::Whole)) return;
+    sinkState_ = sink_->Append(text);
+    if (sinkState_ == SinkState::Whole) keptTicks_ = ticks_;
 }
 
 }  // namespace kestrel

@@ -152,9 +152,7 @@ void HttpSession::AnswerRoom(const Request& request, const RoomPath& path) {
     if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
     if (path.what == "socket")
         return Reply(ErrorResponse(request, http::status::upgrade_required, "this is a WebSocket"));
-    Outcome<std::string> recording = state_.Rooms().Recording(path.room);
-    if (const Refusal* refused = std::get_if<Refusal>(&recording)) return Reply(RefusalResponse(request, *refused));
-    Reply(TextResponse(request, http::status::ok, std::move(std::get<std::string>(recording))));
+    ServeRecording(request, state_.Rooms().RecordingPath(path.room));
 }
 
 // The seat is taken here, before the handshake: a burst of joins finds
