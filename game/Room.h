@@ -94,7 +94,7 @@ public:
     // Brings the sink up to date to the last tick (as every room second),
     // for a room that ends or a server that stops.
     void Flush();
-    // What the sink holds since the last flush, and the room's tick up to
+    // What the sink held after the last flush, and the room's tick up to
     // which it holds the recording whole.
     SinkState RecordingState() const { return sinkState_; }
     std::uint64_t KeptTicks() const { return keptTicks_; }
