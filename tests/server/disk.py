@@ -142,18 +142,24 @@ async def run_in_namespace(server, follower):
             full_disk(port, data)
             playing = asyncio.create_task(play(player, WAIT))
             await wait_for(lambda: status(port)["unwritable"] == [room], "/status lists the room as unwritable")
-            check(log_has(log, f"room {room}: its recording cannot be written after tick "), "the log says so")
+            check(log_has(log, f"room {room}: its recording cannot be written after tick "), "the log says the room cannot write")
             full_at = watcher.tick
             await wait_for(lambda: watcher.tick > full_at + 2 * hash_every, "two more seconds on a full disk")
             playing.cancel()
             os.remove(os.path.join(data, "filler"))
             freed_at = watcher.tick
             await wait_for(lambda: status(port)["unwritable"] == [], "the room writes again")
-            check(log_has(log, f"room {room}: its recording is written again, whole"), "the log says so")
+            check(log_has(log, f"room {room}: its recording is written again, whole"), "the log says it is whole again")
 
+            # The room is the only one that ticks: the server's count is its tick.
+            since = status(port)["ticks"]
             got, _, recording = request(port, "GET", f"/rooms/{room}/recording")
+            until = status(port)["ticks"]
             check(got == 200 and recording.endswith(b"\n"), f"the live recording ends at a whole line: {recording[-20:]!r}")
             recording = recording.decode()
+            second = protocol(port)["ticks_per_second"]
+            check(since - second <= ticks(recording) <= until,
+                  f"it is at most a room second behind: {ticks(recording)} ticks, the room at {since} to {until}")
             check(ticks(recording) > freed_at, f"it goes on past tick {freed_at}: {ticks(recording)} ticks")
             replayed = subprocess.run([trace], input=recording.encode(), stdout=subprocess.DEVNULL, timeout=WAIT)
             check(replayed.returncode == 0, f"kestrel-trace replays it: status {replayed.returncode}")
