@@ -50,7 +50,8 @@ void HttpSession::ServeRecording(const Request& request, const std::filesystem::
     beast::error_code ec;
     std::error_code kind;  // a folder where the file should be opens, but does not read
     if (std::filesystem::is_regular_file(file, kind)) body.open(file.c_str(), beast::file_mode::scan, ec);
-    if (ec || !body.is_open()) return Reply(ErrorResponse(request, http::status::internal_server_error, "the recording cannot be read"));
+    if (ec || !body.is_open())
+        return Reply(ErrorResponse(request, http::status::internal_server_error, "the recording cannot be read"));
     SendFile(request, std::move(body), RECORDING_ANSWER_TYPE);
 }
 

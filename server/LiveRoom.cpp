@@ -113,7 +113,8 @@ void LiveRoom::NoteRecording(SinkState before) {
     switch (now) {
     case SinkState::HeldBack:
         return state_.Logged().Room(id_, "its recording cannot be written after tick " +
-                                             std::to_string(room_.KeptTicks()) + "; the rest is held back until it can");
+                                             std::to_string(room_.KeptTicks()) +
+                                             "; the rest is held back until it can");
     case SinkState::Whole: return state_.Logged().Room(id_, "its recording is written again, whole");
     case SinkState::Lost: return NoteLoss();
     }
