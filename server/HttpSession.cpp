@@ -152,7 +152,9 @@ void HttpSession::AnswerRoom(const Request& request, const RoomPath& path) {
     if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
     if (path.what == "socket")
         return Reply(ErrorResponse(request, http::status::upgrade_required, "this is a WebSocket"));
-    ServeRecording(request, state_.Rooms().RecordingPath(path.room));
+    const Outcome<std::filesystem::path> file = state_.Rooms().RecordingPath(path.room);
+    if (const Refusal* refused = std::get_if<Refusal>(&file)) return Reply(RefusalResponse(request, *refused));
+    ServeRecording(request, std::get<std::filesystem::path>(file));
 }
 
 // The seat is taken here, before the handshake: a burst of joins finds

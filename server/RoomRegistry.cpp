@@ -91,8 +91,12 @@ std::optional<Refusal> RoomRegistry::Knows(std::string_view id) const {
 }
 
 // Playing or ended, a room's recording is its file: a playing room's is
-// whole up to its last room second whenever the server's thread opens it.
-std::filesystem::path RoomRegistry::RecordingPath(std::string_view id) const { return RoomRecordingFile(data_, id); }
+// whole up to its last room second whenever the server's thread opens it,
+// since the room appends to it on that thread alone.
+Outcome<std::filesystem::path> RoomRegistry::RecordingPath(std::string_view id) const {
+    if (std::optional<Refusal> elsewhere = Elsewhere(id)) return *std::move(elsewhere);
+    return RoomRecordingFile(data_, id);
+}
 
 // A room this server does not hold, whatever its disk keeps: it is never
 // looked for, nor passed on.

@@ -43,8 +43,8 @@ public:
     Outcome<std::shared_ptr<LiveRoom>> Find(std::string_view id) const;
     // None when the room is playing or kept on disk.
     std::optional<Refusal> Knows(std::string_view id) const;
-    // The file of the recording of a room it knows, playing or kept.
-    std::filesystem::path RecordingPath(std::string_view id) const;
+    // The file of a room's recording, playing or kept.
+    Outcome<std::filesystem::path> RecordingPath(std::string_view id) const;
     // The room ends: its recording is whole, its record marked, its clock stopped.
     void Close(const std::string& id);
     // Every kept room that had not ended goes on where its file ends.
