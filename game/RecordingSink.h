@@ -33,12 +33,19 @@ struct RoomCheckpoint {
     bool operator==(const RoomCheckpoint&) const = default;
 };
 
+// What a sink holds after an append.
+enum class SinkState {
+    Whole,     // everything appended so far
+    HeldBack,  // what it could not write yet is kept, and goes with the next append
+    Lost,      // it stopped at its last whole write, and takes nothing more
+};
+
 class RecordingSink {
 public:
     virtual ~RecordingSink() = default;
-    // Appends `text` and makes it last (a file is flushed); false when it
-    // cannot be written.
-    virtual bool Append(std::string_view text) = 0;
+    // Appends `text` and makes it last (a file is flushed). Text held back
+    // before goes first; empty text only tries again.
+    virtual SinkState Append(std::string_view text) = 0;
     // Everything appended so far, in whole lines; none when it cannot be
     // read or is longer than `maxBytes`.
     virtual std::optional<std::string> Written(std::size_t maxBytes) const = 0;
@@ -50,9 +57,9 @@ public:
 // A sink that keeps the recording, and its last checkpoint, in memory.
 class MemoryRecordingSink : public RecordingSink {
 public:
-    bool Append(std::string_view text) override {
+    SinkState Append(std::string_view text) override {
         text_ += text;
-        return true;
+        return SinkState::Whole;
     }
     std::optional<std::string> Written(std::size_t maxBytes) const override {
         if (text_.size() > maxBytes) return std::nullopt;

@@ -71,6 +71,7 @@ Room::Room(GameRandom random, const RoomStart& start, std::unique_ptr<RecordingS
     if (kept) {
         (void)game_.TakeRecordedText();  // the sink holds it
         recordedBytes_ = (start.checkpoint ? start.checkpoint->recordingBytes : 0) + start.recording.size();
+        keptTicks_ = ticks_;
     } else {
         Flush();
     }
@@ -245,9 +246,9 @@ const std::string& Room::Tick() {
 // Right after a flush, so that the checkpoint's bytes end the sink's last
 // line. One whose join text has no tick yet waits a room second: a
 // playback would apply the events that follow before the room observes
-// them. A sink that refused a write keeps no checkpoint past it.
+// them. A sink holding text back, or that lost it, keeps no checkpoint.
 void Room::KeepCheckpoint() {
-    if (!writable_ || anchorTick_ == ticks_) return;
+    if (sinkState_ != SinkState::Whole || anchorTick_ == ticks_) return;
     nextCheckpoint_ = ticks_ + checkpointEvery_;
     std::optional<HeldPointer> held;
     if (claim_) held = HeldPointer{claim_->button, claim_->x, claim_->y};
@@ -318,22 +319,18 @@ std::string Room::PeopleNotice() const { return WriteNotice({NoticeKind::People,
 
 std::string Room::JoinText() const { return sinceClean_.Text(); }
 
-// Once a write has failed the sink is written no more, so that what it
-// holds stays the recording up to that write, with no gap in it; the text
-// is still taken, so that memory does not grow.
+// A sink that holds text back tries again at every flush, with nothing new
+// if need be. Once it has lost text it is written no more, so that what it
+// holds stays the recording up to its last whole write, with no gap in it;
+// the text is still taken, so that memory does not grow.
 void Room::Flush() {
     const std::string text = game_.TakeRecordedText();
-    if (text.empty() || !writable_) return;
-    writable_ = sink_->Append(text);
-    if (writable_) recordedBytes_ += text.size();
-}
-
-std::optional<std::string> Room::Recording() const {
-    std::optional<std::string> text = sink_->Written(MAX_RECORDING_BYTES);
-    if (!text) return std::nullopt;
-    *text += game_.Recording().Text();
-    if (text->size() > MAX_RECORDING_BYTES) return std::nullopt;
-    return text;
+    if (sinkState_ == SinkState::Lost || (text.empty() && sinkState_ == SinkState::Whole)) return;
+    sinkState_ = sink_->Append(text);
+    // Held back or written, the sink has it: a checkpoint counts its bytes
+    // once the sink is whole again.
+    if (sinkState_ != SinkState::Lost) recordedBytes_ += text.size();
+    if (sinkState_ == SinkState::Whole) keptTicks_ = ticks_;
 }
 
 }  // namespace kestrel

@@ -108,13 +108,13 @@ public:
     // The room's hash at `tick`, while it is kept.
     std::optional<std::uint64_t> HashAt(std::uint64_t tick) const;
 
-    // The whole recording so far: the sink's and what is not yet in it. None
-    // when it is longer than a recording is read back.
-    std::optional<std::string> Recording() const;
     // Brings the sink up to date to the last tick (as every room second),
     // for a room that ends or a server that stops.
     void Flush();
-    bool RecordingWritable() const { return writable_; }
+    // What the sink held after the last flush, and the room's tick up to
+    // which it holds the recording whole.
+    SinkState RecordingState() const { return sinkState_; }
+    std::uint64_t KeptTicks() const { return keptTicks_; }
     const Game& Referee() const { return game_; }
 
 private:
@@ -158,7 +158,8 @@ private:
 
     Game game_;
     std::unique_ptr<RecordingSink> sink_;
-    bool writable_ = true;
+    SinkState sinkState_ = SinkState::Whole;
+    std::uint64_t keptTicks_ = 0;
     std::size_t maxJoinHistory_;
     std::map<ClientId, Client> clients_;
     ClientId nextClient_ = 1;

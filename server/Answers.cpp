@@ -33,6 +33,7 @@ std::string StatusJson(const StatusCounts& counts, std::string_view name) {
                .Add("late_ticks", counts.lateTicks)
                .Add("dropped", counts.dropped)
                .Add("refused", counts.refused)
+               .Add("unwritable", counts.unwritable)
                .Add("protocol", Protocol())
                .Text() +
            "\n";

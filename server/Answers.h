@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrel {
 
@@ -16,9 +17,11 @@ struct StatusCounts {
     std::uint64_t lateTicks = 0;  // sent more than LATE_AFTER after their time
     std::uint64_t dropped = 0;    // screens that fell behind or stopped answering
     std::uint64_t refused = 0;    // screens closed for what they sent
+    std::vector<std::string> unwritable;  // the rooms whose recordings cannot be written now
 };
 
-// /status: the server's name ("" without one), the counts, and
+// /status: the server's name ("" without one), the counts, the rooms
+// that cannot write ("unwritable": their ids), and
 // "protocol": the numbers a screen keeps to.
 std::string StatusJson(const StatusCounts& counts, std::string_view name);
 

@@ -161,9 +161,9 @@ void HttpSession::AnswerRoom(const Request& request, const RoomPath& path) {
     if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
     if (path.what == "socket")
         return Reply(ErrorResponse(request, http::status::upgrade_required, "this is a WebSocket"));
-    Outcome<std::string> recording = state_.Rooms().Recording(path.room);
-    if (const Refusal* refused = std::get_if<Refusal>(&recording)) return Reply(RefusalResponse(request, *refused));
-    Reply(TextResponse(request, http::status::ok, std::move(std::get<std::string>(recording))));
+    const Outcome<std::filesystem::path> file = state_.Rooms().RecordingPath(path.room);
+    if (const Refusal* refused = std::get_if<Refusal>(&file)) return Reply(RefusalResponse(request, *refused));
+    ServeRecording(request, std::get<std::filesystem::path>(file));
 }
 
 // A screen that asks for a kept room still coming back waits for it.

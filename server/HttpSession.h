@@ -4,6 +4,7 @@
 // PROXY line, which names the browser. A connection over its browser
 // address's limit is read once and answered 503.
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -40,6 +41,10 @@ private:
     void Created(const Request& request, const Outcome<NewRoom>& made);
     void AnswerRoom(const Request& request, const RoomPath& path);
     void ServeFile(const Request& request, std::string_view path);
+    void ServeRecording(const Request& request, const std::filesystem::path& file);
+    struct FileStream;
+    void SendFile(const Request& request, http::file_body::value_type&& body, std::string_view type);
+    void WritePiece(std::shared_ptr<FileStream> stream);
     void Upgrade(Request request);
     void Seat(Request request, RoomRegistry::Found found);
     void Await();

@@ -31,6 +31,11 @@ JsonObject& JsonObject::Add(std::string_view name, const JsonObject& object) {
     return *this;
 }
 
+JsonObject& JsonObject::Add(std::string_view name, const std::vector<std::string>& texts) {
+    members_->value[std::string(name)] = texts;
+    return *this;
+}
+
 // Text that is not UTF-8 (a Host header's bytes, say) is written with the
 // replacement character rather than refused.
 std::string JsonObject::Text() const {

@@ -1,12 +1,13 @@
 #pragma once
 // A JSON object written a member at a time, through nlohmann's JSON
 // library: its members in the order added. Enough for the server's
-// answers, which are objects of counts and links.
+// answers, which are objects of counts, links and lists of ids.
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrel {
 
@@ -20,6 +21,7 @@ public:
     JsonObject& Add(std::string_view name, std::uint64_t value);
     JsonObject& Add(std::string_view name, std::string_view text);
     JsonObject& Add(std::string_view name, const JsonObject& object);
+    JsonObject& Add(std::string_view name, const std::vector<std::string>& texts);
     // The object, "{...}".
     std::string Text() const;
 

@@ -84,8 +84,9 @@ void LiveRoom::Schedule() {
 
 void LiveRoom::OnTick() {
     if (stopped_ || state_.Stopping()) return;
+    const SinkState before = room_->RecordingState();
     Broadcast(MakeFrame(room_->Tick()));
-    NoteUnwritable();
+    NoteRecording(before);
     const ServerTime now = ServerClock::now();
     ++state_.Counts().ticks;
     state_.Counts().lateTicks += schedule_.Sent(now);
@@ -94,10 +95,32 @@ void LiveRoom::OnTick() {
     Schedule();
 }
 
-void LiveRoom::NoteUnwritable() {
-    if (room_->RecordingWritable() || reportedUnwritable_) return;
-    reportedUnwritable_ = true;
-    state_.Logged().Room(id_, "its recording file cannot be written");
+void LiveRoom::Flush() {
+    const SinkState before = room_->RecordingState();
+    room_->Flush();
+    NoteRecording(before);
+    // What is still held back goes with the room.
+    if (room_->RecordingState() == SinkState::HeldBack) NoteLoss();
+}
+
+// One line when the file starts failing, and one when it is whole again or
+// has stopped for good.
+void LiveRoom::NoteRecording(SinkState before) {
+    const SinkState now = room_->RecordingState();
+    if (now == before) return;
+    switch (now) {
+    case SinkState::HeldBack:
+        return state_.Logged().Room(id_, "its recording cannot be written after tick " +
+                                             std::to_string(room_->KeptTicks()) +
+                                             "; the rest is held back until it can");
+    case SinkState::Whole: return state_.Logged().Room(id_, "its recording is written again, whole");
+    case SinkState::Lost: return NoteLoss();
+    }
+}
+
+void LiveRoom::NoteLoss() {
+    state_.Logged().Room(id_, "its recording is kept up to tick " + std::to_string(room_->KeptTicks()) +
+                                  " only: the rest could not be written");
 }
 
 }  // namespace kestrel

@@ -49,9 +49,9 @@ public:
 
     void Start();
     void Stop();
-    // Its recording brought up to date (the room ends, or the server stops).
-    void Flush() { room_->Flush(); }
-    std::optional<std::string> Recording() const { return room_->Recording(); }
+    // Its recording brought up to date for the last time (the room ends, or
+    // the server stops); what its file cannot keep is logged.
+    void Flush();
     int Width() const { return room_->Referee().Width(); }
     int Height() const { return room_->Referee().Height(); }
     std::uint64_t Ticks() const { return room_->Ticks(); }
@@ -59,13 +59,14 @@ public:
     std::uint64_t HashesChecked() const { return room_->HashesChecked(); }
     std::size_t Screens() const { return seats_.Taken(); }
     // Whether its recording is kept on disk up to its last room second.
-    bool RecordingWritable() const { return room_->RecordingWritable(); }
+    bool RecordingWhole() const { return room_->RecordingState() == SinkState::Whole; }
 
 private:
     struct Clock;
     void Schedule();
     void OnTick();
-    void NoteUnwritable();
+    void NoteRecording(SinkState before);
+    void NoteLoss();
 
     ServerState& state_;
     const std::string id_, key_;
@@ -76,7 +77,6 @@ private:
     TickSchedule schedule_;
     IdleRule idle_;
     bool stopped_ = false;
-    bool reportedUnwritable_ = false;
 };
 
 }  // namespace kestrel

@@ -1,11 +1,13 @@
 #include "server/RoomFiles.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <fstream>
 
 #include "game/Recording.h"
@@ -13,17 +15,6 @@
 #include "server/Checkpoint.h"
 
 namespace kestrel {
-namespace {
-
-constexpr std::string_view RECORD_EXTENSION = ".room";
-constexpr std::string_view RECORDING_EXTENSION = ".recording";
-// The record's first line; a newer server may write another.
-constexpr std::string_view RECORD_HEADER = "kestrel-room 1";
-constexpr std::string_view ENDED_LINE = "ended";
-// A record is a few lines; anything longer is not one.
-constexpr std::size_t MAX_RECORD_BYTES = 4096;
-// Only the server's own user reads a record: it holds the play key.
-constexpr mode_t RECORD_MODE = 0600;
 
 bool WriteAll(int fd, std::string_view text) {
     while (!text.empty()) {
@@ -35,9 +26,25 @@ bool WriteAll(int fd, std::string_view text) {
     return true;
 }
 
-bool WriteTo(const std::filesystem::path& file, int flags, std::string_view text) {
-    const int fd = open(file.c_str(), O_WRONLY | O_CLOEXEC | flags, RECORD_MODE);
-    if (fd < 0) return false;
+namespace {
+
+constexpr std::string_view RECORD_EXTENSION = ".room";
+constexpr std::string_view RECORDING_EXTENSION = ".recording";
+// The record's first line; a newer server may write another.
+constexpr std::string_view RECORD_HEADER = "kestrel-room 1";
+constexpr std::string_view ENDED_LINE = "ended";
+// Held by the server that keeps its rooms in the folder.
+constexpr std::string_view LOCK_FILE = "kestrel-server.lock";
+// A record is a few lines; anything longer is not one.
+constexpr std::size_t MAX_RECORD_BYTES = 4096;
+// Only the server's own user reads a record: it holds the play key.
+constexpr mode_t RECORD_MODE = 0600;
+
+int OpenRecord(const std::filesystem::path& file, int flags) {
+    return open(file.c_str(), O_WRONLY | O_CLOEXEC | flags, RECORD_MODE);
+}
+
+bool WriteAndClose(int fd, std::string_view text) {
     const bool written = WriteAll(fd, text);
     return close(fd) == 0 && written;
 }
@@ -75,32 +82,52 @@ bool ReadRecordLine(std::string_view line, RoomRecord& room) {
 
 }  // namespace
 
-RecordingFile::RecordingFile(std::filesystem::path file, bool resumed, CheckpointWriter* checkpoints)
-    : path_(std::move(file)), checkpoints_(checkpoints) {
+RecordingFile::RecordingFile(std::filesystem::path file, bool resumed, CheckpointWriter* checkpoints,
+                             FileWriter write)
+    : path_(std::move(file)), write_(std::move(write)), checkpoints_(checkpoints) {
     if (resumed) {
         const std::optional<std::uint64_t> whole = WholeLinesSize(path_);
         std::error_code ignored;  // no file yet: nothing to cut
         if (whole) std::filesystem::resize_file(path_, *whole, ignored);
     }
     fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, RECORD_MODE);
+    if (fd_ >= 0) whole_ = lseek(fd_, 0, SEEK_END);
+    if (whole_ < 0) Stop();
 }
 
-RecordingFile::~RecordingFile() {
-    if (fd_ >= 0) close(fd_);
-}
+RecordingFile::~RecordingFile() { Stop(); }
 
-// A write cut short (a full disk) is cut off the file again, and the file
-// is closed: it stays the recording up to its last whole write.
-bool RecordingFile::Append(std::string_view text) {
-    if (fd_ < 0) return false;
-    const off_t before = lseek(fd_, 0, SEEK_END);
-    if (WriteAll(fd_, text)) return true;
-    if (before >= 0 && ftruncate(fd_, before) != 0) {
-        // Nothing more to do: a reader drops the cut last line.
+// Text held back goes first, with what follows it. Past the bound the file
+// stays the recording up to its last whole write, with no gap in it.
+SinkState RecordingFile::Append(std::string_view text) {
+    if (fd_ < 0) return SinkState::Lost;
+    const bool written = held_.empty() ? WriteWhole(text) : WriteWhole(held_ += text);
+    if (written) {
+        std::string().swap(held_);  // its memory too
+        return SinkState::Whole;
     }
-    close(fd_);
-    fd_ = -1;
+    if (held_.empty()) held_ = text;
+    if (held_.size() <= MAX_HELD_BACK_BYTES) return SinkState::HeldBack;
+    Stop();
+    return SinkState::Lost;
+}
+
+// A write cut short is cut off again, before anything else is written.
+bool RecordingFile::WriteWhole(std::string_view text) {
+    if (cut_ && ftruncate(fd_, whole_) != 0) return false;
+    cut_ = false;
+    if (write_(fd_, text)) {
+        whole_ += off_t(text.size());
+        return true;
+    }
+    cut_ = ftruncate(fd_, whole_) != 0;
     return false;
+}
+
+void RecordingFile::Stop() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    std::string().swap(held_);
 }
 
 std::optional<std::string> RecordingFile::Written(std::size_t maxBytes) const {
@@ -125,11 +152,18 @@ bool WriteRoomRecord(const std::filesystem::path& folder, std::string_view id, c
     std::string text = std::string(RECORD_HEADER) + "\nkey " + room.key + "\nsize " + std::to_string(room.width) +
                        " " + std::to_string(room.height) + "\n";
     if (room.ended) text += std::string(ENDED_LINE) + "\n";
-    return WriteTo(RoomRecordFile(folder, id), O_CREAT | O_EXCL, text);
+    // Made here, so a record that cannot be written whole is not left behind.
+    const std::filesystem::path file = RoomRecordFile(folder, id);
+    const int fd = OpenRecord(file, O_CREAT | O_EXCL);
+    if (fd < 0) return false;
+    if (WriteAndClose(fd, text)) return true;
+    unlink(file.c_str());
+    return false;
 }
 
 bool MarkRoomEnded(const std::filesystem::path& folder, std::string_view id) {
-    return WriteTo(RoomRecordFile(folder, id), O_APPEND, std::string(ENDED_LINE) + "\n");
+    const int fd = OpenRecord(RoomRecordFile(folder, id), O_APPEND);
+    return fd >= 0 && WriteAndClose(fd, std::string(ENDED_LINE) + "\n");
 }
 
 ReadRoom ReadRoomRecord(const std::filesystem::path& folder, std::string_view id) {
@@ -168,6 +202,18 @@ std::vector<std::string> RoomsInFolder(const std::filesystem::path& folder) {
     }
     std::sort(ids.begin(), ids.end());
     return ids;
+}
+
+FolderLock::FolderLock(const std::filesystem::path& folder) {
+    const std::filesystem::path file = folder / LOCK_FILE;
+    fd_ = open(file.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, RECORD_MODE);
+    if (fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+    error_ = errno == EWOULDBLOCK ? "the data folder " + folder.string() + " is in use by another server"
+                                  : "cannot lock the data folder " + folder.string() + ": " + std::strerror(errno);
+}
+
+FolderLock::~FolderLock() {
+    if (fd_ >= 0) close(fd_);  // and the lock with it
 }
 
 std::optional<std::string> ReadWholeLines(const std::filesystem::path& file, std::size_t maxBytes) {

@@ -7,9 +7,12 @@
 // were not there. Each room is two files named by its id in the data
 // folder: ID.room and ID.recording.
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,8 +24,24 @@ namespace kestrel {
 
 class CheckpointWriter;
 
+// What a recording file holds back in memory while its disk refuses it:
+// as much as a room keeps for late joins, so a room on a full disk holds at
+// most twice what it holds on a sound one (64 MiB for a full server). That
+// is a day of a quiet room, and a quarter of an hour of one whose players
+// send events at every tick: time for whoever the log warns to make room.
+// Past it the room plays on, and its recording stops where it was whole.
+inline constexpr std::size_t MAX_HELD_BACK_BYTES = 1u << 20;
+
+// Writes all of `text` at the end of the file open as `fd`, or answers
+// false. The server's is write(2); a test's fails as a full disk does.
+using FileWriter = std::function<bool(int fd, std::string_view text)>;
+bool WriteAll(int fd, std::string_view text);
+
 // A room's recording file, the sink its referee writes to: appended to and
-// flushed at each write.
+// flushed at each write. A write cut short (a full disk) is cut off the
+// file again at once, so that the file ends at a whole write whenever the
+// server's thread reads it; its text is held back and goes first at the
+// next append, up to MAX_HELD_BACK_BYTES.
 class RecordingFile : public RecordingSink {
 public:
     // Opens `file` to append to it (made when it is not there). A resumed
@@ -30,18 +49,26 @@ public:
     // is dropped, since the room goes on from the line before. The room's
     // checkpoints go to `checkpoints`, to be written beside the file; none:
     // they are not kept.
-    RecordingFile(std::filesystem::path file, bool resumed, CheckpointWriter* checkpoints = nullptr);
+    RecordingFile(std::filesystem::path file, bool resumed, CheckpointWriter* checkpoints = nullptr,
+                  FileWriter write = WriteAll);
     ~RecordingFile() override;
     RecordingFile(const RecordingFile&) = delete;
     RecordingFile& operator=(const RecordingFile&) = delete;
-    bool Append(std::string_view text) override;
+    SinkState Append(std::string_view text) override;
     std::optional<std::string> Written(std::size_t maxBytes) const override;
     void KeepCheckpoint(const RoomCheckpoint& checkpoint) override;
 
 private:
+    bool WriteWhole(std::string_view text);
+    void Stop();
+
     std::filesystem::path path_;
+    FileWriter write_;
     int fd_ = -1;
     CheckpointWriter* checkpoints_;
+    off_t whole_ = 0;   // the file's size at its last whole write
+    bool cut_ = false;  // a failed write's part may follow it
+    std::string held_;
 };
 
 struct RoomRecord {
@@ -68,6 +95,22 @@ ReadRoom ReadRoomRecord(const std::filesystem::path& folder, std::string_view id
 
 // The ids of the rooms with a record in the folder, in order.
 std::vector<std::string> RoomsInFolder(const std::filesystem::path& folder);
+
+// The data folder, held by one server for its life (a lock on a file in
+// it), so that no two servers resume its rooms and append to their files.
+class FolderLock {
+public:
+    explicit FolderLock(const std::filesystem::path& folder);
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    // Why it is not held (another server holds it, say); empty when it is.
+    const std::string& Error() const { return error_; }
+
+private:
+    int fd_ = -1;
+    std::string error_;
+};
 
 // A file's text up to its last whole line: a line a kill cut short is left
 // out. None when it cannot be read or is longer than `maxBytes`.

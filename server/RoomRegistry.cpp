@@ -104,16 +104,18 @@ void RoomRegistry::Made(const NewRoom& room, const std::string& address, Built b
     answer(room);
 }
 
-// Its record is on disk before anyone has its links.
+// Its record is on disk before anyone has its links. A room that cannot be
+// kept from its start leaves no file: the disk is full, most likely, which
+// another try or another server behind the balancer may not be.
 std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, std::unique_ptr<Room> referee, bool fromRecording) {
     const std::filesystem::path file = RoomRecordingFile(data_, made.id);
     auto room = std::make_shared<LiveRoom>(state_, made.id, made.key, std::move(referee));
-    if (!room->RecordingWritable() ||
+    if (!room->RecordingWhole() ||
         !WriteRoomRecord(data_, made.id, {.key = made.key, .width = room->Width(), .height = room->Height()})) {
-        state_.Logged().Room(made.id, "its recording or its record cannot be written in " + data_.string());
+        state_.Logged().Room(made.id, "not opened: its recording or its record cannot be written in " + data_.string());
         std::error_code ignored;
         std::filesystem::remove(file, ignored);
-        return Refusal{RefusalKind::Broken, "the room cannot be kept on disk"};
+        return Refusal{RefusalKind::Full, "the server cannot keep a new room on its disk now", RETRY_AFTER};
     }
     room->Start();
     rooms_[made.id] = room;
@@ -145,17 +147,14 @@ std::optional<Refusal> RoomRegistry::Knows(std::string_view id) const {
     return Refusal{RefusalKind::NotFound, "no such room"};
 }
 
-// An ended room's recording comes from its file, as long as it is kept; a
-// room coming back is its builder's until it is back.
-Outcome<std::string> RoomRegistry::Recording(std::string_view id) const {
+// Playing or ended, a room's recording is its file: a playing room's is
+// whole up to its last room second whenever the server's thread opens it,
+// since the room appends to it on that thread alone. A room coming back is
+// its builder's until it is back.
+Outcome<std::filesystem::path> RoomRegistry::RecordingPath(std::string_view id) const {
     if (std::optional<Refusal> elsewhere = Elsewhere(id)) return *std::move(elsewhere);
     if (coming_.Expects(id)) return COMING_BACK;
-    const auto found = rooms_.find(id);
-    std::optional<std::string> recording = found != rooms_.end()
-                                               ? found->second->Recording()
-                                               : ReadWholeLines(RoomRecordingFile(data_, id), MAX_RECORDING_BYTES);
-    if (!recording) return Refusal{RefusalKind::TooLarge, "the recording is longer than a replay reads"};
-    return *std::move(recording);
+    return RoomRecordingFile(data_, id);
 }
 
 // A room this server does not hold, whatever its disk keeps: it is never
@@ -254,6 +253,7 @@ void RoomRegistry::AddTo(StatusCounts& counts) const {
         counts.connections += room->Screens();
         counts.mismatches += room->Mismatches();
         counts.hashesChecked += room->HashesChecked();
+        if (!room->RecordingWhole()) counts.unwritable.push_back(id);
     }
 }
 

@@ -68,8 +68,8 @@ public:
     void Reach(std::string_view id, RoomsComing::Waiter waiter);
     // None when the room is playing, coming back or kept on disk.
     std::optional<Refusal> Knows(std::string_view id) const;
-    // A room's recording, playing or kept.
-    Outcome<std::string> Recording(std::string_view id) const;
+    // The file of a room's recording, playing or kept.
+    Outcome<std::filesystem::path> RecordingPath(std::string_view id) const;
     // The room ends: its recording is whole, its record marked, its clock stopped.
     void Close(const std::string& id);
     // Every kept room that had not ended goes on where its file ends: they

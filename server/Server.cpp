@@ -12,6 +12,7 @@
 
 #include "server/Listener.h"
 #include "server/Log.h"
+#include "server/RoomFiles.h"
 #include "server/ServerState.h"
 
 namespace kestrel {
@@ -43,6 +44,7 @@ private:
 
     std::optional<std::filesystem::path> site_;
     std::filesystem::path data_;
+    std::optional<FolderLock> lock_;  // none for a private folder
     bool private_ = false;
     bool ok_;
 };
@@ -72,8 +74,14 @@ bool Folders::MakeData(const ServerOptions& options, const Log& log) {
     }
     data_ = options.data;
     std::filesystem::create_directories(data_, ec);
-    if (std::filesystem::is_directory(data_, ec)) return true;
-    log.Line("--data " + options.data + ": not a folder that can be made");
+    if (!std::filesystem::is_directory(data_, ec)) {
+        log.Line("--data " + options.data + ": not a folder that can be made");
+        return false;
+    }
+    // Before anything in it is read or written.
+    lock_.emplace(data_);
+    if (lock_->Error().empty()) return true;
+    log.Line(lock_->Error());
     return false;
 }
 

@@ -16,6 +16,12 @@
 namespace kestrel {
 namespace {
 
+// The file's bytes, a cut last line too.
+std::string Bytes(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 class RoomFilesTest : public testing::Test {
 protected:
     std::filesystem::path File(const std::string& which = "files") {
@@ -61,7 +67,7 @@ TEST_F(RoomFilesTest, ARecordingFileIsTakenUpAtItsLastWholeLine) {
     const std::filesystem::path file = File();
     {
         RecordingFile sink(file, false);
-        ASSERT_TRUE(sink.Append("version 1\ntick 40\n"));
+        ASSERT_EQ(sink.Append("version 1\ntick 40\n"), SinkState::Whole);
         EXPECT_EQ(sink.Written(MAX_RECORDING_BYTES), "version 1\ntick 40\n");
         EXPECT_EQ(sink.Written(5), std::nullopt) << "longer than asked";
     }
@@ -70,9 +76,41 @@ TEST_F(RoomFilesTest, ARecordingFileIsTakenUpAtItsLastWholeLine) {
     EXPECT_EQ(ReadWholeLines(file, MAX_RECORDING_BYTES), "version 1\ntick 40\n");
     RecordingFile resumed(file, true);
     EXPECT_EQ(std::filesystem::file_size(file), whole);
-    ASSERT_TRUE(resumed.Append("tick 1\n"));
+    ASSERT_EQ(resumed.Append("tick 1\n"), SinkState::Whole);
     EXPECT_EQ(resumed.Written(MAX_RECORDING_BYTES), "version 1\ntick 40\ntick 1\n");
-    EXPECT_FALSE(RecordingFile(File() / "no" / "folder", false).Append("x\n"));
+    EXPECT_EQ(RecordingFile(File() / "no" / "folder", false).Append("x\n"), SinkState::Lost);
+}
+
+// A disk that fills for a while: a write it cut short is cut off again, its
+// text held back and written first once the disk takes writes again; past
+// MAX_HELD_BACK_BYTES held back, the file stops at its last whole write.
+TEST_F(RoomFilesTest, AFullDiskLosesAtMostWhatItRefused) {
+    bool full = false;
+    // Full, the disk takes half a write and then refuses the rest.
+    const FileWriter disk = [&full](int fd, std::string_view text) {
+        if (!full) return WriteAll(fd, text);
+        (void)WriteAll(fd, text.substr(0, text.size() / 2));
+        return false;
+    };
+    const std::filesystem::path file = File();
+    RecordingFile sink(file, false, nullptr, disk);
+    ASSERT_EQ(sink.Append("version 2\n"), SinkState::Whole);
+    full = true;
+    EXPECT_EQ(sink.Append("tick 40\n"), SinkState::HeldBack);
+    EXPECT_EQ(sink.Append("key 97\ntick 40\n"), SinkState::HeldBack);
+    EXPECT_EQ(Bytes(file), "version 2\n") << "a write cut short is cut off";
+    full = false;
+    EXPECT_EQ(sink.Append("tick 40\n"), SinkState::Whole);
+    EXPECT_EQ(Bytes(file), "version 2\ntick 40\nkey 97\ntick 40\ntick 40\n");
+
+    const std::string whole = Bytes(file);
+    const std::string sixteenth(MAX_HELD_BACK_BYTES / 16 - 1, 'x');
+    full = true;
+    for (int i = 1; i <= 16; ++i) ASSERT_EQ(sink.Append(sixteenth + "\n"), SinkState::HeldBack) << i;
+    EXPECT_EQ(sink.Append("tick 1\n"), SinkState::Lost) << "past the bound";
+    full = false;
+    EXPECT_EQ(sink.Append("tick 1\n"), SinkState::Lost);
+    EXPECT_EQ(Bytes(file), whole);
 }
 
 }  // namespace

@@ -37,9 +37,9 @@ std::string Key(std::uint16_t code) { return WriteStep({.kind = Kind::Key, .numb
 class SharedSink : public RecordingSink {
 public:
     explicit SharedSink(std::shared_ptr<std::string> text) : text_(std::move(text)) {}
-    bool Append(std::string_view text) override {
+    SinkState Append(std::string_view text) override {
         *text_ += text;
-        return true;
+        return SinkState::Whole;
     }
     std::optional<std::string> Written(std::size_t maxBytes) const override {
         if (text_->size() > maxBytes) return std::nullopt;
@@ -170,9 +170,8 @@ TEST_F(RoomTest, LateJoinsPlayToTheRoomsRecord) {
     // Two screens, so every hash line after the first join was compared.
     ASSERT_GE(screens.size(), 2u);
     Game replay(GameRandom(1), GameOutput::Nothing);
-    const std::optional<std::string> recording = room.Recording();
-    ASSERT_TRUE(recording);
-    ASSERT_EQ(replay.PlayBack(*recording), std::nullopt);
+    room.Flush();
+    ASSERT_EQ(replay.PlayBack(*kept), std::nullopt);
     for (int t = 0; t < ticks; ++t) replay.Tick();
     EXPECT_EQ(replay.StateHash(), room.Referee().StateHash());
 }
@@ -298,7 +297,8 @@ TEST_F(RoomTest, ARoomIsResumedFromItsSink) {
         Play(resumed, resumedAgain, t);
         ASSERT_EQ(resumed.Tick(), room.Tick()) << "tick " << t;
     }
-    EXPECT_EQ(resumed.Recording(), room.Recording());
+    room.Flush();
+    resumed.Flush();
     EXPECT_EQ(*resumedText, *kept);
 }
 
@@ -370,24 +370,51 @@ TEST_F(RoomTest, ARoomIsResumedFromItsCheckpoint) {
     EXPECT_NE(CheckCheckpoint(wrong), std::nullopt);
 }
 
-// A disk that fills for a moment: the write it refused is not followed by
-// later ones, so what the sink holds is the recording up to a room second,
-// with no gap after it.
-TEST_F(RoomTest, AFailedWriteIsTheLast) {
-    class FullOnce : public SharedSink {
+// A disk that fills for a while: the room tries again at every room second
+// and knows up to which tick its sink is whole; once the sink has lost
+// text, nothing is appended after it, so that what it holds is the
+// recording up to its last whole write, with no gap after it.
+TEST_F(RoomTest, AHeldBackSinkIsTriedAgainAndALostOneWrittenNoMore) {
+    class Scripted : public SharedSink {
     public:
         using SharedSink::SharedSink;
-        bool Append(std::string_view text) override { return ++appends != 2 && SharedSink::Append(text); }
+        SinkState Append(std::string_view text) override {
+            ++appends;
+            if (next == SinkState::Whole) SharedSink::Append(text);
+            return next;
+        }
+        SinkState next = SinkState::Whole;
         int appends = 0;
     };
-    auto sink = std::make_unique<FullOnce>(kept);
-    FullOnce& full = *sink;
+    auto sink = std::make_unique<Scripted>(kept);
+    Scripted& disk = *sink;
     Room room(GameRandom(SEED), {.width = 500, .height = 400}, std::move(sink));
-    const std::string head = *kept;
-    for (int t = 1; t <= 3 * LIVE_TICKS_PER_SECOND; ++t) room.Tick();
-    EXPECT_FALSE(room.RecordingWritable());
-    EXPECT_EQ(full.appends, 2) << "nothing is written after the refused write";
-    EXPECT_EQ(*kept, head);
+    const auto second = [&room] {
+        for (int t = 0; t < LIVE_TICKS_PER_SECOND; ++t) room.Tick();
+    };
+    second();
+    EXPECT_EQ(room.KeptTicks(), LIVE_TICKS_PER_SECOND);
+    disk.next = SinkState::HeldBack;
+    second();
+    second();
+    EXPECT_EQ(room.RecordingState(), SinkState::HeldBack);
+    EXPECT_EQ(room.KeptTicks(), LIVE_TICKS_PER_SECOND);
+    EXPECT_EQ(disk.appends, 4) << "the head, then one a room second";
+    disk.next = SinkState::Whole;
+    second();
+    EXPECT_EQ(room.RecordingState(), SinkState::Whole);
+    EXPECT_EQ(room.KeptTicks(), 4 * LIVE_TICKS_PER_SECOND);
+
+    disk.next = SinkState::Lost;
+    second();
+    const std::string before = *kept;
+    disk.next = SinkState::Whole;
+    second();
+    second();
+    EXPECT_EQ(room.RecordingState(), SinkState::Lost);
+    EXPECT_EQ(disk.appends, 6) << "nothing is appended after the lost write";
+    EXPECT_EQ(room.KeptTicks(), 4 * LIVE_TICKS_PER_SECOND);
+    EXPECT_EQ(*kept, before);
 }
 
 }  // namespace
