@@ -34,17 +34,18 @@ inline constexpr std::size_t MAX_JOIN_HISTORY_BYTES = 1u << 20;
 using ClientId = std::uint64_t;
 
 // The longest recording a room starts from: it is played through at once,
-// on the server's one thread, before the room's first tick.
+// before the room's first tick.
 inline constexpr std::uint64_t MAX_START_TICKS = 100'000;
 
 // How often a room keeps a checkpoint: a restart plays what follows the
 // last one (and its join text), well under a second even for the busiest
 // battles, rather than the room's whole recording.
 inline constexpr std::uint64_t CHECKPOINT_EVERY_TICKS = 2 * 60 * LIVE_TICKS_PER_SECOND;
-// Nor does the join history span more ticks than that: a late screen, and
-// a checkpoint's replay, play it whole (a battle whose tanks never fall
-// has no clean canvas for good).
-inline constexpr std::uint64_t MAX_JOIN_HISTORY_TICKS = CHECKPOINT_EVERY_TICKS;
+// Nor does the join history span more than ten minutes of ticks: a late
+// screen, and a checkpoint's replay, play it whole, and a battle whose
+// tanks never fall has no clean canvas for good. Ordinary rooms meet a
+// clean canvas well within it, so their late screens miss nothing.
+inline constexpr std::uint64_t MAX_JOIN_HISTORY_TICKS = 10 * 60 * LIVE_TICKS_PER_SECOND;
 
 // How a room begins: a fresh battle of a size, or a recording it plays
 // through and goes on from (a battle picked up from its record, say), whose

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -255,6 +256,29 @@ TEST_F(RoomTest, JoinHistoryStaysBounded) {
     EXPECT_LE(longest, longestHead + BOUND + ONE_FRAME);
     EXPECT_GT(room.JoinTick(), 0u);
 
+    Screen late(room);
+    for (int t = 0; t < 100; ++t) late.Receive(room.Tick());
+    EXPECT_TRUE(late.SameAsRoom());
+}
+
+// A battle whose tanks never fall has no clean canvas for good: its join
+// text still starts no more than MAX_JOIN_HISTORY_TICKS back.
+TEST_F(RoomTest, JoinHistorySpansABoundedTime) {
+    Battlefield endless;
+    for (int s = 0; s < 2; ++s) {
+        endless.tankX[s] = 100 + 200 * s, endless.tankY[s] = 150;
+        endless.tankHits[s] = std::numeric_limits<std::int16_t>::max();
+        endless.tankSpeed[s] = 1.5f;
+        endless.tankTarget[s] = Slot(1 - s);
+    }
+    Recorder head;
+    head.Start(SEED, 400, 300, &endless);
+    Room room(GameRandom(SEED), {.recording = head.Text()}, Sink());
+    while (room.Ticks() < MAX_JOIN_HISTORY_TICKS + 2 * LIVE_TICKS_PER_SECOND) {
+        room.Tick();
+        ASSERT_LE(room.Ticks() - room.JoinTick(), MAX_JOIN_HISTORY_TICKS);
+    }
+    EXPECT_GT(room.JoinTick(), 0u);
     Screen late(room);
     for (int t = 0; t < 100; ++t) late.Receive(room.Tick());
     EXPECT_TRUE(late.SameAsRoom());
