@@ -34,6 +34,8 @@ std::string StatusJson(const StatusCounts& counts, std::string_view name) {
                .Add("dropped", counts.dropped)
                .Add("refused", counts.refused)
                .Add("unwritable", counts.unwritable)
+               .Add("checkpoints", counts.checkpoints)
+               .Add("checkpoints_failed", counts.checkpointsFailed)
                .Add("protocol", Protocol())
                .Text() +
            "\n";

@@ -18,6 +18,9 @@ struct StatusCounts {
     std::uint64_t dropped = 0;    // screens that fell behind or stopped answering
     std::uint64_t refused = 0;    // screens closed for what they sent
     std::vector<std::string> unwritable;  // the rooms whose recordings cannot be written now
+    // Checkpoints written, and those the disk refused (the room keeps its
+    // recording whole, and plays it all at the next start if need be).
+    std::uint64_t checkpoints = 0, checkpointsFailed = 0;
 };
 
 // /status: the server's name ("" without one), the counts, the rooms

@@ -249,6 +249,8 @@ void RoomRegistry::AddTo(StatusCounts& counts) const {
     counts.resuming += coming_.Resuming();
     counts.mismatches += closedMismatches_;
     counts.hashesChecked += closedHashesChecked_;
+    counts.checkpoints += checkpoints_.Written();
+    counts.checkpointsFailed += checkpoints_.Failed();
     for (const auto& [id, room] : rooms_) {
         counts.connections += room->Screens();
         counts.mismatches += room->Mismatches();
