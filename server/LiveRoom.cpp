@@ -2,30 +2,20 @@
 
 #include <vector>
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/steady_timer.hpp>
-
 #include "server/ServerState.h"
 
 namespace kestrel {
 namespace {
 
-constexpr auto TICK = std::chrono::milliseconds(TICK_MS);
-
 Frame MakeFrame(std::string text) { return std::make_shared<const std::string>(std::move(text)); }
 
 }  // namespace
-
-struct LiveRoom::Clock {
-    boost::asio::steady_timer timer;
-};
 
 LiveRoom::LiveRoom(ServerState& state, std::string id, std::string key, const RoomStart& start,
                    std::unique_ptr<RecordingSink> sink)
     : state_(state), id_(std::move(id)), key_(std::move(key)),
       room_(GameRandom::FromClock(), start, std::move(sink)),
-      seats_(std::size_t(state.Limits().connectionsPerRoom)), timer_(new Clock{boost::asio::steady_timer(state.Io())}),
-      schedule_(TICK, ServerClock::now()) {}
+      seats_(std::size_t(state.Limits().connectionsPerRoom)) {}
 
 LiveRoom::~LiveRoom() = default;
 
@@ -68,32 +58,18 @@ void LiveRoom::Broadcast(const Frame& frame) {
 }
 
 void LiveRoom::Start() {
-    schedule_ = TickSchedule(TICK, ServerClock::now());
-    Schedule();
+    if (started_) return;
+    started_ = true;
+    state_.Ticks().Add(weak_from_this());
 }
 
-void LiveRoom::Stop() {
-    stopped_ = true;
-    timer_->timer.cancel();
-}
-
-void LiveRoom::Schedule() {
-    timer_->timer.expires_at(schedule_.Due());
-    timer_->timer.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
-        if (!ec) self->OnTick();
-    });
-}
-
-void LiveRoom::OnTick() {
-    if (stopped_ || state_.Stopping()) return;
+bool LiveRoom::Tick() {
+    if (stopped_ || state_.Stopping()) return false;
     Broadcast(MakeFrame(room_.Tick()));
     NoteUnwritable();
-    const ServerTime now = ServerClock::now();
-    ++state_.Counts().ticks;
-    state_.Counts().lateTicks += schedule_.Sent(now);
     // A screen still shaking hands holds its seat: the room is not empty.
-    if (idle_.Ends(seats_.Taken(), now)) return state_.Rooms().Close(id_);
-    Schedule();
+    if (idle_.Ends(seats_.Taken(), ServerClock::now())) state_.Rooms().Close(id_);
+    return true;
 }
 
 void LiveRoom::NoteUnwritable() {

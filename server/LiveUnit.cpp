@@ -5,3 +5,4 @@
 #include "server/LiveRoom.cpp"
 #include "server/RoomRegistry.cpp"
 #include "server/ServerState.cpp"
+#include "server/TickDriver.cpp"
