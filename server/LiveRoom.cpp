@@ -1,11 +1,14 @@
 #include "server/LiveRoom.h"
 
-#include <vector>
+#include <boost/container/small_vector.hpp>
 
 #include "server/ServerState.h"
 
 namespace kestrel {
 namespace {
+
+// Screens a broadcast gathers without an allocation: a room's usual few.
+constexpr std::size_t SCREENS_GATHERED_IN_PLACE = 8;
 
 Frame MakeFrame(std::string text) { return std::make_shared<const std::string>(std::move(text)); }
 
@@ -50,8 +53,9 @@ RoomAnswer LiveRoom::Receive(ClientId client, std::string_view frame) {
 }
 
 void LiveRoom::Broadcast(const Frame& frame) {
-    // Sending may drop a screen, which changes the set.
-    std::vector<std::shared_ptr<ScreenLink>> screens;
+    // Sending may drop a screen, which changes the set. A room's few
+    // screens are gathered without an allocation.
+    boost::container::small_vector<std::shared_ptr<ScreenLink>, SCREENS_GATHERED_IN_PLACE> screens;
     for (const auto& [client, session] : sessions_)
         if (auto screen = session.lock()) screens.push_back(std::move(screen));
     for (const auto& screen : screens) screen->Send(frame);
@@ -65,11 +69,18 @@ void LiveRoom::Start() {
 
 bool LiveRoom::Tick() {
     if (stopped_ || state_.Stopping()) return false;
-    Broadcast(MakeFrame(room_.Tick()));
+    Broadcast(TickFrame(room_.Tick()));
     NoteUnwritable();
     // A screen still shaking hands holds its seat: the room is not empty.
     if (idle_.Ends(seats_.Taken(), ServerClock::now())) state_.Rooms().Close(id_);
     return true;
+}
+
+// Most ticks carry nothing but the tick and read as the one before: that
+// frame is sent again rather than made anew.
+const Frame& LiveRoom::TickFrame(const std::string& text) {
+    if (!lastTick_ || *lastTick_ != text) lastTick_ = MakeFrame(text);
+    return lastTick_;
 }
 
 void LiveRoom::NoteUnwritable() {

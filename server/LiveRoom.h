@@ -66,6 +66,7 @@ public:
     bool RecordingWritable() const { return room_.RecordingWritable(); }
 
 private:
+    const Frame& TickFrame(const std::string& text);
     void NoteUnwritable();
 
     ServerState& state_;
@@ -73,6 +74,7 @@ private:
     Room room_;
     Seats seats_;
     std::map<ClientId, std::weak_ptr<ScreenLink>> sessions_;
+    Frame lastTick_;
     IdleRule idle_;
     bool started_ = false, stopped_ = false;
     bool reportedUnwritable_ = false;

@@ -33,17 +33,16 @@ std::optional<ServerTime> TickQueue::NextDue() const {
 
 TickTally TickQueue::RunDue(ServerTime now) {
     TickTally tally;
-    // A room's next tick is due a tick after this one, past `now` unless
-    // the room is behind: then it comes again in this wake, after the
-    // rooms due before it.
     while (!heap_.empty() && heap_.front().due <= now) {
         Entry entry = Pop();
         const std::shared_ptr<Ticking> room = entry.room.lock();
         if (!room || !room->Tick()) continue;
         ++tally.ticks;
         tally.late += entry.schedule.Sent(now_());
-        Push(std::move(entry));
+        ticked_.push_back(std::move(entry));
     }
+    for (Entry& entry : ticked_) Push(std::move(entry));
+    ticked_.clear();
     return tally;
 }
 

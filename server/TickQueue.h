@@ -2,7 +2,9 @@
 // Every room of a thread on one clock. Each room keeps its own schedule
 // (its ticks fall due every TICK_MS from its own start, so rooms do not
 // bunch onto one beat); the queue is woken at the earliest time due and
-// ticks every room due by then, earliest first. No network here: the time now is asked of the clock it is given, so a
+// ticks every room due by then, earliest first, each once a wake: a room
+// behind comes again at the next wake, after the thread's other work, so
+// that nothing starves while rooms catch up. No network here: the time now is asked of the clock it is given, so a
 // test drives it.
 
 #include <cstdint>
@@ -37,7 +39,7 @@ public:
     // A room gone (its last owner let it go) simply leaves the queue.
     void Add(std::weak_ptr<Ticking> room, TickSchedule schedule);
     std::optional<ServerTime> NextDue() const;
-    // Ticks every room due by `now`, earliest first. Each tick is timed
+    // Ticks every room due by `now` once, earliest first. Each tick is timed
     // when it has been sent, so a room reached late in a long wake counts
     // as late.
     TickTally RunDue(ServerTime now);
@@ -56,6 +58,7 @@ private:
 
     Clock now_;
     std::vector<Entry> heap_;
+    std::vector<Entry> ticked_;  // in this wake; kept to spare an allocation a wake
     std::uint64_t queued_ = 0;
 };
 
