@@ -4,6 +4,7 @@
 // counted in the server's ticks and late ticks.
 
 #include <memory>
+#include <optional>
 
 #include "server/TickQueue.h"
 
