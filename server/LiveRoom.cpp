@@ -1,29 +1,22 @@
 #include "server/LiveRoom.h"
 
-#include <vector>
-
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/steady_timer.hpp>
+#include <boost/container/small_vector.hpp>
 
 #include "server/ServerState.h"
 
 namespace kestrel {
 namespace {
 
-constexpr auto TICK = std::chrono::milliseconds(TICK_MS);
+// Screens a broadcast gathers without an allocation: a room's usual few.
+constexpr std::size_t SCREENS_GATHERED_IN_PLACE = 8;
 
 Frame MakeFrame(std::string text) { return std::make_shared<const std::string>(std::move(text)); }
 
 }  // namespace
 
-struct LiveRoom::Clock {
-    boost::asio::steady_timer timer;
-};
-
 LiveRoom::LiveRoom(ServerState& state, std::string id, std::string key, std::unique_ptr<Room> room)
     : state_(state), id_(std::move(id)), key_(std::move(key)), room_(std::move(room)),
-      seats_(std::size_t(state.Limits().connectionsPerRoom)), timer_(new Clock{boost::asio::steady_timer(state.Io())}),
-      schedule_(TICK, ServerClock::now()) {}
+      seats_(std::size_t(state.Limits().connectionsPerRoom)) {}
 
 LiveRoom::~LiveRoom() = default;
 
@@ -58,41 +51,35 @@ RoomAnswer LiveRoom::Receive(ClientId client, std::string_view frame) {
 }
 
 void LiveRoom::Broadcast(const Frame& frame) {
-    // Sending may drop a screen, which changes the set.
-    std::vector<std::shared_ptr<ScreenLink>> screens;
+    // Sending may drop a screen, which changes the set. A room's few
+    // screens are gathered without an allocation.
+    boost::container::small_vector<std::shared_ptr<ScreenLink>, SCREENS_GATHERED_IN_PLACE> screens;
     for (const auto& [client, session] : sessions_)
         if (auto screen = session.lock()) screens.push_back(std::move(screen));
     for (const auto& screen : screens) screen->Send(frame);
 }
 
 void LiveRoom::Start() {
-    schedule_ = TickSchedule(TICK, ServerClock::now());
-    Schedule();
+    if (started_) return;
+    started_ = true;
+    state_.Ticks().Add(weak_from_this());
 }
 
-void LiveRoom::Stop() {
-    stopped_ = true;
-    timer_->timer.cancel();
-}
-
-void LiveRoom::Schedule() {
-    timer_->timer.expires_at(schedule_.Due());
-    timer_->timer.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
-        if (!ec) self->OnTick();
-    });
-}
-
-void LiveRoom::OnTick() {
-    if (stopped_ || state_.Stopping()) return;
+bool LiveRoom::Tick() {
+    if (stopped_ || state_.Stopping()) return false;
     const SinkState before = room_->RecordingState();
-    Broadcast(MakeFrame(room_->Tick()));
+    Broadcast(TickFrame(room_->Tick()));
     NoteRecording(before);
-    const ServerTime now = ServerClock::now();
-    ++state_.Counts().ticks;
-    state_.Counts().lateTicks += schedule_.Sent(now);
     // A screen still shaking hands holds its seat: the room is not empty.
-    if (idle_.Ends(seats_.Taken(), now)) return state_.Rooms().Close(id_);
-    Schedule();
+    if (idle_.Ends(seats_.Taken(), ServerClock::now())) state_.Rooms().Close(id_);
+    return true;
+}
+
+// Most ticks carry nothing but the tick and read as the one before: that
+// frame is sent again rather than made anew.
+const Frame& LiveRoom::TickFrame(const std::string& text) {
+    if (!lastTick_ || *lastTick_ != text) lastTick_ = MakeFrame(text);
+    return lastTick_;
 }
 
 void LiveRoom::Flush() {

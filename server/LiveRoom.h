@@ -1,9 +1,9 @@
 #pragma once
-// A live room on the network: its referee and its screens, both private,
-// and its clock, a tick every TICK_MS on deadlines counted from its start,
-// each tick's frame sent to every screen. Sessions come in through Join,
-// send through Receive and go through Leave. No Beast here: the clock's
-// timer is the .cpp file's own.
+// A live room on the network: its referee and its screens, both private.
+// Once started it is ticked by the server's clock (TickDriver), a tick
+// every TICK_MS on deadlines counted from its start, and each tick's frame
+// is sent to every screen. Sessions come in through Join, send through
+// Receive and go through Leave. No Beast here.
 
 #include <map>
 #include <memory>
@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "game/Room.h"
+#include "server/TickQueue.h"
 #include "server/Tickets.h"
 #include "server/TimeRules.h"
 
@@ -27,11 +28,11 @@ public:
     virtual void Send(Frame frame) = 0;
 };
 
-class LiveRoom : public std::enable_shared_from_this<LiveRoom> {
+class LiveRoom : public Ticking, public std::enable_shared_from_this<LiveRoom> {
 public:
     // `room` is the referee as built, its start recording played through.
     LiveRoom(ServerState& state, std::string id, std::string key, std::unique_ptr<Room> room);
-    ~LiveRoom();
+    ~LiveRoom() override;
 
     const std::string& Id() const { return id_; }
     // Whether `given` is the play key; compared in full whatever the first
@@ -47,8 +48,11 @@ public:
     RoomAnswer Receive(ClientId client, std::string_view frame);
     void Broadcast(const Frame& frame);
 
+    // Its ticks start (once), and stop for good.
     void Start();
-    void Stop();
+    void Stop() { stopped_ = true; }
+    // Its tick sent to every screen; false once it is stopped.
+    bool Tick() override;
     // Its recording brought up to date for the last time (the room ends, or
     // the server stops); what its file cannot keep is logged.
     void Flush();
@@ -62,9 +66,7 @@ public:
     bool RecordingWhole() const { return room_->RecordingState() == SinkState::Whole; }
 
 private:
-    struct Clock;
-    void Schedule();
-    void OnTick();
+    const Frame& TickFrame(const std::string& text);
     void NoteRecording(SinkState before);
     void NoteLoss();
 
@@ -73,10 +75,9 @@ private:
     std::unique_ptr<Room> room_;
     Seats seats_;
     std::map<ClientId, std::weak_ptr<ScreenLink>> sessions_;
-    std::unique_ptr<Clock> timer_;
-    TickSchedule schedule_;
+    Frame lastTick_;
     IdleRule idle_;
-    bool stopped_ = false;
+    bool started_ = false, stopped_ = false;
 };
 
 }  // namespace kestrel

@@ -1,5 +1,7 @@
 #include "server/LiveSession.h"
 
+#include <algorithm>
+
 #include "server/LiveLimits.h"
 #include "server/ServerState.h"
 
@@ -8,6 +10,8 @@ namespace {
 
 // RFC 6455 allows 123 bytes of reason in a close frame.
 constexpr std::size_t MAX_CLOSE_REASON_BYTES = 123;
+// A screen that keeps up has a frame or two waiting at most.
+constexpr std::size_t FIRST_QUEUE_CAPACITY = 4;
 
 // A reason as a close frame carries it: printable ASCII, short enough.
 std::string CloseReason(std::string_view text) {
@@ -32,7 +36,7 @@ constexpr std::string_view ANSWERED_NO_PING = "it answered no ping";
 LiveSession::LiveSession(ServerState& state, beast::tcp_stream&& stream, std::shared_ptr<LiveRoom> room,
                          bool mayPlay, Ticket address, Ticket seat)
     : state_(state), ws_(std::move(stream)), room_(std::move(room)), mayPlay_(mayPlay), address_(std::move(address)),
-      seat_(std::move(seat)) {}
+      seat_(std::move(seat)), queue_(FIRST_QUEUE_CAPACITY) {}
 
 LiveSession::~LiveSession() { Leave(); }
 
@@ -83,6 +87,7 @@ void LiveSession::Send(Frame frame) {
     if (closing_ || !joined_) return;
     if (queue_.size() >= MAX_QUEUED_FRAMES)
         return Drop("it fell " + std::to_string(MAX_QUEUED_FRAMES) + " frames behind");
+    if (queue_.full()) queue_.set_capacity(std::min(2 * queue_.capacity(), MAX_QUEUED_FRAMES));
     queue_.push_back(std::move(frame));
     if (!writing_) Write();
 }

@@ -4,9 +4,10 @@
 // count against its address from the upgrade on, and is dropped when it
 // falls too far behind or stops answering pings.
 
-#include <deque>
 #include <memory>
 #include <string_view>
+
+#include <boost/circular_buffer.hpp>
 
 #include "server/Beast.h"
 #include "server/LiveRoom.h"
@@ -44,7 +45,7 @@ private:
     Ticket address_, seat_;
     Request upgrade_;
     beast::flat_buffer buffer_;
-    std::deque<Frame> queue_;
+    boost::circular_buffer<Frame> queue_;  // grown as needed, to MAX_QUEUED_FRAMES
     ClientId client_ = 0;
     bool joined_ = false, writing_ = false, closing_ = false;
     websocket::close_reason closeReason_;

@@ -6,3 +6,4 @@
 #include "server/RoomRegistry.cpp"
 #include "server/RoomBuilder.cpp"
 #include "server/ServerState.cpp"
+#include "server/TickDriver.cpp"

@@ -1,7 +1,7 @@
 #pragma once
 // What every part of the running server shares, on its one thread: the
-// limits, the log and the counts, the connections per address, and the
-// registry the rooms are reached through. Sessions and rooms hold it by
+// limits, the log and the counts, the connections per address, the
+// registry the rooms are reached through and the clock they tick by. Sessions and rooms hold it by
 // reference; the server that owns it takes its io_context down first.
 
 #include <filesystem>
@@ -17,6 +17,7 @@
 #include "server/Log.h"
 #include "server/RoomRegistry.h"
 #include "server/ServerOptions.h"
+#include "server/TickDriver.h"
 #include "server/Tickets.h"
 
 namespace boost::asio {
@@ -30,7 +31,8 @@ public:
     ServerState(boost::asio::io_context& io, const ServerOptions& options, Log log, std::filesystem::path data,
                 std::optional<std::filesystem::path> site)
         : io_(io), limits_(options.limits), name_(options.name), trustedProxies_(options.trustedProxies), log_(log),
-          addresses_(options.limits.connectionsPerAddress), refusals_(REFUSALS_PER_ADDRESS), rooms_(*this, std::move(data)), site_(std::move(site)) {}
+          addresses_(options.limits.connectionsPerAddress), refusals_(REFUSALS_PER_ADDRESS), rooms_(*this, std::move(data)), site_(std::move(site)),
+          ticks_(io, counts_) {}
     ServerState(const ServerState&) = delete;
     ServerState& operator=(const ServerState&) = delete;
 
@@ -48,6 +50,8 @@ public:
     // Connections over their address's limit being answered so.
     AddressCounts& Refusals() { return refusals_; }
     RoomRegistry& Rooms() { return rooms_; }
+    // The clock the rooms tick by.
+    TickDriver& Ticks() { return ticks_; }
     const std::optional<std::filesystem::path>& Site() const { return site_; }
     bool Stopping() const { return stopping_; }
     void Stop() { stopping_ = true; }
@@ -63,6 +67,7 @@ private:
     AddressCounts refusals_;
     RoomRegistry rooms_;
     std::optional<std::filesystem::path> site_;
+    TickDriver ticks_;
     bool stopping_ = false;
 };
 

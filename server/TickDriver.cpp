@@ -1,0 +1,49 @@
+#include "server/TickDriver.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include "game/Game.h"
+#include "server/Answers.h"
+
+namespace kestrel {
+
+struct TickDriver::Timer {
+    boost::asio::steady_timer timer;
+};
+
+TickDriver::TickDriver(boost::asio::io_context& io, StatusCounts& counts)
+    : io_(io), counts_(counts), queue_([] { return ServerClock::now(); }) {}
+
+TickDriver::~TickDriver() = default;
+
+void TickDriver::Add(std::weak_ptr<Ticking> room) {
+    const TickSchedule schedule(std::chrono::milliseconds(TICK_MS), ServerClock::now());
+    queue_.Add(std::move(room), schedule);
+    if (!armedFor_ || schedule.Due() < *armedFor_) Arm(schedule.Due());
+}
+
+// Setting the timer again cancels the wait already set, whose handler
+// then does nothing.
+void TickDriver::Arm(ServerTime due) {
+    std::shared_ptr<Timer> timer = timer_.lock();
+    if (!timer) {
+        timer = std::make_shared<Timer>(Timer{boost::asio::steady_timer(io_)});
+        timer_ = timer;
+    }
+    armedFor_ = due;
+    timer->timer.expires_at(due);
+    timer->timer.async_wait([this, timer](const boost::system::error_code& ec) {
+        if (!ec) OnTimer();
+    });
+}
+
+void TickDriver::OnTimer() {
+    armedFor_.reset();
+    const TickTally tally = queue_.RunDue(ServerClock::now());
+    counts_.ticks += tally.ticks;
+    counts_.lateTicks += tally.late;
+    if (const std::optional<ServerTime> next = queue_.NextDue()) Arm(*next);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,49 @@
+#include "server/TickQueue.h"
+
+#include <algorithm>
+
+namespace kestrel {
+
+bool TickQueue::Later(const Entry& a, const Entry& b) {
+    return a.due != b.due ? a.due > b.due : a.order > b.order;
+}
+
+void TickQueue::Push(Entry entry) {
+    entry.due = entry.schedule.Due();
+    entry.order = queued_++;
+    heap_.push_back(std::move(entry));
+    std::push_heap(heap_.begin(), heap_.end(), Later);
+}
+
+TickQueue::Entry TickQueue::Pop() {
+    std::pop_heap(heap_.begin(), heap_.end(), Later);
+    Entry entry = std::move(heap_.back());
+    heap_.pop_back();
+    return entry;
+}
+
+void TickQueue::Add(std::weak_ptr<Ticking> room, TickSchedule schedule) {
+    Push({.due = {}, .order = 0, .room = std::move(room), .schedule = schedule});
+}
+
+std::optional<ServerTime> TickQueue::NextDue() const {
+    if (heap_.empty()) return std::nullopt;
+    return heap_.front().due;
+}
+
+TickTally TickQueue::RunDue(ServerTime now) {
+    TickTally tally;
+    while (!heap_.empty() && heap_.front().due <= now) {
+        Entry entry = Pop();
+        const std::shared_ptr<Ticking> room = entry.room.lock();
+        if (!room || !room->Tick()) continue;
+        ++tally.ticks;
+        tally.late += entry.schedule.Sent(now_());
+        ticked_.push_back(std::move(entry));
+    }
+    for (Entry& entry : ticked_) Push(std::move(entry));
+    ticked_.clear();
+    return tally;
+}
+
+}  // namespace kestrel

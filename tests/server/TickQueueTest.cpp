@@ -1,0 +1,95 @@
+// The rooms' one clock, driven by the test: rooms due at different times
+// are ticked in the order they fall due, none before its time, each on its
+// own phase and once a wake, a late one counted, and a stopped or gone room left out.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "server/TickQueue.h"
+
+namespace kestrel {
+namespace {
+
+using std::chrono::milliseconds;
+
+const ServerTime T0{};
+constexpr milliseconds TICK(25);
+
+// A room that notes its name at each tick, and may cost time.
+struct NotedRoom : Ticking {
+    NotedRoom(std::string name, std::string& ticked, ServerTime& now) : name(std::move(name)), ticked(ticked), now(now) {}
+    bool Tick() override {
+        if (stopped) return false;
+        ticked += name;
+        now += cost;
+        return true;
+    }
+    std::string name;
+    std::string& ticked;
+    ServerTime& now;
+    milliseconds cost{0};
+    bool stopped = false;
+};
+
+struct TickQueueTest : testing::Test {
+    std::shared_ptr<NotedRoom> Room(const std::string& name, ServerTime start) {
+        auto room = std::make_shared<NotedRoom>(name, ticked, now);
+        queue.Add(room, TickSchedule(TICK, start));
+        return room;
+    }
+    // The queue woken at `at`, as the server's timer wakes it.
+    TickTally WakeAt(ServerTime at) {
+        now = at;
+        return queue.RunDue(at);
+    }
+
+    std::string ticked;
+    ServerTime now = T0;
+    TickQueue queue{[this] { return now; }};
+};
+
+TEST_F(TickQueueTest, RoomsAreTickedInTheOrderTheyFallDueAndNoneEarly) {
+    const auto c = Room("c", T0 + milliseconds(20)), a = Room("a", T0), b = Room("b", T0 + milliseconds(10));
+    EXPECT_EQ(queue.NextDue(), T0 + TICK);
+    EXPECT_EQ(WakeAt(T0 + TICK - milliseconds(1)).ticks, 0u);
+    EXPECT_EQ(WakeAt(T0 + TICK).ticks, 1u);
+    EXPECT_EQ(ticked, "a");
+    EXPECT_EQ(queue.NextDue(), T0 + milliseconds(35)) << "each room keeps its own phase";
+    WakeAt(T0 + milliseconds(46));
+    EXPECT_EQ(ticked, "abc") << "two due by the wake, earliest first; a's next is not due yet";
+    WakeAt(T0 + milliseconds(90));
+    EXPECT_EQ(ticked, "abcabc") << "behind: each room once a wake";
+    EXPECT_EQ(queue.NextDue(), T0 + milliseconds(75)) << "and what is still due wakes it again";
+    WakeAt(T0 + milliseconds(90));
+    EXPECT_EQ(ticked, "abcabcab");
+    EXPECT_EQ(queue.NextDue(), T0 + milliseconds(95));
+}
+
+TEST_F(TickQueueTest, ATickSentLateIsCountedByTheTimeItWasSent) {
+    const auto a = Room("a", T0), b = Room("b", T0);
+    a->cost = LATE_AFTER;
+    TickTally tally = WakeAt(T0 + TICK);
+    EXPECT_EQ(ticked, "ab") << "rooms due at once in the order they came";
+    EXPECT_EQ(tally.ticks, 2u);
+    EXPECT_EQ(tally.late, 0u) << "both sent just at the margin";
+    a->cost = LATE_AFTER + milliseconds(1);
+    EXPECT_EQ(WakeAt(T0 + 2 * TICK).late, 2u) << "woken on time, but a's slow tick made both late";
+    a->cost = milliseconds(0);
+    EXPECT_EQ(WakeAt(T0 + 3 * TICK + LATE_AFTER).late, 0u);
+    EXPECT_EQ(WakeAt(T0 + 4 * TICK + LATE_AFTER + milliseconds(1)).late, 2u) << "the wake itself came late";
+}
+
+TEST_F(TickQueueTest, AStoppedOrGoneRoomLeavesTheQueueUncounted) {
+    auto a = Room("a", T0);
+    const auto b = Room("b", T0 + milliseconds(1));
+    b->stopped = true;
+    a.reset();
+    EXPECT_EQ(WakeAt(T0 + 2 * TICK).ticks, 0u);
+    EXPECT_EQ(ticked, "");
+    EXPECT_EQ(queue.Size(), 0u);
+    EXPECT_EQ(queue.NextDue(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace kestrel
