@@ -4,6 +4,7 @@
 
 export class View {
   #image = null;  // an ImageData over the picture in the module's memory
+  #words = null;  // the module's memory as 32-bit words, where the changed rectangles lie
   #resizes = null;
   #frozen = false;
   #roomSize = null;  // [width, height] of the room's field the canvas was last fitted to
@@ -12,7 +13,10 @@ export class View {
   constructor(game, canvas, onHandOver) {
     this.game = game;
     this.canvas = canvas;
-    this.context = canvas.getContext('2d');
+    // The picture is opaque, and so is the canvas: the browser then copies
+    // its changed part onto the screen rather than blending it with the
+    // page behind it, which at a high density costs as much again.
+    this.context = canvas.getContext('2d', { alpha: false });
     this.onHandOver = onHandOver;
   }
 
@@ -50,12 +54,19 @@ export class View {
     }
     const count = game.kestrel_take_changes();
     if (count === 0) return;
-    const rects = new Int32Array(game.memory.buffer, game.kestrel_changes(), count * 4);
+    const rects = this.#memoryWords();
     const shown = this.picture();
-    for (let i = 0; i < rects.length; i += 4) {
-      const [left, top, right, bottom] = rects.subarray(i, i + 4);
-      this.context.putImageData(shown, 0, 0, left, top, right - left, bottom - top);
+    for (let i = game.kestrel_changes() >> 2, end = i + 4 * count; i < end; i += 4) {
+      const left = rects[i], top = rects[i + 1];
+      this.context.putImageData(shown, 0, 0, left, top, rects[i + 2] - left, rects[i + 3] - top);
     }
+  }
+
+  // Made again only when the memory grew: nothing is made anew each tick.
+  #memoryWords() {
+    const buffer = this.game.memory.buffer;
+    if (this.#words?.buffer !== buffer) this.#words = new Int32Array(buffer);
+    return this.#words;
   }
 
   showWhole() {
