@@ -163,7 +163,7 @@ TEST_F(CheckpointTest, ACheckpointPassedOverIsNotTakenUpOnceTheFileGrowsPastIt) 
             RoomToResume kept = Read();
             ASSERT_FALSE(kept.start.checkpoint);
             kept.start.checkpointTicks = 1'000'000;
-            Room room(GameRandom(3), kept.start, std::make_unique<RecordingFile>(recording, true));
+            Room room(GameRandom(3), kept.start, KeptRecording(folder, id, kept, nullptr));
             const ClientId player = room.Join(true);
             for (int t = 1; t <= 300; ++t) {
                 if (t % 5 == 0) room.Receive(player, WriteStep({.kind = Kind::Key, .number = 'j'}));
