@@ -141,12 +141,6 @@ TEST_F(CheckpointTest, ADamagedCheckpointIsPassedOver) {
     ExpectPassedOver("a recording shorter than it names", "it names more of the recording than its file holds");
 }
 
-}  // namespace
-}  // namespace kestrel
-
-namespace kestrel {
-namespace {
-
 // The recording lost its tail (its last writes never reached the disk, say)
 // and the room came back from what is left, with players who now act
 // otherwise; it is killed before its next checkpoint. Its old checkpoint
