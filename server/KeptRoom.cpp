@@ -73,6 +73,16 @@ Outcome<RoomToResume> ReadKeptRoom(const std::filesystem::path& folder, std::str
     return kept;
 }
 
+std::unique_ptr<RecordingFile> KeptRecording(const std::filesystem::path& folder, std::string_view id,
+                                             const RoomToResume& kept, CheckpointWriter* checkpoints) {
+    const std::filesystem::path file = RoomRecordingFile(folder, id);
+    std::error_code ec;
+    if (!kept.start.checkpoint && std::filesystem::exists(CheckpointBeside(file), ec) &&
+        !std::filesystem::remove(CheckpointBeside(file), ec))
+        return nullptr;
+    return std::make_unique<RecordingFile>(file, true, checkpoints);
+}
+
 std::vector<std::string> KeptRoomIds(const std::filesystem::path& folder) {
     std::vector<std::string> ids = RoomsInFolder(folder);
     std::error_code ec;

@@ -6,12 +6,14 @@
 // keeps its files exactly as they are.
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "game/Room.h"
 #include "server/Refusal.h"
+#include "server/RoomFiles.h"
 
 namespace kestrel {
 
@@ -26,6 +28,13 @@ struct RoomToResume {
 // Gone when the room has ended; Broken, with the reason, when it cannot be
 // resumed.
 Outcome<RoomToResume> ReadKeptRoom(const std::filesystem::path& folder, std::string_view id);
+
+// The file a kept room read by ReadKeptRoom goes on in. A checkpoint it
+// passed over is removed first: once the room appends past the bytes it
+// names, they are this battle's next lines, not those it was taken after.
+// None when that checkpoint cannot be removed.
+std::unique_ptr<RecordingFile> KeptRecording(const std::filesystem::path& folder, std::string_view id,
+                                             const RoomToResume& kept, CheckpointWriter* checkpoints);
 
 // The ids of the rooms the folder keeps a record or a recording of, in order:
 // a recording without its record is a room that cannot come back, and is named.

@@ -39,7 +39,9 @@ Built MakeKept(const RoomKeeping& keeping, const std::string& id) {
     kept.start.checkpointTicks = keeping.checkpointTicks;
     BuiltRoom built{.room = nullptr, .key = kept.key, .damagedCheckpoint = kept.damagedCheckpoint};
     if (kept.start.checkpoint) built.fromCheckpoint = kept.start.checkpoint->tick;
-    built.room = std::make_unique<Room>(GameRandom::FromClock(), kept.start, keeping.File(id, true));
+    std::unique_ptr<RecordingFile> file = KeptRecording(keeping.data, id, kept, keeping.checkpoints);
+    if (!file) return Refusal{RefusalKind::Broken, "its damaged checkpoint cannot be removed"};
+    built.room = std::make_unique<Room>(GameRandom::FromClock(), kept.start, std::move(file));
     return built;
 }
 

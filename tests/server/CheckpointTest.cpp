@@ -141,5 +141,36 @@ TEST_F(CheckpointTest, ADamagedCheckpointIsPassedOver) {
     ExpectPassedOver("a recording shorter than it names", "it names more of the recording than its file holds");
 }
 
+// The recording lost its tail (its last writes never reached the disk, say)
+// and the room came back from what is left, with players who now act
+// otherwise; it is killed before its next checkpoint. Its old checkpoint
+// names bytes the file holds again, but they are another battle's now: it
+// must not be taken up.
+TEST_F(CheckpointTest, ACheckpointPassedOverIsNotTakenUpOnceTheFileGrowsPastIt) {
+    const std::string original = ReadAll(recording);
+    const std::uint64_t named = ReadCheckpointText(good).checkpoint->recordingBytes;
+    int takenUp = 0;
+    for (std::size_t cut = original.rfind('\n', named - 2); cut > named - 200; cut = original.rfind('\n', cut - 1)) {
+        WriteAll(recording, original.substr(0, cut + 1));
+        WriteAll(checkpoint, good);
+        {
+            RoomToResume kept = Read();
+            ASSERT_FALSE(kept.start.checkpoint);
+            kept.start.checkpointTicks = 1'000'000;
+            Room room(GameRandom(3), kept.start, KeptRecording(folder, id, kept, nullptr));
+            const ClientId player = room.Join(true);
+            for (int t = 1; t <= 300; ++t) {
+                if (t % 5 == 0) room.Receive(player, WriteStep({.kind = Kind::Key, .number = 'j'}));
+                room.Tick();
+            }
+            room.Flush();
+        }
+        whole = Resumed(ReadWholeLines(recording, MAX_RECORDING_BYTES).value(), std::nullopt);
+        const RoomToResume again = Read();
+        if (again.start.checkpoint && Resumed(again) != whole) ++takenUp;
+    }
+    EXPECT_EQ(takenUp, 0) << "times the old checkpoint resumed the room to another state than its recording";
+}
+
 }  // namespace
 }  // namespace kestrel
