@@ -137,7 +137,10 @@ void HttpSession::CreateRoom(Request request) {
     if (const std::optional<Refusal> refused = ForeignOrigin(request)) return Reply(RefusalResponse(request, *refused));
     const std::optional<std::string_view> type = HeaderValue(request, http::field::content_type);
     RoomOrder order{.address = browser_, .recording = type && type->starts_with(RECORDING_TYPE),
-                    .body = std::move(request.body())};
+                    .body = std::move(request.body()), .wanted = [weak = weak_from_this()] {
+                        const std::shared_ptr<HttpSession> self = weak.lock();
+                        return self && self->stream_.socket().is_open();
+                    }};
     Await();
     state_.Rooms().Create(std::move(order), ServerClock::now(),
                           [self = shared_from_this(), request = std::move(request)](Outcome<NewRoom> made) {
@@ -174,8 +177,9 @@ void HttpSession::Upgrade(Request request) {
     if (!path || path->what != "socket") return refuse({RefusalKind::NotFound, "no socket here"});
     const std::string id(path->room);
     Await();
-    state_.Rooms().Reach(id, [self = shared_from_this(), request = std::move(request)](RoomRegistry::Found found) {
-        self->Seat(request, std::move(found));
+    // The wait's timer holds the session; past it, the room finds it gone.
+    state_.Rooms().Reach(id, [weak = weak_from_this(), request = std::move(request)](RoomRegistry::Found found) {
+        if (const std::shared_ptr<HttpSession> self = weak.lock()) self->Seat(request, std::move(found));
     });
 }
 

@@ -83,8 +83,12 @@ std::unique_ptr<RecordingFile> KeptRecording(const std::filesystem::path& folder
     return std::make_unique<RecordingFile>(file, true, checkpoints);
 }
 
-std::vector<std::string> KeptRoomIds(const std::filesystem::path& folder) {
+std::vector<std::string> RoomsToResume(const std::filesystem::path& folder) {
     std::vector<std::string> ids = RoomsInFolder(folder);
+    std::erase_if(ids, [&folder](const std::string& id) {
+        const std::optional<RoomRecord> kept = ReadRoomRecord(folder, id).room;
+        return kept && kept->ended;
+    });
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::filesystem::path& file = it->path();

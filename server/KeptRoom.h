@@ -36,8 +36,10 @@ Outcome<RoomToResume> ReadKeptRoom(const std::filesystem::path& folder, std::str
 std::unique_ptr<RecordingFile> KeptRecording(const std::filesystem::path& folder, std::string_view id,
                                              const RoomToResume& kept, CheckpointWriter* checkpoints);
 
-// The ids of the rooms the folder keeps a record or a recording of, in order:
-// a recording without its record is a room that cannot come back, and is named.
-std::vector<std::string> KeptRoomIds(const std::filesystem::path& folder);
+// The ids of the rooms the folder keeps that had not ended, in order: those
+// with a record that does not say so, and recordings without a record,
+// rooms that cannot come back and are named. A folder keeps every room ever
+// made; the ended ones are not waited for.
+std::vector<std::string> RoomsToResume(const std::filesystem::path& folder);
 
 }  // namespace kestrel

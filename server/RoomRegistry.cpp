@@ -90,19 +90,26 @@ void RoomRegistry::Build(RoomOrder order, Answer answer) {
     ++makingFrom_[order.address];
     auto recording = std::make_shared<const std::string>(std::move(order.body));
     builder_.Add([recording, keeping = Keeping(), room] { return MakeFromRecording(*recording, keeping, room); },
-                 [this, room, address = std::move(order.address), answer = std::move(answer)](Built built) {
-                     Made(room, address, std::move(built), answer);
+                 [this, room, order = std::move(order), answer = std::move(answer)](Built built) {
+                     Made(room, order, std::move(built), answer);
                  });
 }
 
-void RoomRegistry::Made(const NewRoom& room, const std::string& address, Built built, const Answer& answer) {
+// A room whose client has gone meanwhile is not made: nobody has its links.
+void RoomRegistry::Made(const NewRoom& room, const RoomOrder& order, Built built, const Answer& answer) {
     coming_.OrderDone();
     making_.erase(room.id);
-    if (--makingFrom_[address] == 0) makingFrom_.erase(address);
+    if (--makingFrom_[order.address] == 0) makingFrom_.erase(order.address);
     if (const Refusal* refused = std::get_if<Refusal>(&built)) return answer(*refused);
+    if (order.wanted && !order.wanted()) {
+        built = Refusal{RefusalKind::Gone, "its client has gone"};  // the built room and its file closed
+        std::error_code ignored;
+        std::filesystem::remove(RoomRecordingFile(data_, room.id), ignored);
+        return;
+    }
     if (std::optional<Refusal> refused = Open(room, std::move(std::get<BuiltRoom>(built).room), true))
         return answer(*std::move(refused));
-    quota_.Count(address, ServerClock::now());
+    quota_.Count(order.address, ServerClock::now());
     answer(room);
 }
 
@@ -189,7 +196,7 @@ void RoomRegistry::Close(const std::string& id) {
 
 void RoomRegistry::Resume() {
     std::vector<std::string> ids;
-    for (std::string& id : KeptRoomIds(data_)) {
+    for (std::string& id : RoomsToResume(data_)) {
         if (std::optional<Refusal> elsewhere = Elsewhere(id)) state_.Logged().Room(id, "not resumed: " + elsewhere->reason);
         else ids.push_back(std::move(id));
     }
@@ -227,7 +234,14 @@ void RoomRegistry::Resumed(const std::string& id, Built built) {
     for (RoomsComing::Waiter& waiter : coming_.Arrived(id)) waiter(Find(id));
 }
 
+// The playing rooms first: waiting for the room being built must not put
+// their last second at the mercy of a second signal.
 void RoomRegistry::StopAll() {
+    for (auto& [id, room] : rooms_) {
+        room->Flush();
+        room->Stop();
+    }
+    rooms_.clear();
     builder_.Stop();
     coming_.Forget();
     // A room from a recording that never opened leaves no file behind.
@@ -237,11 +251,6 @@ void RoomRegistry::StopAll() {
     }
     making_.clear();
     makingFrom_.clear();
-    for (auto& [id, room] : rooms_) {
-        room->Flush();
-        room->Stop();
-    }
-    rooms_.clear();
     // The checkpoints still waiting are written before the server goes.
     checkpoints_.Finish();
 }

@@ -34,6 +34,8 @@ struct RoomOrder {
     std::string address;   // of the client, for its quota
     bool recording = false;  // the body is a recording, not a size
     std::string body;
+    // Whether the client still waits for the room, once it is built; none: it does.
+    std::function<bool()> wanted = {};
 };
 
 // A room just made, and what its links carry.
@@ -83,7 +85,7 @@ public:
 private:
     std::optional<Refusal> MayCreate(const RoomOrder& order, ServerTime now);
     void Build(RoomOrder order, Answer answer);
-    void Made(const NewRoom& room, const std::string& address, Built built, const Answer& answer);
+    void Made(const NewRoom& room, const RoomOrder& order, Built built, const Answer& answer);
     std::optional<Refusal> Open(const NewRoom& room, std::unique_ptr<Room> built, bool fromRecording);
     RoomKeeping Keeping();
     void ResumeNext();

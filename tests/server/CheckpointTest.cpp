@@ -6,9 +6,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "game/Room.h"
 #include "server/Checkpoint.h"
@@ -170,6 +172,20 @@ TEST_F(CheckpointTest, ACheckpointPassedOverIsNotTakenUpOnceTheFileGrowsPastIt) 
         if (again.start.checkpoint && Resumed(again) != whole) ++takenUp;
     }
     EXPECT_EQ(takenUp, 0) << "times the old checkpoint resumed the room to another state than its recording";
+}
+
+// A folder keeps every room ever made: a restart waits for those that had
+// not ended, and names the recordings that have no record.
+TEST_F(CheckpointTest, TheRoomsToResumeAreThoseThatHadNotEnded) {
+    const std::string ended = "1" + std::string(31, '0'), orphan = "2" + std::string(31, '0');
+    ASSERT_TRUE(WriteRoomRecord(folder, ended, {.key = RandomHexId(), .width = 400, .height = 300, .ended = true}));
+    WriteAll(RoomRecordingFile(folder, ended), "version 1\nseed 1\nsize 400 300\n");
+    WriteAll(RoomRecordingFile(folder, orphan), "version 1\nseed 1\nsize 400 300\n");
+    std::vector<std::string> expected{id, orphan};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(RoomsToResume(folder), expected);
+    ASSERT_TRUE(MarkRoomEnded(folder, id));
+    EXPECT_EQ(RoomsToResume(folder), std::vector<std::string>{orphan});
 }
 
 }  // namespace
