@@ -12,7 +12,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before } from 'node:test';
 import { fileURLToPath } from 'node:url';
-import { launchChromium, openGame, pause, picture, readPng, SLOT_COUNT, startServer, upToTick }
+import { launchChromium, openGame, pause, picture, readPng, servedUpToTick, SLOT_COUNT, startServer }
   from './support.mjs';
 
 const NATIVE_TRACE = process.env.KESTREL_NATIVE_TRACE ||
@@ -111,7 +111,7 @@ export async function checkRestingPages(roomId, pages) {
     const records = await Promise.all(pages.map(page => page.evaluate(count => Array.from({ length: count }, (_, s) =>
       ['tankX', 'tankY', 'tankHits', 'tankTarget'].map(name => window.kestrel.probe(name, s))), SLOT_COUNT)));
     server.resume();
-    const room = traced(upToTick(await roomRecording(roomId), tick));
+    const room = traced(await servedUpToTick(() => roomRecording(roomId), tick));
     for (const [i, shown] of pictures.entries()) {
       assert.ok(shown.equals(room.picture.data), `page ${i}'s picture at tick ${tick} is the room's`);
       const tanks = room.tanks.map(([, , x, y, , , hits, , target]) => [x, y, hits, target].map(Number));

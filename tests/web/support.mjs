@@ -98,7 +98,7 @@ export async function startServer({ site = SITE, args = [] } = {}) {
 
 // The room's recording up to its `ticks`-th tick: what a screen resting on
 // that tick has been sent.
-export function upToTick(recording, ticks) {
+function upToTick(recording, ticks) {
   const lines = [];
   let played = 0;
   for (const line of recording.split('\n')) {
@@ -114,6 +114,25 @@ export function upToTick(recording, ticks) {
   }
   assert.ok(played >= ticks, `the room's recording holds ${played} ticks, not ${ticks}`);
   return `${lines.join('\n')}\n`;
+}
+
+// The ticks a recording holds.
+const ticksIn = recording => recording.split('\n').reduce((sum, line) => {
+  const [command, count] = line.split(' ');
+  return command === 'tick' ? sum + Number(count ?? 1) : sum;
+}, 0);
+
+// A playing room's recording as served, up to its `ticks`-th tick: its file
+// is brought up to date once a room second, so it is fetched (`fetchText`)
+// until it holds that tick.
+const SERVED_WITHIN_MS = 10_000;
+export async function servedUpToTick(fetchText, ticks) {
+  const deadline = Date.now() + SERVED_WITHIN_MS;
+  for (;;) {
+    const recording = await fetchText();
+    if (ticksIn(recording) >= ticks || Date.now() > deadline) return upToTick(recording, ticks);
+    await pause(50);
+  }
 }
 
 // For the tests of the enclosing block (or of the whole file, called at its

@@ -13,7 +13,7 @@ import path from 'node:path';
 import { after, before } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { promisify } from 'node:util';
-import { pause, picture, readPng, roomTick, upToTick } from './support.mjs';
+import { pause, picture, readPng, roomTick, servedUpToTick } from './support.mjs';
 import { scratch, traced } from './rooms.mjs';
 
 const BUILD = fileURLToPath(new URL('../../build/default/', import.meta.url));
@@ -165,8 +165,8 @@ export async function checkResting({ server, roomId, pages, shell, recording, si
     const kept = traced(fs.readFileSync(recording, 'latin1'));
     server.resume();
 
-    const roomRecording = await (await fetch(new URL(`rooms/${roomId}/recording`, server.url))).text();
-    const room = traced(upToTick(roomRecording, tick));
+    const roomRecording = async () => (await fetch(new URL(`rooms/${roomId}/recording`, server.url))).text();
+    const room = traced(await servedUpToTick(roomRecording, tick));
     for (const [i, shownByPage] of pictures.entries())
       assert.ok(shownByPage.equals(room.picture.data), `page ${i}'s picture at tick ${tick} is the room's`);
     assert.deepEqual([shown.width, shown.height], size);
