@@ -8,12 +8,17 @@ its standard output and error read as one stream, in the order written.
   and a room made from a recording of 100,000 ticks of the busiest battle
   (kestrel-busy-recording): the watched room's ticks go on while that POST is
   pending, and the new room plays on past the recording.
-- The server is killed with SIGKILL, the long room's files renamed so that
-  it comes back last, and the server started again: it says it listens
-  before any room is resumed; /status counts the rooms still "resuming"
-  down to none; the other rooms tick while the long one is still resuming;
-  a screen that asked for the long room before it was back is served after
-  it is, with a join text that plays to where the room is.
+- The server is killed with SIGKILL once the long room has kept a
+  checkpoint, the long room's files renamed so that it comes back last, its
+  checkpoint kept aside and a named pipe put in its place, and the server
+  started again. It says it listens before any room is resumed. The pipe
+  holds the long room back (the server opens it before its recording, and
+  blocks until it is written): meanwhile the other rooms are back and tick,
+  /status says one room is still "resuming", and a screen that asked for the
+  long room has no answer. Then the checkpoint is written into the pipe:
+  the long room comes back from it, last, /status counts the resuming down
+  to none, and the screen is served with a join text that plays to where
+  the room is.
 - A folder with an empty recording, a recording without its record, a
   damaged recording and one that cannot be read: each room is named in the
   log with its reason, joining one is refused as an unknown room is, with
@@ -23,10 +28,11 @@ usage: resuming.py KESTREL_SERVER KESTREL_LIVE_FOLLOWER KESTREL_BUSY_RECORDING
 """
 import asyncio
 import base64
-import contextlib
+import errno
 import json
 import os
 import re
+import select
 import signal
 import socket
 import struct
@@ -115,6 +121,36 @@ def join_answer(connection):
     return answer, [read_message(stream) for _ in range(3)] if b" 101 " in answer else []
 
 
+def answered(connection):
+    """Whether the server has written anything to the connection yet."""
+    return bool(select.select([connection], [], [], 0)[0])
+
+
+def open_for_writing(pipe):
+    """The pipe's writing end once someone has it open for reading; None before."""
+    try:
+        return os.open(pipe, os.O_WRONLY | os.O_NONBLOCK)
+    except OSError as error:
+        if error.errno != errno.ENXIO:
+            raise
+        return None
+
+
+async def open_gate(pipe, text):
+    """Writes `text` into the pipe once the server reads it, and closes it."""
+    writer = None
+
+    def server_reads():
+        nonlocal writer
+        writer = open_for_writing(pipe)
+        return writer is not None
+
+    if await wait_for(server_reads, "the server opens the long room's checkpoint"):
+        os.set_blocking(writer, True)
+        with open(writer, "wb") as gate:
+            gate.write(text)
+
+
 def followed_tick(follower, frames):
     """The room tick a screen reaches on `frames`; None when it cannot follow them."""
     played = subprocess.run([follower], input=b"".join(b"%d\n" % len(f) + f for f in frames),
@@ -124,7 +160,8 @@ def followed_tick(follower, frames):
 
 
 async def make_rooms(program, follower, busy, data):
-    """Two rooms of a size and a long one from a recording; answers their ids and keys, the long one's last."""
+    """Two rooms of a size and a long one from a recording; answers their ids and keys, the long one's last,
+    and the long one's checkpoint, which a named pipe stands in for."""
     server = Server(program, data)
     port = server.port
     rooms = [links(port, b'{"width": 400, "height": 300}') for _ in range(2)]
@@ -143,32 +180,44 @@ async def make_rooms(program, follower, busy, data):
     check(len(meanwhile) >= 2, f"the watched room ticks while the long POST is pending: ticks {sorted(meanwhile)}")
     await wait_for(lambda: ticks(request(port, "GET", f"/rooms/{made[0]}/recording")[2].decode()) > LONG_TICKS,
                    "the room made from the long recording plays on")
+    # A room made from a recording keeps its first checkpoint at its first room second.
+    await wait_for(lambda: os.path.exists(os.path.join(data, made[0] + ".checkpoint")), "the long room's checkpoint")
     await watcher.stop()
     server.process.send_signal(signal.SIGKILL)
     server.process.wait(WAIT)
-    for kind in (".room", ".recording"):
+    for kind in (".room", ".recording", ".checkpoint"):
         os.rename(os.path.join(data, made[0] + kind), os.path.join(data, LAST + kind))
-    # Without its checkpoint it comes back from its whole recording: slowly.
-    for kind in (".checkpoint", ".checkpoint.new"):
-        with contextlib.suppress(FileNotFoundError):
-            os.remove(os.path.join(data, made[0] + kind))
-    return rooms + [(LAST, made[1])]
+    gate = os.path.join(data, LAST + ".checkpoint")
+    with open(gate, "rb") as f:
+        checkpoint = f.read()
+    os.remove(gate)
+    os.mkfifo(gate)
+    return rooms + [(LAST, made[1])], checkpoint
 
 
-async def resume_rooms(program, follower, data, rooms):
+async def resume_rooms(program, follower, data, rooms, checkpoint):
+    """The long room's checkpoint is a pipe, which holds the room back until the checkpoint is written into it."""
     server = Server(program, data)
     port = server.port
     check(server.first.startswith(LISTENING), f"the restarted server's first line says it listens: {server.first!r}")
     joining = ask_to_join(port, *rooms[-1])
-    samples = [status(port)]
-    check(samples[0]["resuming"] >= 1, f"the long room is still resuming once a screen asked for it: {samples[0]}")
-    while samples[-1]["resuming"] > 0 and len(samples) < WAIT * 50:
-        await asyncio.sleep(0.02)
+    samples = []
+
+    def sample():
         samples.append(status(port))
+        return samples[-1]
+
+    check(sample()["resuming"] >= 1, f"the long room is still resuming once a screen asked for it: {samples[0]}")
+    await wait_for(lambda: sample()["resuming"] == 1, "the rooms before the long one are back")
+    before = samples[-1]["ticks"]
+    await wait_for(lambda: sample()["ticks"] > before, "the other rooms tick")
+    check(samples[-1]["resuming"] == 1 and not answered(joining),
+          f"the other rooms tick while the long one resumes, and the screen waiting for it has no answer yet: "
+          f"{[(s['resuming'], s['ticks']) for s in samples]}")
+    await open_gate(os.path.join(data, LAST + ".checkpoint"), checkpoint)
+    await wait_for(lambda: sample()["resuming"] == 0, "every kept room is back")
     counts = [s["resuming"] for s in samples]
     check(counts == sorted(counts, reverse=True) and counts[-1] == 0, f"/status counts the resuming down: {counts}")
-    during = [s["ticks"] for s in samples if s["resuming"] >= 1]
-    check(len(during) > 1 and during[-1] > during[0], f"the other rooms tick while the long one resumes: {during}")
     answer, frames = join_answer(joining)
     # The room says it is back before it serves the screen; the line may still be on its way here.
     await wait_for(lambda: server.find(rf"room {LAST}: resumed at tick")[0] is not None, "the long room's line")
@@ -176,6 +225,8 @@ async def resume_rooms(program, follower, data, rooms):
     others = [server.find(f"room {room}: resumed at tick")[0] for room, _ in rooms[:-1]]
     check(at is not None and int(long_back[1]) >= LONG_TICKS and None not in others and max(others) < at,
           f"the rooms resumed in order of their ids, the long one last: {server.lines}")
+    check(server.find(rf"room {LAST}: its checkpoint is damaged")[0] is None,
+          f"the long room came back from the checkpoint written into the pipe: {server.lines}")
     reached = followed_tick(follower, frames)
     check(b" 101 " in answer and reached is not None and at is not None and reached >= int(long_back[1]),
           f"the screen that waited for the long room follows its join text to tick {reached}: {answer!r}")
@@ -227,8 +278,8 @@ async def lost_rooms(program, data):
 async def run(program, follower, busy):
     with tempfile.TemporaryDirectory() as scratch:
         data = os.path.join(scratch, "data")
-        rooms = await make_rooms(program, follower, busy, data)
-        await resume_rooms(program, follower, data, rooms)
+        rooms, checkpoint = await make_rooms(program, follower, busy, data)
+        await resume_rooms(program, follower, data, rooms, checkpoint)
         await lost_rooms(program, os.path.join(scratch, "lost"))
 
 
