@@ -26,6 +26,8 @@ class io_context;
 namespace kestrel {
 
 // A room's referee as built, with its play key.
+class RecordingFile;
+
 struct BuiltRoom {
     std::unique_ptr<Room> room;
     std::string key;
@@ -34,6 +36,8 @@ struct BuiltRoom {
     // tick of the checkpoint it came back from.
     std::string damagedCheckpoint = {};
     std::optional<std::uint64_t> fromCheckpoint = {};
+    // A room made from a start recording: its file, under its unmade name.
+    RecordingFile* unmade = nullptr;
 };
 using Built = Outcome<BuiltRoom>;
 

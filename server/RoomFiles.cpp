@@ -30,6 +30,7 @@ namespace {
 
 constexpr std::string_view RECORD_EXTENSION = ".room";
 constexpr std::string_view RECORDING_EXTENSION = ".recording";
+constexpr std::string_view UNMADE_EXTENSION = ".new";
 // The record's first line; a newer server may write another.
 constexpr std::string_view RECORD_HEADER = "kestrel-room 1";
 constexpr std::string_view ENDED_LINE = "ended";
@@ -140,12 +141,40 @@ void RecordingFile::KeepCheckpoint(const RoomCheckpoint& checkpoint) {
     if (checkpoints_) (void)checkpoints_->Keep(CheckpointBeside(path_), checkpoint);
 }
 
+bool RecordingFile::MoveTo(const std::filesystem::path& file) {
+    std::error_code ec;
+    std::filesystem::rename(path_, file, ec);
+    if (ec) return false;
+    path_ = file;
+    return true;
+}
+
 std::filesystem::path RoomRecordFile(const std::filesystem::path& folder, std::string_view id) {
     return folder / (std::string(id) + std::string(RECORD_EXTENSION));
 }
 
 std::filesystem::path RoomRecordingFile(const std::filesystem::path& folder, std::string_view id) {
     return folder / (std::string(id) + std::string(RECORDING_EXTENSION));
+}
+
+std::filesystem::path UnmadeRecordingFile(const std::filesystem::path& folder, std::string_view id) {
+    return folder / (std::string(id) + std::string(RECORDING_EXTENSION) + std::string(UNMADE_EXTENSION));
+}
+
+std::vector<std::string> RemoveUnmadeRooms(const std::filesystem::path& folder) {
+    std::vector<std::string> ids;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::filesystem::path& file = it->path();
+        const std::filesystem::path recording = file.stem();
+        if (file.extension() != UNMADE_EXTENSION || recording.extension() != RECORDING_EXTENSION ||
+            !IsRoomId(recording.stem().string()))
+            continue;
+        std::error_code ignored;
+        if (std::filesystem::remove(file, ignored)) ids.push_back(recording.stem().string());
+    }
+    std::sort(ids.begin(), ids.end());
+    return ids;
 }
 
 bool WriteRoomRecord(const std::filesystem::path& folder, std::string_view id, const RoomRecord& room) {

@@ -57,6 +57,8 @@ public:
     SinkState Append(std::string_view text) override;
     std::optional<std::string> Written(std::size_t maxBytes) const override;
     void KeepCheckpoint(const RoomCheckpoint& checkpoint) override;
+    // The file takes the name `file` (its room is made); false when it cannot.
+    bool MoveTo(const std::filesystem::path& file);
 
 private:
     bool WriteWhole(std::string_view text);
@@ -79,6 +81,12 @@ struct RoomRecord {
 
 std::filesystem::path RoomRecordFile(const std::filesystem::path& folder, std::string_view id);
 std::filesystem::path RoomRecordingFile(const std::filesystem::path& folder, std::string_view id);
+// The recording of a room still being made from a start recording: it
+// takes its room's name once the room's record is written, so that a kill
+// meanwhile leaves no recording of a room nobody was told of.
+std::filesystem::path UnmadeRecordingFile(const std::filesystem::path& folder, std::string_view id);
+// Removes what a kill left of rooms never made; answers their ids.
+std::vector<std::string> RemoveUnmadeRooms(const std::filesystem::path& folder);
 
 // Written once, when the room opens (a record already there is never
 // overwritten); false when it cannot be.

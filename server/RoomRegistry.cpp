@@ -23,10 +23,13 @@ Outcome<RoomStart> ReadSize(const std::string& body) {
 Built MakeFromRecording(const std::string& recording, const RoomKeeping& keeping, const NewRoom& made) {
     if (std::optional<std::string> refused = CheckStartRecording(recording))
         return Refusal{RefusalKind::BadRequest, *std::move(refused)};
+    auto file = std::make_unique<RecordingFile>(UnmadeRecordingFile(keeping.data, made.id), false,
+                                                keeping.checkpoints);
+    RecordingFile* unmade = file.get();
     auto room = std::make_unique<Room>(GameRandom::FromClock(),
                                        RoomStart{.recording = recording, .checkpointTicks = keeping.checkpointTicks},
-                                       keeping.File(made.id, false));
-    return BuiltRoom{.room = std::move(room), .key = made.key};
+                                       std::move(file));
+    return BuiltRoom{.room = std::move(room), .key = made.key, .unmade = unmade};
 }
 
 // On the builder: a kept room read, and played through to where its file
@@ -65,7 +68,7 @@ void RoomRegistry::Create(RoomOrder order, ServerTime now, Answer answer) {
     RoomStart sized = std::get<RoomStart>(start);
     sized.checkpointTicks = Keeping().checkpointTicks;
     auto referee = std::make_unique<Room>(GameRandom::FromClock(), sized, Keeping().File(room.id, false));
-    if (std::optional<Refusal> refused = Open(room, std::move(referee), false)) return answer(*std::move(refused));
+    if (std::optional<Refusal> refused = Open(room, std::move(referee))) return answer(*std::move(refused));
     quota_.Count(order.address, now);
     answer(room);
 }
@@ -84,7 +87,7 @@ std::optional<Refusal> RoomRegistry::MayCreate(const RoomOrder& order, ServerTim
 // The recording is checked and played on the builder; the room opens once back.
 void RoomRegistry::Build(RoomOrder order, Answer answer) {
     const NewRoom room{DrawRoomId(state_.Name()), RandomHexId()};
-    const std::filesystem::path file = RoomRecordingFile(data_, room.id);
+    const std::filesystem::path file = UnmadeRecordingFile(data_, room.id);
     coming_.OrderTaken();
     making_[room.id] = file;
     ++makingFrom_[order.address];
@@ -104,32 +107,36 @@ void RoomRegistry::Made(const NewRoom& room, const RoomOrder& order, Built built
     if (order.wanted && !order.wanted()) {
         built = Refusal{RefusalKind::Gone, "its client has gone"};  // the built room and its file closed
         std::error_code ignored;
-        std::filesystem::remove(RoomRecordingFile(data_, room.id), ignored);
+        std::filesystem::remove(UnmadeRecordingFile(data_, room.id), ignored);
         return;
     }
-    if (std::optional<Refusal> refused = Open(room, std::move(std::get<BuiltRoom>(built).room), true))
-        return answer(*std::move(refused));
+    BuiltRoom& made = std::get<BuiltRoom>(built);
+    if (std::optional<Refusal> refused = Open(room, std::move(made.room), made.unmade)) return answer(*std::move(refused));
     quota_.Count(order.address, ServerClock::now());
     answer(room);
 }
 
-// Its record is on disk before anyone has its links. A room that cannot be
-// kept from its start leaves no file: the disk is full, most likely, which
-// another try or another server behind the balancer may not be.
-std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, std::unique_ptr<Room> referee, bool fromRecording) {
+// Its record is on disk before anyone has its links, and a recording made
+// under its unmade name takes the room's name after it. A room that cannot
+// be kept from its start leaves no file: the disk is full, most likely,
+// which another try or another server behind the balancer may not be.
+std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, std::unique_ptr<Room> referee, RecordingFile* unmade) {
     const std::filesystem::path file = RoomRecordingFile(data_, made.id);
     auto room = std::make_shared<LiveRoom>(state_, made.id, made.key, std::move(referee));
-    if (!room->RecordingWhole() ||
-        !WriteRoomRecord(data_, made.id, {.key = made.key, .width = room->Width(), .height = room->Height()})) {
+    const bool recorded = room->RecordingWhole() &&
+                          WriteRoomRecord(data_, made.id, {.key = made.key, .width = room->Width(), .height = room->Height()});
+    if (!recorded || (unmade && !unmade->MoveTo(file))) {
         state_.Logged().Room(made.id, "not opened: its recording or its record cannot be written in " + data_.string());
         std::error_code ignored;
-        std::filesystem::remove(file, ignored);
+        for (const std::filesystem::path& left : {file, UnmadeRecordingFile(data_, made.id)})
+            std::filesystem::remove(left, ignored);
+        if (recorded) std::filesystem::remove(RoomRecordFile(data_, made.id), ignored);
         return Refusal{RefusalKind::Full, "the server cannot keep a new room on its disk now", RETRY_AFTER};
     }
     room->Start();
     rooms_[made.id] = room;
     state_.Logged().Room(made.id, "opened, " + std::to_string(room->Width()) + " x " + std::to_string(room->Height()) +
-                                      (fromRecording ? ", from a recording" : ""));
+                                      (unmade ? ", from a recording" : ""));
     return std::nullopt;
 }
 
@@ -195,6 +202,8 @@ void RoomRegistry::Close(const std::string& id) {
 }
 
 void RoomRegistry::Resume() {
+    for (const std::string& id : RemoveUnmadeRooms(data_))
+        state_.Logged().Room(id, "removed the recording of a room the last stop cut short while it was made");
     std::vector<std::string> ids;
     for (std::string& id : RoomsToResume(data_)) {
         if (std::optional<Refusal> elsewhere = Elsewhere(id)) state_.Logged().Room(id, "not resumed: " + elsewhere->reason);

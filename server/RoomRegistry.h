@@ -86,7 +86,7 @@ private:
     std::optional<Refusal> MayCreate(const RoomOrder& order, ServerTime now);
     void Build(RoomOrder order, Answer answer);
     void Made(const NewRoom& room, const RoomOrder& order, Built built, const Answer& answer);
-    std::optional<Refusal> Open(const NewRoom& room, std::unique_ptr<Room> built, bool fromRecording);
+    std::optional<Refusal> Open(const NewRoom& room, std::unique_ptr<Room> built, RecordingFile* unmade = nullptr);
     RoomKeeping Keeping();
     void ResumeNext();
     void Resumed(const std::string& id, Built built);

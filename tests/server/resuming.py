@@ -9,7 +9,9 @@ its standard output and error read as one stream, in the order written.
   (kestrel-busy-recording): the watched room's ticks go on while that POST is
   pending, and the new room plays on past the recording.
 - The server is killed with SIGKILL once the long room has kept a
-  checkpoint, the long room's files renamed so that it comes back last, its
+  checkpoint, and while a room is being made from the long recording again
+  (that room was never made: its recording is removed at the next start,
+  and it is not named as a room lost), the long room's files renamed so that it comes back last, its
   checkpoint kept aside and a named pipe put in its place, and the server
   started again. It says it listens before any room is resumed. The pipe
   holds the long room back (the server opens it before its recording, and
@@ -28,7 +30,9 @@ usage: resuming.py KESTREL_SERVER KESTREL_LIVE_FOLLOWER KESTREL_BUSY_RECORDING
 """
 import asyncio
 import base64
+import contextlib
 import errno
+import http.client
 import json
 import os
 import re
@@ -159,6 +163,16 @@ def followed_tick(follower, frames):
     return int(heads[-1]) if played.returncode == 0 and heads else None
 
 
+def unmade(data):
+    """The recordings of rooms being made."""
+    return [name for name in os.listdir(data) if name.endswith(".recording.new")]
+
+
+def post_unanswered(port, recording):
+    with contextlib.suppress(OSError, http.client.HTTPException):
+        request(port, "POST", "/rooms", recording, {"Content-Type": "text/plain"})
+
+
 async def make_rooms(program, follower, busy, data):
     """Two rooms of a size and a long one from a recording; answers their ids and keys, the long one's last,
     and the long one's checkpoint, which a named pipe stands in for."""
@@ -183,6 +197,9 @@ async def make_rooms(program, follower, busy, data):
     # A room made from a recording keeps its first checkpoint at its first room second.
     await wait_for(lambda: os.path.exists(os.path.join(data, made[0] + ".checkpoint")), "the long room's checkpoint")
     await watcher.stop()
+    # Killed while another room is being made from the recording: that room was never made.
+    threading.Thread(target=post_unanswered, args=(port, recording), daemon=True).start()
+    await wait_for(lambda: unmade(data), "a room being made from the recording")
     server.process.send_signal(signal.SIGKILL)
     server.process.wait(WAIT)
     for kind in (".room", ".recording", ".checkpoint"):
@@ -227,6 +244,9 @@ async def resume_rooms(program, follower, data, rooms, checkpoint):
           f"the rooms resumed in order of their ids, the long one last: {server.lines}")
     check(server.find(rf"room {LAST}: its checkpoint is damaged")[0] is None,
           f"the long room came back from the checkpoint written into the pipe: {server.lines}")
+    check(server.find("removed the recording of a room the last stop cut short")[0] is not None
+          and not unmade(data) and server.find("but no record")[0] is None,
+          f"the room being made when the server was killed is not kept, nor named as lost: {server.lines}")
     reached = followed_tick(follower, frames)
     check(b" 101 " in answer and reached is not None and at is not None and reached >= int(long_back[1]),
           f"the screen that waited for the long room follows its join text to tick {reached}: {answer!r}")
