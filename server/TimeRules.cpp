@@ -37,11 +37,16 @@ bool IdleRule::Ends(std::size_t people, ServerTime now) {
     return now - *emptySince_ > ROOM_IDLE_LIMIT;
 }
 
+ServerTime TickSchedule::OnGrid(ServerTime time) {
+    const auto past = time.time_since_epoch() % TICK_GRID;
+    return past == past.zero() ? time : time + (TICK_GRID - past);
+}
+
 bool TickSchedule::Sent(ServerTime now) {
     const ServerTime due = Due();
     ++ticksSinceStart_;
     if (now - due > MAX_CATCH_UP) {
-        start_ = now;
+        start_ = OnGrid(now);
         ticksSinceStart_ = 0;
     }
     return now - due > LATE_AFTER;

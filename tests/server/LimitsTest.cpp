@@ -14,6 +14,7 @@
 namespace kestrel {
 namespace {
 
+using std::chrono::microseconds;
 using std::chrono::milliseconds;
 using std::chrono::minutes;
 using std::chrono::seconds;
@@ -62,6 +63,19 @@ TEST(Limits, TicksFallDueFromTheStartAndLateOnesAreCounted) {
     const ServerTime woke = T0 + 3 * tick + MAX_CATCH_UP + milliseconds(1);
     EXPECT_TRUE(schedule.Sent(woke));
     EXPECT_EQ(schedule.Due(), woke + tick);
+}
+
+// Rooms started within a step of the grid share its beat, so one wake
+// ticks them all; none of them is ever due before the time it started.
+TEST(Limits, TicksFallOnTheGrid) {
+    const milliseconds tick(25);
+    const ServerTime off = T0 + TICK_GRID + microseconds(1);
+    TickSchedule started(tick, off), onIt(tick, T0 + 2 * TICK_GRID);
+    EXPECT_EQ(started.Due(), T0 + 2 * TICK_GRID + tick);
+    EXPECT_EQ(onIt.Due(), started.Due());
+    const ServerTime woke = started.Due() + MAX_CATCH_UP + microseconds(1);
+    started.Sent(woke);
+    EXPECT_EQ(started.Due(), woke - microseconds(1) + TICK_GRID + tick) << "starting again from now, on the grid";
 }
 
 TEST(Limits, TicketsCountWhileTheyAreHeld) {
