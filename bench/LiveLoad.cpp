@@ -2,8 +2,8 @@
 // started from the benchmark's busy battle, whose tanks never fall, keeps
 // watchers on every room, and reports what they receive: frames and bytes
 // a second per watcher, and how late each tick's frame comes against a
-// steady 25 ms beat (the 99th percentile and the worst). One thread, like
-// the server.
+// steady 25 ms beat (the 99th percentile and the worst), and the share of
+// a core the load itself took meanwhile. One thread, like the server.
 // With `browsers`, each room is made and watched from a loopback address
 // of its own (127.0.1.2, 127.0.1.3, ...), as browsers behind a balancer
 // are: neither the balancer's limits per address nor the servers' then
@@ -16,9 +16,18 @@
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-#include <boost/beast/websocket.hpp>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +42,6 @@
 namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
-namespace websocket = beast::websocket;
 using tcp = asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
 
@@ -82,43 +90,124 @@ std::string CreateRoom(asio::io_context& io, unsigned short port, const std::str
     return body.substr(start, body.find('"', start) - start);
 }
 
-// One watcher: it reads every frame and notes when each tick's came.
-struct Watcher : std::enable_shared_from_this<Watcher> {
-    Watcher(asio::io_context& io, std::string path) : ws(io), path(std::move(path)) {}
-
-    void Start(unsigned short port, const asio::ip::address_v4& from) {
-        OpenFrom(beast::get_lowest_layer(ws).socket(), from);
-        beast::get_lowest_layer(ws).async_connect(
-            tcp::endpoint(asio::ip::make_address(LOOPBACK), port), [self = shared_from_this(), port](beast::error_code ec) {
-                if (ec) return self->Fail(ec);
-                self->ws.async_handshake(std::string(LOOPBACK) + ":" + std::to_string(port), self->path,
-                                         [self](beast::error_code ec) { ec ? self->Fail(ec) : self->Read(); });
-            });
+// One watcher, on a plain socket: it shakes hands by hand and reads its
+// frames with one read a wake, parsing them itself. A WebSocket library's
+// read a frame cost the load more than the server's send, and the load,
+// not the server, ran out first. It answers the server's pings, and notes
+// when each tick's frame came.
+class Watcher {
+public:
+    Watcher(unsigned short port, const asio::ip::address_v4& from, const std::string& path) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in local{}, server{};
+        local.sin_family = server.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(from.to_uint());
+        server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        server.sin_port = htons(port);
+        const std::string upgrade = "GET " + path + " HTTP/1.1\r\nHost: " + LOOPBACK + ":" + std::to_string(port) +
+                                    "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                    "Sec-WebSocket-Key: a2VzdHJlbC1saXZlLWxvYWQ=\r\nSec-WebSocket-Version: 13\r\n\r\n";
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+            ::connect(fd_, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0 || !Send(upgrade))
+            Fail("could not connect");
+        ::fcntl(fd_, F_SETFL, O_NONBLOCK);
     }
+    ~Watcher() { ::close(fd_); }
+    Watcher(const Watcher&) = delete;
+    Watcher& operator=(const Watcher&) = delete;
+
+    int Fd() const { return fd_; }
+    void Count() { counting_ = true, bytesBefore_ = bytes_; }
+    bool Failed() const { return failed_; }
+    std::uint64_t CountedBytes() const { return bytes_ - bytesBefore_; }
+    const std::vector<Clock::time_point>& TickTimes() const { return tickTimes_; }
+
+    // The socket is readable: takes what came, and every whole frame in it.
     void Read() {
-        ws.async_read(buffer, [self = shared_from_this()](beast::error_code ec, std::size_t bytes) {
-            if (ec) return self->Fail(ec);
-            self->bytes += bytes;
-            if (self->counting) {
-                const std::string_view frame(static_cast<const char*>(self->buffer.cdata().data()), bytes);
-                if (frame.ends_with("tick 1\n")) self->tickTimes.push_back(Clock::now());
-            }
-            self->buffer.consume(bytes);
-            self->Read();
-        });
-    }
-    void Fail(beast::error_code ec) {
-        if (!failed) std::fprintf(stderr, "kestrel-live-load: a watcher lost its room: %s\n", ec.message().c_str());
-        failed = true;
+        char chunk[1 << 16];
+        const ssize_t got = ::read(fd_, chunk, sizeof chunk);
+        if (got <= 0) {
+            if (got < 0 && errno == EAGAIN) return;
+            return Fail("the server closed the socket");
+        }
+        const auto now = Clock::now();
+        pending_.append(chunk, std::size_t(got));
+        if (!upgraded_ && !TakeAnswer()) return;
+        while (TakeFrame(now)) {
+        }
     }
 
-    websocket::stream<beast::tcp_stream> ws;
-    std::string path;
-    beast::flat_buffer buffer;
-    bool counting = false, failed = false;
-    std::uint64_t bytes = 0;
-    std::vector<Clock::time_point> tickTimes;
+private:
+    bool TakeAnswer() {
+        const std::size_t end = pending_.find("\r\n\r\n");
+        if (end == std::string::npos) return false;
+        if (!pending_.starts_with("HTTP/1.1 101")) Fail("the server did not take the socket");
+        pending_.erase(0, end + 4);
+        return upgraded_ = true;
+    }
+    // One frame from the server (never masked): its opcode, length and body.
+    bool TakeFrame(Clock::time_point now) {
+        if (pending_.size() < 2) return false;
+        const auto byte = [this](std::size_t at) { return std::uint64_t(static_cast<unsigned char>(pending_[at])); };
+        const unsigned opcode = unsigned(byte(0) & 0x0f);
+        std::uint64_t length = byte(1) & 0x7f;
+        std::size_t header = 2;
+        const std::size_t lengthBytes = length == 126 ? 2 : length == 127 ? 8 : 0;
+        if (pending_.size() < header + lengthBytes) return false;
+        if (lengthBytes > 0) length = 0;
+        for (std::size_t n = 0; n < lengthBytes; ++n) length = length << 8 | byte(header + n);
+        header += lengthBytes;
+        if (pending_.size() < header + length) return false;
+        const std::string_view body(pending_.data() + header, length);
+        if (opcode == PING) Pong(body);
+        if (opcode == CLOSE) Fail("the server closed the room");
+        bytes_ += length;
+        if (counting_ && body.ends_with("tick 1\n")) tickTimes_.push_back(now);
+        pending_.erase(0, header + length);
+        return true;
+    }
+    // A client's frames are masked; a mask of zeros leaves the body as it is.
+    void Pong(std::string_view body) {
+        std::string frame{char(0x80 | PONG), char(0x80 | body.size()), 0, 0, 0, 0};
+        Send(frame.append(body));
+    }
+    bool Send(const std::string& bytes) { return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size()); }
+    void Fail(const char* why) {
+        if (!failed_) std::fprintf(stderr, "kestrel-live-load: a watcher lost its room: %s\n", why);
+        failed_ = true;
+    }
+
+    static constexpr unsigned CLOSE = 0x8, PING = 0x9, PONG = 0xa;
+    int fd_ = -1;
+    std::string pending_;
+    bool upgraded_ = false, counting_ = false, failed_ = false;
+    std::uint64_t bytes_ = 0, bytesBefore_ = 0;
+    std::vector<Clock::time_point> tickTimes_;
 };
+
+// Reads every watcher's frames as they come, for `time`.
+void Watch(std::vector<std::unique_ptr<Watcher>>& watchers, std::chrono::milliseconds time) {
+    const int poll = ::epoll_create1(0);
+    for (const auto& w : watchers) {
+        epoll_event event{.events = EPOLLIN, .data = {.ptr = w.get()}};
+        ::epoll_ctl(poll, EPOLL_CTL_ADD, w->Fd(), &event);
+    }
+    const auto end = Clock::now() + time;
+    std::array<epoll_event, 256> ready;
+    for (auto now = Clock::now(); now < end; now = Clock::now()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count() + 1;
+        const int n = ::epoll_wait(poll, ready.data(), int(ready.size()), int(left));
+        for (int i = 0; i < n; ++i) static_cast<Watcher*>(ready[std::size_t(i)].data.ptr)->Read();
+    }
+    ::close(poll);
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 // How late each tick came against the steadiest beat that fits them all.
 void AddLateness(const std::vector<Clock::time_point>& times, std::vector<double>& lateness) {
@@ -147,35 +236,37 @@ int main(int argc, char** argv) {
     const std::string recording = kestrel::bench::EndlessBusyRecording();
 
     asio::io_context io;
-    std::vector<std::shared_ptr<Watcher>> watchers;
+    std::vector<std::unique_ptr<Watcher>> watchers;
     for (int r = 0; r < rooms; ++r) {
         const auto from = BrowserAddress(ownAddresses, r);
         const std::string id = CreateRoom(io, port, recording, from);
-        for (int w = 0; w < watchersEach; ++w) {
-            watchers.push_back(std::make_shared<Watcher>(io, "/rooms/" + id + "/socket"));
-            watchers.back()->Start(port, from);
-        }
+        for (int w = 0; w < watchersEach; ++w)
+            watchers.push_back(std::make_unique<Watcher>(port, from, "/rooms/" + id + "/socket"));
     }
     // Everyone joins and catches up first; then the count starts.
-    io.run_for(std::chrono::seconds(2));
-    std::uint64_t bytesBefore = 0;
-    for (const auto& w : watchers) bytesBefore += w->bytes, w->counting = true;
-    io.run_for(std::chrono::milliseconds(std::int64_t(seconds * 1000)));
+    Watch(watchers, std::chrono::seconds(2));
+    for (const auto& w : watchers) w->Count();
+    // Said on its own line, so that a script can take the server's own
+    // figures over the same stretch.
+    std::fputs("counting\n", stderr);
+    const double cpuBefore = CpuSeconds();
+    Watch(watchers, std::chrono::milliseconds(std::int64_t(seconds * 1000)));
+    const double cpu = CpuSeconds() - cpuBefore;
 
     std::uint64_t bytes = 0, frames = 0;
     int failed = 0;
     std::vector<double> lateness;
     for (const auto& w : watchers) {
-        bytes += w->bytes, frames += w->tickTimes.size(), failed += w->failed;
-        AddLateness(w->tickTimes, lateness);
+        bytes += w->CountedBytes(), frames += w->TickTimes().size(), failed += w->Failed();
+        AddLateness(w->TickTimes(), lateness);
     }
     std::sort(lateness.begin(), lateness.end());
     const double p99 = lateness.empty() ? 0 : lateness[std::size_t(double(lateness.size() - 1) * 0.99)];
     const double worst = lateness.empty() ? 0 : lateness.back();
     const double n = double(watchers.size());
     std::printf("rooms %d watchers %zu lost %d ticks/s per watcher %.1f bytes/s per watcher %.0f late p99 %.2f ms "
-                "max %.2f ms\n",
-                rooms, watchers.size(), failed, double(frames) / n / seconds, double(bytes - bytesBefore) / n / seconds,
-                p99, worst);
+                "max %.2f ms load %.1f%% of a core\n",
+                rooms, watchers.size(), failed, double(frames) / n / seconds, double(bytes) / n / seconds, p99, worst,
+                100 * cpu / seconds);
     return failed > 0 ? 1 : 0;
 }

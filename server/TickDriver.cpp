@@ -18,7 +18,8 @@ TickDriver::TickDriver(boost::asio::io_context& io, StatusCounts& counts)
 TickDriver::~TickDriver() = default;
 
 void TickDriver::Add(std::weak_ptr<Ticking> room) {
-    const TickSchedule schedule(std::chrono::milliseconds(TICK_MS), ServerClock::now());
+    const auto tick = std::chrono::milliseconds(TICK_MS);
+    const TickSchedule schedule(tick, queue_.QuietestStart(ServerClock::now(), tick));
     queue_.Add(std::move(room), schedule);
     if (!armedFor_ || schedule.Due() < *armedFor_) Arm(schedule.Due());
 }

@@ -23,7 +23,8 @@ public:
     TickDriver(const TickDriver&) = delete;
     TickDriver& operator=(const TickDriver&) = delete;
 
-    // A room starts ticking now, its first tick due a tick from now.
+    // A room starts ticking now, on the beat fewest rooms share: its first
+    // tick is due within two ticks from now.
     void Add(std::weak_ptr<Ticking> room);
 
 private:

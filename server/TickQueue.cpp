@@ -31,6 +31,16 @@ std::optional<ServerTime> TickQueue::NextDue() const {
     return heap_.front().due;
 }
 
+ServerTime TickQueue::QuietestStart(ServerTime from, std::chrono::nanoseconds tick) const {
+    std::vector<std::size_t> rooms(std::size_t(tick / TICK_GRID) + 1);  // + 1: a tick need not be whole steps
+    for (const Entry& entry : heap_) ++rooms[TickSchedule::Beat(entry.due, tick)];
+    const ServerTime first = TickSchedule::OnGrid(from);
+    ServerTime quietest = first;
+    for (ServerTime start = first; start < first + tick; start += TICK_GRID)
+        if (rooms[TickSchedule::Beat(start, tick)] < rooms[TickSchedule::Beat(quietest, tick)]) quietest = start;
+    return quietest;
+}
+
 TickTally TickQueue::RunDue(ServerTime now) {
     TickTally tally;
     while (!heap_.empty() && heap_.front().due <= now) {

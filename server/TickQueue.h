@@ -39,6 +39,10 @@ public:
     // A room gone (its last owner let it go) simply leaves the queue.
     void Add(std::weak_ptr<Ticking> room, TickSchedule schedule);
     std::optional<ServerTime> NextDue() const;
+    // Where a room's ticks should start: the first point of the grid from
+    // `from` on the beat the fewest rooms share, so that each wake ticks
+    // about as many rooms as the next, however the rooms came.
+    ServerTime QuietestStart(ServerTime from, std::chrono::nanoseconds tick) const;
     // Ticks every room due by `now` once, earliest first. Each tick is timed
     // when it has been sent, so a room reached late in a long wake counts
     // as late.

@@ -42,13 +42,14 @@ ServerTime TickSchedule::OnGrid(ServerTime time) {
     return past == past.zero() ? time : time + (TICK_GRID - past);
 }
 
+std::size_t TickSchedule::Beat(ServerTime time, std::chrono::nanoseconds tick) {
+    return std::size_t((time.time_since_epoch() % tick) / TICK_GRID);
+}
+
 bool TickSchedule::Sent(ServerTime now) {
     const ServerTime due = Due();
     ++ticksSinceStart_;
-    if (now - due > MAX_CATCH_UP) {
-        start_ = OnGrid(now);
-        ticksSinceStart_ = 0;
-    }
+    if (now - due > MAX_CATCH_UP) ticksSinceStart_ = std::uint64_t((now - start_) / tick_);
     return now - due > LATE_AFTER;
 }
 

@@ -65,12 +65,15 @@ public:
     TickSchedule(std::chrono::nanoseconds tick, ServerTime start) : tick_(tick), start_(OnGrid(start)) {}
     ServerTime Due() const { return start_ + tick_ * (ticksSinceStart_ + 1); }
     // The tick due was sent at `now`: answers whether it was late. A
-    // schedule far behind starts again from now.
+    // schedule far behind skips the ticks it missed rather than racing
+    // through them, and keeps its beat.
     bool Sent(ServerTime now);
 
-private:
     static ServerTime OnGrid(ServerTime time);
+    // Which step of the grid within a tick `time` falls on.
+    static std::size_t Beat(ServerTime time, std::chrono::nanoseconds tick);
 
+private:
     std::chrono::nanoseconds tick_;
     ServerTime start_;
     std::uint64_t ticksSinceStart_ = 0;

@@ -91,5 +91,19 @@ TEST_F(TickQueueTest, AStoppedOrGoneRoomLeavesTheQueueUncounted) {
     EXPECT_EQ(queue.NextDue(), std::nullopt);
 }
 
+// Rooms that all come at once are spread over the beats of a tick, so no
+// wake ticks more than its share of them.
+TEST_F(TickQueueTest, RoomsComingAtOnceAreSpreadOverTheBeats) {
+    const ServerTime came = T0 + milliseconds(3) + std::chrono::microseconds(1);
+    std::vector<std::shared_ptr<NotedRoom>> rooms;
+    for (int n = 0; n < 2 * int(TICK / TICK_GRID); ++n) rooms.push_back(Room("r", queue.QuietestStart(came, TICK)));
+    for (ServerTime beat = came; beat < came + TICK + TICK_GRID; beat += TICK_GRID) {
+        ticked.clear();
+        WakeAt(beat + TICK);
+        EXPECT_LE(ticked.size(), 2u) << "a wake with more than its share";
+    }
+    EXPECT_EQ(queue.NextDue(), T0 + milliseconds(4) + 2 * TICK) << "none due before the grid's first point after it came";
+}
+
 }  // namespace
 }  // namespace kestrel
