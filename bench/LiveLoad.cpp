@@ -236,13 +236,14 @@ int main(int argc, char** argv) {
     const std::string recording = kestrel::bench::EndlessBusyRecording();
 
     asio::io_context io;
+    std::vector<std::string> ids;
+    for (int r = 0; r < rooms; ++r) ids.push_back(CreateRoom(io, port, recording, BrowserAddress(ownAddresses, r)));
+    // Only then the watchers, so that none waits unread while rooms are made
+    // (the server drops a screen that reads nothing for a few seconds).
     std::vector<std::unique_ptr<Watcher>> watchers;
-    for (int r = 0; r < rooms; ++r) {
-        const auto from = BrowserAddress(ownAddresses, r);
-        const std::string id = CreateRoom(io, port, recording, from);
+    for (int r = 0; r < rooms; ++r)
         for (int w = 0; w < watchersEach; ++w)
-            watchers.push_back(std::make_unique<Watcher>(port, from, "/rooms/" + id + "/socket"));
-    }
+            watchers.push_back(std::make_unique<Watcher>(port, BrowserAddress(ownAddresses, r), "/rooms/" + ids[std::size_t(r)] + "/socket"));
     // Everyone joins and catches up first; then the count starts.
     Watch(watchers, std::chrono::seconds(2));
     for (const auto& w : watchers) w->Count();
