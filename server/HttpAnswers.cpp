@@ -11,7 +11,6 @@ http::status StatusOf(RefusalKind kind) {
     case RefusalKind::Forbidden: return http::status::forbidden;
     case RefusalKind::NotFound: return http::status::not_found;
     case RefusalKind::Gone: return http::status::gone;
-    case RefusalKind::TooLarge: return http::status::payload_too_large;
     case RefusalKind::TooMany: return http::status::too_many_requests;
     case RefusalKind::Full: return http::status::service_unavailable;
     case RefusalKind::Broken: return http::status::internal_server_error;

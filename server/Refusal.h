@@ -15,7 +15,6 @@ enum class RefusalKind {
     Forbidden,   // another site's page, or the wrong key
     NotFound,
     Gone,        // the room ended; its recording is kept
-    TooLarge,    // more than a reply may hold
     TooMany,     // over a rate: try again later
     Full,        // over a capacity: try again later
     Broken,      // the server's own failure (its disk)
