@@ -1,11 +1,12 @@
 #pragma once
-// Every room of a thread on one clock. Each room keeps its own schedule
-// (its ticks fall due every TICK_MS from its own start, so rooms do not
-// bunch onto one beat); the queue is woken at the earliest time due and
-// ticks every room due by then, earliest first, each once a wake: a room
-// behind comes again at the next wake, after the thread's other work, so
-// that nothing starves while rooms catch up. No network here: the time now is asked of the clock it is given, so a
-// test drives it.
+// Every room of a thread on one clock. Each room keeps its own schedule:
+// its ticks fall due every TICK_MS from its own start, on the beat of the
+// grid that the fewest rooms shared when it came, so that each wake ticks
+// about as many rooms as the next. The queue is woken at the earliest time
+// due and ticks every room due by then, earliest first, each once a wake:
+// a room behind comes again at the next wake, after the thread's other
+// work, so that nothing starves while rooms catch up. No network here: the
+// time now is asked of the clock it is given, so a test drives it.
 
 #include <cstdint>
 #include <functional>

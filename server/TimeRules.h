@@ -21,7 +21,7 @@ inline constexpr auto ROOM_IDLE_LIMIT = std::chrono::minutes(10);
 // A tick sent later than this after its deadline counts as late.
 inline constexpr auto LATE_AFTER = std::chrono::milliseconds(5);
 // A room's clock further behind than this (the process was stopped, the
-// machine slept) starts again from now rather than racing to catch up.
+// machine slept) skips the ticks it missed rather than racing through them.
 inline constexpr auto MAX_CATCH_UP = std::chrono::seconds(1);
 // Rooms start their clocks on this grid, so that every room whose tick falls
 // due within one step of it is ticked in the same wake of the thread's clock:
