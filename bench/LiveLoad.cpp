@@ -32,7 +32,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
