@@ -78,20 +78,7 @@ export async function until(what, condition, timeoutMs = WAIT_MS) {
 export const xdotool = (xEnv, ...args) => run('xdotool', args, { env: xEnv });
 
 // kestrel with `args` on the X server, and its window's id once it shows.
-// A program that could not reach the X server is started once more: a
-// loaded machine's Xvfb now and then turns a client away though it runs
-// (as the window's own test finds too); that is the server's, not ours.
 export async function startWindow(xEnv, args) {
-  try {
-    return await startWindowOnce(xEnv, args);
-  } catch (error) {
-    if (!error.message.includes('could not connect to display')) throw error;
-    await pause(1000);
-    return startWindowOnce(xEnv, args);
-  }
-}
-
-async function startWindowOnce(xEnv, args) {
   const child = spawn(WINDOW, args, { env: xEnv, stdio: ['ignore', 'pipe', 'pipe'] });
   let output = '';
   for (const stream of [child.stdout, child.stderr]) stream.setEncoding('utf8').on('data', chunk => { output += chunk; });
