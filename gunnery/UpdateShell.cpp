@@ -87,13 +87,17 @@ CanvasPoint RayEnd(const Canvas& canvas, double px, double py, Ray ray, double d
                         drop);
 }
 
+// A ray's draws are made whether or not it is drawn, so that a battle run
+// without a picture takes the same random stream; only the geometry is
+// spared.
 void DrawBurstRays(Canvas& canvas, Random& random, double px, double py) {
     const CanvasPoint centre = ProjectPoint(canvas, px, py, SHELL_DROP);
     for (int i = 0; i < BURST_RAY_COUNT; ++i) {
         const Ray ray = DrawRay(random, BURST_RAY_LENGTH);
         const std::uint8_t red = RayComponent(random);
         const std::uint8_t green = RayComponent(random);
-        DrawLine(canvas, centre, RayEnd(canvas, px, py, ray, SHELL_DROP), Colour{red, green, 0});
+        if (canvas.TakesStrokes())
+            DrawLine(canvas, centre, RayEnd(canvas, px, py, ray, SHELL_DROP), Colour{red, green, 0});
     }
 }
 
@@ -102,8 +106,8 @@ void DrawDamageRays(Canvas& canvas, Random& random, double px, double py) {
     for (int i = 0; i < DAMAGE_RAY_COUNT; ++i) {
         const Ray ray = DrawRay(random, DAMAGE_RAY_LENGTH);
         const std::uint8_t red = RayComponent(random);
-        DrawLine(canvas, centre, RayEnd(canvas, px, py, ray, DAMAGE_RAY_END_DROP),
-                 Colour{red, 0, 0});
+        if (canvas.TakesStrokes())
+            DrawLine(canvas, centre, RayEnd(canvas, px, py, ray, DAMAGE_RAY_END_DROP), Colour{red, 0, 0});
     }
 }
 
