@@ -48,6 +48,11 @@ void LiveSession::Start(Request upgrade) {
     // An oversize frame is refused from its header, before it is buffered.
     ws_.read_message_max(MAX_CLIENT_FRAME_BYTES);
     beast::get_lowest_layer(ws_).expires_never();
+    // A tick's frame goes out as it is written. Left to Nagle's rule it
+    // would wait for the last frame's acknowledgement, which a screen
+    // that delays its acknowledgements holds back for 40 to 200 ms.
+    beast::error_code ignored;
+    beast::get_lowest_layer(ws_).socket().set_option(net::ip::tcp::no_delay(true), ignored);
     ws_.async_accept(upgrade_, [self = shared_from_this()](beast::error_code ec) { self->OnAccept(ec); });
 }
 
