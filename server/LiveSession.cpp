@@ -35,7 +35,7 @@ constexpr std::string_view ANSWERED_NO_PING = "it answered no ping";
 
 LiveSession::LiveSession(ServerState& state, beast::tcp_stream&& stream, std::shared_ptr<LiveRoom> room,
                          bool mayPlay, Ticket address, Ticket seat)
-    : state_(state), ws_(std::move(stream)), room_(std::move(room)), mayPlay_(mayPlay), address_(std::move(address)),
+    : state_(state), ws_(stream.release_socket()), room_(std::move(room)), mayPlay_(mayPlay), address_(std::move(address)),
       seat_(std::move(seat)), queue_(FIRST_QUEUE_CAPACITY) {}
 
 LiveSession::~LiveSession() { Leave(); }
@@ -47,12 +47,11 @@ void LiveSession::Start(Request upgrade) {
         [](websocket::response_type& response) { response.set(http::field::server, SERVER_NAME); }));
     // An oversize frame is refused from its header, before it is buffered.
     ws_.read_message_max(MAX_CLIENT_FRAME_BYTES);
-    beast::get_lowest_layer(ws_).expires_never();
     // A tick's frame goes out as it is written. Left to Nagle's rule it
     // would wait for the last frame's acknowledgement, which a screen
     // that delays its acknowledgements holds back for 40 to 200 ms.
     beast::error_code ignored;
-    beast::get_lowest_layer(ws_).socket().set_option(net::ip::tcp::no_delay(true), ignored);
+    ws_.next_layer().set_option(net::ip::tcp::no_delay(true), ignored);
     ws_.async_accept(upgrade_, [self = shared_from_this()](beast::error_code ec) { self->OnAccept(ec); });
 }
 
@@ -145,7 +144,7 @@ void LiveSession::Drop(std::string_view why) {
     closing_ = true;
     Leave();
     beast::error_code ignored;
-    beast::get_lowest_layer(ws_).socket().close(ignored);
+    ws_.next_layer().close(ignored);
 }
 
 void LiveSession::Leave() {

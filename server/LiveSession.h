@@ -39,7 +39,9 @@ private:
     void Leave();
 
     ServerState& state_;
-    websocket::stream<beast::tcp_stream> ws_;
+    // On the bare socket: the stream's own timer keeps the screen's
+    // timeouts, and a frame's write passes through one layer less.
+    websocket::stream<tcp::socket> ws_;
     std::shared_ptr<LiveRoom> room_;
     bool mayPlay_;
     Ticket address_, seat_;
