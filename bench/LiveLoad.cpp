@@ -82,11 +82,11 @@ std::string CreateRoom(asio::io_context& io, unsigned short port, const std::str
     http::read(socket, buffer, response);
     const std::string& body = response.body();
     const std::size_t at = body.find("\"room\"");
-    const std::size_t start = body.find('"', body.find(':', at) + 1) + 1;
     if (at == std::string::npos || response.result_int() >= 300) {
         std::fprintf(stderr, "kestrel-live-load: the server made no room: %s\n", body.c_str());
         std::exit(1);
     }
+    const std::size_t start = body.find('"', body.find(':', at) + 1) + 1;
     return body.substr(start, body.find('"', start) - start);
 }
 
