@@ -31,21 +31,22 @@ websocket::stream_base::timeout ScreenTimeouts() {
 // Why a screen that reads nothing goes: its write or its read finds out first.
 constexpr std::string_view ANSWERED_NO_PING = "it answered no ping";
 
-// The accepted socket, moved onto the server's io_context by type. One
-// that has failed meanwhile stays closed, and its handshake says so.
-template <class Socket>
-Socket OnServersContext(net::io_context& io, tcp::socket accepted) {
+// The accepted socket, moved onto the server's io_context by type: a
+// frame's write and its end then pass no type-erased executor, copied at
+// every step. One that has failed meanwhile stays closed, and its
+// handshake says so.
+ScreenSocketBase OnServersContext(net::io_context& io, tcp::socket accepted) {
     beast::error_code ec;
     const tcp::endpoint local = accepted.local_endpoint(ec);
-    if (ec) return Socket(io.get_executor());
-    return Socket(io.get_executor(), local.protocol(), accepted.release());
+    if (ec) return ScreenSocketBase(io.get_executor());
+    return ScreenSocketBase(io.get_executor(), local.protocol(), accepted.release());
 }
 
 }  // namespace
 
 LiveSession::LiveSession(ServerState& state, beast::tcp_stream&& stream, std::shared_ptr<LiveRoom> room,
                          bool mayPlay, Ticket address, Ticket seat)
-    : state_(state), ws_(OnServersContext<Socket>(state.Io(), stream.release_socket())), room_(std::move(room)),
+    : state_(state), ws_(state.Sends(), OnServersContext(state.Io(), stream.release_socket())), room_(std::move(room)),
       mayPlay_(mayPlay), address_(std::move(address)),
       seat_(std::move(seat)), queue_(FIRST_QUEUE_CAPACITY) {}
 

@@ -9,8 +9,7 @@
 
 #include <boost/circular_buffer.hpp>
 
-#include <boost/asio/io_context.hpp>
-
+#include "server/BatchedSocket.h"
 #include "server/Beast.h"
 #include "server/LiveRoom.h"
 #include "server/Tickets.h"
@@ -40,14 +39,10 @@ private:
     void Drop(std::string_view why);
     void Leave();
 
-    // The server's io_context, named by type: a frame's write and its
-    // completion then pass no type-erased executor, copied at every step.
-    using Socket = net::basic_stream_socket<tcp, net::io_context::executor_type>;
-
     ServerState& state_;
     // On the bare socket: the stream's own timer keeps the screen's
-    // timeouts, and a frame's write passes through one layer less.
-    websocket::stream<Socket> ws_;
+    // timeouts, and its writes go out with the other screens'.
+    websocket::stream<BatchedSocket> ws_;
     std::shared_ptr<LiveRoom> room_;
     bool mayPlay_;
     Ticket address_, seat_;

@@ -7,6 +7,8 @@
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/websocket/error.hpp>
 
+#include "server/BatchedSocket.h"
+
 namespace kestrel {
 
 namespace net = boost::asio;
@@ -21,6 +23,17 @@ bool OrdinaryEnd(const beast::error_code& ec) {
 bool ServerState::Trusts(const IpAddress& address) const {
     return std::any_of(trustedProxies_.begin(), trustedProxies_.end(),
                        [&](const AddressRange& range) { return range.Contains(address); });
+}
+
+ServerState::~ServerState() = default;
+
+// Where io_uring is not to be had, every frame costs a system call of its
+// own; the server works the same, and says so once.
+std::unique_ptr<SendBatch> ServerState::MakeSendBatch(boost::asio::io_context& io, const Log& log) {
+    std::string why;
+    std::unique_ptr<SendRing> ring = SendRing::Open(why);
+    if (!ring) log.Line("frames go out one system call each (no io_uring: " + why + ")");
+    return std::make_unique<SendBatch>(io, std::move(ring));
 }
 
 void ServerState::Failed(std::string_view what, const boost::system::error_code& ec) const {

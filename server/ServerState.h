@@ -5,6 +5,7 @@
 // reference; the server that owns it takes its io_context down first.
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,13 +27,16 @@ class io_context;
 
 namespace kestrel {
 
+class SendBatch;
+
 class ServerState {
 public:
     ServerState(boost::asio::io_context& io, const ServerOptions& options, Log log, std::filesystem::path data,
                 std::optional<std::filesystem::path> site)
         : io_(io), limits_(options.limits), name_(options.name), trustedProxies_(options.trustedProxies), log_(log),
           addresses_(options.limits.connectionsPerAddress), refusals_(REFUSALS_PER_ADDRESS), rooms_(*this, std::move(data)), site_(std::move(site)),
-          ticks_(io, counts_) {}
+          ticks_(io, counts_), sends_(MakeSendBatch(io, log_)) {}
+    ~ServerState();
     ServerState(const ServerState&) = delete;
     ServerState& operator=(const ServerState&) = delete;
 
@@ -52,6 +56,8 @@ public:
     RoomRegistry& Rooms() { return rooms_; }
     // The clock the rooms tick by.
     TickDriver& Ticks() { return ticks_; }
+    // The screens' writes, sent together once each handler returns.
+    SendBatch& Sends() { return *sends_; }
     const std::optional<std::filesystem::path>& Site() const { return site_; }
     bool Stopping() const { return stopping_; }
     void Stop() { stopping_ = true; }
@@ -69,6 +75,11 @@ private:
     std::optional<std::filesystem::path> site_;
     TickDriver ticks_;
     bool stopping_ = false;
+    // Last, so that it goes first: writes still queued let their sessions
+    // go while what those hold a share of is still here.
+    std::unique_ptr<SendBatch> sends_;
+
+    static std::unique_ptr<SendBatch> MakeSendBatch(boost::asio::io_context& io, const Log& log);
 };
 
 // Whether a network error is one of the ordinary ends of a connection (the
