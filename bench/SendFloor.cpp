@@ -4,11 +4,13 @@
 // tick, the rooms spread over the tick's 25 one-millisecond beats as the
 // server spreads them, each socket with TCP_NODELAY; one thread on core 1
 // reads them the way kestrel-live-load does, looking every 200 us. No game,
-// no WebSocket library, no event loop: a bare `send` a frame. It prints the
-// writing thread's share of its core, which on the loopback includes the
-// kernel's delivery into the reader's sockets, as the server's does.
+// no WebSocket library, no event loop: a bare `send` a frame, or with
+// `batched` a beat's frames in one system call, as the server sends them
+// (SendRing). It prints the writing thread's share of its core, which on
+// the loopback includes the kernel's delivery into the reader's sockets,
+// as the server's does.
 //
-//   kestrel-send-floor ROOMS WATCHERS SECONDS
+//   kestrel-send-floor ROOMS WATCHERS SECONDS [batched]
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -26,8 +28,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
+
+#include "server/SendRing.h"
 
 namespace {
 
@@ -93,7 +101,24 @@ double ThreadCpuSeconds() {
 
 // Every room's watchers get a frame a tick, on the room's beat, until
 // `end`; returns the share of its core the writing took from `counted` on.
-double Send(const std::vector<Pair>& pairs, int watchersEach, Clock::time_point counted, Clock::time_point end) {
+// A beat's frames, each in a call of its own or all in one.
+void SendBeat(const std::vector<int>& sockets, std::span<const char> frame, kestrel::SendRing* ring) {
+    if (!ring) {
+        for (const int socket : sockets)
+            if (::send(socket, frame.data(), frame.size(), MSG_NOSIGNAL) != ssize_t(frame.size()))
+                Fail("a frame did not go out whole");
+        return;
+    }
+    const iovec buffer{const_cast<char*>(frame.data()), frame.size()};
+    std::vector<kestrel::RingWrite> writes;
+    for (const int socket : sockets) writes.push_back({socket, {&buffer, 1}});
+    ring->Send(writes);
+    for (const kestrel::RingWrite& write : writes)
+        if (write.result != int(frame.size())) Fail("a frame did not go out whole");
+}
+
+double Send(const std::vector<Pair>& pairs, int watchersEach, kestrel::SendRing* ring, Clock::time_point counted,
+            Clock::time_point end) {
     PinTo(SENDER_CORE);
     const std::array<char, FRAME_BYTES> frame{char(0x81), char(FRAME_BYTES - 2), 't', 'i', 'c', 'k', ' ', '1', '\n'};
     const std::size_t rooms = pairs.size() / std::size_t(watchersEach);
@@ -101,11 +126,11 @@ double Send(const std::vector<Pair>& pairs, int watchersEach, Clock::time_point 
     auto beatTime = Clock::now();
     for (int beat = 0; beatTime < end; beat = (beat + 1) % BEATS) {
         if (cpuAtCount < 0 && beatTime >= counted) cpuAtCount = ThreadCpuSeconds();
+        std::vector<int> sockets;
         for (std::size_t room = std::size_t(beat); room < rooms; room += BEATS)
             for (int w = 0; w < watchersEach; ++w)
-                if (::send(pairs[room * std::size_t(watchersEach) + std::size_t(w)].sending, frame.data(), frame.size(),
-                           MSG_NOSIGNAL) != ssize_t(frame.size()))
-                    Fail("a frame did not go out whole");
+                sockets.push_back(pairs[room * std::size_t(watchersEach) + std::size_t(w)].sending);
+        SendBeat(sockets, frame, ring);
         beatTime += TICK / BEATS;
         std::this_thread::sleep_until(beatTime);
     }
@@ -135,9 +160,16 @@ void Read(const std::vector<Pair>& pairs, const std::atomic<bool>& done) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: kestrel-send-floor ROOMS WATCHERS SECONDS\n");
+    const bool batched = argc == 5 && std::string_view(argv[4]) == "batched";
+    if (argc != 4 && !batched) {
+        std::fprintf(stderr, "usage: kestrel-send-floor ROOMS WATCHERS SECONDS [batched]\n");
         return 2;
+    }
+    std::string why;
+    const std::unique_ptr<kestrel::SendRing> ring = batched ? kestrel::SendRing::Open(why) : nullptr;
+    if (batched && !ring) {
+        std::fprintf(stderr, "kestrel-send-floor: no io_uring here: %s\n", why.c_str());
+        return 1;
     }
     const int rooms = std::atoi(argv[1]), watchersEach = std::atoi(argv[2]);
     const double seconds = std::atof(argv[3]);
@@ -150,10 +182,11 @@ int main(int argc, char** argv) {
     std::thread reader([&] { Read(pairs, done); });
     const auto counted = Clock::now() + SETTLE;
     const auto end = counted + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-    const double share = Send(pairs, watchersEach, counted, end);
+    const double share = Send(pairs, watchersEach, ring.get(), counted, end);
     done = true;
     reader.join();
-    std::printf("rooms %d watchers %zu frames/s %.0f sender %.1f%% of a core\n", rooms, pairs.size(),
-                double(pairs.size()) / std::chrono::duration<double>(TICK).count(), 100 * share);
+    std::printf("rooms %d watchers %zu frames/s %.0f%s sender %.1f%% of a core\n", rooms, pairs.size(),
+                double(pairs.size()) / std::chrono::duration<double>(TICK).count(), batched ? " batched" : "",
+                100 * share);
     for (const Pair& pair : pairs) ::close(pair.sending), ::close(pair.reading);
 }
