@@ -132,6 +132,8 @@ int Server::Run() {
         listeners.push_back(std::make_shared<Listener>(*state_, std::move(acceptor)));
     }
     out_ << listening << std::flush;
+    if (!state_->NoRing().empty())
+        log_.Line("frames go out one system call each (no io_uring: " + state_->NoRing() + ")");
     for (const std::shared_ptr<Listener>& listener : listeners) listener->Run();
     // The kept rooms come back one at a time while the server answers;
     // screens that ask for one meanwhile wait for it.

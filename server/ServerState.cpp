@@ -28,11 +28,9 @@ bool ServerState::Trusts(const IpAddress& address) const {
 ServerState::~ServerState() = default;
 
 // Where io_uring is not to be had, every frame costs a system call of its
-// own; the server works the same, and says so once.
-std::unique_ptr<SendBatch> ServerState::MakeSendBatch(boost::asio::io_context& io, const Log& log) {
-    std::string why;
-    std::unique_ptr<SendRing> ring = SendRing::Open(why);
-    if (!ring) log.Line("frames go out one system call each (no io_uring: " + why + ")");
+// own; the server works the same, and says so once it listens.
+std::unique_ptr<SendBatch> ServerState::MakeSendBatch(boost::asio::io_context& io, std::string& noRing) {
+    std::unique_ptr<SendRing> ring = SendRing::Open(noRing);
     return std::make_unique<SendBatch>(io, std::move(ring));
 }
 

@@ -35,7 +35,7 @@ public:
                 std::optional<std::filesystem::path> site)
         : io_(io), limits_(options.limits), name_(options.name), trustedProxies_(options.trustedProxies), log_(log),
           addresses_(options.limits.connectionsPerAddress), refusals_(REFUSALS_PER_ADDRESS), rooms_(*this, std::move(data)), site_(std::move(site)),
-          ticks_(io, counts_), sends_(MakeSendBatch(io, log_)) {}
+          ticks_(io, counts_), sends_(MakeSendBatch(io, noRing_)) {}
     ~ServerState();
     ServerState(const ServerState&) = delete;
     ServerState& operator=(const ServerState&) = delete;
@@ -58,6 +58,8 @@ public:
     TickDriver& Ticks() { return ticks_; }
     // The screens' writes, sent together once each handler returns.
     SendBatch& Sends() { return *sends_; }
+    // Why they go one system call each, when they do: no io_uring here.
+    const std::string& NoRing() const { return noRing_; }
     const std::optional<std::filesystem::path>& Site() const { return site_; }
     bool Stopping() const { return stopping_; }
     void Stop() { stopping_ = true; }
@@ -75,11 +77,12 @@ private:
     std::optional<std::filesystem::path> site_;
     TickDriver ticks_;
     bool stopping_ = false;
+    std::string noRing_;
     // Last, so that it goes first: writes still queued let their sessions
     // go while what those hold a share of is still here.
     std::unique_ptr<SendBatch> sends_;
 
-    static std::unique_ptr<SendBatch> MakeSendBatch(boost::asio::io_context& io, const Log& log);
+    static std::unique_ptr<SendBatch> MakeSendBatch(boost::asio::io_context& io, std::string& noRing);
 };
 
 // Whether a network error is one of the ordinary ends of a connection (the
