@@ -194,7 +194,16 @@ private:
 // worse.
 constexpr auto POLL_PERIOD = std::chrono::microseconds(200);
 
-void Watch(std::vector<std::unique_ptr<Watcher>>& watchers, std::chrono::milliseconds time) {
+// The load's own pauses while it counts: rounds of its loop that came more
+// than PAUSE_LIMIT after the one before. The watchers' lateness includes
+// them, though the server is not late.
+constexpr auto PAUSE_LIMIT = std::chrono::milliseconds(5);
+struct Pauses {
+    int count = 0;
+    Clock::duration longest{};
+};
+
+void Watch(std::vector<std::unique_ptr<Watcher>>& watchers, std::chrono::milliseconds time, Pauses& pauses) {
     const int poll = ::epoll_create1(0);
     for (const auto& w : watchers) {
         epoll_event event{.events = EPOLLIN, .data = {.ptr = w.get()}};
@@ -202,7 +211,8 @@ void Watch(std::vector<std::unique_ptr<Watcher>>& watchers, std::chrono::millise
     }
     const auto end = Clock::now() + time;
     std::array<epoll_event, 256> ready;
-    for (auto now = Clock::now(); now < end; now = Clock::now()) {
+    for (auto now = Clock::now(), last = now; now < end; last = now, now = Clock::now()) {
+        if (now - last > PAUSE_LIMIT) ++pauses.count, pauses.longest = std::max(pauses.longest, now - last);
         const int n = ::epoll_wait(poll, ready.data(), int(ready.size()), 0);
         for (int i = 0; i < n; ++i) static_cast<Watcher*>(ready[std::size_t(i)].data.ptr)->Read();
         if (n == 0) std::this_thread::sleep_for(POLL_PERIOD);
@@ -253,13 +263,15 @@ int main(int argc, char** argv) {
         for (int w = 0; w < watchersEach; ++w)
             watchers.push_back(std::make_unique<Watcher>(port, BrowserAddress(ownAddresses, r), "/rooms/" + ids[std::size_t(r)] + "/socket"));
     // Everyone joins and catches up first; then the count starts.
-    Watch(watchers, std::chrono::seconds(2));
+    Pauses settling;
+    Watch(watchers, std::chrono::seconds(2), settling);
     for (const auto& w : watchers) w->Count();
     // Said on its own line, so that a script can take the server's own
     // figures over the same stretch.
     std::fputs("counting\n", stderr);
     const double cpuBefore = CpuSeconds();
-    Watch(watchers, std::chrono::milliseconds(std::int64_t(seconds * 1000)));
+    Pauses pauses;
+    Watch(watchers, std::chrono::milliseconds(std::int64_t(seconds * 1000)), pauses);
     const double cpu = CpuSeconds() - cpuBefore;
 
     std::uint64_t bytes = 0, frames = 0;
@@ -274,8 +286,8 @@ int main(int argc, char** argv) {
     const double worst = lateness.empty() ? 0 : lateness.back();
     const double n = double(watchers.size());
     std::printf("rooms %d watchers %zu lost %d ticks/s per watcher %.1f bytes/s per watcher %.0f late p99 %.2f ms "
-                "max %.2f ms load %.1f%% of a core\n",
+                "max %.2f ms load %.1f%% of a core, its own pauses over 5 ms %d (longest %.1f ms)\n",
                 rooms, watchers.size(), failed, double(frames) / n / seconds, double(bytes) / n / seconds, p99, worst,
-                100 * cpu / seconds);
+                100 * cpu / seconds, pauses.count, std::chrono::duration<double, std::milli>(pauses.longest).count());
     return failed > 0 ? 1 : 0;
 }
