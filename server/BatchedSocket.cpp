@@ -4,7 +4,19 @@
 
 namespace kestrel {
 
-SendBatch::SendBatch(net::io_context& io, std::unique_ptr<SendRing> ring) : io_(io), ring_(std::move(ring)) {}
+SendBatch& SendBatch::Of(net::io_context& io, std::unique_ptr<SendRing> ring) {
+    return net::make_service<SendBatch>(io, io, std::move(ring));
+}
+
+SendBatch::SendBatch(net::execution_context& owner, net::io_context& io, std::unique_ptr<SendRing> ring)
+    : net::execution_context::service(owner), io_(io), ring_(std::move(ring)) {}
+
+// Writes never sent go with their handlers. One that queues another as it
+// goes finds an empty queue, and its write goes when the batch does.
+void SendBatch::shutdown() {
+    std::vector<Queued> dropped = std::move(queued_);
+    dropped.clear();
+}
 
 void SendBatch::Queue(ScreenSocketBase& socket, SendBuffers buffers, SendDone done) {
     if (!ring_ || !ring_->Working()) return socket.ScreenSocketBase::async_write_some(std::move(buffers), std::move(done));

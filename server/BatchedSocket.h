@@ -58,13 +58,17 @@ private:
 using SendBuffers = boost::container::small_vector<net::const_buffer, 4>;
 
 // The writes of one thread's screens, gathered while a handler runs and
-// sent together once it returns.
-class SendBatch {
+// sent together once it returns. It is a service of the io_context: the
+// writes it holds, and the sockets their handlers keep, go when the
+// context shuts down, while the sockets' own service is still there.
+class SendBatch : public net::execution_context::service {
 public:
-    // Without a ring every write goes the usual way at once.
-    SendBatch(net::io_context& io, std::unique_ptr<SendRing> ring);
-    SendBatch(const SendBatch&) = delete;
-    SendBatch& operator=(const SendBatch&) = delete;
+    static inline net::execution_context::id id;
+
+    // The batch of `io`, made once; without a ring every write goes the
+    // usual way at once.
+    static SendBatch& Of(net::io_context& io, std::unique_ptr<SendRing> ring);
+    SendBatch(net::execution_context& owner, net::io_context& io, std::unique_ptr<SendRing> ring);
 
     void Queue(ScreenSocketBase& socket, SendBuffers buffers, SendDone done);
     // System calls the ring has made, for tests.
@@ -78,6 +82,7 @@ private:
     };
     void Flush();
     static void Finish(Queued& queued, int result);
+    void shutdown() override;
 
     net::io_context& io_;
     std::unique_ptr<SendRing> ring_;

@@ -25,13 +25,10 @@ bool ServerState::Trusts(const IpAddress& address) const {
                        [&](const AddressRange& range) { return range.Contains(address); });
 }
 
-ServerState::~ServerState() = default;
-
 // Where io_uring is not to be had, every frame costs a system call of its
 // own; the server works the same, and says so once it listens.
-std::unique_ptr<SendBatch> ServerState::MakeSendBatch(boost::asio::io_context& io, std::string& noRing) {
-    std::unique_ptr<SendRing> ring = SendRing::Open(noRing);
-    return std::make_unique<SendBatch>(io, std::move(ring));
+SendBatch& ServerState::MakeSendBatch(boost::asio::io_context& io, std::string& noRing) {
+    return SendBatch::Of(io, SendRing::Open(noRing));
 }
 
 void ServerState::Failed(std::string_view what, const boost::system::error_code& ec) const {

@@ -5,7 +5,6 @@
 // reference; the server that owns it takes its io_context down first.
 
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,7 +35,6 @@ public:
         : io_(io), limits_(options.limits), name_(options.name), trustedProxies_(options.trustedProxies), log_(log),
           addresses_(options.limits.connectionsPerAddress), refusals_(REFUSALS_PER_ADDRESS), rooms_(*this, std::move(data)), site_(std::move(site)),
           ticks_(io, counts_), sends_(MakeSendBatch(io, noRing_)) {}
-    ~ServerState();
     ServerState(const ServerState&) = delete;
     ServerState& operator=(const ServerState&) = delete;
 
@@ -57,7 +55,7 @@ public:
     // The clock the rooms tick by.
     TickDriver& Ticks() { return ticks_; }
     // The screens' writes, sent together once each handler returns.
-    SendBatch& Sends() { return *sends_; }
+    SendBatch& Sends() { return sends_; }
     // Why they go one system call each, when they do: no io_uring here.
     const std::string& NoRing() const { return noRing_; }
     const std::optional<std::filesystem::path>& Site() const { return site_; }
@@ -78,11 +76,9 @@ private:
     TickDriver ticks_;
     bool stopping_ = false;
     std::string noRing_;
-    // Last, so that it goes first: writes still queued let their sessions
-    // go while what those hold a share of is still here.
-    std::unique_ptr<SendBatch> sends_;
+    SendBatch& sends_;  // the io_context's, which lets it go first
 
-    static std::unique_ptr<SendBatch> MakeSendBatch(boost::asio::io_context& io, std::string& noRing);
+    static SendBatch& MakeSendBatch(boost::asio::io_context& io, std::string& noRing);
 };
 
 // Whether a network error is one of the ordinary ends of a connection (the
