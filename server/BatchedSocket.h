@@ -11,13 +11,17 @@
 #include <type_traits>
 #include <vector>
 
+#include <boost/asio/associated_executor.hpp>
+#include <boost/asio/dispatch.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core/bind_handler.hpp>
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/core/role.hpp>
 #include <boost/beast/websocket/teardown.hpp>
 #include <boost/container/small_vector.hpp>
 
+#include "server/Log.h"
 #include "server/SendRing.h"
 
 namespace kestrel {
@@ -28,12 +32,13 @@ using tcp = net::ip::tcp;
 
 using ScreenSocketBase = net::basic_stream_socket<tcp, net::io_context::executor_type>;
 
-// How a batched write ends: called once with its error and bytes.
+// How a batched write ends: called once with its error and bytes, through
+// the executor its handler is bound to.
 class SendDone {
 public:
     template <class Handler>
-    explicit SendDone(Handler&& handler)
-        : call_(std::make_unique<Held<std::decay_t<Handler>>>(std::forward<Handler>(handler))) {}
+    SendDone(Handler&& handler, ScreenSocketBase& socket)
+        : call_(std::make_unique<Held<std::decay_t<Handler>>>(std::forward<Handler>(handler), socket)) {}
     void operator()(beast::error_code ec, std::size_t bytes) {
         const std::unique_ptr<Call> call = std::move(call_);
         call->Done(ec, bytes);
@@ -46,9 +51,13 @@ private:
     };
     template <class Handler>
     struct Held : Call {
-        explicit Held(Handler&& h) : handler(std::move(h)) {}
-        void Done(beast::error_code ec, std::size_t bytes) override { std::move(handler)(ec, bytes); }
+        Held(Handler&& h, ScreenSocketBase& socket)
+            : handler(std::move(h)), executor(net::get_associated_executor(handler, socket.get_executor())) {}
+        void Done(beast::error_code ec, std::size_t bytes) override {
+            net::dispatch(executor, beast::bind_front_handler(std::move(handler), ec, bytes));
+        }
         Handler handler;
+        net::associated_executor_t<Handler, ScreenSocketBase::executor_type> executor;
     };
     std::unique_ptr<Call> call_;
 };
@@ -65,14 +74,17 @@ class SendBatch : public net::execution_context::service {
 public:
     static inline net::execution_context::id id;
 
-    // The batch of `io`, made once; without a ring every write goes the
-    // usual way at once.
-    static SendBatch& Of(net::io_context& io, std::unique_ptr<SendRing> ring);
-    SendBatch(net::execution_context& owner, net::io_context& io, std::unique_ptr<SendRing> ring);
+    // Adds the batch to `io`, once; without a ring every write goes the
+    // usual way at once. `log` hears of a ring the kernel stops taking.
+    static SendBatch& Add(net::io_context& io, std::unique_ptr<SendRing> ring, Log log);
+    SendBatch(net::execution_context& owner, net::io_context& io, std::unique_ptr<SendRing> ring, Log log);
 
     void Queue(ScreenSocketBase& socket, SendBuffers buffers, SendDone done);
-    // System calls the ring has made, for tests.
-    std::uint64_t SystemCalls() const { return ring_ ? ring_->SystemCalls() : 0; }
+    // A socket about to go: its queued write is not sent.
+    void Forget(const ScreenSocketBase& socket);
+    bool Batching() const;
+    // The ring's system calls so far, for tests.
+    std::uint64_t Submissions() const { return ring_ ? ring_->SystemCalls() : 0; }
 
 private:
     struct Queued {
@@ -81,19 +93,29 @@ private:
         SendDone done;
     };
     void Flush();
+    std::vector<int> Send(const std::vector<Queued>& sending);
     static void Finish(Queued& queued, int result);
     void shutdown() override;
 
     net::io_context& io_;
     std::unique_ptr<SendRing> ring_;
-    std::vector<Queued> queued_, sending_;
+    Log log_;
+    std::vector<Queued> queued_;
+    std::vector<Queued>* sending_ = nullptr;  // the batch going, while it goes
     std::vector<RingWrite> writes_;
     std::vector<iovec> gathered_;
+    bool shutDown_ = false;
 };
 
 class BatchedSocket : public ScreenSocketBase {
 public:
     BatchedSocket(SendBatch& batch, ScreenSocketBase&& socket) : ScreenSocketBase(std::move(socket)), batch_(batch) {}
+    // A socket may go with its write still queued (a ping's, whose stream
+    // is held by no one): the batch is told.
+    ~BatchedSocket() { batch_.Forget(*this); }
+    // The batch knows a socket by its address.
+    BatchedSocket(BatchedSocket&&) = delete;
+    BatchedSocket& operator=(BatchedSocket&&) = delete;
 
     template <class ConstBuffers, class WriteToken>
     auto async_write_some(const ConstBuffers& buffers, WriteToken&& token) {
@@ -104,7 +126,7 @@ public:
                                                                    gathered.size() < gathered.static_capacity;
                      ++it)
                     gathered.push_back(net::const_buffer(*it));
-                batch_.Queue(*this, std::move(gathered), SendDone(std::move(handler)));
+                batch_.Queue(*this, std::move(gathered), SendDone(std::move(handler), *this));
             },
             token, buffers);
     }

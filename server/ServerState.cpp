@@ -27,8 +27,8 @@ bool ServerState::Trusts(const IpAddress& address) const {
 
 // Where io_uring is not to be had, every frame costs a system call of its
 // own; the server works the same, and says so once it listens.
-SendBatch& ServerState::MakeSendBatch(boost::asio::io_context& io, std::string& noRing) {
-    return SendBatch::Of(io, SendRing::Open(noRing));
+SendBatch& ServerState::MakeSendBatch(boost::asio::io_context& io, std::string& noRing, Log log) {
+    return SendBatch::Add(io, SendRing::Open(noRing), log);
 }
 
 void ServerState::Failed(std::string_view what, const boost::system::error_code& ec) const {

@@ -34,7 +34,7 @@ public:
                 std::optional<std::filesystem::path> site)
         : io_(io), limits_(options.limits), name_(options.name), trustedProxies_(options.trustedProxies), log_(log),
           addresses_(options.limits.connectionsPerAddress), refusals_(REFUSALS_PER_ADDRESS), rooms_(*this, std::move(data)), site_(std::move(site)),
-          ticks_(io, counts_), sends_(MakeSendBatch(io, noRing_)) {}
+          ticks_(io, counts_), sends_(MakeSendBatch(io, noRing_, log_)) {}
     ServerState(const ServerState&) = delete;
     ServerState& operator=(const ServerState&) = delete;
 
@@ -78,7 +78,7 @@ private:
     std::string noRing_;
     SendBatch& sends_;  // the io_context's, which lets it go first
 
-    static SendBatch& MakeSendBatch(boost::asio::io_context& io, std::string& noRing);
+    static SendBatch& MakeSendBatch(boost::asio::io_context& io, std::string& noRing, Log log);
 };
 
 // Whether a network error is one of the ordinary ends of a connection (the
