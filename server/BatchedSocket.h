@@ -66,6 +66,15 @@ private:
 // take fewer bytes than it is given, so buffers past these wait their turn.
 using SendBuffers = boost::container::small_vector<net::const_buffer, 4>;
 
+template <class ConstBuffers>
+SendBuffers Gather(const ConstBuffers& given) {
+    SendBuffers gathered;
+    for (auto it = net::buffer_sequence_begin(given);
+         it != net::buffer_sequence_end(given) && gathered.size() < gathered.static_capacity; ++it)
+        gathered.push_back(net::const_buffer(*it));
+    return gathered;
+}
+
 // The writes of one thread's screens, gathered while a handler runs and
 // sent together once it returns. It is a service of the io_context: the
 // writes it holds, and the sockets their handlers keep, go when the
@@ -121,12 +130,7 @@ public:
     auto async_write_some(const ConstBuffers& buffers, WriteToken&& token) {
         return net::async_initiate<WriteToken, void(beast::error_code, std::size_t)>(
             [this](auto handler, const ConstBuffers& given) {
-                SendBuffers gathered;
-                for (auto it = net::buffer_sequence_begin(given); it != net::buffer_sequence_end(given) &&
-                                                                   gathered.size() < gathered.static_capacity;
-                     ++it)
-                    gathered.push_back(net::const_buffer(*it));
-                batch_.Queue(*this, std::move(gathered), SendDone(std::move(handler), *this));
+                batch_.Queue(*this, Gather(given), SendDone(std::move(handler), *this));
             },
             token, buffers);
     }
