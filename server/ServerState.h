@@ -1,7 +1,8 @@
 #pragma once
 // What every part of the running server shares, on its one thread: the
 // limits, the log and the counts, the connections per address, the
-// registry the rooms are reached through and the clock they tick by. Sessions and rooms hold it by
+// registry the rooms are reached through, the clock they tick by and the
+// batch their screens' frames go out in. Sessions and rooms hold it by
 // reference; the server that owns it takes its io_context down first.
 
 #include <filesystem>
