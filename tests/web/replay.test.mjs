@@ -70,6 +70,9 @@ describe('the replay page', () => {
     const script = path.join(scratch, 'battle.trace');
     fs.writeFileSync(script, 'seed 293\ntick 160\n');
     await page.evaluate(() => window.kestrelReplay.run('tick 1\n'));
+    // The box already holds the same script when the page opens: emptied,
+    // it shows the file's only once the file has been read and run.
+    await page.$eval('#script', box => { box.value = ''; });
     const input = await page.$('#file');
     await input.uploadFile(script);
     await page.waitForFunction(() => document.getElementById('script').value.startsWith('seed 293'));
