@@ -97,20 +97,21 @@ public:
 
 private:
     struct Queued {
-        ScreenSocketBase* socket;
+        ScreenSocketBase* socket;  // none once it has gone
         SendBuffers buffers;
         SendDone done;
+        int result;  // bytes taken, or -errno
     };
     void Flush();
-    std::vector<int> Send(const std::vector<Queued>& sending);
-    static void Finish(Queued& queued, int result);
+    void Send();
+    static void Finish(Queued& queued);
     void shutdown() override;
 
     net::io_context& io_;
     std::unique_ptr<SendRing> ring_;
     Log log_;
-    std::vector<Queued> queued_;
-    std::vector<Queued>* sending_ = nullptr;  // the batch going, while it goes
+    std::vector<Queued> queued_, sending_;  // the batch to go, and the one going
+    std::vector<Queued*> tried_;
     std::vector<RingWrite> writes_;
     std::vector<iovec> gathered_;
     bool shutDown_ = false;
