@@ -4,6 +4,10 @@
 // a second per watcher, and how late each tick's frame comes against a
 // steady 25 ms beat (the 99th percentile and the worst), and the share of
 // a core the load itself took meanwhile. One thread, like the server.
+// Lateness is taken twice: as sent, from the time the kernel stamped on
+// the frame's arrival at the watcher's socket, which is the server's own
+// doing; and as read, when the load got to it, which adds the load's own
+// delays and pauses.
 // With `browsers`, each room is made and watched from a loopback address
 // of its own (127.0.1.2, 127.0.1.3, ...), as browsers behind a balancer
 // are: neither the balancer's limits per address nor the servers' then
@@ -23,6 +27,7 @@
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,6 +36,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -90,6 +96,13 @@ std::string CreateRoom(asio::io_context& io, unsigned short port, const std::str
     return body.substr(start, body.find('"', start) - start);
 }
 
+// When a frame came: the kernel's stamp (the real-time clock) and when the
+// load read it.
+struct Arrival {
+    std::chrono::nanoseconds stamped;
+    Clock::time_point read;
+};
+
 // One watcher, on a plain socket: it shakes hands by hand and reads its
 // frames with one read a wake, parsing them itself. A WebSocket library's
 // read a frame cost the load more than the server's send, and the load,
@@ -107,7 +120,9 @@ public:
         const std::string upgrade = "GET " + path + " HTTP/1.1\r\nHost: " + LOOPBACK + ":" + std::to_string(port) +
                                     "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                                     "Sec-WebSocket-Key: a2VzdHJlbC1saXZlLWxvYWQ=\r\nSec-WebSocket-Version: 13\r\n\r\n";
+        const int stamp = 1;
         if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+            ::setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &stamp, sizeof stamp) != 0 ||
             ::connect(fd_, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0 || !Send(upgrade))
             Fail("could not connect");
         ::fcntl(fd_, F_SETFL, O_NONBLOCK);
@@ -120,17 +135,24 @@ public:
     void Count() { counting_ = true, bytesBefore_ = bytes_; }
     bool Failed() const { return failed_; }
     std::uint64_t CountedBytes() const { return bytes_ - bytesBefore_; }
-    const std::vector<Clock::time_point>& TickTimes() const { return tickTimes_; }
+    const std::vector<Arrival>& TickTimes() const { return tickTimes_; }
 
     // The socket is readable: takes what came, and every whole frame in it.
+    // A read's stamp is that of the last bytes it took, so a frame that came
+    // before them is counted as late as they are, never earlier.
     void Read() {
         char chunk[1 << 16];
-        const ssize_t got = ::read(fd_, chunk, sizeof chunk);
+        iovec into{.iov_base = chunk, .iov_len = sizeof chunk};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+        msghdr message{};
+        message.msg_iov = &into, message.msg_iovlen = 1;
+        message.msg_control = control, message.msg_controllen = sizeof control;
+        const ssize_t got = ::recvmsg(fd_, &message, 0);
         if (got <= 0) {
             if (got < 0 && errno == EAGAIN) return;
             return Fail("the server closed the socket");
         }
-        const auto now = Clock::now();
+        const Arrival now{.stamped = KernelStamp(message), .read = Clock::now()};
         pending_.append(chunk, std::size_t(got));
         if (!upgraded_ && !TakeAnswer()) return;
         while (TakeFrame(now)) {
@@ -138,6 +160,16 @@ public:
     }
 
 private:
+    static std::chrono::nanoseconds KernelStamp(msghdr& message) {
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+            timespec stamp;
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            return std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec);
+        }
+        std::fputs("kestrel-live-load: the kernel stamped no arrival time\n", stderr);
+        std::exit(1);
+    }
     bool TakeAnswer() {
         const std::size_t end = pending_.find("\r\n\r\n");
         if (end == std::string::npos) return false;
@@ -146,7 +178,7 @@ private:
         return upgraded_ = true;
     }
     // One frame from the server (never masked): its opcode, length and body.
-    bool TakeFrame(Clock::time_point now) {
+    bool TakeFrame(const Arrival& now) {
         if (pending_.size() < 2) return false;
         const auto byte = [this](std::size_t at) { return std::uint64_t(static_cast<unsigned char>(pending_[at])); };
         const unsigned opcode = unsigned(byte(0) & 0x0f);
@@ -182,7 +214,7 @@ private:
     std::string pending_;
     bool upgraded_ = false, counting_ = false, failed_ = false;
     std::uint64_t bytes_ = 0, bytesBefore_ = 0;
-    std::vector<Clock::time_point> tickTimes_;
+    std::vector<Arrival> tickTimes_;
 };
 
 // Reads every watcher's frames as they come, for `time`. The load looks
@@ -228,16 +260,28 @@ double CpuSeconds() {
 }
 
 // How late each tick came against the steadiest beat that fits them all.
-void AddLateness(const std::vector<Clock::time_point>& times, std::vector<double>& lateness) {
-    if (times.empty()) return;
+template <class Time>
+void AddLateness(const std::vector<Arrival>& arrivals, Time Arrival::*time, std::vector<double>& lateness) {
+    if (arrivals.empty()) return;
     double earliest = 1e300;
     std::vector<double> offsets;
-    for (std::size_t n = 0; n < times.size(); ++n) {
-        const double ms = std::chrono::duration<double, std::milli>(times[n] - times[0]).count() - double(n) * TICK_MS;
+    for (std::size_t n = 0; n < arrivals.size(); ++n) {
+        const auto since = arrivals[n].*time - arrivals[0].*time;
+        const double ms = std::chrono::duration<double, std::milli>(since).count() - double(n) * TICK_MS;
         offsets.push_back(ms);
         earliest = std::min(earliest, ms);
     }
     for (const double ms : offsets) lateness.push_back(ms - earliest);
+}
+
+struct Lateness {
+    double p99 = 0, worst = 0;
+};
+
+Lateness Summed(std::vector<double> lateness) {
+    if (lateness.empty()) return {};
+    std::sort(lateness.begin(), lateness.end());
+    return {lateness[std::size_t(double(lateness.size() - 1) * 0.99)], lateness.back()};
 }
 
 }  // namespace
@@ -276,18 +320,19 @@ int main(int argc, char** argv) {
 
     std::uint64_t bytes = 0, frames = 0;
     int failed = 0;
-    std::vector<double> lateness;
+    std::vector<double> stamped, read;
     for (const auto& w : watchers) {
         bytes += w->CountedBytes(), frames += w->TickTimes().size(), failed += w->Failed();
-        AddLateness(w->TickTimes(), lateness);
+        AddLateness(w->TickTimes(), &Arrival::stamped, stamped);
+        AddLateness(w->TickTimes(), &Arrival::read, read);
     }
-    std::sort(lateness.begin(), lateness.end());
-    const double p99 = lateness.empty() ? 0 : lateness[std::size_t(double(lateness.size() - 1) * 0.99)];
-    const double worst = lateness.empty() ? 0 : lateness.back();
+    const Lateness sent = Summed(std::move(stamped)), taken = Summed(std::move(read));
     const double n = double(watchers.size());
-    std::printf("rooms %d watchers %zu lost %d ticks/s per watcher %.1f bytes/s per watcher %.0f late p99 %.2f ms "
-                "max %.2f ms load %.1f%% of a core, its own pauses over 5 ms %d (longest %.1f ms)\n",
-                rooms, watchers.size(), failed, double(frames) / n / seconds, double(bytes) / n / seconds, p99, worst,
-                100 * cpu / seconds, pauses.count, std::chrono::duration<double, std::milli>(pauses.longest).count());
+    std::printf("rooms %d watchers %zu lost %d ticks/s per watcher %.1f bytes/s per watcher %.0f "
+                "late as sent p99 %.2f ms max %.2f ms, as read p99 %.2f ms max %.2f ms; "
+                "load %.1f%% of a core, its own pauses over 5 ms %d (longest %.1f ms)\n",
+                rooms, watchers.size(), failed, double(frames) / n / seconds, double(bytes) / n / seconds, sent.p99,
+                sent.worst, taken.p99, taken.worst, 100 * cpu / seconds, pauses.count,
+                std::chrono::duration<double, std::milli>(pauses.longest).count());
     return failed > 0 ? 1 : 0;
 }
