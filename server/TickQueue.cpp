@@ -41,9 +41,11 @@ ServerTime TickQueue::QuietestStart(ServerTime from, std::chrono::nanoseconds ti
     return quietest;
 }
 
-TickTally TickQueue::RunDue(ServerTime now) {
+TickTally TickQueue::RunBeat(ServerTime now) {
     TickTally tally;
-    while (!heap_.empty() && heap_.front().due <= now) {
+    if (heap_.empty() || heap_.front().due > now) return tally;
+    const ServerTime beat = heap_.front().due;
+    while (!heap_.empty() && heap_.front().due == beat) {
         Entry entry = Pop();
         const std::shared_ptr<Ticking> room = entry.room.lock();
         if (!room || !room->Tick()) continue;

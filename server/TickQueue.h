@@ -3,10 +3,13 @@
 // its ticks fall due every TICK_MS from its own start, on the beat of the
 // grid that the fewest rooms shared when it came, so that each wake ticks
 // about as many rooms as the next. The queue is woken at the earliest time
-// due and ticks every room due by then, earliest first, each once a wake:
-// a room behind comes again at the next wake, after the thread's other
-// work, so that nothing starves while rooms catch up. No network here: the
-// time now is asked of the clock it is given, so a test drives it.
+// due and ticks the rooms of that one beat, each once: a wake's frames go
+// out together when it ends, so a thread that fell behind (paused, or
+// busy) goes through the beats it owes a wake each, sending each beat's
+// frames as it goes and doing the thread's other work between them,
+// rather than holding every frame until the last room due has ticked. No
+// network here: the time now is asked of the clock it is given, so a test
+// drives it.
 
 #include <cstdint>
 #include <functional>
@@ -44,10 +47,10 @@ public:
     // `from` on the beat the fewest rooms share, so that each wake ticks
     // about as many rooms as the next, however the rooms came.
     ServerTime QuietestStart(ServerTime from, std::chrono::nanoseconds tick) const;
-    // Ticks every room due by `now` once, earliest first. Each tick is timed
-    // when it has been sent, so a room reached late in a long wake counts
-    // as late.
-    TickTally RunDue(ServerTime now);
+    // Ticks once every room of the earliest beat, if it is due by `now`, in
+    // the order they came. Each tick is timed when its frame has been made,
+    // so a room reached late in a slow wake counts as late.
+    TickTally RunBeat(ServerTime now);
     std::size_t Size() const { return heap_.size(); }
 
 private:
