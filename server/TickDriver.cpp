@@ -1,6 +1,7 @@
 #include "server/TickDriver.h"
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include "game/Game.h"
@@ -41,12 +42,17 @@ void TickDriver::Arm(ServerTime due) {
 
 void TickDriver::OnTimer() {
     armedFor_.reset();
-    const TickTally tally = queue_.RunBeat(ServerClock::now());
+    const ServerTime now = ServerClock::now();
+    const TickTally tally = queue_.RunBeat(now);
     counts_.ticks += tally.ticks;
     counts_.lateTicks += tally.late;
-    // A beat already due (the thread is behind) wakes it again at once,
-    // after the handlers already waiting: among them this beat's frames.
-    if (const std::optional<ServerTime> next = queue_.NextDue()) Arm(*next);
+    const std::optional<ServerTime> next = queue_.NextDue();
+    if (!next) return;
+    if (*next > now) return Arm(*next);
+    // A beat already due (the thread is behind) comes next, after the
+    // handlers already waiting: among them this beat's frames going out.
+    armedFor_ = *next;
+    boost::asio::post(io_, [this] { OnTimer(); });
 }
 
 }  // namespace kestrel
