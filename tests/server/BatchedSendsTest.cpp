@@ -2,7 +2,8 @@
 // each whole and in order; a socket that cannot take its write at once
 // gets it later through the event loop, one closed before its batch goes
 // gets nothing (its number may be another connection's by then), and
-// writes still queued when the server's context goes let their sockets go.
+// writes still queued when the server's context goes let their sockets go;
+// and a thread behind sends each beat's frames before it ticks the next.
 // Where the kernel offers no io_uring the ring's cases are skipped.
 
 #include <gtest/gtest.h>
@@ -12,16 +13,20 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
-#include "server/BatchedSocket.cpp"  // the server compiles it with its network side
+#include "server/Answers.h"
+#include "server/BatchedSocket.cpp"  // the server compiles these with its network side
+#include "server/TickDriver.cpp"
 
 namespace kestrel {
 namespace {
@@ -159,6 +164,34 @@ TEST_F(BatchedSockets, ASocketClosedOrGoneBeforeItsBatchGoesIsNotWrittenTo) {
     EXPECT_EQ(closedEnded, net::error::operation_aborted);
     EXPECT_EQ(goneEnded, net::error::operation_aborted);
     EXPECT_EQ(other.Received(), "");
+}
+
+// A room whose tick writes its frame, noting how many batches had gone.
+struct WritingRoom : Ticking {
+    WritingRoom(BatchedSocket& socket, SendBatch& batch, std::vector<std::uint64_t>& batchesAtTicks)
+        : socket(socket), batch(batch), batchesAtTicks(batchesAtTicks) {}
+    bool Tick() override {
+        batchesAtTicks.push_back(batch.Submissions());
+        net::async_write(socket, net::buffer(std::string_view("tick 1\n")), [](beast::error_code, std::size_t) {});
+        return true;
+    }
+    BatchedSocket& socket;
+    SendBatch& batch;
+    std::vector<std::uint64_t>& batchesAtTicks;
+};
+
+TEST_F(BatchedSockets, AThreadBehindSendsEachBeatsFramesBeforeItTicksTheNext) {
+    if (!rings) GTEST_SKIP() << "no io_uring here";
+    StatusCounts counts;
+    TickDriver clock(io, counts);
+    std::vector<std::uint64_t> batchesAtTicks;
+    const auto first = std::make_shared<WritingRoom>(*sockets[0], batch, batchesAtTicks);
+    const auto second = std::make_shared<WritingRoom>(*sockets[1], batch, batchesAtTicks);
+    clock.Add(first), clock.Add(second);  // on two beats of the grid
+    // The thread is stopped past both rooms' first ticks (each due within two).
+    std::this_thread::sleep_for(2 * std::chrono::milliseconds(TICK_MS) + std::chrono::milliseconds(5));
+    while (batchesAtTicks.size() < 2) io.run_one();
+    EXPECT_EQ(batchesAtTicks, (std::vector<std::uint64_t>{0, 1})) << "the first beat's frame went before the second ticked";
 }
 
 // A write still queued when its io_context goes: its handler, and the
