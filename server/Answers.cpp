@@ -31,6 +31,8 @@ std::string StatusJson(const StatusCounts& counts, std::string_view name) {
                .Add("hashes_checked", counts.hashesChecked)
                .Add("ticks", counts.ticks)
                .Add("late_ticks", counts.lateTicks)
+               .Add("ticking_microseconds",
+                    std::uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(counts.ticking).count()))
                .Add("dropped", counts.dropped)
                .Add("refused", counts.refused)
                .Add("unwritable", counts.unwritable)

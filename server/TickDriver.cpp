@@ -46,6 +46,7 @@ void TickDriver::OnTimer() {
     const TickTally tally = queue_.RunBeat(now);
     counts_.ticks += tally.ticks;
     counts_.lateTicks += tally.late;
+    counts_.ticking += ServerClock::now() - now;
     const std::optional<ServerTime> next = queue_.NextDue();
     if (!next) return;
     if (*next > now) return Arm(*next);

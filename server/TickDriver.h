@@ -1,7 +1,7 @@
 #pragma once
 // The clock of every room on the server's thread: one timer, set for the
 // earliest tick due, rather than a timer a room. What each wake sent is
-// counted in the server's ticks and late ticks.
+// counted in the server's ticks and late ticks, and the time it took.
 
 #include <memory>
 #include <optional>

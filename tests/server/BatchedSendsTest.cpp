@@ -166,15 +166,18 @@ TEST_F(BatchedSockets, ASocketClosedOrGoneBeforeItsBatchGoesIsNotWrittenTo) {
     EXPECT_EQ(other.Received(), "");
 }
 
-// A room whose tick writes its frame, noting how many batches had gone.
+// A room whose tick takes a millisecond and writes its frame, noting how
+// many batches had gone.
 struct WritingRoom : Ticking {
     WritingRoom(BatchedSocket& socket, SendBatch& batch, std::vector<std::uint64_t>& batchesAtTicks)
         : socket(socket), batch(batch), batchesAtTicks(batchesAtTicks) {}
     bool Tick() override {
+        std::this_thread::sleep_for(TAKES);
         batchesAtTicks.push_back(batch.Submissions());
         net::async_write(socket, net::buffer(std::string_view("tick 1\n")), [](beast::error_code, std::size_t) {});
         return true;
     }
+    static constexpr auto TAKES = std::chrono::milliseconds(1);
     BatchedSocket& socket;
     SendBatch& batch;
     std::vector<std::uint64_t>& batchesAtTicks;
@@ -192,6 +195,8 @@ TEST_F(BatchedSockets, AThreadBehindSendsEachBeatsFramesBeforeItTicksTheNext) {
     std::this_thread::sleep_for(2 * std::chrono::milliseconds(TICK_MS) + std::chrono::milliseconds(5));
     while (batchesAtTicks.size() < 2) io.run_one();
     EXPECT_EQ(batchesAtTicks, (std::vector<std::uint64_t>{0, 1})) << "the first beat's frame went before the second ticked";
+    EXPECT_EQ(counts.ticks, 2u);
+    EXPECT_GE(counts.ticking, 2 * WritingRoom::TAKES) << "both beats' time is counted";
 }
 
 // A write still queued when its io_context goes: its handler, and the

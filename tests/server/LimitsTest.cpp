@@ -103,11 +103,11 @@ TEST(Answers, JsonIsEscapedAndTheStatusPublishesTheProtocol) {
     EXPECT_EQ(JsonObject().Add("n", 3).Add("s", "a\"b\\c\n\x01").Add("o", JsonObject().Add("k", 1)).Text(),
               "{\"n\":3,\"s\":\"a\\\"b\\\\c\\n\\u0001\",\"o\":{\"k\":1}}");
     StatusCounts counts;
-    counts.rooms = 2, counts.lateTicks = 5;
+    counts.rooms = 2, counts.lateTicks = 5, counts.ticking = std::chrono::nanoseconds(2999);
     const std::string status = StatusJson(counts, "8001");
     EXPECT_TRUE(status.starts_with("{\"name\":\"8001\",\"rooms\":2,")) << status;
     EXPECT_NE(StatusJson(counts, "").find("\"name\":\"\""), std::string::npos);
-    EXPECT_NE(status.find("\"late_ticks\":5,"), std::string::npos);
+    EXPECT_NE(status.find("\"late_ticks\":5,\"ticking_microseconds\":2,"), std::string::npos);
     EXPECT_NE(status.find("\"protocol\":{\"ticks_per_second\":40,\"hash_every_ticks\":40,"
                           "\"max_client_frame_bytes\":1024,\"max_client_lines_per_second\":100"),
               std::string::npos)
