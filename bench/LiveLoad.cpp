@@ -237,22 +237,37 @@ struct Pauses {
     Clock::duration longest{};
 };
 
-void Watch(std::vector<std::unique_ptr<Watcher>>& watchers, std::chrono::milliseconds time, Pauses& pauses) {
-    const int poll = ::epoll_create1(0);
-    for (const auto& w : watchers) {
-        epoll_event event{.events = EPOLLIN, .data = {.ptr = w.get()}};
-        ::epoll_ctl(poll, EPOLL_CTL_ADD, w->Fd(), &event);
+// Every watcher's socket in one epoll set, kept from the settling to the
+// count. A frame still unread when the next one comes takes the next one's
+// stamp (the kernel merges them), so no stretch may pass unread: the
+// 2,000 sockets added to a new set between the two held the first counted
+// frames back by a tick.
+class Watching {
+public:
+    explicit Watching(const std::vector<std::unique_ptr<Watcher>>& watchers) : poll_(::epoll_create1(0)) {
+        for (const auto& w : watchers) {
+            epoll_event event{.events = EPOLLIN, .data = {.ptr = w.get()}};
+            ::epoll_ctl(poll_, EPOLL_CTL_ADD, w->Fd(), &event);
+        }
     }
-    const auto end = Clock::now() + time;
-    std::array<epoll_event, 256> ready;
-    for (auto now = Clock::now(), last = now; now < end; last = now, now = Clock::now()) {
-        if (now - last > PAUSE_LIMIT) ++pauses.count, pauses.longest = std::max(pauses.longest, now - last);
-        const int n = ::epoll_wait(poll, ready.data(), int(ready.size()), 0);
-        for (int i = 0; i < n; ++i) static_cast<Watcher*>(ready[std::size_t(i)].data.ptr)->Read();
-        if (n == 0) std::this_thread::sleep_for(POLL_PERIOD);
+    ~Watching() { ::close(poll_); }
+    Watching(const Watching&) = delete;
+    Watching& operator=(const Watching&) = delete;
+
+    void For(std::chrono::milliseconds time, Pauses& pauses) {
+        const auto end = Clock::now() + time;
+        std::array<epoll_event, 256> ready;
+        for (auto now = Clock::now(), last = now; now < end; last = now, now = Clock::now()) {
+            if (now - last > PAUSE_LIMIT) ++pauses.count, pauses.longest = std::max(pauses.longest, now - last);
+            const int n = ::epoll_wait(poll_, ready.data(), int(ready.size()), 0);
+            for (int i = 0; i < n; ++i) static_cast<Watcher*>(ready[std::size_t(i)].data.ptr)->Read();
+            if (n == 0) std::this_thread::sleep_for(POLL_PERIOD);
+        }
     }
-    ::close(poll);
-}
+
+private:
+    int poll_;
+};
 
 double CpuSeconds() {
     rusage usage{};
@@ -310,14 +325,15 @@ int main(int argc, char** argv) {
             watchers.push_back(std::make_unique<Watcher>(port, BrowserAddress(ownAddresses, r), "/rooms/" + ids[std::size_t(r)] + "/socket"));
     // Everyone joins and catches up first; then the count starts.
     Pauses settling;
-    Watch(watchers, std::chrono::seconds(2), settling);
+    Watching watching(watchers);
+    watching.For(std::chrono::seconds(2), settling);
     for (const auto& w : watchers) w->Count();
     // Said on its own line, so that a script can take the server's own
     // figures over the same stretch.
     std::fputs("counting\n", stderr);
     const double cpuBefore = CpuSeconds();
     Pauses pauses;
-    Watch(watchers, std::chrono::milliseconds(std::int64_t(seconds * 1000)), pauses);
+    watching.For(std::chrono::milliseconds(std::int64_t(seconds * 1000)), pauses);
     const double cpu = CpuSeconds() - cpuBefore;
     // And its end, before the sums and the 2,000 closing sockets weigh on
     // the server's figures.
