@@ -45,8 +45,9 @@ void SendBatch::Forget(const ScreenSocketBase& socket) {
 }
 
 void SendBatch::Flush() {
-    // Writes queued by the handlers called below go with the next batch.
-    sending_ = std::exchange(queued_, {});
+    // Writes queued by the handlers called below go with the next batch;
+    // the two lists trade places, so each keeps its room from batch to batch.
+    std::swap(sending_, queued_);
     Send();
     for (Queued& queued : sending_) Finish(queued);
     sending_.clear();
