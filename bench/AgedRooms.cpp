@@ -14,9 +14,9 @@
 #include <string_view>
 
 #include "bench/PlayedRoom.h"
-#include "server/Checkpoint.h"
-#include "server/RandomId.h"
-#include "server/RoomFiles.h"
+#include "server/disk/Checkpoint.h"
+#include "server/rooms/RandomId.h"
+#include "server/disk/RoomFiles.h"
 
 namespace kestrel {
 namespace {

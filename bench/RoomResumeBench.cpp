@@ -18,9 +18,9 @@
 
 #include "bench/PlayedRoom.h"
 #include "game/Room.h"
-#include "server/Checkpoint.h"
-#include "server/KeptRoom.h"
-#include "server/RoomFiles.h"
+#include "server/disk/Checkpoint.h"
+#include "server/disk/KeptRoom.h"
+#include "server/disk/RoomFiles.h"
 
 namespace kestrel {
 namespace {

@@ -35,7 +35,7 @@
 #include <thread>
 #include <vector>
 
-#include "server/SendRing.h"
+#include "server/net/SendRing.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "server/main.cpp"
 #include "server/Server.cpp"
-#include "server/Listener.cpp"
-#include "server/HttpSession.cpp"
-#include "server/HttpFiles.cpp"
-#include "server/HttpAnswers.cpp"
+#include "server/net/Listener.cpp"
+#include "server/net/HttpSession.cpp"
+#include "server/net/HttpFiles.cpp"
+#include "server/net/HttpAnswers.cpp"

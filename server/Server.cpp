@@ -10,10 +10,10 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
 
-#include "server/Listener.h"
-#include "server/Log.h"
-#include "server/RoomFiles.h"
-#include "server/ServerState.h"
+#include "server/net/Listener.h"
+#include "server/base/Log.h"
+#include "server/disk/RoomFiles.h"
+#include "server/net/ServerState.h"
 
 namespace kestrel {
 namespace {

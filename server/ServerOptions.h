@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "game/Room.h"
-#include "server/Addresses.h"
+#include "server/net/Addresses.h"
 
 namespace kestrel {
 

@@ -24,9 +24,9 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
-#include "server/Answers.h"
-#include "server/BatchedSocket.cpp"  // the server compiles these with its network side
-#include "server/TickDriver.cpp"
+#include "server/net/Answers.h"
+#include "server/net/BatchedSocket.cpp"  // the server compiles these with its network side
+#include "server/rooms/TickDriver.cpp"
 
 namespace kestrel {
 namespace {

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "game/Room.h"
-#include "server/Checkpoint.h"
-#include "server/KeptRoom.h"
-#include "server/RandomId.h"
-#include "server/RoomFiles.h"
+#include "server/disk/Checkpoint.h"
+#include "server/disk/KeptRoom.h"
+#include "server/rooms/RandomId.h"
+#include "server/disk/RoomFiles.h"
 
 namespace kestrel {
 namespace {

@@ -6,10 +6,10 @@
 
 #include <string>
 
-#include "server/Answers.h"
-#include "server/Json.h"
-#include "server/Tickets.h"
-#include "server/TimeRules.h"
+#include "server/net/Answers.h"
+#include "server/net/Json.h"
+#include "server/rooms/Tickets.h"
+#include "server/rooms/TimeRules.h"
 
 namespace kestrel {
 namespace {

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "server/Addresses.h"
-#include "server/ProxyLine.h"
+#include "server/net/Addresses.h"
+#include "server/net/ProxyLine.h"
 
 namespace kestrel {
 namespace {

@@ -12,10 +12,10 @@
 #include <string>
 
 #include "game/RoomId.h"
-#include "server/RandomId.h"
-#include "server/Requests.h"
+#include "server/rooms/RandomId.h"
+#include "server/net/Requests.h"
 #include "server/ServerOptions.h"
-#include "server/Site.h"
+#include "server/net/Site.h"
 
 namespace kestrel {
 namespace {

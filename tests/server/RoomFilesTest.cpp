@@ -10,8 +10,8 @@
 #include <string>
 
 #include "game/Recording.h"
-#include "server/RandomId.h"
-#include "server/RoomFiles.h"
+#include "server/rooms/RandomId.h"
+#include "server/disk/RoomFiles.h"
 
 namespace kestrel {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "server/RoomsComing.h"
+#include "server/rooms/RoomsComing.h"
 
 namespace kestrel {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "server/TickQueue.h"
+#include "server/rooms/TickQueue.h"
 
 namespace kestrel {
 namespace {

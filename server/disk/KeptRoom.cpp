@@ -1,0 +1,105 @@
+#include "server/disk/KeptRoom.h"
+
+#include <algorithm>
+
+#include "game/RoomId.h"
+#include "server/disk/Checkpoint.h"
+#include "server/disk/RoomFiles.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::string_view RECORDING_EXTENSION = ".recording";
+
+// Why a whole recording cannot be played on from; none when it can.
+std::optional<std::string> RecordingFault(const std::optional<std::string>& recording) {
+    if (!recording) return "its recording cannot be read, or is longer than a replay reads";
+    // Every room writes its recording's head when it opens: an empty one lost the battle.
+    if (recording->empty()) return "its recording is empty";
+    const std::string error = ReadRecordingText(*recording).error;
+    if (!error.empty()) return "its recording is damaged: " + error;
+    return std::nullopt;
+}
+
+// The recording after the checkpoint's bytes, up to its last whole line;
+// the checkpoint's bytes end a line. Or why they cannot be had.
+Outcome<std::string> RecordingAfter(const std::filesystem::path& file, std::uint64_t bytes) {
+    const std::optional<std::uint64_t> whole = WholeLinesSize(file);
+    if (!whole) return Refusal{RefusalKind::Broken, "its recording cannot be read"};
+    if (bytes > *whole) return Refusal{RefusalKind::Broken, "it names more of the recording than its file holds"};
+    if (*whole - bytes > MAX_RECORDING_BYTES)
+        return Refusal{RefusalKind::Broken, "the recording after it is longer than a replay reads"};
+    const std::uint64_t from = bytes == 0 ? 0 : bytes - 1;  // and the newline before, when there is one
+    std::optional<std::string> rest = ReadPart(file, from, *whole);
+    if (!rest) return Refusal{RefusalKind::Broken, "its recording cannot be read"};
+    if (bytes > 0 && rest->front() != '\n')
+        return Refusal{RefusalKind::Broken, "its recording's bytes do not end a line"};
+    if (bytes > 0) rest->erase(0, 1);
+    return *std::move(rest);
+}
+
+// Puts the checkpoint beside `file` and the recording after it in `start`;
+// answers why it cannot, or nothing when there is no checkpoint.
+std::string FromCheckpoint(const std::filesystem::path& file, RoomStart& start) {
+    ReadCheckpoint read = LoadCheckpoint(CheckpointBeside(file));
+    if (!read.checkpoint) return read.error;
+    Outcome<std::string> rest = RecordingAfter(file, read.checkpoint->recordingBytes);
+    if (const Refusal* refused = std::get_if<Refusal>(&rest)) return refused->reason;
+    const std::string refused = ReadRecordingText(read.checkpoint->joinText + std::get<std::string>(rest)).error;
+    if (!refused.empty()) return "the recording after it does not read: " + refused;
+    if (std::optional<std::string> wrong = CheckCheckpoint(*read.checkpoint)) return *wrong;
+    start.checkpoint = std::move(read.checkpoint);
+    start.recording = std::get<std::string>(std::move(rest));
+    return {};
+}
+
+}  // namespace
+
+Outcome<RoomToResume> ReadKeptRoom(const std::filesystem::path& folder, std::string_view id) {
+    std::error_code ec;
+    if (!std::filesystem::exists(RoomRecordFile(folder, id), ec))
+        return Refusal{RefusalKind::Broken, "it has a recording but no record (" + std::string(id) + ".room)"};
+    const ReadRoom read = ReadRoomRecord(folder, id);
+    if (!read.room) return Refusal{RefusalKind::Broken, read.error};
+    if (read.room->ended) return Refusal{RefusalKind::Gone, "the room has ended"};
+    RoomToResume kept{.key = read.room->key, .start = {.width = read.room->width, .height = read.room->height, .resumed = true}};
+    const std::filesystem::path file = RoomRecordingFile(folder, id);
+    const std::string damaged = FromCheckpoint(file, kept.start);
+    if (kept.start.checkpoint) return kept;
+    if (!damaged.empty()) kept.damagedCheckpoint = "its checkpoint is damaged (" + damaged + "); played from its recording";
+    std::optional<std::string> recording = ReadWholeLines(file, MAX_RECORDING_BYTES);
+    if (std::optional<std::string> fault = RecordingFault(recording)) return Refusal{RefusalKind::Broken, *fault};
+    kept.start.recording = std::move(*recording);
+    return kept;
+}
+
+std::unique_ptr<RecordingFile> KeptRecording(const std::filesystem::path& folder, std::string_view id,
+                                             const RoomToResume& kept, CheckpointWriter* checkpoints) {
+    const std::filesystem::path file = RoomRecordingFile(folder, id);
+    std::error_code ec;
+    if (!kept.start.checkpoint && std::filesystem::exists(CheckpointBeside(file), ec) &&
+        !std::filesystem::remove(CheckpointBeside(file), ec))
+        return nullptr;
+    return std::make_unique<RecordingFile>(file, true, checkpoints);
+}
+
+std::vector<std::string> RoomsToResume(const std::filesystem::path& folder) {
+    std::vector<std::string> ids = RoomsInFolder(folder);
+    std::erase_if(ids, [&folder](const std::string& id) {
+        const std::optional<RoomRecord> kept = ReadRoomRecord(folder, id).room;
+        return kept && kept->ended;
+    });
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::filesystem::path& file = it->path();
+        const std::string id = file.stem().string();
+        std::error_code missing;
+        if (file.extension() == RECORDING_EXTENSION && IsRoomId(id) &&
+            !std::filesystem::exists(RoomRecordFile(folder, id), missing))
+            ids.push_back(id);
+    }
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+}  // namespace kestrel

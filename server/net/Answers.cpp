@@ -1,0 +1,55 @@
+#include "server/net/Answers.h"
+
+#include "game/LiveWire.h"
+#include "game/RoomLink.h"
+#include "server/net/Json.h"
+#include "server/base/Limits.h"
+
+namespace kestrel {
+namespace {
+
+JsonObject Protocol() {
+    return JsonObject()
+        .Add("ticks_per_second", std::uint64_t(LIVE_TICKS_PER_SECOND))
+        .Add("hash_every_ticks", HASH_EVERY_TICKS)
+        .Add("max_client_frame_bytes", MAX_CLIENT_FRAME_BYTES)
+        .Add("max_client_lines_per_second", std::uint64_t(MAX_CLIENT_LINES_PER_SECOND))
+        .Add("screen_idle_seconds", std::uint64_t(SCREEN_IDLE_LIMIT.count()))
+        .Add("retry_after_seconds", std::uint64_t(RETRY_AFTER.count()))
+        .Add("refusals_per_address", std::uint64_t(REFUSALS_PER_ADDRESS));
+}
+
+}  // namespace
+
+std::string StatusJson(const StatusCounts& counts, std::string_view name) {
+    return JsonObject()
+               .Add("name", name)
+               .Add("rooms", counts.rooms)
+               .Add("resuming", counts.resuming)
+               .Add("connections", counts.connections)
+               .Add("mismatches", counts.mismatches)
+               .Add("hashes_checked", counts.hashesChecked)
+               .Add("ticks", counts.ticks)
+               .Add("late_ticks", counts.lateTicks)
+               .Add("ticking_microseconds",
+                    std::uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(counts.ticking).count()))
+               .Add("dropped", counts.dropped)
+               .Add("refused", counts.refused)
+               .Add("unwritable", counts.unwritable)
+               .Add("checkpoints", counts.checkpoints)
+               .Add("checkpoints_failed", counts.checkpointsFailed)
+               .Add("protocol", Protocol())
+               .Text() +
+           "\n";
+}
+
+std::string RoomLinksJson(std::string_view page, std::string_view id, std::string_view key) {
+    return JsonObject()
+               .Add("room", id)
+               .Add("play", PlayLink(page, id, key))
+               .Add("watch", WatchLink(page, id))
+               .Text() +
+           "\n";
+}
+
+}  // namespace kestrel

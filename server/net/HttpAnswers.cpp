@@ -1,0 +1,74 @@
+#include "server/net/HttpAnswers.h"
+
+#include "server/base/Log.h"
+
+namespace kestrel {
+namespace {
+
+http::status StatusOf(RefusalKind kind) {
+    switch (kind) {
+    case RefusalKind::BadRequest: return http::status::bad_request;
+    case RefusalKind::Forbidden: return http::status::forbidden;
+    case RefusalKind::NotFound: return http::status::not_found;
+    case RefusalKind::Gone: return http::status::gone;
+    case RefusalKind::TooMany: return http::status::too_many_requests;
+    case RefusalKind::Full: return http::status::service_unavailable;
+    case RefusalKind::Broken: return http::status::internal_server_error;
+    }
+    return http::status::internal_server_error;
+}
+
+}  // namespace
+
+TextAnswer TextResponse(const Request& request, http::status status, std::string body, std::string_view type) {
+    TextAnswer response{status, request.version()};
+    response.set(http::field::server, SERVER_NAME);
+    response.set(http::field::content_type, type);
+    response.set(http::field::cache_control, "no-store");
+    response.keep_alive(request.keep_alive());
+    response.body() = std::move(body);
+    response.prepare_payload();
+    if (request.method() == http::verb::head) response.body().clear();
+    return response;
+}
+
+TextAnswer ErrorResponse(const Request& request, http::status status, std::string_view why) {
+    return TextResponse(request, status, std::string(why) + "\n");
+}
+
+TextAnswer RefusalResponse(const Request& request, const Refusal& refusal) {
+    TextAnswer response = ErrorResponse(request, StatusOf(refusal.kind), refusal.reason);
+    if (refusal.retryAfter.count() > 0) response.set(http::field::retry_after, std::to_string(refusal.retryAfter.count()));
+    return response;
+}
+
+TextAnswer NotAllowed(const Request& request, std::string_view allowed) {
+    TextAnswer response = ErrorResponse(request, http::status::method_not_allowed,
+                                        std::string(request.method_string()) + " is not answered here; use " +
+                                            std::string(allowed));
+    response.set(http::field::allow, allowed);
+    return response;
+}
+
+bool Reads(const Request& request) {
+    return request.method() == http::verb::get || request.method() == http::verb::head;
+}
+
+namespace {
+
+std::optional<std::string_view> ValueOf(const Request& request, http::fields::const_iterator found) {
+    if (found == request.end()) return std::nullopt;
+    return std::string_view(found->value().data(), found->value().size());
+}
+
+}  // namespace
+
+std::optional<std::string_view> HeaderValue(const Request& request, http::field field) {
+    return ValueOf(request, request.find(field));
+}
+
+std::optional<std::string_view> HeaderValue(const Request& request, std::string_view name) {
+    return ValueOf(request, request.find(name));
+}
+
+}  // namespace kestrel

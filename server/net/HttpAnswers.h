@@ -1,0 +1,28 @@
+#pragma once
+// The server's HTTP answers: text, a refusal as its status, a method not
+// answered.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "server/net/Beast.h"
+#include "server/base/Refusal.h"
+
+namespace kestrel {
+
+using TextAnswer = http::response<http::string_body>;
+
+// A HEAD is answered with the headers alone.
+TextAnswer TextResponse(const Request& request, http::status status, std::string body,
+                        std::string_view type = "text/plain; charset=utf-8");
+TextAnswer ErrorResponse(const Request& request, http::status status, std::string_view why);
+// A refusal's status and reason, and Retry-After for one over a limit.
+TextAnswer RefusalResponse(const Request& request, const Refusal& refusal);
+TextAnswer NotAllowed(const Request& request, std::string_view allowed);
+
+bool Reads(const Request& request);
+std::optional<std::string_view> HeaderValue(const Request& request, http::field field);
+std::optional<std::string_view> HeaderValue(const Request& request, std::string_view name);
+
+}  // namespace kestrel

@@ -1,0 +1,224 @@
+#include "server/net/HttpSession.h"
+
+#include "server/net/HttpReply.h"
+
+#include "game/RoomLink.h"
+#include "server/base/Limits.h"
+#include "server/rooms/LiveRoom.h"
+#include "server/net/LiveSession.h"
+#include "server/net/ProxyLine.h"
+#include "server/net/ServerState.h"
+
+namespace kestrel {
+namespace {
+
+// A POST /rooms body of this type is a recording to start the room from.
+constexpr std::string_view RECORDING_TYPE = "text/plain";
+// From a trusted proxy: the scheme the browser used.
+constexpr std::string_view FORWARDED_PROTO = "X-Forwarded-Proto";
+
+std::string_view HostOf(const Request& request) { return HeaderValue(request, http::field::host).value_or(""); }
+
+// A request that cannot be read is answered once, and the connection closed.
+Request Unread() {
+    Request request;
+    request.keep_alive(false);
+    return request;
+}
+
+}  // namespace
+
+// A proxy sends its line at once: one whose line is not whole within the
+// timeout is let go, and holds no count of any address meanwhile.
+void HttpSession::Run() {
+    if (!fromProxy_) return Admit(browser_);
+    stream_.expires_after(PROXY_LINE_TIMEOUT);
+    AwaitProxyLine();
+}
+
+void HttpSession::AwaitProxyLine() {
+    stream_.async_read_some(buffer_.prepare(MAX_PROXY_LINE_BYTES - buffer_.size()),
+                            [self = shared_from_this()](beast::error_code ec, std::size_t bytes) {
+                                self->OnProxyBytes(ec, bytes);
+                            });
+}
+
+// The bytes after the line are the browser's request: they stay in the
+// buffer, which the HTTP reader starts from.
+void HttpSession::OnProxyBytes(beast::error_code ec, std::size_t bytes) {
+    if (ec) return state_.Failed("reading a PROXY line", ec);
+    buffer_.commit(bytes);
+    const auto head = static_cast<const char*>(buffer_.data().data());
+    const ProxyLine line = ReadProxyLine(std::string_view(head, buffer_.size()));
+    switch (line.state) {
+    case ProxyLine::State::Partial: return AwaitProxyLine();
+    case ProxyLine::State::Absent: return Admit(browser_);  // the proxy is the browser itself
+    case ProxyLine::State::Refused: return Reply(ErrorResponse(Unread(), http::status::bad_request, line.error));
+    case ProxyLine::State::Read: break;
+    }
+    buffer_.consume(line.length);
+    Admit(line.browser.empty() ? browser_ : line.browser);
+}
+
+// A connection over its address's limit is answered 503 while few of them
+// are; past that it is closed as it comes, so that no address holds more.
+void HttpSession::Admit(std::string browser) {
+    browser_ = std::move(browser);
+    if (std::optional<Ticket> ticket = state_.Addresses().Take(browser_)) address_.emplace(std::move(*ticket));
+    else if (std::optional<Ticket> refusal = state_.Refusals().Take(browser_)) refusal_.emplace(std::move(*refusal));
+    else return stream_.close();
+    Read();
+}
+
+std::string_view HttpSession::Scheme(const Request& request) const {
+    return BrowserScheme(fromProxy_ ? HeaderValue(request, FORWARDED_PROTO) : std::nullopt);
+}
+
+std::optional<Refusal> HttpSession::ForeignOrigin(const Request& request) const {
+    if (SameOrigin(HeaderValue(request, http::field::origin), Scheme(request), HostOf(request))) return std::nullopt;
+    return Refusal{RefusalKind::Forbidden, "the page's origin is not this server's"};
+}
+
+// The page's address, as the browser saw it, for links; none (links
+// relative to the page) when its Host is not one a link may name.
+std::string HttpSession::Page(const Request& request) const {
+    const std::string_view host = HostOf(request);
+    if (!IsLinkHost(host)) return {};
+    return std::string(Scheme(request)) + "://" + std::string(host) + "/";
+}
+
+void HttpSession::Read() {
+    parser_.emplace();
+    parser_->header_limit(MAX_HEADER_BYTES);
+    parser_->body_limit(address_ ? MAX_ROOM_REQUEST_BYTES : 0);
+    stream_.expires_after(address_ ? HTTP_TIMEOUT : REFUSAL_TIMEOUT);
+    http::async_read(stream_, buffer_, *parser_,
+                     [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnRead(ec); });
+}
+
+void HttpSession::OnRead(beast::error_code ec) {
+    if (ec == http::error::end_of_stream) return Shut();
+    if (!address_ && (!ec || ec == http::error::body_limit)) return RefuseConnection();
+    if (ec == http::error::body_limit)
+        return Reply(ErrorResponse(Unread(), http::status::payload_too_large, "the request is too large"));
+    if (ec == http::error::header_limit)
+        return Reply(ErrorResponse(Unread(), http::status::request_header_fields_too_large, "the request is too large"));
+    if (ec && OrdinaryEnd(ec)) return;
+    if (ec) return Reply(ErrorResponse(Unread(), http::status::bad_request, "the request cannot be read"));
+    Request request = parser_->release();
+    if (websocket::is_upgrade(request)) return Upgrade(std::move(request));
+    Answer(std::move(request));
+}
+
+// Its body is not read: the answer goes, and the connection after it.
+void HttpSession::RefuseConnection() {
+    Reply(RefusalResponse(Unread(), {RefusalKind::Full, "too many connections from this address", RETRY_AFTER}));
+}
+
+void HttpSession::Answer(Request request) {
+    const Target target = SplitTarget(request.target());
+    if (target.path == "/rooms") {
+        if (request.method() != http::verb::post) return Reply(NotAllowed(request, "POST"));
+        return CreateRoom(std::move(request));
+    }
+    if (target.path == "/status") {
+        if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
+        StatusCounts counts = state_.Counts();
+        state_.Rooms().AddTo(counts);
+        return Reply(TextResponse(request, http::status::ok, StatusJson(counts, state_.Name()), "application/json"));
+    }
+    if (const std::optional<RoomPath> path = ReadRoomPath(target.path)) return AnswerRoom(request, *path);
+    if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
+    ServeFile(request, target.path);
+}
+
+// A room from a recording is answered once it is built, off this thread.
+void HttpSession::CreateRoom(Request request) {
+    if (const std::optional<Refusal> refused = ForeignOrigin(request)) return Reply(RefusalResponse(request, *refused));
+    const std::optional<std::string_view> type = HeaderValue(request, http::field::content_type);
+    RoomOrder order{.address = browser_, .recording = type && type->starts_with(RECORDING_TYPE),
+                    .body = std::move(request.body()), .wanted = [weak = weak_from_this()] {
+                        const std::shared_ptr<HttpSession> self = weak.lock();
+                        return self && self->stream_.socket().is_open();
+                    }};
+    Await();
+    state_.Rooms().Create(std::move(order), ServerClock::now(),
+                          [self = shared_from_this(), request = std::move(request)](Outcome<NewRoom> made) {
+                              self->Created(request, made);
+                          });
+}
+
+void HttpSession::Created(const Request& request, const Outcome<NewRoom>& made) {
+    if (!EndWait()) return;
+    if (const Refusal* refused = std::get_if<Refusal>(&made)) return Reply(RefusalResponse(request, *refused));
+    const NewRoom& room = std::get<NewRoom>(made);
+    Reply(TextResponse(request, http::status::created, RoomLinksJson(Page(request), room.id, room.key),
+                       "application/json"));
+}
+
+void HttpSession::AnswerRoom(const Request& request, const RoomPath& path) {
+    if (path.what != "recording" && path.what != "socket")
+        return Reply(ErrorResponse(request, http::status::not_found, "no such room"));
+    if (const std::optional<Refusal> refused = state_.Rooms().Knows(path.room))
+        return Reply(RefusalResponse(request, *refused));
+    if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
+    if (path.what == "socket")
+        return Reply(ErrorResponse(request, http::status::upgrade_required, "this is a WebSocket"));
+    const Outcome<std::filesystem::path> file = state_.Rooms().RecordingPath(path.room);
+    if (const Refusal* refused = std::get_if<Refusal>(&file)) return Reply(RefusalResponse(request, *refused));
+    ServeRecording(request, std::get<std::filesystem::path>(file));
+}
+
+// A screen that asks for a kept room still coming back waits for it.
+void HttpSession::Upgrade(Request request) {
+    const auto refuse = [&](const Refusal& refusal) { Reply(RefusalResponse(request, refusal)); };
+    if (const std::optional<Refusal> refused = ForeignOrigin(request)) return refuse(*refused);
+    const std::optional<RoomPath> path = ReadRoomPath(SplitTarget(request.target()).path);
+    if (!path || path->what != "socket") return refuse({RefusalKind::NotFound, "no socket here"});
+    const std::string id(path->room);
+    Await();
+    // The wait's timer holds the session; past it, the room finds it gone.
+    state_.Rooms().Reach(id, [weak = weak_from_this(), request = std::move(request)](RoomRegistry::Found found) {
+        if (const std::shared_ptr<HttpSession> self = weak.lock()) self->Seat(request, std::move(found));
+    });
+}
+
+// The seat is taken here, before the handshake: a burst of joins finds
+// the room as full as it is about to be.
+void HttpSession::Seat(Request request, RoomRegistry::Found found) {
+    if (!EndWait()) return;
+    const auto refuse = [&](const Refusal& refusal) { Reply(RefusalResponse(request, refusal)); };
+    if (const Refusal* refused = std::get_if<Refusal>(&found)) return refuse(*refused);
+    std::shared_ptr<LiveRoom> room = std::get<std::shared_ptr<LiveRoom>>(std::move(found));
+    const Target target = SplitTarget(request.target());
+    const std::optional<std::string_view> key = QueryValue(target.query, "key");
+    if (key && !room->IsKey(*key)) return refuse({RefusalKind::Forbidden, "that is not the room's play key"});
+    std::optional<Ticket> seat = room->TakeSeat();
+    if (!seat) return refuse({RefusalKind::Full, "the room is full", RETRY_AFTER});
+    std::make_shared<LiveSession>(state_, std::move(stream_), std::move(room), key.has_value(),
+                                  std::move(*address_), std::move(*seat))
+        ->Start(std::move(request));
+}
+
+// While the server makes what a request asks for, the connection's
+// timeout holds: past it the connection closes, and the answer is dropped.
+void HttpSession::Await() {
+    waiting_.emplace(stream_.get_executor());
+    waiting_->expires_after(HTTP_TIMEOUT);
+    waiting_->async_wait([self = shared_from_this()](beast::error_code ec) {
+        if (!ec) self->stream_.close();
+    });
+}
+
+// Whether the connection is still there to be answered.
+bool HttpSession::EndWait() {
+    waiting_.reset();
+    return stream_.socket().is_open();
+}
+
+void HttpSession::Shut() {
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+}
+
+}  // namespace kestrel

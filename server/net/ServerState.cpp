@@ -1,0 +1,39 @@
+#include "server/net/ServerState.h"
+
+#include <algorithm>
+
+#include <boost/asio/error.hpp>
+#include <boost/beast/core/error.hpp>
+#include <boost/beast/http/error.hpp>
+#include <boost/beast/websocket/error.hpp>
+
+#include "server/net/BatchedSocket.h"
+
+namespace kestrel {
+
+namespace net = boost::asio;
+namespace beast = boost::beast;
+
+bool OrdinaryEnd(const beast::error_code& ec) {
+    return ec == net::error::eof || ec == net::error::connection_reset || ec == net::error::operation_aborted ||
+           ec == net::error::broken_pipe || ec == net::error::not_connected || ec == beast::error::timeout ||
+           ec == beast::http::error::end_of_stream || ec == beast::websocket::error::closed;
+}
+
+bool ServerState::Trusts(const IpAddress& address) const {
+    return std::any_of(trustedProxies_.begin(), trustedProxies_.end(),
+                       [&](const AddressRange& range) { return range.Contains(address); });
+}
+
+// Where io_uring is not to be had, every frame costs a system call of its
+// own; the server works the same, and says so once it listens.
+SendBatch& ServerState::MakeSendBatch(boost::asio::io_context& io, std::string& noRing, Log log) {
+    return SendBatch::Add(io, SendRing::Open(noRing), log);
+}
+
+void ServerState::Failed(std::string_view what, const boost::system::error_code& ec) const {
+    if (OrdinaryEnd(ec)) return;
+    log_.Line(std::string(what) + " failed: " + ec.message());
+}
+
+}  // namespace kestrel

@@ -1,0 +1,89 @@
+#pragma once
+// What every part of the running server shares, on its one thread: the
+// limits, the log and the counts, the connections per address, the
+// registry the rooms are reached through, the clock they tick by and the
+// batch their screens' frames go out in. Sessions and rooms hold it by
+// reference; the server that owns it takes its io_context down first.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <boost/system/error_code.hpp>
+
+#include "server/net/Answers.h"
+#include "server/base/Limits.h"
+#include "server/base/Log.h"
+#include "server/rooms/RoomRegistry.h"
+#include "server/ServerOptions.h"
+#include "server/rooms/TickDriver.h"
+#include "server/rooms/Tickets.h"
+
+namespace boost::asio {
+class io_context;
+}
+
+namespace kestrel {
+
+class SendBatch;
+
+class ServerState {
+public:
+    ServerState(boost::asio::io_context& io, const ServerOptions& options, Log log, std::filesystem::path data,
+                std::optional<std::filesystem::path> site)
+        : io_(io), limits_(options.limits), name_(options.name), trustedProxies_(options.trustedProxies), log_(log),
+          addresses_(options.limits.connectionsPerAddress), refusals_(REFUSALS_PER_ADDRESS), rooms_(*this, std::move(data)), site_(std::move(site)),
+          ticks_(io, counts_), sends_(MakeSendBatch(io, noRing_, log_)) {}
+    ServerState(const ServerState&) = delete;
+    ServerState& operator=(const ServerState&) = delete;
+
+    boost::asio::io_context& Io() { return io_; }
+    const ServerLimits& Limits() const { return limits_; }
+    // This server's name among several; empty without one.
+    const std::string& Name() const { return name_; }
+    // Whether the peer at `address` is a proxy whose word on the browser is taken.
+    bool Trusts(const IpAddress& address) const;
+    const Log& Logged() const { return log_; }
+    // An unexpected network error, once, in the log's one style.
+    void Failed(std::string_view what, const boost::system::error_code& ec) const;
+    StatusCounts& Counts() { return counts_; }
+    AddressCounts& Addresses() { return addresses_; }
+    // Connections over their address's limit being answered so.
+    AddressCounts& Refusals() { return refusals_; }
+    RoomRegistry& Rooms() { return rooms_; }
+    // The clock the rooms tick by.
+    TickDriver& Ticks() { return ticks_; }
+    // The screens' writes, sent together once each handler returns.
+    SendBatch& Sends() { return sends_; }
+    // Why they go one system call each, when they do: no io_uring here.
+    const std::string& NoRing() const { return noRing_; }
+    const std::optional<std::filesystem::path>& Site() const { return site_; }
+    bool Stopping() const { return stopping_; }
+    void Stop() { stopping_ = true; }
+
+private:
+    boost::asio::io_context& io_;
+    ServerLimits limits_;
+    std::string name_;
+    std::vector<AddressRange> trustedProxies_;
+    Log log_;
+    StatusCounts counts_;  // rooms and connections are counted when asked
+    AddressCounts addresses_;
+    AddressCounts refusals_;
+    RoomRegistry rooms_;
+    std::optional<std::filesystem::path> site_;
+    TickDriver ticks_;
+    bool stopping_ = false;
+    std::string noRing_;
+    SendBatch& sends_;  // the io_context's, which lets it go first
+
+    static SendBatch& MakeSendBatch(boost::asio::io_context& io, std::string& noRing, Log log);
+};
+
+// Whether a network error is one of the ordinary ends of a connection (the
+// peer went, a timeout we set, an operation we cancelled): not logged.
+bool OrdinaryEnd(const boost::system::error_code& ec);
+
+}  // namespace kestrel

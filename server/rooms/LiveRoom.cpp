@@ -1,0 +1,113 @@
+#include "server/rooms/LiveRoom.h"
+
+#include <boost/container/small_vector.hpp>
+
+#include "server/net/ServerState.h"
+
+namespace kestrel {
+namespace {
+
+// Screens a broadcast gathers without an allocation: a room's usual few.
+constexpr std::size_t SCREENS_GATHERED_IN_PLACE = 8;
+
+Frame MakeFrame(std::string text) { return std::make_shared<const std::string>(std::move(text)); }
+
+}  // namespace
+
+LiveRoom::LiveRoom(ServerState& state, std::string id, std::string key, std::unique_ptr<Room> room)
+    : state_(state), id_(std::move(id)), key_(std::move(key)), room_(std::move(room)),
+      seats_(std::size_t(state.Limits().connectionsPerRoom)) {}
+
+LiveRoom::~LiveRoom() = default;
+
+bool LiveRoom::IsKey(std::string_view given) const {
+    if (given.size() != key_.size()) return false;
+    unsigned char differ = 0;
+    for (std::size_t i = 0; i < key_.size(); ++i) differ |= static_cast<unsigned char>(given[i] ^ key_[i]);
+    return differ == 0;
+}
+
+ClientId LiveRoom::Join(const std::shared_ptr<ScreenLink>& session, bool mayPlay) {
+    const ClientId client = room_->Join(mayPlay);
+    sessions_[client] = session;
+    session->Send(MakeFrame(room_->JoinedNotice()));
+    Broadcast(MakeFrame(room_->PeopleNotice()));
+    session->Send(MakeFrame(room_->JoinText()));
+    return client;
+}
+
+void LiveRoom::Leave(ClientId client) {
+    if (sessions_.erase(client) == 0) return;
+    room_->Leave(client);
+    if (!state_.Stopping()) Broadcast(MakeFrame(room_->PeopleNotice()));
+}
+
+RoomAnswer LiveRoom::Receive(ClientId client, std::string_view frame) {
+    RoomAnswer answer = room_->Receive(client, frame);
+    if (answer.mismatchAt)
+        state_.Logged().Room(id_, "a screen's hash for tick " + std::to_string(*answer.mismatchAt) +
+                                      " differs from the room's");
+    return answer;
+}
+
+void LiveRoom::Broadcast(const Frame& frame) {
+    // Sending may drop a screen, which changes the set. A room's few
+    // screens are gathered without an allocation.
+    boost::container::small_vector<std::shared_ptr<ScreenLink>, SCREENS_GATHERED_IN_PLACE> screens;
+    for (const auto& [client, session] : sessions_)
+        if (auto screen = session.lock()) screens.push_back(std::move(screen));
+    for (const auto& screen : screens) screen->Send(frame);
+}
+
+void LiveRoom::Start() {
+    if (started_) return;
+    started_ = true;
+    state_.Ticks().Add(weak_from_this());
+}
+
+bool LiveRoom::Tick() {
+    if (stopped_ || state_.Stopping()) return false;
+    const SinkState before = room_->RecordingState();
+    Broadcast(TickFrame(room_->Tick()));
+    NoteRecording(before);
+    // A screen still shaking hands holds its seat: the room is not empty.
+    if (idle_.Ends(seats_.Taken(), ServerClock::now())) state_.Rooms().Close(id_);
+    return true;
+}
+
+// Most ticks carry nothing but the tick and read as the one before: that
+// frame is sent again rather than made anew.
+const Frame& LiveRoom::TickFrame(const std::string& text) {
+    if (!lastTick_ || *lastTick_ != text) lastTick_ = MakeFrame(text);
+    return lastTick_;
+}
+
+void LiveRoom::Flush() {
+    const SinkState before = room_->RecordingState();
+    room_->Flush();
+    NoteRecording(before);
+    // What is still held back goes with the room.
+    if (room_->RecordingState() == SinkState::HeldBack) NoteLoss();
+}
+
+// One line when the file starts failing, and one when it is whole again or
+// has stopped for good.
+void LiveRoom::NoteRecording(SinkState before) {
+    const SinkState now = room_->RecordingState();
+    if (now == before) return;
+    switch (now) {
+    case SinkState::HeldBack:
+        return state_.Logged().Room(id_, "its recording cannot be written after tick " +
+                                             std::to_string(room_->KeptTicks()) +
+                                             "; the rest is held back until it can");
+    case SinkState::Whole: return state_.Logged().Room(id_, "its recording is written again, whole");
+    case SinkState::Lost: return NoteLoss();
+    }
+}
+
+void LiveRoom::NoteLoss() {
+    state_.Logged().Room(id_, "its recording is kept up to tick " + std::to_string(room_->KeptTicks()) +
+                                  " only: the rest could not be written");
+}
+
+}  // namespace kestrel
