@@ -1,5 +1,7 @@
 #include "app/LiveConnection.h"
 
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QRegularExpression>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -11,26 +13,21 @@
 namespace kestrel {
 namespace {
 
-// The answers with which the server refuses an upgrade.
-constexpr int HTTP_FORBIDDEN = 403;
-constexpr int HTTP_NOT_FOUND = 404;
-constexpr int HTTP_UNAVAILABLE = 503;
+// The HTTP status with which the server refused the upgrade; none when the
+// connection failed otherwise. Qt names it only in its error's text.
+std::optional<int> RefusedUpgrade(const QWebSocket& socket) {
+    static const QRegularExpression STATUS(QStringLiteral("status code: (\\d+)"));
+    const QRegularExpressionMatch status = STATUS.match(socket.errorString());
+    if (!status.hasMatch()) return std::nullopt;
+    return status.captured(1).toInt();
+}
 
-// Why a connection failed, in words: a certificate not trusted (its
-// reasons, `untrusted`), or an answer that refused the upgrade. Qt names
-// a refused upgrade only in its error's text, by the HTTP status.
+// Why a connection failed that no refusal explains, in words.
 std::string Failure(const QWebSocket& socket, const std::string& untrusted) {
     if (!untrusted.empty()) return "the server's certificate is not trusted (" + untrusted + ")";
-    const QString error = socket.errorString();
-    static const QRegularExpression STATUS(QStringLiteral("status code: (\\d+)"));
-    const QRegularExpressionMatch status = STATUS.match(error);
-    if (!status.hasMatch()) return "cannot reach the server (" + error.toStdString() + ")";
-    switch (status.captured(1).toInt()) {
-        case HTTP_NOT_FOUND: return "there is no such room on that server";
-        case HTTP_FORBIDDEN: return "the link's key does not open that room";
-        case HTTP_UNAVAILABLE: return "the room is full";
-        default: return "the server refused the connection (HTTP " + status.captured(1).toStdString() + ")";
-    }
+    if (const std::optional<int> status = RefusedUpgrade(socket))
+        return "the server refused the connection (HTTP " + std::to_string(*status) + ")";
+    return "cannot reach the server (" + socket.errorString().toStdString() + ")";
 }
 
 // The authorities a wss server's certificate must come from: the system's
@@ -130,16 +127,50 @@ void LiveConnection::OnFrame(const QString& frame) {
 }
 
 void LiveConnection::OnError() {
-    if (!open_) return;
+    if (!open_ || asking_) return;
+    if (const std::optional<int> status = RefusedUpgrade(socket_)) return AskWhyRefused(*status);
     failure_ = Failure(socket_, untrusted_);
     socket_.abort();
     OnLost();
 }
 
+// The upgrade's answer is not Qt's to give: the same address over plain
+// HTTP answers as the upgrade did, with the refusal's kind. Its status
+// stands for the kind when that answer does not come.
+void LiveConnection::AskWhyRefused(int status) {
+    asking_ = true;
+    failure_ = Failure(socket_, untrusted_);
+    socket_.abort();
+    QNetworkRequest check(QUrl(QString::fromStdString(SocketCheckAddress(link_))));
+    check.setSslConfiguration(TlsConfiguration());
+    QNetworkReply* reply = checks_.get(check);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, status] {
+        reply->deleteLater();
+        asking_ = false;
+        const QVariant answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        const QByteArray token = reply->rawHeader(QByteArray(REFUSAL_HEADER.data(), int(REFUSAL_HEADER.size())));
+        OnRefused(answered.isValid() ? RefusalOfAnswer(answered.toInt(), token.toStdString()) : RefusedByStatus(status));
+    });
+}
+
+// A refusal that may pass is tried again, as a lost connection is; one
+// that may not ends this screen's room. Nothing the table knows is a
+// connection lost.
+void LiveConnection::OnRefused(std::optional<kestrel::Refused> kind) {
+    if (!open_) return;
+    if (!kind) return OnLost();
+    failure_ = TermsOf(*kind).words;
+    open_ = connected_ = false;
+    if (joining_) joining_->quit();
+    if (leaving_) return;
+    if (const std::optional<int> waitMs = connection_.RefusedAs(*kind)) retry_.start(*waitMs);
+    Changed();
+}
+
 // Whichever of the socket's signals says so first; the rest find the
 // connection gone already.
 void LiveConnection::OnLost() {
-    if (!open_) return;
+    if (!open_ || asking_) return;
     // A connection refused says so before its error comes.
     if (failure_.empty() && socket_.error() != QAbstractSocket::UnknownSocketError) failure_ = Failure(socket_, untrusted_);
     open_ = connected_ = false;
@@ -177,9 +208,14 @@ void LiveConnection::Leave() {
 }
 
 QString LiveConnection::State() const {
-    if (!connected_ || !client_.Joined())
-        return connection_.Retrying() ? QStringLiteral("connection lost, trying again")
-                                      : QStringLiteral("connecting");
+    const QString reason = QString::fromStdString(connection_.Reason());
+    if (connection_.State() == ConnectionState::Closed && !reason.isEmpty())
+        return QStringLiteral("out of the room: ") + reason;
+    if (!connected_ || !client_.Joined()) {
+        if (!connection_.Retrying()) return QStringLiteral("connecting");
+        return reason.isEmpty() ? QStringLiteral("connection lost, trying again")
+                                : QStringLiteral("connection lost (%1), trying again").arg(reason);
+    }
     QString state = (link_.Plays() ? QStringLiteral("playing") : QStringLiteral("watching")) +
                     QStringLiteral(", %1 in the room").arg(client_.People());
     if (client_.Mismatches() > 0)

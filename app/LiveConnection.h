@@ -5,6 +5,7 @@
 // and the battle caught up from the room's last clean canvas.
 
 #include <QEventLoop>
+#include <QNetworkAccessManager>
 #include <QObject>
 #include <QTimer>
 #include <QWebSocket>
@@ -28,9 +29,8 @@ public:
     ~LiveConnection() override;
 
     // Connects and waits until the room's battle is followed: none, or the
-    // reason it cannot be (the room is unknown, the key is wrong, the
-    // server cannot be reached, its certificate is not trusted, or it
-    // answers with something else).
+    // reason it cannot be (the server's refusal in words, the server
+    // cannot be reached, or its certificate is not trusted).
     std::optional<std::string> Join(int timeoutMs = JOIN_TIMEOUT_MS);
     // One tick of the window's timer: the game plays the room's ticks that
     // have come, and what it has for the referee goes out.
@@ -55,6 +55,8 @@ private:
     void OnFrame(const QString& frame);
     void OnError();
     void OnLost();
+    void AskWhyRefused(int status);
+    void OnRefused(std::optional<kestrel::Refused> kind);
     void Changed() const;
     void SendOutgoing();
 
@@ -62,10 +64,12 @@ private:
     LiveClient client_;
     QWebSocket socket_;
     QTimer retry_;
+    QNetworkAccessManager checks_;  // asks why an upgrade was refused
     RoomConnection connection_;
     bool open_ = false;       // a connection is being made, or is up
     bool connected_ = false;  // it is up
     bool leaving_ = false;    // no connection is to be made again
+    bool asking_ = false;     // why the last upgrade was refused
     QEventLoop* joining_ = nullptr;  // Join's, while it waits
     std::string failure_;  // why the last connection failed
     std::string refused_;  // why the last connection was dropped here, if it was

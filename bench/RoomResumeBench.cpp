@@ -54,8 +54,8 @@ void Resume(benchmark::State& state, const KilledRoomFiles& files, bool fromChec
     const std::filesystem::path checkpoint = CheckpointBeside(recording), aside = checkpoint.string() + ".aside";
     if (!fromCheckpoint) std::filesystem::rename(checkpoint, aside);
     for (auto _ : state) {
-        Outcome<RoomToResume> read = ReadKeptRoom(files.folder, files.id);
-        const RoomToResume& kept = std::get<RoomToResume>(read);
+        Result<RoomToResume> read = ReadKeptRoom(files.folder, files.id);
+        const RoomToResume& kept = *read;
         Room room(GameRandom(bench::ROOM_SEED), kept.start, std::make_unique<RecordingFile>(recording, true));
         benchmark::DoNotOptimize(room.Ticks());
         if (room.Ticks() != ROOM_TICKS) state.SkipWithError("the room did not resume where its file ends");

@@ -32,6 +32,15 @@ std::optional<int> RoomConnection::Lost(std::string reason) {
     return retryMs_;
 }
 
+std::optional<int> RoomConnection::RefusedAs(Refused kind) {
+    const RefusalTerms& terms = TermsOf(kind);
+    if (terms.mayPass) return Lost(std::string(terms.words));
+    if (state_ == ConnectionState::Closed) return std::nullopt;
+    state_ = ConnectionState::Closed;
+    reason_ = terms.words;
+    return std::nullopt;
+}
+
 const char* StateName(ConnectionState state) {
     switch (state) {
         case ConnectionState::Connecting: return "connecting";

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "game/Refusals.h"
+
 namespace kestrel {
 
 // Waits before a new try: the first, and the longest once doubled.
@@ -38,11 +40,16 @@ public:
     // The connection is gone, for `reason` (may be empty): the wait before
     // the next try, or none once closed.
     std::optional<int> Lost(std::string reason);
+    // The server refused the connection: a refusal that may pass is tried
+    // again as a lost connection is; one that may not closes it for good.
+    // Either way the refusal's words are the reason. The wait before the
+    // next try, or none once closed.
+    std::optional<int> RefusedAs(Refused kind);
     // Out of the room for good: no more tries.
     void Close() { state_ = ConnectionState::Closed; }
 
     ConnectionState State() const { return state_; }
-    // The last wait Lost gave, and its reason.
+    // The last wait Lost gave, and its reason (or the refusal's that closed it).
     int RetryMs() const { return retryMs_; }
     const std::string& Reason() const { return reason_; }
     // Whether a connection was lost since the battle was last joined.

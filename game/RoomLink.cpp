@@ -104,4 +104,8 @@ std::string SocketAddress(const RoomLink& link) {
     return (link.secure ? "wss://" : "ws://") + link.host + SocketPath(link.room, link.key);
 }
 
+std::string SocketCheckAddress(const RoomLink& link) {
+    return (link.secure ? "https://" : "http://") + link.host + SocketPath(link.room, link.key);
+}
+
 }  // namespace kestrel

@@ -44,5 +44,9 @@ std::string WatchLink(std::string_view page, std::string_view id);
 std::string SocketPath(std::string_view id, std::string_view key);
 // Its whole address: ws[s]://HOST/rooms/ID/socket[?key=KEY].
 std::string SocketAddress(const RoomLink& link);
+// The same path over plain HTTP, http[s]://HOST/rooms/ID/socket[?key=KEY]:
+// a GET there is answered as an upgrade would be, so that a screen whose
+// upgrade was refused (a browser is not told how) can learn why.
+std::string SocketCheckAddress(const RoomLink& link);
 
 }  // namespace kestrel

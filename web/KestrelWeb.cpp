@@ -23,6 +23,7 @@
 #include "game/LiveWire.h"
 #include "game/Reconnect.h"
 #include "game/Recording.h"
+#include "game/Refusals.h"
 #include "game/RoomLink.h"
 #include "input/Controls.h"
 
@@ -89,7 +90,7 @@ std::optional<std::string> RoomLinkJson(std::string_view text) {
     if (!read.link) return nlohmann::json{{"error", read.error}}.dump();
     const RoomLink& link = *read.link;
     nlohmann::json room = {{"id", link.room}, {"key", nullptr}, {"socket", SocketAddress(link)},
-                           {"watch", WatchLink(link.page, link.room)}};
+                           {"check", SocketCheckAddress(link)}, {"watch", WatchLink(link.page, link.room)}};
     if (link.Plays()) {
         room["key"] = link.key;
         room["play"] = PlayLink(link.page, link.room, link.key);
@@ -110,6 +111,10 @@ std::string ContractJson() {
     for (const PageButton& b : PAGE_BUTTONS) contract["buttons"].push_back({{"name", b.name}, {"bit", b.bit}});
     for (const ConnectionState state : ROOM_STATES) contract["roomStates"].push_back(StateName(state));
     for (std::size_t i = 0; i < std::size(PROBE_NAMES); ++i) contract["probes"][PROBE_NAMES[i]] = i;
+    // The server's refusals, by the index kestrel_refusal answers.
+    for (const RefusalTerms& terms : AllRefusals())
+        contract["refusals"].push_back({{"token", terms.token}, {"mayPass", terms.mayPass}, {"words", terms.words}});
+    contract["refusalHeader"] = REFUSAL_HEADER;
     return contract.dump();
 }
 
@@ -274,7 +279,8 @@ KESTREL_EXPORT(kestrel_outgoing_frame) const char* kestrel_outgoing_frame(int in
 // A room link (the page's address with its fragment), `length` bytes at
 // `text`: null when its fragment names no room, else JSON text, either
 // {"error": REASON} or {"id", "key" (null to watch), "socket" (its address),
-// "play" (a player's link only), "watch"}, the links on the same page.
+// "check" (where to ask why the socket was refused), "play" (a player's
+// link only), "watch"}, the links on the same page.
 KESTREL_EXPORT(kestrel_room_link) const char* kestrel_room_link(const char* link, int length) {
     return Handed(RoomLinkJson(std::string_view(link, std::size_t(length > 0 ? length : 0))));
 }
@@ -288,4 +294,19 @@ KESTREL_EXPORT(kestrel_room_joined) void kestrel_room_joined() { connection.Join
 // The wait before the next try, in milliseconds; -1 once closed.
 KESTREL_EXPORT(kestrel_room_lost) int kestrel_room_lost() { return connection.Lost("").value_or(-1); }
 KESTREL_EXPORT(kestrel_room_close) void kestrel_room_close() { connection.Close(); }
+// The server refused the connection with refusal `index` (of the
+// contract's refusals): the wait before the next try, or -1 once closed.
+KESTREL_EXPORT(kestrel_room_refused) int kestrel_room_refused(int index) {
+    if (index < 0 || index >= int(AllRefusals().size())) return connection.Lost("").value_or(-1);
+    return connection.RefusedAs(AllRefusals()[std::size_t(index)].kind).value_or(-1);
+}
+
+// What an answer refuses: its status and its Kestrel-Refusal header
+// (`length` bytes at `token`; none is empty), as an index into the
+// contract's refusals; -1 when it refuses nothing the table knows.
+KESTREL_EXPORT(kestrel_refusal) int kestrel_refusal(int status, const char* token, int length) {
+    const std::optional<Refused> kind =
+        RefusalOfAnswer(status, std::string_view(token, std::size_t(length > 0 ? length : 0)));
+    return kind ? int(*kind) : -1;
+}
 KESTREL_EXPORT(kestrel_room_state) int kestrel_room_state() { return StateIndex(connection.State()); }

@@ -13,7 +13,7 @@ import './gestures.js';  // fetched beside the rest, not after input.js
 import { Help, Menu, Messages } from './help.js';
 import { Sharing } from './sharing.js';
 import { LinkError, readRoomLink } from './link.js';
-import { Room, describeRoom, liveClient, roomConnection, whyNoRoom } from './room.js';
+import { Room, describeRoom, liveClient, refusalOfResponse, roomConnection, whyNoRoom } from './room.js';
 
 const game = await loadModule(new URL('kestrel.wasm', import.meta.url));
 const contract = readContract(game);
@@ -105,6 +105,8 @@ const pageAddress = () => `${location.origin}${location.pathname}`;
 function enterRoom(named) {
   const room = new Room({
     url: named.socket, watching: named.key === null, live: liveClient(game, named.key === null),
+    checkUrl: named.check,
+    askWhy: url => fetch(url, { cache: 'no-store' }).then(response => refusalOfResponse(game, response), () => null),
     connection: roomConnection(game), clock,
     openSocket: url => new WebSocket(url),
     onChange: shown => {
@@ -130,7 +132,10 @@ async function playTogether() {
     const response = await fetch('/rooms', {
       method: 'POST', headers: { 'content-type': 'application/json' }, body: JSON.stringify({ width, height }),
     });
-    if (!response.ok) throw new Error(whyNoRoom(response.status, response.headers.get('retry-after')));
+    if (!response.ok) {
+      throw new Error(whyNoRoom({ refusal: refusalOfResponse(game, response), status: response.status,
+                                  retryAfter: response.headers.get('retry-after') }));
+    }
     named = readRoomLink(game, pageAddress() + new URL((await response.json()).play, location.href).hash);
     if (!named?.key) throw new Error('the server sent no link to play');
   } catch (error) {

@@ -15,14 +15,15 @@ import { readContract, readText, withText } from './module.js';
 export function roomConnection(game) {
   game.kestrel_room_start();
   const states = readContract(game).roomStates;
+  const waitOrNull = wait => (wait < 0 ? null : wait);
   return {
     connecting: () => game.kestrel_room_connecting(),
     joined: () => game.kestrel_room_joined(),
     // The wait before the next try, or null once closed.
-    lost() {
-      const wait = game.kestrel_room_lost();
-      return wait < 0 ? null : wait;
-    },
+    lost: () => waitOrNull(game.kestrel_room_lost()),
+    // The server refused the socket (refusal: refusalOf's answer): the wait
+    // before the next try for a refusal that may pass, else null, closed.
+    refused: refusal => waitOrNull(game.kestrel_room_refused(refusal?.index ?? -1)),
     close: () => game.kestrel_room_close(),
     state: () => states[game.kestrel_room_state()],
   };
@@ -55,29 +56,33 @@ export function describeRoom({ state, watching, people, retryMs, reason }) {
     const why = reason ? ` (${reason})` : '';
     return `The connection to the room is lost${why}: reconnecting in ${retryMs / 1000} s.`;
   }
-  if (state === 'closed') return 'Out of the room.';
+  if (state === 'closed') return reason ? `Out of the room: ${reason}.` : 'Out of the room.';
   return `${watching ? 'Watching' : 'Live'}: ${people} in the room.`;
 }
 
-// Why "Play together" opened no room, in words, from the server's answer to
-// POST /rooms: its status, and its Retry-After (seconds or a date; null
-// when it sent none), read at `now` (ms since the epoch).
-export function whyNoRoom(status, retryAfter, now = Date.now()) {
-  const wait = secondsToWait(retryAfter, now);
-  const inSeconds = wait === 1 ? 'in 1 second' : `in ${wait} seconds`;
-  if (status === TOO_MANY_REQUESTS) {
-    return 'this address has opened as many rooms as the server allows in a minute: ' +
-           `try again ${wait === null ? 'in a minute' : inSeconds}`;
-  }
-  if (status === SERVICE_UNAVAILABLE) {
-    return 'the server holds as many rooms and screens as it takes: ' +
-           `try again ${wait === null ? 'later' : inSeconds}`;
-  }
-  return `the server answered ${status}`;
+// What a refusing answer refuses, from the game's table of the server's
+// refusals: its status and its refusal header (null for none). Null when
+// it refuses nothing the table knows; else { index, token, mayPass, words }.
+export function refusalOf(game, status, token) {
+  const header = token ?? '';
+  const index = withText(game, header, (at, length) => game.kestrel_refusal(status, at, length));
+  return index < 0 ? null : { index, ...readContract(game).refusals[index] };
 }
 
-const TOO_MANY_REQUESTS = 429;
-const SERVICE_UNAVAILABLE = 503;
+// The answer's refusal, for a fetch Response.
+export function refusalOfResponse(game, response) {
+  return refusalOf(game, response.status, response.headers.get(readContract(game).refusalHeader));
+}
+
+// Why "Play together" opened no room, in words, from the server's answer to
+// POST /rooms: its refusal (refusalOf), status, and Retry-After (seconds
+// or a date; null when it sent none), read at `now` (ms since the epoch).
+export function whyNoRoom({ refusal, status, retryAfter }, now = Date.now()) {
+  if (!refusal) return `the server answered ${status}`;
+  if (!refusal.mayPass) return refusal.words;
+  const wait = secondsToWait(retryAfter, now);
+  return `${refusal.words}: try again ${wait === null ? 'later' : wait === 1 ? 'in 1 second' : `in ${wait} seconds`}`;
+}
 
 // A Retry-After's wait in whole seconds, at least one; null for none, or
 // for one that is neither.
@@ -90,7 +95,10 @@ function secondsToWait(retryAfter, now) {
 
 // One room, followed through sockets made by `openSocket(url)` (the
 // browser's WebSocket), its states and waits kept by `connection`
-// (roomConnection), waits timed by `clock`; `onChange(room)` runs when
+// (roomConnection), waits timed by `clock`. A browser is not told why an
+// upgrade was refused: `askWhy(checkUrl)` asks the server (a plain GET of
+// the socket's address) and resolves to the refusal (refusalOf) or null.
+// `onChange(room)` runs when
 // what describeRoom shows has changed, `onMismatch(count)` when the server
 // found this screen's battle differing from its own once more, `onFrame()`
 // after each frame the game took.
@@ -99,9 +107,10 @@ export class Room {
   #cancelRetry = null;
   #everJoined = false;
 
-  constructor({ url, watching, live, connection, clock, openSocket, onChange = () => {}, onMismatch = () => {},
-                onFrame = () => {} }) {
-    Object.assign(this, { url, watching, live, connection, clock, openSocket, onChange, onMismatch, onFrame });
+  constructor({ url, checkUrl = null, askWhy = async () => null, watching, live, connection, clock, openSocket,
+                onChange = () => {}, onMismatch = () => {}, onFrame = () => {} }) {
+    Object.assign(this, { url, checkUrl, askWhy, watching, live, connection, clock, openSocket, onChange, onMismatch,
+                          onFrame });
     this.state = connection.state();
     this.people = 0;
     this.mismatches = 0;
@@ -150,14 +159,32 @@ export class Room {
     this.#socket = socket;
     this.connection.connecting();
     this.#set({ state: this.connection.state() });
+    let opened = false;
     socket.onopen = () => {
+      opened = true;
       // A join text follows, from which the game catches up.
       if (this.#everJoined) this.live.reconnected();
     };
     socket.onmessage = event => this.#receive(event.data);
     socket.onclose = event => {
-      if (this.#socket === socket) this.#lost(event.reason);
+      if (this.#socket !== socket) return;
+      if (opened || !this.checkUrl) this.#lost(event.reason);
+      else this.#askWhyRefused();
     };
+  }
+
+  // A socket that never opened: refused, or the server not reached.
+  async #askWhyRefused() {
+    this.#socket = null;
+    const refusal = await this.askWhy(this.checkUrl);
+    if (this.connection.state() === 'closed') return;  // left meanwhile
+    if (!refusal) {
+      this.#lost('');
+      return;
+    }
+    const retryMs = this.connection.refused(refusal);
+    this.#set({ state: this.connection.state(), retryMs: retryMs ?? 0, reason: refusal.words });
+    if (retryMs !== null) this.#cancelRetry = this.clock.after(retryMs, () => this.#connect());
   }
 
   #receive(frame) {

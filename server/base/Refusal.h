@@ -1,29 +1,22 @@
 #pragma once
-// Why the server does not do what a request asks: one convention for every
-// part of it. A refusal has a kind, which the HTTP side answers with a
-// status, and a reason for the person who reads it; a refusal over a limit
-// says when to come back.
+// Why the server does not do what a request asks, as the HTTP side
+// answers it: a kind of the refusals' table (game/Refusals.h), which gives
+// its status and tells the screens what it means, and the server's own
+// reason for whoever reads the answer; a refusal that may pass says when
+// to come back.
 
 #include <chrono>
 #include <string>
 #include <variant>
 
+#include "game/Refusals.h"
+
 namespace kestrel {
 
-enum class RefusalKind {
-    BadRequest,  // the request itself is wrong
-    Forbidden,   // another site's page, or the wrong key
-    NotFound,
-    Gone,        // the room ended; its recording is kept
-    TooMany,     // over a rate: try again later
-    Full,        // over a capacity: try again later
-    Broken,      // the server's own failure (its disk)
-};
-
 struct Refusal {
-    RefusalKind kind;
+    Refused kind;
     std::string reason;
-    // For TooMany and Full: when a try may work again.
+    // For a refusal that may pass: when a try may work again.
     std::chrono::seconds retryAfter{0};
 };
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "game/Room.h"
-#include "server/base/Refusal.h"
+#include "game/Result.h"
 #include "server/disk/RoomFiles.h"
 
 namespace kestrel {
@@ -25,9 +25,9 @@ struct RoomToResume {
     std::string damagedCheckpoint = {};
 };
 
-// Gone when the room has ended; Broken, with the reason, when it cannot be
-// resumed.
-Outcome<RoomToResume> ReadKeptRoom(const std::filesystem::path& folder, std::string_view id);
+// The room as kept, or why it cannot be resumed (it ended, or its files
+// are damaged).
+Result<RoomToResume> ReadKeptRoom(const std::filesystem::path& folder, std::string_view id);
 
 // The file a kept room read by ReadKeptRoom goes on in. A checkpoint it
 // passed over is removed first: once the room appends past the bytes it

@@ -3,22 +3,6 @@
 #include "server/base/Log.h"
 
 namespace kestrel {
-namespace {
-
-http::status StatusOf(RefusalKind kind) {
-    switch (kind) {
-    case RefusalKind::BadRequest: return http::status::bad_request;
-    case RefusalKind::Forbidden: return http::status::forbidden;
-    case RefusalKind::NotFound: return http::status::not_found;
-    case RefusalKind::Gone: return http::status::gone;
-    case RefusalKind::TooMany: return http::status::too_many_requests;
-    case RefusalKind::Full: return http::status::service_unavailable;
-    case RefusalKind::Broken: return http::status::internal_server_error;
-    }
-    return http::status::internal_server_error;
-}
-
-}  // namespace
 
 TextAnswer TextResponse(const Request& request, http::status status, std::string body, std::string_view type) {
     TextAnswer response{status, request.version()};
@@ -37,7 +21,9 @@ TextAnswer ErrorResponse(const Request& request, http::status status, std::strin
 }
 
 TextAnswer RefusalResponse(const Request& request, const Refusal& refusal) {
-    TextAnswer response = ErrorResponse(request, StatusOf(refusal.kind), refusal.reason);
+    const RefusalTerms& terms = TermsOf(refusal.kind);
+    TextAnswer response = ErrorResponse(request, http::int_to_status(unsigned(terms.status)), refusal.reason);
+    response.set(REFUSAL_HEADER, terms.token);
     if (refusal.retryAfter.count() > 0) response.set(http::field::retry_after, std::to_string(refusal.retryAfter.count()));
     return response;
 }

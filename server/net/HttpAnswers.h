@@ -17,7 +17,8 @@ using TextAnswer = http::response<http::string_body>;
 TextAnswer TextResponse(const Request& request, http::status status, std::string body,
                         std::string_view type = "text/plain; charset=utf-8");
 TextAnswer ErrorResponse(const Request& request, http::status status, std::string_view why);
-// A refusal's status and reason, and Retry-After for one over a limit.
+// A refusal's status, kind (in its header) and reason, and Retry-After
+// for one that may pass.
 TextAnswer RefusalResponse(const Request& request, const Refusal& refusal);
 TextAnswer NotAllowed(const Request& request, std::string_view allowed);
 

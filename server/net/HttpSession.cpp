@@ -19,6 +19,22 @@ constexpr std::string_view FORWARDED_PROTO = "X-Forwarded-Proto";
 
 std::string_view HostOf(const Request& request) { return HeaderValue(request, http::field::host).value_or(""); }
 
+const Refusal ROOM_FULL{Refused::RoomFull, "the room is full", RETRY_AFTER};
+
+// Why a screen with the play key `key` (none for a watcher) would not be
+// let into the room found; none when it would.
+std::optional<Refusal> WhyNotLetIn(const RoomRegistry::Found& found, std::optional<std::string_view> key) {
+    if (const Refusal* refused = std::get_if<Refusal>(&found)) return *refused;
+    const LiveRoom& room = *std::get<std::shared_ptr<LiveRoom>>(found);
+    if (key && !room.IsKey(*key)) return Refusal{Refused::WrongKey, "that is not the room's play key"};
+    if (room.Full()) return ROOM_FULL;
+    return std::nullopt;
+}
+
+std::optional<std::string_view> KeyOf(const Request& request) {
+    return QueryValue(SplitTarget(request.target()).query, "key");
+}
+
 // A request that cannot be read is answered once, and the connection closed.
 Request Unread() {
     Request request;
@@ -76,7 +92,7 @@ std::string_view HttpSession::Scheme(const Request& request) const {
 
 std::optional<Refusal> HttpSession::ForeignOrigin(const Request& request) const {
     if (SameOrigin(HeaderValue(request, http::field::origin), Scheme(request), HostOf(request))) return std::nullopt;
-    return Refusal{RefusalKind::Forbidden, "the page's origin is not this server's"};
+    return Refusal{Refused::ForeignPage, "the page's origin is not this server's"};
 }
 
 // The page's address, as the browser saw it, for links; none (links
@@ -112,7 +128,7 @@ void HttpSession::OnRead(beast::error_code ec) {
 
 // Its body is not read: the answer goes, and the connection after it.
 void HttpSession::RefuseConnection() {
-    Reply(RefusalResponse(Unread(), {RefusalKind::Full, "too many connections from this address", RETRY_AFTER}));
+    Reply(RefusalResponse(Unread(), {Refused::AddressLimit, "too many connections from this address", RETRY_AFTER}));
 }
 
 void HttpSession::Answer(Request request) {
@@ -157,16 +173,24 @@ void HttpSession::Created(const Request& request, const Outcome<NewRoom>& made) 
 }
 
 void HttpSession::AnswerRoom(const Request& request, const RoomPath& path) {
-    if (path.what != "recording" && path.what != "socket")
-        return Reply(ErrorResponse(request, http::status::not_found, "no such room"));
+    if (path.what == "socket") return CheckSocket(request, path.room);
+    if (path.what != "recording") return Reply(ErrorResponse(request, http::status::not_found, "no such room"));
     if (const std::optional<Refusal> refused = state_.Rooms().Knows(path.room))
         return Reply(RefusalResponse(request, *refused));
     if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
-    if (path.what == "socket")
-        return Reply(ErrorResponse(request, http::status::upgrade_required, "this is a WebSocket"));
     const Outcome<std::filesystem::path> file = state_.Rooms().RecordingPath(path.room);
     if (const Refusal* refused = std::get_if<Refusal>(&file)) return Reply(RefusalResponse(request, *refused));
     ServeRecording(request, std::get<std::filesystem::path>(file));
+}
+
+// A browser cannot read why an upgrade was refused: it asks again with a
+// plain GET, answered as the upgrade would be (426 when it would be let in).
+void HttpSession::CheckSocket(const Request& request, std::string_view room) {
+    if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
+    if (const std::optional<Refusal> refused = ForeignOrigin(request)) return Reply(RefusalResponse(request, *refused));
+    if (const std::optional<Refusal> refused = WhyNotLetIn(state_.Rooms().Find(room), KeyOf(request)))
+        return Reply(RefusalResponse(request, *refused));
+    Reply(ErrorResponse(request, http::status::upgrade_required, "this is a WebSocket"));
 }
 
 // A screen that asks for a kept room still coming back waits for it.
@@ -174,7 +198,7 @@ void HttpSession::Upgrade(Request request) {
     const auto refuse = [&](const Refusal& refusal) { Reply(RefusalResponse(request, refusal)); };
     if (const std::optional<Refusal> refused = ForeignOrigin(request)) return refuse(*refused);
     const std::optional<RoomPath> path = ReadRoomPath(SplitTarget(request.target()).path);
-    if (!path || path->what != "socket") return refuse({RefusalKind::NotFound, "no socket here"});
+    if (!path || path->what != "socket") return refuse({Refused::NoSuchRoom, "no socket here"});
     const std::string id(path->room);
     Await();
     // The wait's timer holds the session; past it, the room finds it gone.
@@ -187,14 +211,12 @@ void HttpSession::Upgrade(Request request) {
 // the room as full as it is about to be.
 void HttpSession::Seat(Request request, RoomRegistry::Found found) {
     if (!EndWait()) return;
-    const auto refuse = [&](const Refusal& refusal) { Reply(RefusalResponse(request, refusal)); };
-    if (const Refusal* refused = std::get_if<Refusal>(&found)) return refuse(*refused);
+    const std::optional<std::string_view> key = KeyOf(request);
+    if (const std::optional<Refusal> refused = WhyNotLetIn(found, key))
+        return Reply(RefusalResponse(request, *refused));
     std::shared_ptr<LiveRoom> room = std::get<std::shared_ptr<LiveRoom>>(std::move(found));
-    const Target target = SplitTarget(request.target());
-    const std::optional<std::string_view> key = QueryValue(target.query, "key");
-    if (key && !room->IsKey(*key)) return refuse({RefusalKind::Forbidden, "that is not the room's play key"});
     std::optional<Ticket> seat = room->TakeSeat();
-    if (!seat) return refuse({RefusalKind::Full, "the room is full", RETRY_AFTER});
+    if (!seat) return Reply(RefusalResponse(request, ROOM_FULL));
     std::make_shared<LiveSession>(state_, std::move(stream_), std::move(room), key.has_value(),
                                   std::move(*address_), std::move(*seat))
         ->Start(std::move(request));

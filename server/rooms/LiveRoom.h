@@ -41,6 +41,7 @@ public:
     bool IsKey(std::string_view given) const;
     // A seat for a screen about to join; none when the room is full.
     std::optional<Ticket> TakeSeat() { return seats_.Take(); }
+    bool Full() const { return !seats_.Free(); }
 
     // A screen comes: it is sent the joined notice and the join text, the
     // others the people notice.

@@ -40,8 +40,8 @@ void RoomBuilder::Work() {
         }
         const auto began = std::chrono::steady_clock::now();
         Built built = order.make();
-        if (BuiltRoom* room = std::get_if<BuiltRoom>(&built))
-            room->took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+        if (built)
+            built->took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
         // The room goes to the server's thread whole; the worker keeps nothing of it.
         auto posted = std::make_shared<Built>(std::move(built));
         boost::asio::post(io_, [done = std::move(order.done), posted] { done(std::move(*posted)); });

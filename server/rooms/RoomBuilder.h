@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "game/Room.h"
-#include "server/base/Refusal.h"
+#include "game/Result.h"
 
 namespace boost::asio {
 class io_context;
@@ -39,7 +39,8 @@ struct BuiltRoom {
     // A room made from a start recording: its file, under its unmade name.
     RecordingFile* unmade = nullptr;
 };
-using Built = Outcome<BuiltRoom>;
+// A room built, or why it could not be.
+using Built = Result<BuiltRoom>;
 
 class RoomBuilder {
 public:

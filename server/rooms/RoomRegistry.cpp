@@ -11,18 +11,17 @@
 namespace kestrel {
 namespace {
 
-const Refusal COMING_BACK{RefusalKind::Full, "the room is coming back after a restart", RETRY_AFTER};
+const Refusal COMING_BACK{Refused::ComingBack, "the room is coming back after a restart", RETRY_AFTER};
 
 Outcome<RoomStart> ReadSize(const std::string& body) {
     const RoomRequest asked = ReadRoomRequest(body, MAX_CANVAS_SIDE);
-    if (asked.error) return Refusal{RefusalKind::BadRequest, *asked.error};
+    if (asked.error) return Refusal{Refused::BadRequest, *asked.error};
     return RoomStart{.width = asked.size.width, .height = asked.size.height};
 }
 
 // On the builder: a start recording checked, and played through.
 Built MakeFromRecording(const std::string& recording, const RoomKeeping& keeping, const NewRoom& made) {
-    if (std::optional<std::string> refused = CheckStartRecording(recording))
-        return Refusal{RefusalKind::BadRequest, *std::move(refused)};
+    if (std::optional<std::string> refused = CheckStartRecording(recording)) return Failure{*std::move(refused)};
     auto file = std::make_unique<RecordingFile>(UnmadeRecordingFile(keeping.data, made.id), false,
                                                 keeping.checkpoints);
     RecordingFile* unmade = file.get();
@@ -33,17 +32,17 @@ Built MakeFromRecording(const std::string& recording, const RoomKeeping& keeping
 }
 
 // On the builder: a kept room read, and played through to where its file
-// ends, from its checkpoint when that is good. An ended room is Gone; one
-// that cannot come back is left as it is.
+// ends, from its checkpoint when that is good; or why it cannot come back
+// (its files are then left as they are).
 Built MakeKept(const RoomKeeping& keeping, const std::string& id) {
-    Outcome<RoomToResume> read = ReadKeptRoom(keeping.data, id);
-    if (Refusal* refused = std::get_if<Refusal>(&read)) return std::move(*refused);
-    RoomToResume& kept = std::get<RoomToResume>(read);
+    Result<RoomToResume> read = ReadKeptRoom(keeping.data, id);
+    if (!read) return Failure{read.Why()};
+    RoomToResume& kept = *read;
     kept.start.checkpointTicks = keeping.checkpointTicks;
     BuiltRoom built{.room = nullptr, .key = kept.key, .damagedCheckpoint = kept.damagedCheckpoint};
     if (kept.start.checkpoint) built.fromCheckpoint = kept.start.checkpoint->tick;
     std::unique_ptr<RecordingFile> file = KeptRecording(keeping.data, id, kept, keeping.checkpoints);
-    if (!file) return Refusal{RefusalKind::Broken, "its damaged checkpoint cannot be removed"};
+    if (!file) return Failure{"its damaged checkpoint cannot be removed"};
     built.room = std::make_unique<Room>(GameRandom::FromClock(), kept.start, std::move(file));
     return built;
 }
@@ -76,11 +75,11 @@ void RoomRegistry::Create(RoomOrder order, ServerTime now, Answer answer) {
 // Rooms on their way count as rooms.
 std::optional<Refusal> RoomRegistry::MayCreate(const RoomOrder& order, ServerTime now) {
     if (rooms_.size() + coming_.Count() >= std::size_t(state_.Limits().rooms))
-        return Refusal{RefusalKind::Full, "the server has as many rooms as it takes", RETRY_AFTER};
+        return Refusal{Refused::ServerFull, "the server has as many rooms as it takes", RETRY_AFTER};
     const auto onTheWay = makingFrom_.find(order.address);
     if (const std::optional<std::chrono::seconds> wait =
             quota_.Wait(order.address, now, onTheWay == makingFrom_.end() ? 0 : onTheWay->second))
-        return Refusal{RefusalKind::TooMany, "too many rooms created from this address in the last minute", *wait};
+        return Refusal{Refused::TooManyRooms, "too many rooms created from this address in the last minute", *wait};
     return std::nullopt;
 }
 
@@ -103,15 +102,14 @@ void RoomRegistry::Made(const NewRoom& room, const RoomOrder& order, Built built
     coming_.OrderDone();
     making_.erase(room.id);
     if (--makingFrom_[order.address] == 0) makingFrom_.erase(order.address);
-    if (const Refusal* refused = std::get_if<Refusal>(&built)) return answer(*refused);
+    if (!built) return answer(Refusal{Refused::BadRequest, built.Why()});
     if (order.wanted && !order.wanted()) {
-        built = Refusal{RefusalKind::Gone, "its client has gone"};  // the built room and its file closed
+        built->room.reset();  // and with it its file, before the file goes
         std::error_code ignored;
         std::filesystem::remove(UnmadeRecordingFile(data_, room.id), ignored);
         return;
     }
-    BuiltRoom& made = std::get<BuiltRoom>(built);
-    if (std::optional<Refusal> refused = Open(room, std::move(made.room), made.unmade)) return answer(*std::move(refused));
+    if (std::optional<Refusal> refused = Open(room, std::move(built->room), built->unmade)) return answer(*std::move(refused));
     quota_.Count(order.address, ServerClock::now());
     answer(room);
 }
@@ -131,7 +129,7 @@ std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, std::unique_ptr<R
         for (const std::filesystem::path& left : {file, UnmadeRecordingFile(data_, made.id)})
             std::filesystem::remove(left, ignored);
         if (recorded) std::filesystem::remove(RoomRecordFile(data_, made.id), ignored);
-        return Refusal{RefusalKind::Full, "the server cannot keep a new room on its disk now", RETRY_AFTER};
+        return Refusal{Refused::DiskFull, "the server cannot keep a new room on its disk now", RETRY_AFTER};
     }
     room->Start();
     rooms_[made.id] = room;
@@ -146,10 +144,10 @@ RoomRegistry::Found RoomRegistry::Find(std::string_view id) const {
     if (found != rooms_.end()) return found->second;
     if (coming_.Expects(id)) return COMING_BACK;
     if (const auto lost = unresumed_.find(id); lost != unresumed_.end())
-        return Refusal{RefusalKind::NotFound, "no such room: it could not be resumed, as " + lost->second};
+        return Refusal{Refused::NoSuchRoom, "no such room: it could not be resumed, as " + lost->second};
     const std::optional<RoomRecord> kept = KeptRoom(id);
-    if (kept && kept->ended) return Refusal{RefusalKind::Gone, "the room has ended; its recording is kept"};
-    return Refusal{RefusalKind::NotFound, "no such room"};
+    if (kept && kept->ended) return Refusal{Refused::RoomEnded, "the room has ended; its recording is kept"};
+    return Refusal{Refused::NoSuchRoom, "no such room"};
 }
 
 void RoomRegistry::Reach(std::string_view id, RoomsComing::Waiter waiter) {
@@ -160,7 +158,7 @@ void RoomRegistry::Reach(std::string_view id, RoomsComing::Waiter waiter) {
 std::optional<Refusal> RoomRegistry::Knows(std::string_view id) const {
     if (std::optional<Refusal> elsewhere = Elsewhere(id)) return elsewhere;
     if (rooms_.contains(id) || coming_.Expects(id) || unresumed_.contains(id) || KeptRoom(id)) return std::nullopt;
-    return Refusal{RefusalKind::NotFound, "no such room"};
+    return Refusal{Refused::NoSuchRoom, "no such room"};
 }
 
 // Playing or ended, a room's recording is its file: a playing room's is
@@ -178,7 +176,7 @@ Outcome<std::filesystem::path> RoomRegistry::RecordingPath(std::string_view id) 
 std::optional<Refusal> RoomRegistry::Elsewhere(std::string_view id) const {
     const std::optional<std::string_view> home = OtherServer(id, state_.Name());
     if (!home) return std::nullopt;
-    return Refusal{RefusalKind::NotFound, "this room lives on server " + std::string(*home)};
+    return Refusal{Refused::OtherServer, "this room lives on server " + std::string(*home)};
 }
 
 // A room that is not playing but kept on disk (it ended, or could not be resumed).
@@ -227,20 +225,24 @@ void RoomRegistry::ResumeNext() {
 
 // The room plays again from now; the screens that waited for it are served.
 void RoomRegistry::Resumed(const std::string& id, Built built) {
-    if (const Refusal* refused = std::get_if<Refusal>(&built); refused && refused->kind != RefusalKind::Gone) {
-        state_.Logged().Room(id, "not resumed: " + refused->reason);
-        unresumed_[id] = refused->reason;
-    } else if (BuiltRoom* made = std::get_if<BuiltRoom>(&built)) {
-        if (!made->damagedCheckpoint.empty()) state_.Logged().Room(id, made->damagedCheckpoint);
-        auto room = std::make_shared<LiveRoom>(state_, id, made->key, std::move(made->room));
-        room->Start();
-        rooms_[id] = room;
-        const std::string from =
-            made->fromCheckpoint ? ", from its checkpoint at tick " + std::to_string(*made->fromCheckpoint) : "";
-        state_.Logged().Room(id, "resumed at tick " + std::to_string(room->Ticks()) + " (" +
-                                     std::to_string(made->took.count()) + " ms" + from + ")");
+    if (built) {
+        Reopen(id, *std::move(built));
+    } else {
+        state_.Logged().Room(id, "not resumed: " + built.Why());
+        unresumed_[id] = built.Why();
     }
     for (RoomsComing::Waiter& waiter : coming_.Arrived(id)) waiter(Find(id));
+}
+
+void RoomRegistry::Reopen(const std::string& id, BuiltRoom made) {
+    if (!made.damagedCheckpoint.empty()) state_.Logged().Room(id, made.damagedCheckpoint);
+    auto room = std::make_shared<LiveRoom>(state_, id, made.key, std::move(made.room));
+    room->Start();
+    rooms_[id] = room;
+    const std::string from =
+        made.fromCheckpoint ? ", from its checkpoint at tick " + std::to_string(*made.fromCheckpoint) : "";
+    state_.Logged().Room(id, "resumed at tick " + std::to_string(room->Ticks()) + " (" +
+                                 std::to_string(made.took.count()) + " ms" + from + ")");
 }
 
 // The playing rooms first: waiting for the room being built must not put

@@ -90,6 +90,7 @@ private:
     RoomKeeping Keeping();
     void ResumeNext();
     void Resumed(const std::string& id, Built built);
+    void Reopen(const std::string& id, BuiltRoom made);
     std::optional<RoomRecord> KeptRoom(std::string_view id) const;
     std::optional<Refusal> Elsewhere(std::string_view id) const;
 

@@ -46,6 +46,7 @@ public:
     explicit Seats(std::size_t limit) : limit_(limit) {}
     std::optional<Ticket> Take();
     std::size_t Taken() const { return *taken_; }
+    bool Free() const { return *taken_ < limit_; }
 
 private:
     std::size_t limit_;

@@ -67,9 +67,9 @@ protected:
     }
     static State Resumed(const RoomToResume& kept) { return Resumed(kept.start.recording, kept.start.checkpoint); }
     RoomToResume Read() {
-        Outcome<RoomToResume> read = ReadKeptRoom(folder, id);
-        EXPECT_TRUE(std::holds_alternative<RoomToResume>(read)) << std::get<Refusal>(read).reason;
-        return std::get<RoomToResume>(read);
+        Result<RoomToResume> read = ReadKeptRoom(folder, id);
+        EXPECT_TRUE(read.Ok()) << read.Why();
+        return *std::move(read);
     }
     // Played from the whole recording, as it would have been with no checkpoint.
     void ExpectPassedOver(const std::string& what, const std::string& reason) {

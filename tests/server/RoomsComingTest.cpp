@@ -45,7 +45,7 @@ TEST(RoomsComingTest, ScreensWaitingForARoomAreAnsweredInTurnWhenItComes) {
     coming.Wait("a", waiter("other"));
     coming.Wait("b", waiter("second"));
     // A room may be known not to come before its turn: its screens are answered then.
-    for (auto& answer : coming.Arrived("b")) answer(Refusal{RefusalKind::NotFound, "its recording is empty"});
+    for (auto& answer : coming.Arrived("b")) answer(Refusal{Refused::NoSuchRoom, "its recording is empty"});
     EXPECT_EQ(told, (std::vector<std::string>{"first refused", "second refused"}));
     EXPECT_TRUE(coming.Arrived("b").empty());
     EXPECT_EQ(coming.Resuming(), 1u);

@@ -21,7 +21,8 @@ import tempfile
 
 import websockets
 
-from server_checks import WAIT, Screen, check, main, protocol, request, start_server, status, stop_server, wait_for
+from server_checks import (WAIT, Screen, check, exchange, main, protocol, request, start_server, status, stop_server,
+                           wait_for)
 
 CLOSE_POLICY, CLOSE_UNKNOWN_DATA, CLOSE_TOO_BIG = 1008, 1003, 1009
 JOINS_AT_ONCE, ROOM_LIMIT = 40, 32
@@ -43,12 +44,21 @@ async def refused_socket(uri, send, code, reason, what):
               f"{what}: closed {ws.close_code} '{ws.close_reason}', expected {code} '{reason}'")
 
 
-async def refused_upgrade(uri, code, what, **options):
+async def refused_upgrade(uri, code, refusal, what, **options):
+    """The upgrade is refused with `code` and the kind `refusal` in its
+    header; a plain GET of the socket's path, which is how a browser learns
+    why, is answered the same."""
     try:
         async with websockets.connect(uri, compression=None, **options):
             check(False, f"{what}: the socket was accepted")
     except websockets.InvalidStatusCode as error:
-        check(error.status_code == code, f"{what}: HTTP {error.status_code}, expected {code}")
+        got = (error.status_code, error.headers.get("Kestrel-Refusal"))
+        check(got == (code, refusal), f"{what}: {got}, expected {(code, refusal)}")
+    port, path = uri.removeprefix("ws://127.0.0.1:").split("/", 1)
+    origin = {"Origin": options["origin"]} if "origin" in options else {}
+    got, headers, _ = exchange(int(port), "GET", "/" + path, headers=origin)
+    check((got, headers.get("Kestrel-Refusal")) == (code, refusal),
+          f"{what}, asked over plain HTTP: {got} {headers.get('Kestrel-Refusal')}")
 
 
 async def join_at_once(uri, count):
@@ -57,7 +67,7 @@ async def join_at_once(uri, count):
         try:
             return await websockets.connect(uri, compression=None, max_queue=None)
         except websockets.InvalidStatusCode as error:
-            return (error.status_code, error.headers.get("Retry-After"))
+            return (error.status_code, error.headers.get("Retry-After"), error.headers.get("Kestrel-Refusal"))
     joined = await asyncio.gather(*(join() for _ in range(count)))
     return [j for j in joined if not isinstance(j, tuple)], [j for j in joined if isinstance(j, tuple)]
 
@@ -184,12 +194,14 @@ async def against(port, follower):
     ]
     for uri, send, code, reason, what in cases:
         await refused_socket(uri, send, code, reason, what)
-    await refused_upgrade(f"{watch_uri}?key=00{key[2:]}", 403, "a bad key")
-    await refused_upgrade(f"{watch_uri}?key=", 403, "an empty key")
-    await refused_upgrade(f"ws://127.0.0.1:{port}/rooms/nosuchroom/socket", 404, "an unknown room")
-    await refused_upgrade(watch_uri, 403, "another origin", origin="http://elsewhere.example")
-    await refused_upgrade(watch_uri, 403, "an origin that only starts with the host",
+    await refused_upgrade(f"{watch_uri}?key=00{key[2:]}", 403, "wrong-key", "a bad key")
+    await refused_upgrade(f"{watch_uri}?key=", 403, "wrong-key", "an empty key")
+    await refused_upgrade(f"ws://127.0.0.1:{port}/rooms/nosuchroom/socket", 404, "no-such-room", "an unknown room")
+    await refused_upgrade(watch_uri, 403, "foreign-page", "another origin", origin="http://elsewhere.example")
+    await refused_upgrade(watch_uri, 403, "foreign-page", "an origin that only starts with the host",
                           origin=f"http://127.0.0.1:{port}.elsewhere.example")
+    got, _, _ = exchange(port, "GET", f"/rooms/{room}/socket?key={key}")
+    check(got == 426, f"a plain GET of a socket the room would take: {got}, expected 426 (upgrade required)")
     check_http(port, room)
     await burst_of_joins(port, watch_uri)
     await silent_screen_dropped(port, play_uri, (watcher, player))
@@ -220,8 +232,8 @@ async def burst_of_joins(port, uri):
     joined, refused = await join_at_once(uri, JOINS_AT_ONCE)
     check(len(joined) == ROOM_LIMIT - 2 and status(port)["connections"] == ROOM_LIMIT,
           f"{JOINS_AT_ONCE} joins at once into a room of 2 (limit {ROOM_LIMIT}): {len(joined)} let in")
-    check(all(code == 503 and wait for code, wait in refused),
-          f"the joins over the limit are answered 503 with Retry-After: {set(refused)}")
+    check(all(code == 503 and wait and kind == "room-full" for code, wait, kind in refused),
+          f"the joins over the limit are answered 503, room-full, with Retry-After: {set(refused)}")
     await asyncio.gather(*(ws.close() for ws in joined))
     await wait_for(lambda: status(port)["connections"] == 2, "the joins' seats are free again")
 

@@ -111,8 +111,9 @@ def full_disk(port, data):
     fill(os.path.join(data, "filler"))
     before = files(data)
     got, headers, body = exchange(port, "POST", "/rooms", b"{\"width\": 400, \"height\": 300}")
-    check(got == 503 and headers["Retry-After"] and files(data) == before,
-          f"POST /rooms on a full disk: {got} {body!r}, Retry-After {headers['Retry-After']}, no file left")
+    check(got == 503 and headers["Retry-After"] and headers["Kestrel-Refusal"] == "disk-full" and files(data) == before,
+          f"POST /rooms on a full disk: {got} {body!r}, Retry-After {headers['Retry-After']}, "
+          f"{headers['Kestrel-Refusal']}, no file left")
 
 
 async def run_in_namespace(server, follower):

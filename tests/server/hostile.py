@@ -40,7 +40,7 @@ IDLE_SPAN, MOST_CPU = 1.0, 0.25
 
 def post_room(port, body=GOOD_ROOM):
     got, headers, _ = exchange(port, "POST", "/rooms", body)
-    return got, headers.get("Retry-After")
+    return got, headers.get("Retry-After"), headers.get("Kestrel-Refusal")
 
 
 def socket_uri(port, room):
@@ -55,11 +55,13 @@ async def address_limit(server):
         room = json.loads(body)["room"]
         numbers = protocol(port)
         wait = str(numbers["retry_after_seconds"])
-        check(post_room(port) == (503, wait), f"POST /rooms past --max-rooms: {post_room(port)}, expected 503, {wait}")
+        check(post_room(port) == (503, wait, "server-full"),
+              f"POST /rooms past --max-rooms: {post_room(port)}, expected 503, {wait}, server-full")
         sockets = [await websockets.connect(socket_uri(port, room), compression=None) for _ in range(3)]
         got, headers, _ = exchange(port, "GET", "/status")
-        check(got == 503 and headers.get("Retry-After"),
-              f"a fourth connection beside three sockets: {got}, Retry-After {headers.get('Retry-After')}")
+        check(got == 503 and headers.get("Retry-After") and headers.get("Kestrel-Refusal") == "address-limit",
+              f"a fourth connection beside three sockets: {got}, Retry-After {headers.get('Retry-After')}, "
+              f"{headers.get('Kestrel-Refusal')}")
         held = [socket.create_connection(("127.0.0.1", port), timeout=WAIT)
                 for _ in range(numbers["refusals_per_address"])]
         with socket.create_connection(("127.0.0.1", port), timeout=WAIT) as past:
@@ -81,8 +83,9 @@ async def creation_quota(server):
         check(refused == [400] * 5, f"bad POST /rooms: {refused}")
         made = [post_room(port)[0] for _ in range(2)]
         check(made == [201, 201], f"two rooms after five refused requests: {made}")
-        got, wait = post_room(port)
-        check(got == 429 and wait is not None and 0 < int(wait) <= 60, f"a third room in the minute: {got}, wait {wait}")
+        got, wait, refusal = post_room(port)
+        check(got == 429 and wait is not None and 0 < int(wait) <= 60 and refusal == "too-many-rooms",
+              f"a third room in the minute: {got}, wait {wait}, {refusal}")
     finally:
         stop_server(process, "the server of few creations")
 

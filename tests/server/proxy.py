@@ -135,8 +135,8 @@ async def other_servers_rooms(port, room):
         async with websockets.connect(f"ws://127.0.0.1:{port}/rooms/beta-{DIGITS}/socket", compression=None):
             got = 101
     except websockets.InvalidStatusCode as error:
-        got = error.status_code
-    check(got == 404, f"another server's socket: {got}")
+        got = error.status_code, error.headers.get("Kestrel-Refusal")
+    check(got == (404, "other-server"), f"another server's socket: {got}")
     got, _, _ = ask(port, TRUSTED, http_request("GET", f"/rooms/{room}/recording"))
     check(got == 200, f"alpha's own room {room}: {got}")
 

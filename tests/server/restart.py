@@ -115,7 +115,7 @@ async def refused_join(port, room):
         async with websockets.connect(f"ws://127.0.0.1:{port}/rooms/{room}/socket", compression=None):
             return None
     except websockets.InvalidStatusCode as error:
-        return error.status_code
+        return error.status_code, error.headers.get("Kestrel-Refusal")
 
 
 async def run(server, follower):
@@ -188,8 +188,8 @@ async def run(server, follower):
 
             got, _, kept = request(port, "GET", f"/rooms/{ENDED_ROOM}/recording")
             check(got == 200 and kept.decode() == ENDED_RECORDING, f"the ended room's recording: {got}")
-            code = await refused_join(port, ENDED_ROOM)
-            check(code == 410, f"joining the ended room: HTTP {code}, expected 410")
+            refused = await refused_join(port, ENDED_ROOM)
+            check(refused == (410, "room-ended"), f"joining the ended room: {refused}, expected 410, room-ended")
             for screen in screens:
                 await screen.stop()
         finally:

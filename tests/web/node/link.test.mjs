@@ -91,11 +91,14 @@ describe('a room link', () => {
     assert.deepEqual([watch.id, watch.key], [ID, null]);
     assert.equal(play.socket, `ws://127.0.0.1:8000/rooms/${ID}/socket?key=${KEY}`);
     assert.equal(watch.socket, `wss://example.org/rooms/${ID}/socket`);
+    assert.equal(play.check, `http://127.0.0.1:8000/rooms/${ID}/socket?key=${KEY}`, 'the socket asked over plain HTTP');
+    assert.equal(watch.check, `https://example.org/rooms/${ID}/socket`);
     assert.equal(play.play, `http://127.0.0.1:8000/#live=${ID}.${KEY}`);
     assert.equal(watch.watch, `https://example.org/app/#watch=${ID}`);
     assert.equal(watch.play, undefined, 'no link to play from a link to watch');
     assert.deepEqual(readRoomLink(game, play.play), play);
     assert.deepEqual(readRoomLink(game, play.watch), { ...watch, socket: `ws://127.0.0.1:8000/rooms/${ID}/socket`,
+                                                       check: `http://127.0.0.1:8000/rooms/${ID}/socket`,
                                                        watch: play.watch });
   });
 

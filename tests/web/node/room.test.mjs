@@ -10,16 +10,20 @@ import path from 'node:path';
 import { describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { instantiateModule, readContract } from '../../../web/module.js';
-import { Room, describeRoom, liveClient, roomConnection, whyNoRoom } from '../../../web/room.js';
+import { Room, describeRoom, liveClient, refusalOf, roomConnection, whyNoRoom } from '../../../web/room.js';
 
 const SOURCE = fileURLToPath(new URL('../../../', import.meta.url));
 const SITE = process.env.KESTREL_SITE ?? path.join(SOURCE, 'build/web');
 const game = await instantiateModule(fs.readFileSync(path.join(SITE, 'kestrel.wasm')));
 const { firstRetryMs: FIRST_RETRY_MS, lastRetryMs: LAST_RETRY_MS } = readContract(game);
+const CHECK_URL = 'http://127.0.0.1:1/rooms/ab/socket?key=cd';
+// The server's answers to a check, as the page reads them.
+const answer = (status, token = null) => refusalOf(game, status, token);
+const settled = () => new Promise(resolve => setImmediate(resolve));
 
 // A clock that moves only when told, and sockets that open, bring frames
 // and close when told.
-function setUp({ realGame = false } = {}) {
+function setUp({ realGame = false, askWhy = null } = {}) {
   let now = 0;
   const timers = [];
   const clock = {
@@ -78,6 +82,7 @@ function setUp({ realGame = false } = {}) {
       : { ...live, people: () => live.people, mismatches: () => live.mismatches, joined: () => live.joined,
           receive: live.receive, takeOutgoing: live.takeOutgoing },
     connection: roomConnection(game),
+    ...(askWhy ? { checkUrl: CHECK_URL, askWhy } : {}),
   });
   const join = socket => {
     socket.open();
@@ -168,6 +173,46 @@ describe('a live room', () => {
     assert.equal(timers.length, 0, 'no try left');
   });
 
+  test('a socket refused before it opened asks why: what may pass is tried again, what may not ends the room', async () => {
+    const answers = [answer(503, 'room-full'), answer(503), answer(426), null, answer(404, 'other-server')];
+    const asked = [];
+    const { room, clock, sockets, timers, join } = setUp({ askWhy: async url => (asked.push(url), answers.shift()) });
+    const refuse = async () => {
+      sockets.at(-1).close();
+      await settled();
+    };
+    await refuse();
+    assert.equal(describeRoom(room), 'The connection to the room is lost (the room has as many screens as it takes): ' +
+                                     `reconnecting in ${FIRST_RETRY_MS / 1000} s.`);
+    for (const words of ['the server holds as many rooms and screens as it takes', '', '']) {
+      clock.advance(room.retryMs);
+      await refuse();
+      assert.deepEqual([room.state, room.reason], ['lost', words],
+                       'a proxy\'s 503, a room that would take it now, a server not reached: tried again');
+    }
+    clock.advance(room.retryMs);
+    await refuse();
+    assert.equal(room.state, 'closed');
+    assert.equal(describeRoom(room), 'Out of the room: the room lives on another server than the one the link reached.');
+    assert.equal(timers.length, 0, 'no try left');
+    assert.deepEqual(asked, Array(5).fill(CHECK_URL));
+    join(sockets.at(-1));
+    assert.equal(room.state, 'closed', 'nor does a late frame bring it back');
+  });
+
+  test('the words for what may not pass: an ended room, a wrong key, a full disk for a new room', async () => {
+    for (const [status, token, words] of [[410, 'room-ended', 'the room has ended'],
+                                          [403, 'wrong-key', 'the link\'s key does not open that room']]) {
+      const { room, sockets, timers } = setUp({ askWhy: async () => answer(status, token) });
+      sockets[0].close();
+      await settled();
+      assert.equal(describeRoom(room), `Out of the room: ${words}.`);
+      assert.equal(timers.length, 0);
+    }
+    assert.equal(whyNoRoom({ refusal: answer(503, 'disk-full'), status: 503, retryAfter: '5' }, 0),
+                 'the server\'s disk is full: it cannot keep a new room now: try again in 5 seconds');
+  });
+
   test('the room\'s line: its state, and how many are in it; a mismatch is told once each', () => {
     const { room, sockets, join, live, shown } = setUp();
     const mismatches = [];
@@ -191,21 +236,23 @@ describe('why "Play together" opened no room', () => {
 
   test('too many rooms from this address: when to try again, from Retry-After in seconds or as a date', () => {
     for (const [retryAfter, when] of [['12', 'in 12 seconds'], ['1', 'in 1 second'], [inHalfAMinute, 'in 30 seconds'],
-                                      [' 7 ', 'in 7 seconds'], [null, 'in a minute'], ['soon', 'in a minute']]) {
-      assert.equal(whyNoRoom(429, retryAfter, NOW),
+                                      [' 7 ', 'in 7 seconds'], [null, 'later'], ['soon', 'later']]) {
+      assert.equal(whyNoRoom({ refusal: answer(429, 'too-many-rooms'), status: 429, retryAfter }, NOW),
                    `this address has opened as many rooms as the server allows in a minute: try again ${when}`,
                    String(retryAfter));
     }
   });
 
   test('a full server: try later, or when it says', () => {
-    assert.equal(whyNoRoom(503, null, NOW), 'the server holds as many rooms and screens as it takes: try again later');
-    assert.equal(whyNoRoom(503, '0', NOW), 'the server holds as many rooms and screens as it takes: try again in 1 second');
-    assert.equal(whyNoRoom(503, inHalfAMinute, NOW),
+    assert.equal(whyNoRoom({ refusal: answer(503), status: 503, retryAfter: null }, NOW), 'the server holds as many rooms and screens as it takes: try again later');
+    assert.equal(whyNoRoom({ refusal: answer(503), status: 503, retryAfter: '0' }, NOW), 'the server holds as many rooms and screens as it takes: try again in 1 second');
+    assert.equal(whyNoRoom({ refusal: answer(503), status: 503, retryAfter: inHalfAMinute }, NOW),
                  'the server holds as many rooms and screens as it takes: try again in 30 seconds');
   });
 
-  test('any other answer by its status', () => {
-    for (const status of [403, 404, 500, 502]) assert.equal(whyNoRoom(status, '5', NOW), `the server answered ${status}`);
+  test('an answer that names no refusal, by its status', () => {
+    for (const status of [500, 502]) {
+      assert.equal(whyNoRoom({ refusal: answer(status), status, retryAfter: '5' }, NOW), `the server answered ${status}`);
+    }
   });
 });
