@@ -8,6 +8,8 @@
 
 #include <QHostAddress>
 #include <QScreen>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QTest>
 #include <QWebSocket>
@@ -32,13 +34,20 @@ constexpr int ROOM_WIDTH = 3200, ROOM_HEIGHT = 2400;
 constexpr int WAIT_MS = 5000;
 
 // Sends each screen that connects its join: the room's tick, the people,
-// and a join text; keeps what the screens send.
+// and a join text; keeps what the screens send. Or, told to refuse, answers
+// every request (an upgrade, or a plain GET asking why) with that refusal.
 class Referee {
 public:
-    Referee() : server_(QStringLiteral("referee"), QWebSocketServer::NonSecureMode) {
+    Referee() : sockets_(QStringLiteral("referee"), QWebSocketServer::NonSecureMode) {
         server_.listen(QHostAddress::LocalHost, 0);
-        QObject::connect(&server_, &QWebSocketServer::newConnection, [this] {
-            QWebSocket* screen = server_.nextPendingConnection();
+        QObject::connect(&server_, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* connection = server_.nextPendingConnection()) {
+                if (refusal_.empty()) sockets_.handleConnection(connection);
+                else AnswerRefusal(connection);
+            }
+        });
+        QObject::connect(&sockets_, &QWebSocketServer::newConnection, [this] {
+            QWebSocket* screen = sockets_.nextPendingConnection();
             screens_.emplace_back(screen);
             QObject::connect(screen, &QWebSocket::textMessageReceived,
                              [this](const QString& frame) { received += frame.toStdString(); });
@@ -54,13 +63,30 @@ public:
     }
     int Connections() const { return int(screens_.size()); }
     void DropTheLast() { screens_.back()->close(); }
+    // "STATUS TEXT" and the refusal's kind, or none to serve again.
+    void Refuse(const std::string& status, const std::string& kind) {
+        refusal_ = "HTTP/1.1 " + status + "\r\nKestrel-Refusal: " + kind +
+                   "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    }
+    void Serve() { refusal_.clear(); }
 
     std::uint64_t joinAt = 100;
     std::string received;
 
 private:
-    QWebSocketServer server_;
+    void AnswerRefusal(QTcpSocket* connection) {
+        QObject::connect(connection, &QTcpSocket::disconnected, connection, &QObject::deleteLater);
+        QObject::connect(connection, &QTcpSocket::readyRead, connection, [connection, answer = refusal_] {
+            if (!connection->readAll().contains("\r\n\r\n")) return;
+            connection->write(answer.data(), qint64(answer.size()));
+            connection->disconnectFromHost();
+        });
+    }
+
+    QTcpServer server_;
+    QWebSocketServer sockets_;
     std::vector<std::unique_ptr<QWebSocket>> screens_;
+    std::string refusal_;
 };
 
 std::string ReadAll(const fs::path& path) {
@@ -115,6 +141,37 @@ TEST(RoomWindow, FollowsTheRoomAtItsSizeAndJoinsAgainWhenCutOff) {
     EXPECT_TRUE(ReadAll(path).starts_with("# joined 2000\nversion 1\n")) << ReadAll(path);
     w.close();
     fs::remove(path);
+}
+
+// The window says in words why a room refused it, whatever the status,
+// and tries again only what may pass: a full room may empty, an ended room
+// never comes back.
+TEST(RoomWindow, SaysWhyItWasRefusedAndTriesAgainOnlyWhatMayPass) {
+    Referee referee;
+    GameWindow w;
+    referee.Refuse("403 Forbidden", "wrong-key");
+    EXPECT_EQ(w.JoinRoom(referee.Link()), "the link's key does not open that room");
+    referee.Refuse("404 Not Found", "other-server");
+    EXPECT_EQ(w.JoinRoom(referee.Link()), "the room lives on another server than the one the link reached");
+
+    referee.Serve();
+    ASSERT_EQ(w.JoinRoom(referee.Link()), std::nullopt);
+    w.show();
+    referee.Refuse("503 Service Unavailable", "room-full");
+    referee.DropTheLast();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return w.windowTitle() ==
+                   QStringLiteral("3D Kestrel (connection lost (the room has as many screens as it takes), trying again)");
+        },
+        WAIT_MS))
+        << w.windowTitle().toStdString();
+    referee.Refuse("410 Gone", "room-ended");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return w.windowTitle() == QStringLiteral("3D Kestrel (out of the room: the room has ended)"); },
+        2 * WAIT_MS))
+        << w.windowTitle().toStdString();
+    w.close();
 }
 
 }  // namespace
