@@ -82,5 +82,15 @@ describe('two pages in one room', () => {
     assert.equal(await roomState(b), 'closed');
     await checkRestingPages(roomId, [a]);
   });
+
+  test('a link whose key is wrong: the page says so, in the server\'s words, and tries no more', async () => {
+    const wrong = `${env.server.url}#live=${roomId}.${'0'.repeat(32)}`;
+    const page = await env.second.newPage();  // beside the page that left, after the rest
+    await page.goto(wrong, { waitUntil: 'load' });
+    await page.waitForFunction(() => window.kestrel.room?.state === 'closed', POLL);
+    assert.equal(await page.$eval('#room', line => line.textContent),
+                 'Out of the room: the link\'s key does not open that room.');
+    await page.close();
+  });
 });
 
