@@ -14,7 +14,6 @@ constexpr std::string_view PLAY = "#live=";
 constexpr std::string_view WATCH = "#watch=";
 constexpr char KEY_SEPARATOR = '.';
 constexpr std::size_t MAX_HOST_NAME = 253;
-constexpr int MAX_PORT = 65535;
 
 bool IsNameCharacter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-';

@@ -12,6 +12,10 @@
 
 namespace kestrel {
 
+// The highest TCP port: links, the server's options and a proxy's line
+// name ports up to it.
+inline constexpr int MAX_PORT = 65535;
+
 struct RoomLink {
     std::string text;      // the link as given
     std::string page;      // the page's address: up to its query or fragment

@@ -1,31 +1,35 @@
 #include "server/ServerOptions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string_view>
 
 #include "game/RoomId.h"
+#include "game/RoomLink.h"
 
 namespace kestrel {
 namespace {
 
-constexpr int MAX_PORT = 65535;
-constexpr int MAX_LIMIT = 1'000'000;
 
 std::string Hint() { return " (kestrel-server --help lists the options)"; }
 
 struct NumberOption {
-    std::string_view name;
+    std::string_view name, help;
     int min, max;
     int& (*field)(ServerOptions&);
 };
+// The port first; the rest are the limits, which --help lists with their defaults.
 const NumberOption NUMBER_OPTIONS[] = {
-    {"--port", 0, MAX_PORT, [](ServerOptions& o) -> int& { return o.port; }},
-    {"--max-rooms", 1, MAX_LIMIT, [](ServerOptions& o) -> int& { return o.limits.rooms; }},
-    {"--max-room-connections", 1, MAX_LIMIT, [](ServerOptions& o) -> int& { return o.limits.connectionsPerRoom; }},
-    {"--max-address-connections", 1, MAX_LIMIT,
+    {"--port", "", 0, MAX_PORT, [](ServerOptions& o) -> int& { return o.port; }},
+    {"--max-rooms", "rooms at once", 1, MAX_LIMIT, [](ServerOptions& o) -> int& { return o.limits.rooms; }},
+    {"--max-room-connections", "screens in one room", 1, MAX_LIMIT,
+     [](ServerOptions& o) -> int& { return o.limits.connectionsPerRoom; }},
+    {"--max-address-connections", "connections from one address", 1, MAX_LIMIT,
      [](ServerOptions& o) -> int& { return o.limits.connectionsPerAddress; }},
-    {"--max-room-creations", 1, MAX_LIMIT, [](ServerOptions& o) -> int& { return o.limits.roomCreationsPerMinute; }},
-    {"--checkpoint-ticks", 1, MAX_LIMIT, [](ServerOptions& o) -> int& { return o.limits.checkpointTicks; }},
+    {"--max-room-creations", "rooms one address may create a minute", 1, MAX_LIMIT,
+     [](ServerOptions& o) -> int& { return o.limits.roomCreationsPerMinute; }},
+    {"--checkpoint-ticks", "ticks between two checkpoints of a room", 1, MAX_LIMIT,
+     [](ServerOptions& o) -> int& { return o.limits.checkpointTicks; }},
 };
 
 // An option with a text value: what it needs, and the value set, or false
@@ -146,20 +150,27 @@ constexpr std::string_view USAGE =
     "  --version         show the version and exit\n"
     "\n"
     "Limits (raise them for benchmarks; behind a trusted proxy, an address is the\n"
-    "browser's):\n"
-    "  --max-rooms N                rooms at once (default 64)\n"
-    "  --max-room-connections N     screens in one room (default 32)\n"
-    "  --max-address-connections N  connections from one address (default 48)\n"
-    "  --max-room-creations N       rooms one address may create a minute (default 10)\n"
-    "  --checkpoint-ticks N         a room's ticks between two checkpoints, which a\n"
-    "                               restart plays on from (default 4800, two\n"
-    "                               minutes)\n"
-    "\n"
-        "POST /rooms creates a room and answers its play and watch links.\n";
+    "browser's):\n";
+constexpr std::string_view USAGE_END = "\nPOST /rooms creates a room and answers its play and watch links.\n";
+
+// The limits' lines of --help, each with its default, the name padded to
+// one column.
+std::string LimitsUsage() {
+    constexpr std::size_t NAME_COLUMN = 31;
+    ServerOptions defaults;
+    std::string lines;
+    for (const NumberOption& option : NUMBER_OPTIONS) {
+        if (option.help.empty()) continue;
+        std::string name = "  " + std::string(option.name) + " N";
+        name.resize(std::max(NAME_COLUMN, name.size() + 1), ' ');
+        lines += name + std::string(option.help) + " (default " + std::to_string(option.field(defaults)) + ")\n";
+    }
+    return lines;
+}
 
 }  // namespace
 
-std::string ServerUsageText() { return std::string(USAGE); }
+std::string ServerUsageText() { return std::string(USAGE) + LimitsUsage() + std::string(USAGE_END); }
 
 ParsedServerOptions ParseServerOptions(const std::vector<std::string>& args) {
     ParsedServerOptions parsed;

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "game/Room.h"
+#include "server/base/Limits.h"
 #include "server/net/Addresses.h"
 
 namespace kestrel {
@@ -17,15 +17,6 @@ namespace kestrel {
 inline constexpr int EXIT_BAD_SERVER_START = 2;
 inline constexpr int DEFAULT_SERVER_PORT = 8000;
 inline constexpr std::string_view DEFAULT_LISTEN_ADDRESS = "127.0.0.1";
-
-struct ServerLimits {
-    int rooms = 64;
-    int connectionsPerRoom = 32;
-    int connectionsPerAddress = 48;  // a page loads its files over several at once
-    int roomCreationsPerMinute = 10;  // per address
-    // A room's ticks between two checkpoints (shorter for tests).
-    int checkpointTicks = int(CHECKPOINT_EVERY_TICKS);
-};
 
 struct ServerOptions {
     std::vector<std::string> listen;  // IP addresses; read: DEFAULT_LISTEN_ADDRESS when none is given

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "game/RecordingSink.h"
+#include "server/base/Limits.h"
 
 namespace kestrel {
 
@@ -37,10 +38,6 @@ ReadCheckpoint ReadCheckpointText(std::string_view text);
 bool SaveCheckpoint(const std::filesystem::path& file, const RoomCheckpoint& checkpoint);
 // The checkpoint in `file`; no checkpoint and no error when there is no file.
 ReadCheckpoint LoadCheckpoint(const std::filesystem::path& file);
-
-// At most this many checkpoints wait for the writer; past them one for a
-// further room is dropped (the room keeps another a period later).
-inline constexpr std::size_t MAX_QUEUED_CHECKPOINTS = 64;
 
 // The thread that writes the rooms' checkpoints. The newest checkpoint of
 // a file replaces one not yet written.

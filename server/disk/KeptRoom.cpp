@@ -9,8 +9,6 @@
 namespace kestrel {
 namespace {
 
-constexpr std::string_view RECORDING_EXTENSION = ".recording";
-
 // Why a whole recording cannot be played on from; none when it can.
 std::optional<std::string> RecordingFault(const std::optional<std::string>& recording) {
     if (!recording) return "its recording cannot be read, or is longer than a replay reads";

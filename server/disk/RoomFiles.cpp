@@ -28,8 +28,6 @@ bool WriteAll(int fd, std::string_view text) {
 
 namespace {
 
-constexpr std::string_view RECORD_EXTENSION = ".room";
-constexpr std::string_view RECORDING_EXTENSION = ".recording";
 constexpr std::string_view UNMADE_EXTENSION = ".new";
 // The record's first line; a newer server may write another.
 constexpr std::string_view RECORD_HEADER = "kestrel-room 1";

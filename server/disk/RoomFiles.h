@@ -19,18 +19,11 @@
 #include <vector>
 
 #include "game/RecordingSink.h"
+#include "server/base/Limits.h"
 
 namespace kestrel {
 
 class CheckpointWriter;
-
-// What a recording file holds back in memory while its disk refuses it:
-// as much as a room keeps for late joins, so a room on a full disk holds at
-// most twice what it holds on a sound one (64 MiB for a full server). That
-// is a day of a quiet room, and a quarter of an hour of one whose players
-// send events at every tick: time for whoever the log warns to make room.
-// Past it the room plays on, and its recording stops where it was whole.
-inline constexpr std::size_t MAX_HELD_BACK_BYTES = 1u << 20;
 
 // Writes all of `text` at the end of the file open as `fd`, or answers
 // false. The server's is write(2); a test's fails as a full disk does.
@@ -78,6 +71,10 @@ struct RoomRecord {
     int width = 0, height = 0;
     bool ended = false;
 };
+
+// A room's files are ID.room and ID.recording.
+inline constexpr std::string_view RECORD_EXTENSION = ".room";
+inline constexpr std::string_view RECORDING_EXTENSION = ".recording";
 
 std::filesystem::path RoomRecordFile(const std::filesystem::path& folder, std::string_view id);
 std::filesystem::path RoomRecordingFile(const std::filesystem::path& folder, std::string_view id);

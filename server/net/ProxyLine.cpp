@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "game/RoomLink.h"
 #include "server/net/Addresses.h"
 
 namespace kestrel {
@@ -13,7 +14,6 @@ namespace {
 constexpr std::string_view SIGNATURE = "PROXY ";
 constexpr std::string_view CRLF = "\r\n";
 constexpr std::string_view UNKNOWN = "UNKNOWN";
-constexpr int MAX_PORT = 65535;
 // TCP4 or TCP6, then SRC DST SPORT DPORT.
 constexpr std::size_t TCP_WORDS = 5;
 

@@ -8,14 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace kestrel {
+#include "game/Game.h"
 
-// The size a room starts with when the request names none.
-inline constexpr int DEFAULT_ROOM_WIDTH = 696;
-inline constexpr int DEFAULT_ROOM_HEIGHT = 548;
-// The longest body POST /rooms reads: a start recording (a battle's
-// record as set lines takes some tens of kilobytes).
-inline constexpr std::size_t MAX_ROOM_REQUEST_BYTES = 256u << 10;
+namespace kestrel {
 
 // A request target split at its '?'.
 struct Target {
@@ -37,8 +32,8 @@ std::optional<RoomPath> ReadRoomPath(std::string_view path);
 // The size a POST /rooms body (other than a start recording) asks for: empty, or the JSON object
 // {"width": W, "height": H} (either may be left out), each 1..MAX_CANVAS_SIDE.
 struct RoomSize {
-    int width = DEFAULT_ROOM_WIDTH;
-    int height = DEFAULT_ROOM_HEIGHT;
+    int width = START_WIDTH;  // a game's own, when the request names none
+    int height = START_HEIGHT;
 };
 struct RoomRequest {
     RoomSize size;

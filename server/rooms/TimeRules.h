@@ -10,14 +10,13 @@
 #include <optional>
 #include <string>
 
+#include "server/base/Limits.h"
+
 namespace kestrel {
 
 using ServerClock = std::chrono::steady_clock;
 using ServerTime = ServerClock::time_point;
 
-inline constexpr auto CREATION_WINDOW = std::chrono::minutes(1);
-// An empty room is closed after this long.
-inline constexpr auto ROOM_IDLE_LIMIT = std::chrono::minutes(10);
 // A tick sent later than this after its deadline counts as late.
 inline constexpr auto LATE_AFTER = std::chrono::milliseconds(5);
 // A room's clock further behind than this (the process was stopped, the

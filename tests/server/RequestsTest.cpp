@@ -63,7 +63,7 @@ TEST(Requests, TargetsQueriesAndRoomPaths) {
 }
 
 TEST(Requests, ARoomsSizeIsReadOrRefused) {
-    EXPECT_EQ(ReadRoomRequest("", 4000).size.width, DEFAULT_ROOM_WIDTH);
+    EXPECT_EQ(ReadRoomRequest("", 4000).size.width, START_WIDTH);
     const RoomRequest asked = ReadRoomRequest(" {\"height\": 300 , \"width\":400}\n", 4000);
     EXPECT_EQ(asked.error, std::nullopt);
     EXPECT_EQ(asked.size.width, 400);
