@@ -139,7 +139,7 @@ void HttpSession::Answer(Request request) {
     }
     if (target.path == "/status") {
         if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
-        StatusCounts counts = state_.Counts();
+        StatusCounts counts = state_.Counts().Snapshot();
         state_.Rooms().AddTo(counts);
         return Reply(TextResponse(request, http::status::ok, StatusJson(counts, state_.Name()), "application/json"));
     }

@@ -131,7 +131,7 @@ void LiveSession::OnWrite(beast::error_code ec) {
 void LiveSession::Refuse(websocket::close_code code, std::string_view reason) {
     if (closing_) return;
     if (code != websocket::close_code::normal) {
-        ++state_.Counts().refused;
+        state_.Counts().ScreenRefused();
         state_.Logged().Room(room_->Id(),
                              "closed a screen (" + std::to_string(int(code)) + "): " + std::string(reason));
     }
@@ -150,7 +150,7 @@ void LiveSession::SendClose() {
 // Too slow or silent: counted, logged, and its socket closed at once.
 void LiveSession::Drop(std::string_view why) {
     if (!why.empty() && !closing_) {
-        ++state_.Counts().dropped;
+        state_.Counts().ScreenDropped();
         state_.Logged().Room(room_->Id(), "dropped a screen: " + std::string(why));
     }
     closing_ = true;

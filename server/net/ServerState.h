@@ -48,7 +48,7 @@ public:
     const Log& Logged() const { return log_; }
     // An unexpected network error, once, in the log's one style.
     void Failed(std::string_view what, const boost::system::error_code& ec) const;
-    StatusCounts& Counts() { return counts_; }
+    ServerCounts& Counts() { return counts_; }
     AddressCounts& Addresses() { return addresses_; }
     // Connections over their address's limit being answered so.
     AddressCounts& Refusals() { return refusals_; }
@@ -69,7 +69,7 @@ private:
     std::string name_;
     std::vector<AddressRange> trustedProxies_;
     Log log_;
-    StatusCounts counts_;  // rooms and connections are counted when asked
+    ServerCounts counts_;  // rooms and connections are counted when asked
     AddressCounts addresses_;
     AddressCounts refusals_;
     RoomRegistry rooms_;

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "game/Room.h"
+#include "server/base/Counts.h"
 #include "server/disk/Checkpoint.h"
 #include "server/base/Refusal.h"
 #include "server/rooms/RoomBuilder.h"
@@ -27,7 +28,6 @@ namespace kestrel {
 
 class LiveRoom;
 class ServerState;
-struct StatusCounts;
 
 // What a POST /rooms asks for: a size, or a recording to start from.
 struct RoomOrder {

@@ -5,7 +5,7 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include "game/Game.h"
-#include "server/net/Answers.h"
+#include "server/base/Counts.h"
 
 namespace kestrel {
 
@@ -13,7 +13,7 @@ struct TickDriver::Timer {
     boost::asio::steady_timer timer;
 };
 
-TickDriver::TickDriver(boost::asio::io_context& io, StatusCounts& counts)
+TickDriver::TickDriver(boost::asio::io_context& io, ServerCounts& counts)
     : io_(io), counts_(counts), queue_([] { return ServerClock::now(); }) {}
 
 TickDriver::~TickDriver() = default;
@@ -44,9 +44,7 @@ void TickDriver::OnTimer() {
     armedFor_.reset();
     const ServerTime now = ServerClock::now();
     const TickTally tally = queue_.RunBeat(now);
-    counts_.ticks += tally.ticks;
-    counts_.lateTicks += tally.late;
-    counts_.ticking += ServerClock::now() - now;
+    counts_.Ticked(tally.ticks, tally.late, ServerClock::now() - now);
     const std::optional<ServerTime> next = queue_.NextDue();
     if (!next) return;
     if (*next > now) return Arm(*next);

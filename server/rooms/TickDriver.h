@@ -14,11 +14,11 @@ class io_context;
 
 namespace kestrel {
 
-struct StatusCounts;
+class ServerCounts;
 
 class TickDriver {
 public:
-    TickDriver(boost::asio::io_context& io, StatusCounts& counts);
+    TickDriver(boost::asio::io_context& io, ServerCounts& counts);
     ~TickDriver();
     TickDriver(const TickDriver&) = delete;
     TickDriver& operator=(const TickDriver&) = delete;
@@ -33,7 +33,7 @@ private:
     void OnTimer();
 
     boost::asio::io_context& io_;
-    StatusCounts& counts_;
+    ServerCounts& counts_;
     TickQueue queue_;
     // The timer belongs to its pending wait, so that it goes with the
     // io_context's handlers, whichever of the two is taken down first.

@@ -24,7 +24,7 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
-#include "server/net/Answers.h"
+#include "server/base/Counts.h"
 #include "server/net/BatchedSocket.cpp"  // the server compiles these with its network side
 #include "server/rooms/TickDriver.cpp"
 
@@ -185,7 +185,7 @@ struct WritingRoom : Ticking {
 
 TEST_F(BatchedSockets, AThreadBehindSendsEachBeatsFramesBeforeItTicksTheNext) {
     if (!rings) GTEST_SKIP() << "no io_uring here";
-    StatusCounts counts;
+    ServerCounts counts;
     TickDriver clock(io, counts);
     std::vector<std::uint64_t> batchesAtTicks;
     const auto first = std::make_shared<WritingRoom>(*sockets[0], batch, batchesAtTicks);
@@ -195,8 +195,8 @@ TEST_F(BatchedSockets, AThreadBehindSendsEachBeatsFramesBeforeItTicksTheNext) {
     std::this_thread::sleep_for(2 * std::chrono::milliseconds(TICK_MS) + std::chrono::milliseconds(5));
     while (batchesAtTicks.size() < 2) io.run_one();
     EXPECT_EQ(batchesAtTicks, (std::vector<std::uint64_t>{0, 1})) << "the first beat's frame went before the second ticked";
-    EXPECT_EQ(counts.ticks, 2u);
-    EXPECT_GE(counts.ticking, 2 * WritingRoom::TAKES) << "both beats' time is counted";
+    EXPECT_EQ(counts.Snapshot().ticks, 2u);
+    EXPECT_GE(counts.Snapshot().ticking, 2 * WritingRoom::TAKES) << "both beats' time is counted";
 }
 
 // A write still queued when its io_context goes: its handler, and the
