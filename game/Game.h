@@ -51,7 +51,8 @@ public:
     // plays back, its events up to its next tick come first. While the game
     // follows a battle, the next tick that has come, if one has.
     void Tick();
-    // Pointer events in canvas units, button codes as in input/Pointer.h.
+    // Pointer events in canvas units, button codes as input/Controls.h's
+    // ButtonCode gives them.
     // During a playback a press takes the battle over at once; moves and
     // releases are ignored.
     void PointerDown(std::int16_t button, float x, float y);

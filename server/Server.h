@@ -1,7 +1,7 @@
 #pragma once
 // The server's network side: HTTP and WebSocket on one port of each
 // address it listens on, one thread, every room's clock on it. Boost.Beast stays in the
-// program's own files (server/Beast.h), out of kestrel_server_lib.
+// program's own files (server/net/Beast.h), out of kestrel_server_lib.
 
 #include <iosfwd>
 

@@ -30,7 +30,7 @@ Checks:
   data, its screens join again where their rooms went on.
 
 usage: deployment.py KESTREL_SERVER KESTREL_LIVE_FOLLOWER
-(HAProxy and mkcert from KESTREL_HAPROXY and KESTREL_MKCERT, or the PATH)
+(HAProxy and mkcert from KESTREL_HAPROXY and KESTREL_MKCERT, or the PATH and /usr/sbin)
 """
 import asyncio
 import collections
@@ -45,13 +45,13 @@ import time
 
 import websockets
 
-from server_checks import (WAIT, Screen, check, exchange, failures, free_port, main, open_socket, protocol, request,
-                           socket_options, start_server, stop_server, ticks, wait_for)
+from server_checks import (WAIT, Screen, check, exchange, failures, free_port, installed_program, main, open_socket,
+                           protocol, request, socket_options, start_server, stop_server, ticks, wait_for)
 
 HOST = "kestrel.test"
 CONFIG = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "data", "haproxy.cfg")
-HAPROXY = os.environ.get("KESTREL_HAPROXY", "haproxy")
-MKCERT = os.environ.get("KESTREL_MKCERT", "mkcert")
+HAPROXY = installed_program("haproxy", "haproxy", "KESTREL_HAPROXY")
+MKCERT = installed_program("mkcert", "mkcert", "KESTREL_MKCERT")
 NAMES = ("8001", "8002")
 ROOMS, LEAST_EACH = 20, 5
 ADDRESS_LIMIT = 4

@@ -9,6 +9,8 @@ browsers behind a balancer do."""
 import asyncio
 import http.client
 import json
+import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -228,6 +230,18 @@ class Screen:
             await self.ws.close()
         self.proc.stdin.close()
         await self.proc.wait()
+
+
+def installed_program(name, package, variable):
+    """The path of a program the test starts: the environment's `variable` when set, else `name` on the PATH
+    or in /usr/sbin, where Debian puts daemons. Looked up as the test runs, so that one installed after the
+    build was configured is found; a missing one ends the test with the package to install."""
+    search = os.pathsep.join([os.environ.get("PATH", os.defpath), "/usr/sbin"])
+    found = shutil.which(os.environ.get(variable) or name, path=search)
+    if found is None:
+        sys.exit(f"{os.environ.get(variable) or name} is missing: install Debian's {package} "
+                 "(scripts/install-deps test)")
+    return found
 
 
 def main(doc, run, programs=2):

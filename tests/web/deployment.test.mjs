@@ -13,7 +13,7 @@ import net from 'node:net';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
-import { launchChromium, openGame, probe, startServer } from './support.mjs';
+import { installed, launchChromium, openGame, probe, startServer } from './support.mjs';
 import { POLL, live, openRoomPage, scratch } from './rooms.mjs';
 import { checkResting, startWindow, title, until, useXServer } from './window.mjs';
 
@@ -49,7 +49,7 @@ after(async () => {
 function makeCertificate() {
   fs.mkdirSync(authority, { recursive: true });
   const [cert, key] = ['cert.pem', 'key.pem'].map(file => path.join(authority, file));
-  execFileSync('mkcert', ['-cert-file', cert, '-key-file', key, HOST, '127.0.0.1'],
+  execFileSync(installed('mkcert', 'mkcert'), ['-cert-file', cert, '-key-file', key, HOST, '127.0.0.1'],
                { env: { ...process.env, CAROOT: authority }, stdio: 'ignore' });
   const pem = path.join(authority, 'haproxy.pem');
   fs.writeFileSync(pem, Buffer.concat([fs.readFileSync(cert), fs.readFileSync(key)]));
@@ -62,8 +62,9 @@ function trustingHome() {
   const home = fs.mkdtempSync(path.join(scratch, 'home-'));
   const store = `sql:${path.join(home, '.pki/nssdb')}`;
   fs.mkdirSync(path.join(home, '.pki/nssdb'), { recursive: true });
-  execFileSync('certutil', ['-d', store, '-N', '--empty-password']);
-  execFileSync('certutil', ['-d', store, '-A', '-t', 'C,,', '-n', 'kestrel test authority', '-i', caFile]);
+  const certutil = installed('certutil', 'libnss3-tools');
+  execFileSync(certutil, ['-d', store, '-N', '--empty-password']);
+  execFileSync(certutil, ['-d', store, '-A', '-t', 'C,,', '-n', 'kestrel test authority', '-i', caFile]);
   return home;
 }
 
@@ -85,8 +86,9 @@ async function startBalancer(pem, servers) {
     config = config.replace(new RegExp(`^(\\s*server ${name}) \\S+$`, 'm'), `$1 ${new URL(server.url).host}`);
   const file = path.join(scratch, 'haproxy.cfg');
   fs.writeFileSync(file, config);
-  execFileSync('haproxy', ['-c', '-q', '-f', file]);
-  const child = spawn('haproxy', ['-db', '-f', file], { stdio: ['ignore', 'ignore', 'pipe'] });
+  const haproxy = installed('haproxy', 'haproxy');
+  execFileSync(haproxy, ['-c', '-q', '-f', file]);
+  const child = spawn(haproxy, ['-db', '-f', file], { stdio: ['ignore', 'ignore', 'pipe'] });
   let output = '';
   child.stderr.setEncoding('utf8').on('data', chunk => { output += chunk; });
   const gone = new Promise(resolve => child.once('exit', resolve));

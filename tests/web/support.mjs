@@ -19,6 +19,23 @@ export const SITE = process.env.KESTREL_SITE ?? path.join(SOURCE, 'build/web');
 export const README_PICTURE = process.env.KESTREL_README_PICTURE ?? path.join(SOURCE, 'docs/battle.png');
 const CHROMIUM = process.env.KESTREL_CHROMIUM ?? '/usr/bin/chromium';
 
+// The path of a program a test starts, looked up as the test runs on the
+// PATH or in /usr/sbin, where Debian puts daemons; a missing one fails the
+// test with the package to install.
+export function installed(name, debianPackage) {
+  const folders = [...(process.env.PATH ?? '').split(path.delimiter).filter(Boolean), '/usr/sbin'];
+  const found = folders.map(folder => path.join(folder, name)).find(file => {
+    try {
+      fs.accessSync(file, fs.constants.X_OK);
+      return fs.statSync(file).isFile();
+    } catch {
+      return false;
+    }
+  });
+  if (!found) throw new Error(`${name} is missing: install Debian's ${debianPackage} (scripts/install-deps test)`);
+  return found;
+}
+
 // The page's contract with the module, read from the built module as the
 // page reads it: key names, pointer buttons, what window.kestrel.probe reads.
 export const CONTRACT = readContract(await instantiateModule(fs.readFileSync(path.join(SITE, 'kestrel.wasm'))));

@@ -20,7 +20,6 @@ namespace {
 constexpr int MOVE_ODDS = 4;
 constexpr int PRESS_ODDS = 60;
 constexpr int RELEASE_ODDS = 90;
-constexpr int KEY_ODDS = 4000;
 constexpr int RESIZE_ODDS = 800;
 
 constexpr int MAX_WIDTH = 3000;
@@ -69,7 +68,7 @@ std::string Soak::Meddle() {
     for (const auto& [act, odds] : POINTER_ODDS)
         if (Below(odds) == 0)
             if (std::string broken = UsePointer(act); !broken.empty()) return broken;
-    if (Below(KEY_ODDS) == 0) {
+    if (Below(settings_.keyOdds) == 0) {
         const int code = Below(KEY_CODES);  // never Esc, which would end the run
         (void)game_.Key(std::uint16_t(code == ESC_CODE ? code + 1 : code));
     }

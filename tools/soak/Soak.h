@@ -21,6 +21,9 @@ struct SoakSettings {
     // As the live game: battle starts reseed from the clock (the recording
     // notes each state), and the game keeps a picture.
     bool liveGame = false;
+    // One key in so many ticks, as a rule. Every key but Esc ends the
+    // battle, so a short soak that must meet keys has them more often.
+    int keyOdds = 4000;
 };
 
 class Soak {
