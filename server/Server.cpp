@@ -124,7 +124,11 @@ int Server::Run() {
     signals.async_wait([this](boost::system::error_code ec, int) { OnSignal(ec); });
     std::vector<tcp::acceptor> acceptors = ListenAll();
     if (acceptors.empty()) return EXIT_BAD_SERVER_START;
-    state_.emplace(*io_, options_, log_, folders_.Data(), folders_.Site());
+    state_.emplace(*io_,
+                   ServerSetting{.limits = options_.limits, .name = options_.name,
+                                 .trustedProxies = options_.trustedProxies, .data = folders_.Data(),
+                                 .site = folders_.Site()},
+                   log_);
     std::string listening;
     std::vector<std::shared_ptr<Listener>> listeners;
     for (tcp::acceptor& acceptor : acceptors) {

@@ -4,6 +4,7 @@
 
 #include "game/RoomLink.h"
 #include "server/base/Limits.h"
+#include "server/net/Answers.h"
 #include "server/rooms/LiveRoom.h"
 #include "server/net/LiveSession.h"
 #include "server/net/ProxyLine.h"
@@ -81,7 +82,7 @@ void HttpSession::OnProxyBytes(beast::error_code ec, std::size_t bytes) {
 void HttpSession::Admit(std::string browser) {
     browser_ = std::move(browser);
     if (std::optional<Ticket> ticket = state_.Addresses().Take(browser_)) address_.emplace(std::move(*ticket));
-    else if (std::optional<Ticket> refusal = state_.Refusals().Take(browser_)) refusal_.emplace(std::move(*refusal));
+    else if (std::optional<Ticket> refusal = state_.RefusedAddresses().Take(browser_)) refusal_.emplace(std::move(*refusal));
     else return stream_.close();
     Read();
 }

@@ -132,7 +132,7 @@ void LiveSession::Refuse(websocket::close_code code, std::string_view reason) {
     if (closing_) return;
     if (code != websocket::close_code::normal) {
         state_.Counts().ScreenRefused();
-        state_.Logged().Room(room_->Id(),
+        state_.ServerLog().Room(room_->Id(),
                              "closed a screen (" + std::to_string(int(code)) + "): " + std::string(reason));
     }
     closing_ = true;
@@ -151,7 +151,7 @@ void LiveSession::SendClose() {
 void LiveSession::Drop(std::string_view why) {
     if (!why.empty() && !closing_) {
         state_.Counts().ScreenDropped();
-        state_.Logged().Room(room_->Id(), "dropped a screen: " + std::string(why));
+        state_.ServerLog().Room(room_->Id(), "dropped a screen: " + std::string(why));
     }
     closing_ = true;
     Leave();

@@ -2,8 +2,6 @@
 
 #include <cctype>
 
-#include <nlohmann/json.hpp>
-
 namespace kestrel {
 namespace {
 
@@ -38,25 +36,6 @@ std::optional<RoomPath> ReadRoomPath(std::string_view path) {
     const RoomPath room{path.substr(0, slash), path.substr(slash + 1)};
     if (room.what.find('/') != std::string_view::npos) return std::nullopt;
     return room;
-}
-
-RoomRequest ReadRoomRequest(std::string_view body, int maxSide) {
-    RoomRequest request;
-    if (body.find_first_not_of(" \t\r\n") == std::string_view::npos) return request;
-    const auto bad = [&](std::string why) {
-        request.error = std::move(why);
-        return request;
-    };
-    const nlohmann::json asked = nlohmann::json::parse(body, nullptr, false);
-    if (!asked.is_object()) return bad("the body should be {\"width\": W, \"height\": H}");
-    for (const auto& [name, value] : asked.items()) {
-        int* side = name == "width" ? &request.size.width : name == "height" ? &request.size.height : nullptr;
-        if (!side) return bad("unknown field \"" + name + "\": only width and height are read");
-        if (!value.is_number_integer() || value.get<long long>() < 1 || value.get<long long>() > maxSide)
-            return bad(name + " must be a whole number from 1 to " + std::to_string(maxSide));
-        *side = value.get<int>();
-    }
-    return request;
 }
 
 std::string_view BrowserScheme(std::optional<std::string_view> forwardedProto) {

@@ -1,14 +1,11 @@
 #pragma once
 // What the server reads from a request before it answers: the parts of its
-// target, the room size a new room asks for, the origin a socket comes
-// from. Plain text in, plain values out, so each is checked without a
+// target and the origin a page comes from. Plain text in, plain values out, so each is checked without a
 // network.
 
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "game/Game.h"
 
 namespace kestrel {
 
@@ -28,18 +25,6 @@ struct RoomPath {
     std::string_view what;
 };
 std::optional<RoomPath> ReadRoomPath(std::string_view path);
-
-// The size a POST /rooms body (other than a start recording) asks for: empty, or the JSON object
-// {"width": W, "height": H} (either may be left out), each 1..MAX_CANVAS_SIDE.
-struct RoomSize {
-    int width = START_WIDTH;  // a game's own, when the request names none
-    int height = START_HEIGHT;
-};
-struct RoomRequest {
-    RoomSize size;
-    std::optional<std::string> error;  // none when the body is good
-};
-RoomRequest ReadRoomRequest(std::string_view body, int maxSide);
 
 // The scheme the browser used, "http" or "https": a trusted proxy's
 // X-Forwarded-Proto (none from any other peer); http when it names none

@@ -1,9 +1,10 @@
 #pragma once
-// What every part of the running server shares, on its one thread: the
-// limits, the log and the counts, the connections per address, the
+// What the network side of the running server shares, on its one thread:
+// the limits, the log and the counts, the connections per address, the
 // registry the rooms are reached through, the clock they tick by and the
-// batch their screens' frames go out in. Sessions and rooms hold it by
-// reference; the server that owns it takes its io_context down first.
+// batch their screens' frames go out in. Sessions hold it by reference, and
+// the rooms see it as their host; the server that owns it takes its
+// io_context down first.
 
 #include <filesystem>
 #include <optional>
@@ -13,11 +14,12 @@
 
 #include <boost/system/error_code.hpp>
 
-#include "server/net/Answers.h"
+#include "server/base/Counts.h"
 #include "server/base/Limits.h"
 #include "server/base/Log.h"
+#include "server/net/Addresses.h"
+#include "server/rooms/RoomHost.h"
 #include "server/rooms/RoomRegistry.h"
-#include "server/ServerOptions.h"
 #include "server/rooms/TickDriver.h"
 #include "server/rooms/Tickets.h"
 
@@ -29,38 +31,47 @@ namespace kestrel {
 
 class SendBatch;
 
-class ServerState {
+// What the state is made from: the command line's say, and the folders.
+struct ServerSetting {
+    ServerLimits limits;
+    std::string name;  // among several servers; empty without one
+    std::vector<AddressRange> trustedProxies;
+    std::filesystem::path data;
+    std::optional<std::filesystem::path> site;
+};
+
+class ServerState final : public RoomsHost {
 public:
-    ServerState(boost::asio::io_context& io, const ServerOptions& options, Log log, std::filesystem::path data,
-                std::optional<std::filesystem::path> site)
-        : io_(io), limits_(options.limits), name_(options.name), trustedProxies_(options.trustedProxies), log_(log),
-          addresses_(options.limits.connectionsPerAddress), refusals_(REFUSALS_PER_ADDRESS), rooms_(*this, std::move(data)), site_(std::move(site)),
-          ticks_(io, counts_), sends_(MakeSendBatch(io, noRing_, log_)) {}
+    ServerState(boost::asio::io_context& io, ServerSetting setting, Log log)
+        : io_(io), limits_(setting.limits), name_(std::move(setting.name)),
+          trustedProxies_(std::move(setting.trustedProxies)), log_(log), addresses_(limits_.connectionsPerAddress),
+          refusedAddresses_(REFUSALS_PER_ADDRESS), rooms_(*this, io, name_, std::move(setting.data)),
+          site_(std::move(setting.site)), ticks_(io, counts_), sends_(MakeSendBatch(io, noRing_, log_)) {}
     ServerState(const ServerState&) = delete;
     ServerState& operator=(const ServerState&) = delete;
 
     boost::asio::io_context& Io() { return io_; }
-    const ServerLimits& Limits() const { return limits_; }
+    const ServerLimits& Limits() const override { return limits_; }
     // This server's name among several; empty without one.
     const std::string& Name() const { return name_; }
     // Whether the peer at `address` is a proxy whose word on the browser is taken.
     bool Trusts(const IpAddress& address) const;
-    const Log& Logged() const { return log_; }
+    const Log& ServerLog() const override { return log_; }
+    ServerTime Now() const override { return ServerClock::now(); }
+    void StartTicking(std::weak_ptr<Ticking> room) override { ticks_.Add(std::move(room)); }
     // An unexpected network error, once, in the log's one style.
     void Failed(std::string_view what, const boost::system::error_code& ec) const;
     ServerCounts& Counts() { return counts_; }
     AddressCounts& Addresses() { return addresses_; }
     // Connections over their address's limit being answered so.
-    AddressCounts& Refusals() { return refusals_; }
+    AddressCounts& RefusedAddresses() { return refusedAddresses_; }
     RoomRegistry& Rooms() { return rooms_; }
-    // The clock the rooms tick by.
-    TickDriver& Ticks() { return ticks_; }
     // The screens' writes, sent together once each handler returns.
     SendBatch& Sends() { return sends_; }
     // Why they go one system call each, when they do: no io_uring here.
     const std::string& NoRing() const { return noRing_; }
     const std::optional<std::filesystem::path>& Site() const { return site_; }
-    bool Stopping() const { return stopping_; }
+    bool Stopping() const override { return stopping_; }
     void Stop() { stopping_ = true; }
 
 private:
@@ -71,7 +82,7 @@ private:
     Log log_;
     ServerCounts counts_;  // rooms and connections are counted when asked
     AddressCounts addresses_;
-    AddressCounts refusals_;
+    AddressCounts refusedAddresses_;
     RoomRegistry rooms_;
     std::optional<std::filesystem::path> site_;
     TickDriver ticks_;

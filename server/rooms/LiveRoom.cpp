@@ -2,7 +2,6 @@
 
 #include <boost/container/small_vector.hpp>
 
-#include "server/net/ServerState.h"
 
 namespace kestrel {
 namespace {
@@ -14,9 +13,9 @@ Frame MakeFrame(std::string text) { return std::make_shared<const std::string>(s
 
 }  // namespace
 
-LiveRoom::LiveRoom(ServerState& state, std::string id, std::string key, std::unique_ptr<Room> room)
-    : state_(state), id_(std::move(id)), key_(std::move(key)), room_(std::move(room)),
-      seats_(std::size_t(state.Limits().connectionsPerRoom)) {}
+LiveRoom::LiveRoom(RoomHost& host, std::string id, std::string key, std::unique_ptr<Room> room)
+    : host_(host), id_(std::move(id)), key_(std::move(key)), room_(std::move(room)),
+      seats_(std::size_t(host.Limits().connectionsPerRoom)) {}
 
 LiveRoom::~LiveRoom() = default;
 
@@ -39,13 +38,13 @@ ClientId LiveRoom::Join(const std::shared_ptr<ScreenLink>& session, bool mayPlay
 void LiveRoom::Leave(ClientId client) {
     if (sessions_.erase(client) == 0) return;
     room_->Leave(client);
-    if (!state_.Stopping()) Broadcast(MakeFrame(room_->PeopleNotice()));
+    if (!host_.Stopping()) Broadcast(MakeFrame(room_->PeopleNotice()));
 }
 
 RoomAnswer LiveRoom::Receive(ClientId client, std::string_view frame) {
     RoomAnswer answer = room_->Receive(client, frame);
     if (answer.mismatchAt)
-        state_.Logged().Room(id_, "a screen's hash for tick " + std::to_string(*answer.mismatchAt) +
+        host_.ServerLog().Room(id_, "a screen's hash for tick " + std::to_string(*answer.mismatchAt) +
                                       " differs from the room's");
     return answer;
 }
@@ -62,16 +61,16 @@ void LiveRoom::Broadcast(const Frame& frame) {
 void LiveRoom::Start() {
     if (started_) return;
     started_ = true;
-    state_.Ticks().Add(weak_from_this());
+    host_.StartTicking(weak_from_this());
 }
 
 bool LiveRoom::Tick() {
-    if (stopped_ || state_.Stopping()) return false;
+    if (stopped_ || host_.Stopping()) return false;
     const SinkState before = room_->RecordingState();
     Broadcast(TickFrame(room_->Tick()));
     NoteRecording(before);
     // A screen still shaking hands holds its seat: the room is not empty.
-    if (idle_.Ends(seats_.Taken(), ServerClock::now())) state_.Rooms().Close(id_);
+    if (idle_.Ends(seats_.Taken(), host_.Now())) host_.Emptied(id_);
     return true;
 }
 
@@ -97,16 +96,16 @@ void LiveRoom::NoteRecording(SinkState before) {
     if (now == before) return;
     switch (now) {
     case SinkState::HeldBack:
-        return state_.Logged().Room(id_, "its recording cannot be written after tick " +
+        return host_.ServerLog().Room(id_, "its recording cannot be written after tick " +
                                              std::to_string(room_->KeptTicks()) +
                                              "; the rest is held back until it can");
-    case SinkState::Whole: return state_.Logged().Room(id_, "its recording is written again, whole");
+    case SinkState::Whole: return host_.ServerLog().Room(id_, "its recording is written again, whole");
     case SinkState::Lost: return NoteLoss();
     }
 }
 
 void LiveRoom::NoteLoss() {
-    state_.Logged().Room(id_, "its recording is kept up to tick " + std::to_string(room_->KeptTicks()) +
+    host_.ServerLog().Room(id_, "its recording is kept up to tick " + std::to_string(room_->KeptTicks()) +
                                   " only: the rest could not be written");
 }
 

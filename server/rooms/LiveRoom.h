@@ -13,13 +13,13 @@
 #include <boost/container/flat_map.hpp>
 
 #include "game/Room.h"
+#include "server/rooms/RoomHost.h"
 #include "server/rooms/TickQueue.h"
 #include "server/rooms/Tickets.h"
 #include "server/rooms/TimeRules.h"
 
 namespace kestrel {
 
-class ServerState;
 using Frame = std::shared_ptr<const std::string>;
 
 // What a room needs of a screen's connection (a LiveSession): to be sent frames.
@@ -32,7 +32,7 @@ public:
 class LiveRoom : public Ticking, public std::enable_shared_from_this<LiveRoom> {
 public:
     // `room` is the referee as built, its start recording played through.
-    LiveRoom(ServerState& state, std::string id, std::string key, std::unique_ptr<Room> room);
+    LiveRoom(RoomHost& host, std::string id, std::string key, std::unique_ptr<Room> room);
     ~LiveRoom() override;
 
     const std::string& Id() const { return id_; }
@@ -72,7 +72,7 @@ private:
     void NoteRecording(SinkState before);
     void NoteLoss();
 
-    ServerState& state_;
+    RoomHost& host_;
     const std::string id_, key_;
     std::unique_ptr<Room> room_;
     Seats seats_;

@@ -5,8 +5,7 @@
 #include "server/base/Limits.h"
 #include "server/rooms/LiveRoom.h"
 #include "server/rooms/RandomId.h"
-#include "server/net/Requests.h"
-#include "server/net/ServerState.h"
+#include "server/rooms/RoomSize.h"
 
 namespace kestrel {
 namespace {
@@ -14,9 +13,9 @@ namespace {
 const Refusal COMING_BACK{Refused::ComingBack, "the room is coming back after a restart", RETRY_AFTER};
 
 Outcome<RoomStart> ReadSize(const std::string& body) {
-    const RoomRequest asked = ReadRoomRequest(body, MAX_CANVAS_SIDE);
-    if (asked.error) return Refusal{Refused::BadRequest, *asked.error};
-    return RoomStart{.width = asked.size.width, .height = asked.size.height};
+    const Result<RoomSize> asked = ReadRoomSize(body, MAX_CANVAS_SIDE);
+    if (!asked) return Refusal{Refused::BadRequest, asked.Why()};
+    return RoomStart{.width = asked->width, .height = asked->height};
 }
 
 // On the builder: a start recording checked, and played through.
@@ -51,11 +50,12 @@ Built MakeKept(const RoomKeeping& keeping, const std::string& id) {
 
 RoomKeeping RoomRegistry::Keeping() {
     return {.data = data_, .checkpoints = &checkpoints_,
-            .checkpointTicks = std::uint64_t(state_.Limits().checkpointTicks)};
+            .checkpointTicks = std::uint64_t(host_.Limits().checkpointTicks)};
 }
 
-RoomRegistry::RoomRegistry(ServerState& state, std::filesystem::path data)
-    : state_(state), data_(std::move(data)), quota_(state.Limits().roomCreationsPerMinute), builder_(state.Io()) {}
+RoomRegistry::RoomRegistry(RoomsHost& host, boost::asio::io_context& io, std::string name, std::filesystem::path data)
+    : host_(host), name_(std::move(name)), data_(std::move(data)), quota_(host.Limits().roomCreationsPerMinute),
+      builder_(io) {}
 
 // Only a room made counts against the address's quota.
 void RoomRegistry::Create(RoomOrder order, ServerTime now, Answer answer) {
@@ -63,7 +63,7 @@ void RoomRegistry::Create(RoomOrder order, ServerTime now, Answer answer) {
     if (order.recording) return Build(std::move(order), std::move(answer));
     const Outcome<RoomStart> start = ReadSize(order.body);
     if (const Refusal* refused = std::get_if<Refusal>(&start)) return answer(*refused);
-    const NewRoom room{DrawRoomId(state_.Name()), RandomHexId()};
+    const NewRoom room{DrawRoomId(name_), RandomHexId()};
     RoomStart sized = std::get<RoomStart>(start);
     sized.checkpointTicks = Keeping().checkpointTicks;
     auto referee = std::make_unique<Room>(GameRandom::FromClock(), sized, Keeping().File(room.id, false));
@@ -74,7 +74,7 @@ void RoomRegistry::Create(RoomOrder order, ServerTime now, Answer answer) {
 
 // Rooms on their way count as rooms.
 std::optional<Refusal> RoomRegistry::MayCreate(const RoomOrder& order, ServerTime now) {
-    if (rooms_.size() + coming_.Count() >= std::size_t(state_.Limits().rooms))
+    if (rooms_.size() + coming_.Count() >= std::size_t(host_.Limits().rooms))
         return Refusal{Refused::ServerFull, "the server has as many rooms as it takes", RETRY_AFTER};
     const auto onTheWay = makingFrom_.find(order.address);
     if (const std::optional<std::chrono::seconds> wait =
@@ -85,7 +85,7 @@ std::optional<Refusal> RoomRegistry::MayCreate(const RoomOrder& order, ServerTim
 
 // The recording is checked and played on the builder; the room opens once back.
 void RoomRegistry::Build(RoomOrder order, Answer answer) {
-    const NewRoom room{DrawRoomId(state_.Name()), RandomHexId()};
+    const NewRoom room{DrawRoomId(name_), RandomHexId()};
     const std::filesystem::path file = UnmadeRecordingFile(data_, room.id);
     coming_.OrderTaken();
     making_[room.id] = file;
@@ -110,7 +110,7 @@ void RoomRegistry::Made(const NewRoom& room, const RoomOrder& order, Built built
         return;
     }
     if (std::optional<Refusal> refused = Open(room, std::move(built->room), built->unmade)) return answer(*std::move(refused));
-    quota_.Count(order.address, ServerClock::now());
+    quota_.Count(order.address, host_.Now());
     answer(room);
 }
 
@@ -120,11 +120,11 @@ void RoomRegistry::Made(const NewRoom& room, const RoomOrder& order, Built built
 // which another try or another server behind the balancer may not be.
 std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, std::unique_ptr<Room> referee, RecordingFile* unmade) {
     const std::filesystem::path file = RoomRecordingFile(data_, made.id);
-    auto room = std::make_shared<LiveRoom>(state_, made.id, made.key, std::move(referee));
+    auto room = std::make_shared<LiveRoom>(*this, made.id, made.key, std::move(referee));
     const bool recorded = room->RecordingWhole() &&
                           WriteRoomRecord(data_, made.id, {.key = made.key, .width = room->Width(), .height = room->Height()});
     if (!recorded || (unmade && !unmade->MoveTo(file))) {
-        state_.Logged().Room(made.id, "not opened: its recording or its record cannot be written in " + data_.string());
+        host_.ServerLog().Room(made.id, "not opened: its recording or its record cannot be written in " + data_.string());
         std::error_code ignored;
         for (const std::filesystem::path& left : {file, UnmadeRecordingFile(data_, made.id)})
             std::filesystem::remove(left, ignored);
@@ -133,7 +133,7 @@ std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, std::unique_ptr<R
     }
     room->Start();
     rooms_[made.id] = room;
-    state_.Logged().Room(made.id, "opened, " + std::to_string(room->Width()) + " x " + std::to_string(room->Height()) +
+    host_.ServerLog().Room(made.id, "opened, " + std::to_string(room->Width()) + " x " + std::to_string(room->Height()) +
                                       (unmade ? ", from a recording" : ""));
     return std::nullopt;
 }
@@ -174,7 +174,7 @@ Outcome<std::filesystem::path> RoomRegistry::RecordingPath(std::string_view id) 
 // A room this server does not hold, whatever its disk keeps: it is never
 // looked for, nor passed on.
 std::optional<Refusal> RoomRegistry::Elsewhere(std::string_view id) const {
-    const std::optional<std::string_view> home = OtherServer(id, state_.Name());
+    const std::optional<std::string_view> home = OtherServer(id, name_);
     if (!home) return std::nullopt;
     return Refusal{Refused::OtherServer, "this room lives on server " + std::string(*home)};
 }
@@ -194,17 +194,17 @@ void RoomRegistry::Close(const std::string& id) {
     room->Stop();
     // Its recording is whole before the room is marked as ended.
     room->Flush();
-    if (!MarkRoomEnded(data_, id)) state_.Logged().Room(id, "cannot mark it as ended; it is resumed at the next start");
-    state_.Logged().Room(id, "ended after " + std::to_string(room->Ticks()) + " ticks");
+    if (!MarkRoomEnded(data_, id)) host_.ServerLog().Room(id, "cannot mark it as ended; it is resumed at the next start");
+    host_.ServerLog().Room(id, "ended after " + std::to_string(room->Ticks()) + " ticks");
     rooms_.erase(found);
 }
 
 void RoomRegistry::Resume() {
     for (const std::string& id : RemoveUnmadeRooms(data_))
-        state_.Logged().Room(id, "removed the recording of a room the last stop cut short while it was made");
+        host_.ServerLog().Room(id, "removed the recording of a room the last stop cut short while it was made");
     std::vector<std::string> ids;
     for (std::string& id : RoomsToResume(data_)) {
-        if (std::optional<Refusal> elsewhere = Elsewhere(id)) state_.Logged().Room(id, "not resumed: " + elsewhere->reason);
+        if (std::optional<Refusal> elsewhere = Elsewhere(id)) host_.ServerLog().Room(id, "not resumed: " + elsewhere->reason);
         else ids.push_back(std::move(id));
     }
     coming_.Expect(ids);
@@ -228,20 +228,20 @@ void RoomRegistry::Resumed(const std::string& id, Built built) {
     if (built) {
         Reopen(id, *std::move(built));
     } else {
-        state_.Logged().Room(id, "not resumed: " + built.Why());
+        host_.ServerLog().Room(id, "not resumed: " + built.Why());
         unresumed_[id] = built.Why();
     }
     for (RoomsComing::Waiter& waiter : coming_.Arrived(id)) waiter(Find(id));
 }
 
 void RoomRegistry::Reopen(const std::string& id, BuiltRoom made) {
-    if (!made.damagedCheckpoint.empty()) state_.Logged().Room(id, made.damagedCheckpoint);
-    auto room = std::make_shared<LiveRoom>(state_, id, made.key, std::move(made.room));
+    if (!made.damagedCheckpoint.empty()) host_.ServerLog().Room(id, made.damagedCheckpoint);
+    auto room = std::make_shared<LiveRoom>(*this, id, made.key, std::move(made.room));
     room->Start();
     rooms_[id] = room;
     const std::string from =
         made.fromCheckpoint ? ", from its checkpoint at tick " + std::to_string(*made.fromCheckpoint) : "";
-    state_.Logged().Room(id, "resumed at tick " + std::to_string(room->Ticks()) + " (" +
+    host_.ServerLog().Room(id, "resumed at tick " + std::to_string(room->Ticks()) + " (" +
                                  std::to_string(made.took.count()) + " ms" + from + ")");
 }
 

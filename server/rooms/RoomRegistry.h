@@ -20,6 +20,7 @@
 #include "server/disk/Checkpoint.h"
 #include "server/base/Refusal.h"
 #include "server/rooms/RoomBuilder.h"
+#include "server/rooms/RoomHost.h"
 #include "server/disk/RoomFiles.h"
 #include "server/rooms/RoomsComing.h"
 #include "server/rooms/TimeRules.h"
@@ -27,7 +28,6 @@
 namespace kestrel {
 
 class LiveRoom;
-class ServerState;
 
 // What a POST /rooms asks for: a size, or a recording to start from.
 struct RoomOrder {
@@ -54,12 +54,16 @@ struct RoomKeeping {
     }
 };
 
-class RoomRegistry {
+// The rooms' host: what they ask of the server goes on to the registry's
+// own, and a room left empty is closed here.
+class RoomRegistry : public RoomHost {
 public:
     using Answer = std::function<void(Outcome<NewRoom>)>;
     using Found = RoomsComing::Found;
 
-    RoomRegistry(ServerState& state, std::filesystem::path data);
+    // The rooms of the server named `name` ("" for none), kept in `data`;
+    // rooms are built on a thread of their own and handed back through `io`.
+    RoomRegistry(RoomsHost& host, boost::asio::io_context& io, std::string name, std::filesystem::path data);
 
     // Answers once the room is made or refused: at once for a size, once
     // built for a recording.
@@ -82,6 +86,13 @@ public:
     void StopAll();
     void AddTo(StatusCounts& counts) const;
 
+    const Log& ServerLog() const override { return host_.ServerLog(); }
+    const ServerLimits& Limits() const override { return host_.Limits(); }
+    ServerTime Now() const override { return host_.Now(); }
+    void StartTicking(std::weak_ptr<Ticking> room) override { host_.StartTicking(std::move(room)); }
+    bool Stopping() const override { return host_.Stopping(); }
+    void Emptied(const std::string& id) override { Close(id); }
+
 private:
     std::optional<Refusal> MayCreate(const RoomOrder& order, ServerTime now);
     void Build(RoomOrder order, Answer answer);
@@ -94,7 +105,8 @@ private:
     std::optional<RoomRecord> KeptRoom(std::string_view id) const;
     std::optional<Refusal> Elsewhere(std::string_view id) const;
 
-    ServerState& state_;
+    RoomsHost& host_;
+    const std::string name_;
     std::filesystem::path data_;
     // Before the rooms, so that it outlives them.
     CheckpointWriter checkpoints_;

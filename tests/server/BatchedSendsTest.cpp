@@ -25,8 +25,8 @@
 #include <boost/asio/write.hpp>
 
 #include "server/base/Counts.h"
-#include "server/net/BatchedSocket.cpp"  // the server compiles these with its network side
-#include "server/rooms/TickDriver.cpp"
+#include "server/net/BatchedSocket.cpp"  // the server compiles it with its network side
+#include "server/rooms/TickDriver.h"
 
 namespace kestrel {
 namespace {

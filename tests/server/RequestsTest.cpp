@@ -14,6 +14,7 @@
 #include "game/RoomId.h"
 #include "server/rooms/RandomId.h"
 #include "server/net/Requests.h"
+#include "server/rooms/RoomSize.h"
 #include "server/ServerOptions.h"
 #include "server/net/Site.h"
 
@@ -63,16 +64,16 @@ TEST(Requests, TargetsQueriesAndRoomPaths) {
 }
 
 TEST(Requests, ARoomsSizeIsReadOrRefused) {
-    EXPECT_EQ(ReadRoomRequest("", 4000).size.width, START_WIDTH);
-    const RoomRequest asked = ReadRoomRequest(" {\"height\": 300 , \"width\":400}\n", 4000);
-    EXPECT_EQ(asked.error, std::nullopt);
-    EXPECT_EQ(asked.size.width, 400);
-    EXPECT_EQ(asked.size.height, 300);
-    EXPECT_EQ(ReadRoomRequest("{\"width\": 4000}", 4000).error, std::nullopt) << "the largest side";
+    EXPECT_EQ(ReadRoomSize("", 4000)->width, START_WIDTH);
+    const Result<RoomSize> asked = ReadRoomSize(" {\"height\": 300 , \"width\":400}\n", 4000);
+    ASSERT_TRUE(asked.Ok()) << asked.Why();
+    EXPECT_EQ(asked->width, 400);
+    EXPECT_EQ(asked->height, 300);
+    EXPECT_TRUE(ReadRoomSize("{\"width\": 4000}", 4000).Ok()) << "the largest side";
     for (const char* body : {"{\"width\": 0}", "{\"width\": 4001}", "{\"width\": -5}", "{\"depth\": 3}", "[1, 2]",
                              "{\"width\": 1.5}", "{\"width\": 10", "{\"width\": 10} x", "{\"width\" 10}",
                              "{\"width\": 10 \"height\": 10}"})
-        EXPECT_NE(ReadRoomRequest(body, 4000).error, std::nullopt) << body;
+        EXPECT_FALSE(ReadRoomSize(body, 4000).Ok()) << body;
 }
 
 TEST(Site, EscapesAreUndoneAndPathsStayInTheSite) {
