@@ -135,19 +135,19 @@ void Room::ReleaseClaim() {
     game_.PointerUp(released.button, released.x, released.y);
 }
 
-RoomAnswer Room::Receive(ClientId id, std::string_view frame) {
-    RoomAnswer answer;
+FrameReceipt Room::Receive(ClientId id, std::string_view frame) {
+    FrameReceipt receipt;
     const auto found = clients_.find(id);
-    if (found == clients_.end()) return answer;
+    if (found == clients_.end()) return receipt;
     Client& client = found->second;
     const ClientMessage message = ReadClientMessage(frame, client.mayPlay);
     if (!message.error.empty()) {
-        answer.refusal = message.error;
-        return answer;
+        receipt.refusal = message.error;
+        return receipt;
     }
     if (!CountLines(client, message.lines.size())) {
-        answer.refusal = TooFast();
-        return answer;
+        receipt.refusal = TooFast();
+        return receipt;
     }
     for (const ClientLine& line : message.lines) {
         if (line.isHash) {
@@ -155,17 +155,17 @@ RoomAnswer Room::Receive(ClientId id, std::string_view frame) {
             hashesChecked_ += ours.has_value();
             if (ours && *ours != line.hash) {
                 ++mismatches_;
-                answer.mismatchAt = line.tick;
+                receipt.mismatchAt = line.tick;
             }
         } else if (line.step.kind == Kind::Key && line.step.number == ESC_CODE) {
             // Esc ends the game on that screen alone: the screen leaves.
-            answer.leaves = true;
-            return answer;
+            receipt.leaves = true;
+            return receipt;
         } else {
             Apply(id, line.step);
         }
     }
-    return answer;
+    return receipt;
 }
 
 // One hand on the field: the first down claims the pointer, and only its

@@ -69,8 +69,8 @@ std::optional<std::string> CheckStartRecording(std::string_view recording);
 // not reach its tick, or plays to another hash); none when it can.
 std::optional<std::string> CheckCheckpoint(const RoomCheckpoint& checkpoint);
 
-// What the room makes of a screen's frame.
-struct RoomAnswer {
+// What the room makes of a screen's frame: the receipt its session acts on.
+struct FrameReceipt {
     std::optional<std::string> refusal;           // why the screen must go; none if it stays
     bool leaves = false;                          // it pressed Esc: it goes of its own accord
     std::optional<std::uint64_t> mismatchAt;      // its hash at this tick differed from the room's
@@ -91,7 +91,7 @@ public:
     ClientId Join(bool mayPlay);
     // A screen goes; a drag it holds is released where its pointer last was.
     void Leave(ClientId client);
-    RoomAnswer Receive(ClientId client, std::string_view frame);
+    FrameReceipt Receive(ClientId client, std::string_view frame);
 
     // One tick of the battle; answers the frame every screen is sent.
     const std::string& Tick();

@@ -4,8 +4,8 @@
 
 namespace kestrel {
 
-TextAnswer TextResponse(const Request& request, http::status status, std::string body, std::string_view type) {
-    TextAnswer response{status, request.version()};
+TextReply TextResponse(const Request& request, http::status status, std::string body, std::string_view type) {
+    TextReply response{status, request.version()};
     response.set(http::field::server, SERVER_NAME);
     response.set(http::field::content_type, type);
     response.set(http::field::cache_control, "no-store");
@@ -16,20 +16,20 @@ TextAnswer TextResponse(const Request& request, http::status status, std::string
     return response;
 }
 
-TextAnswer ErrorResponse(const Request& request, http::status status, std::string_view why) {
+TextReply ErrorResponse(const Request& request, http::status status, std::string_view why) {
     return TextResponse(request, status, std::string(why) + "\n");
 }
 
-TextAnswer RefusalResponse(const Request& request, const Refusal& refusal) {
+TextReply RefusalResponse(const Request& request, const Refusal& refusal) {
     const RefusalTerms& terms = TermsOf(refusal.kind);
-    TextAnswer response = ErrorResponse(request, http::int_to_status(unsigned(terms.status)), refusal.reason);
+    TextReply response = ErrorResponse(request, http::int_to_status(unsigned(terms.status)), refusal.reason);
     response.set(REFUSAL_HEADER, terms.token);
     if (refusal.retryAfter.count() > 0) response.set(http::field::retry_after, std::to_string(refusal.retryAfter.count()));
     return response;
 }
 
-TextAnswer NotAllowed(const Request& request, std::string_view allowed) {
-    TextAnswer response = ErrorResponse(request, http::status::method_not_allowed,
+TextReply NotAllowed(const Request& request, std::string_view allowed) {
+    TextReply response = ErrorResponse(request, http::status::method_not_allowed,
                                         std::string(request.method_string()) + " is not answered here; use " +
                                             std::string(allowed));
     response.set(http::field::allow, allowed);

@@ -11,16 +11,16 @@
 
 namespace kestrel {
 
-using TextAnswer = http::response<http::string_body>;
+using TextReply = http::response<http::string_body>;
 
 // A HEAD is answered with the headers alone.
-TextAnswer TextResponse(const Request& request, http::status status, std::string body,
+TextReply TextResponse(const Request& request, http::status status, std::string body,
                         std::string_view type = "text/plain; charset=utf-8");
-TextAnswer ErrorResponse(const Request& request, http::status status, std::string_view why);
+TextReply ErrorResponse(const Request& request, http::status status, std::string_view why);
 // A refusal's status, kind (in its header) and reason, and Retry-After
 // for one that may pass.
-TextAnswer RefusalResponse(const Request& request, const Refusal& refusal);
-TextAnswer NotAllowed(const Request& request, std::string_view allowed);
+TextReply RefusalResponse(const Request& request, const Refusal& refusal);
+TextReply NotAllowed(const Request& request, std::string_view allowed);
 
 bool Reads(const Request& request);
 std::optional<std::string_view> HeaderValue(const Request& request, http::field field);

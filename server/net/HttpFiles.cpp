@@ -9,7 +9,7 @@
 namespace kestrel {
 namespace {
 
-using FileAnswer = http::response<http::file_body>;
+using FileReply = http::response<http::file_body>;
 
 // A recording is a kestrel-trace script.
 constexpr std::string_view RECORDING_ANSWER_TYPE = "text/plain; charset=utf-8";
@@ -29,8 +29,8 @@ Response WithFileHeaders(Response response, const Request& request, std::string_
 
 // An answer and the writer that reads it out, kept together while it goes.
 struct HttpSession::FileStream {
-    explicit FileStream(FileAnswer&& answer) : response(std::move(answer)) {}
-    FileAnswer response;
+    explicit FileStream(FileReply&& answer) : response(std::move(answer)) {}
+    FileReply response;
     http::response_serializer<http::file_body> serializer{response};
 };
 
@@ -60,7 +60,7 @@ void HttpSession::SendFile(const Request& request, http::file_body::value_type&&
     if (request.method() == http::verb::head)
         return Reply(WithFileHeaders(http::response<http::empty_body>{http::status::ok, request.version()}, request,
                                      type, size));
-    FileAnswer answer{std::piecewise_construct, std::make_tuple(std::move(body)),
+    FileReply answer{std::piecewise_construct, std::make_tuple(std::move(body)),
                       std::make_tuple(http::status::ok, request.version())};
     WritePiece(std::make_shared<FileStream>(WithFileHeaders(std::move(answer), request, type, size)));
 }

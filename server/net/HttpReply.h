@@ -1,8 +1,8 @@
 #pragma once
-// How an HTTP session sends an answer: kept alive until written, then the
-// next request read, or the connection shut when the answer ends it. Each
-// file that answers with a body type of its own includes this, so that
-// Beast's writer for that type is compiled there alone.
+// How an HTTP session sends a reply: kept alive until written, then the
+// next request read, or the connection shut when the reply ends it. The
+// session's files include it for the reply types they send (the HTTP side
+// compiles as one unit, HttpUnit.cpp).
 
 #include "server/net/HttpSession.h"
 #include "server/base/Limits.h"

@@ -124,7 +124,7 @@ void HttpSession::OnRead(beast::error_code ec) {
     if (ec) return Reply(ErrorResponse(Unread(), http::status::bad_request, "the request cannot be read"));
     Request request = parser_->release();
     if (websocket::is_upgrade(request)) return Upgrade(std::move(request));
-    Answer(std::move(request));
+    Route(std::move(request));
 }
 
 // Its body is not read: the answer goes, and the connection after it.
@@ -132,7 +132,7 @@ void HttpSession::RefuseConnection() {
     Reply(RefusalResponse(Unread(), {Refused::AddressLimit, "too many connections from this address", RETRY_AFTER}));
 }
 
-void HttpSession::Answer(Request request) {
+void HttpSession::Route(Request request) {
     const Target target = SplitTarget(request.target());
     if (target.path == "/rooms") {
         if (request.method() != http::verb::post) return Reply(NotAllowed(request, "POST"));
@@ -176,7 +176,7 @@ void HttpSession::Created(const Request& request, const Outcome<NewRoom>& made) 
 void HttpSession::AnswerRoom(const Request& request, const RoomPath& path) {
     if (path.what == "socket") return CheckSocket(request, path.room);
     if (path.what != "recording") return Reply(ErrorResponse(request, http::status::not_found, "no such room"));
-    if (const std::optional<Refusal> refused = state_.Rooms().Knows(path.room))
+    if (const std::optional<Refusal> refused = state_.Rooms().UnknownRoom(path.room))
         return Reply(RefusalResponse(request, *refused));
     if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
     const Outcome<std::filesystem::path> file = state_.Rooms().RecordingPath(path.room);

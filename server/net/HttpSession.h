@@ -36,7 +36,7 @@ private:
     void Read();
     void OnRead(beast::error_code ec);
     void RefuseConnection();
-    void Answer(Request request);
+    void Route(Request request);
     void CreateRoom(Request request);
     void Created(const Request& request, const Outcome<NewRoom>& made);
     void AnswerRoom(const Request& request, const RoomPath& path);

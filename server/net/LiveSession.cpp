@@ -92,10 +92,10 @@ void LiveSession::OnRead(beast::error_code ec) {
         return Refuse(websocket::close_code::unknown_data, "binary frames are not read here: send text lines");
     const std::string frame = beast::buffers_to_string(buffer_.data());
     buffer_.consume(buffer_.size());
-    const RoomAnswer answer = room_->Receive(client_, frame);
-    if (answer.refusal) return Refuse(websocket::close_code::policy_error, *answer.refusal);
-    if (answer.mismatchAt) Send(std::make_shared<const std::string>(WriteNotice({NoticeKind::Mismatch, *answer.mismatchAt})));
-    if (answer.leaves) return Refuse(websocket::close_code::normal, "left with Esc");
+    const FrameReceipt receipt = room_->Receive(client_, frame);
+    if (receipt.refusal) return Refuse(websocket::close_code::policy_error, *receipt.refusal);
+    if (receipt.mismatchAt) Send(std::make_shared<const std::string>(WriteNotice({NoticeKind::Mismatch, *receipt.mismatchAt})));
+    if (receipt.leaves) return Refuse(websocket::close_code::normal, "left with Esc");
     Read();
 }
 

@@ -41,12 +41,12 @@ void LiveRoom::Leave(ClientId client) {
     if (!host_.Stopping()) Broadcast(MakeFrame(room_->PeopleNotice()));
 }
 
-RoomAnswer LiveRoom::Receive(ClientId client, std::string_view frame) {
-    RoomAnswer answer = room_->Receive(client, frame);
-    if (answer.mismatchAt)
-        host_.ServerLog().Room(id_, "a screen's hash for tick " + std::to_string(*answer.mismatchAt) +
+FrameReceipt LiveRoom::Receive(ClientId client, std::string_view frame) {
+    FrameReceipt receipt = room_->Receive(client, frame);
+    if (receipt.mismatchAt)
+        host_.ServerLog().Room(id_, "a screen's hash for tick " + std::to_string(*receipt.mismatchAt) +
                                       " differs from the room's");
-    return answer;
+    return receipt;
 }
 
 void LiveRoom::Broadcast(const Frame& frame) {

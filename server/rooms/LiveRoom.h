@@ -47,7 +47,7 @@ public:
     // others the people notice.
     ClientId Join(const std::shared_ptr<ScreenLink>& screen, bool mayPlay);
     void Leave(ClientId client);
-    RoomAnswer Receive(ClientId client, std::string_view frame);
+    FrameReceipt Receive(ClientId client, std::string_view frame);
     void Broadcast(const Frame& frame);
 
     // Its ticks start (once), and stop for good.

@@ -58,7 +58,7 @@ RoomRegistry::RoomRegistry(RoomsHost& host, boost::asio::io_context& io, std::st
       builder_(io) {}
 
 // Only a room made counts against the address's quota.
-void RoomRegistry::Create(RoomOrder order, ServerTime now, Answer answer) {
+void RoomRegistry::Create(RoomOrder order, ServerTime now, Created answer) {
     if (std::optional<Refusal> refused = MayCreate(order, now)) return answer(*std::move(refused));
     if (order.recording) return Build(std::move(order), std::move(answer));
     const Outcome<RoomStart> start = ReadSize(order.body);
@@ -84,7 +84,7 @@ std::optional<Refusal> RoomRegistry::MayCreate(const RoomOrder& order, ServerTim
 }
 
 // The recording is checked and played on the builder; the room opens once back.
-void RoomRegistry::Build(RoomOrder order, Answer answer) {
+void RoomRegistry::Build(RoomOrder order, Created answer) {
     const NewRoom room{DrawRoomId(name_), RandomHexId()};
     const std::filesystem::path file = UnmadeRecordingFile(data_, room.id);
     coming_.OrderTaken();
@@ -98,7 +98,7 @@ void RoomRegistry::Build(RoomOrder order, Answer answer) {
 }
 
 // A room whose client has gone meanwhile is not made: nobody has its links.
-void RoomRegistry::Made(const NewRoom& room, const RoomOrder& order, Built built, const Answer& answer) {
+void RoomRegistry::Made(const NewRoom& room, const RoomOrder& order, Built built, const Created& answer) {
     coming_.OrderDone();
     making_.erase(room.id);
     if (--makingFrom_[order.address] == 0) makingFrom_.erase(order.address);
@@ -155,7 +155,7 @@ void RoomRegistry::Reach(std::string_view id, RoomsComing::Waiter waiter) {
     coming_.Wait(id, std::move(waiter));
 }
 
-std::optional<Refusal> RoomRegistry::Knows(std::string_view id) const {
+std::optional<Refusal> RoomRegistry::UnknownRoom(std::string_view id) const {
     if (std::optional<Refusal> elsewhere = Elsewhere(id)) return elsewhere;
     if (rooms_.contains(id) || coming_.Expects(id) || unresumed_.contains(id) || KeptRoom(id)) return std::nullopt;
     return Refusal{Refused::NoSuchRoom, "no such room"};

@@ -58,7 +58,7 @@ struct RoomKeeping {
 // own, and a room left empty is closed here.
 class RoomRegistry : public RoomHost {
 public:
-    using Answer = std::function<void(Outcome<NewRoom>)>;
+    using Created = std::function<void(Outcome<NewRoom>)>;
     using Found = RoomsComing::Found;
 
     // The rooms of the server named `name` ("" for none), kept in `data`;
@@ -67,13 +67,14 @@ public:
 
     // Answers once the room is made or refused: at once for a size, once
     // built for a recording.
-    void Create(RoomOrder order, ServerTime now, Answer answer);
+    void Create(RoomOrder order, ServerTime now, Created answer);
     // A playing room; a kept room that ended is Gone.
     Found Find(std::string_view id) const;
     // The room as Find answers it, once a kept room still to come back is back.
     void Reach(std::string_view id, RoomsComing::Waiter waiter);
-    // None when the room is playing, coming back or kept on disk.
-    std::optional<Refusal> Knows(std::string_view id) const;
+    // Why room `id` is unknown here (another server's, or none at all);
+    // none when it is playing, coming back or kept on disk.
+    std::optional<Refusal> UnknownRoom(std::string_view id) const;
     // The file of a room's recording, playing or kept.
     Outcome<std::filesystem::path> RecordingPath(std::string_view id) const;
     // The room ends: its recording is whole, its record marked, its clock stopped.
@@ -95,8 +96,8 @@ public:
 
 private:
     std::optional<Refusal> MayCreate(const RoomOrder& order, ServerTime now);
-    void Build(RoomOrder order, Answer answer);
-    void Made(const NewRoom& room, const RoomOrder& order, Built built, const Answer& answer);
+    void Build(RoomOrder order, Created answer);
+    void Made(const NewRoom& room, const RoomOrder& order, Built built, const Created& answer);
     std::optional<Refusal> Open(const NewRoom& room, std::unique_ptr<Room> built, RecordingFile* unmade = nullptr);
     RoomKeeping Keeping();
     void ResumeNext();

@@ -80,7 +80,7 @@ protected:
         RunUntil([&] { return made.has_value(); });
         return *made;
     }
-    void Order(bool fromRecording, const std::string& address, RoomRegistry::Answer answer) {
+    void Order(bool fromRecording, const std::string& address, RoomRegistry::Created answer) {
         Registry().Create({.address = address, .recording = fromRecording,
                            .body = fromRecording ? START_RECORDING : ""},
                           server_.now, std::move(answer));

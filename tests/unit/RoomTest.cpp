@@ -70,7 +70,7 @@ struct Screen {
     void Receive(const std::string& frame) {
         ASSERT_EQ(client.Receive(frame), std::nullopt);
         while (game.TicksAhead() > 0) game.Tick();
-        const RoomAnswer answer = room.Receive(id, client.TakeOutgoing());
+        const FrameReceipt answer = room.Receive(id, client.TakeOutgoing());
         ASSERT_EQ(answer.refusal, std::nullopt);
         mismatches += answer.mismatchAt.has_value();
     }
@@ -126,7 +126,7 @@ TEST_F(RoomTest, OneHandOnTheFieldAndADragReleasedWhenItsPlayerLeaves) {
     // A watcher may only hash; Esc leaves, never applied; too many lines are refused.
     EXPECT_NE(room.Receive(watcher, Key(KEY_A)).refusal, std::nullopt);
     EXPECT_NE(room.Receive(a, "fire 1 2\n").refusal, std::nullopt);
-    const RoomAnswer esc = room.Receive(a, Key(ESC_CODE));
+    const FrameReceipt esc = room.Receive(a, Key(ESC_CODE));
     EXPECT_TRUE(esc.leaves);
     EXPECT_FALSE(Has(room.Tick(), Key(ESC_CODE)));
     std::string lines;
