@@ -64,9 +64,19 @@ void SendRing::SendPart(std::span<RingWrite> writes) {
     // A write taken whose end is never heard of may or may not have gone:
     // its connection cannot go on.
     for (int n = 0; n < taken; ++n) writes[std::size_t(n)].result = -EIO;
-    // A write that never waits is done as it is taken, all but always
-    // before the call returns; any still going are waited for.
-    int left = std::max(taken, 0);
+    const int left = AwaitEnds(writes, std::max(taken, 0));
+    // The kernel refused some, or could not say how they went: the ring
+    // goes with whatever it still holds, and from now on every write goes
+    // the usual way.
+    if (taken != int(writes.size()) || left > 0) ring_.reset();
+}
+
+// A write that never waits is done as it is taken, all but always before
+// the call returns; any still going are waited for. Answers how many the
+// kernel could not say the end of.
+int SendRing::AwaitEnds(std::span<RingWrite> writes, int taken) {
+    io_uring& ring = ring_->ring;
+    int left = taken;
     while (left > 0) {
         io_uring_cqe* done = nullptr;
         int failed = io_uring_peek_cqe(&ring, &done);
@@ -77,10 +87,7 @@ void SendRing::SendPart(std::span<RingWrite> writes) {
         io_uring_cqe_seen(&ring, done);
         --left;
     }
-    // The kernel refused some, or could not say how they went: the ring
-    // goes with whatever it still holds, and from now on every write goes
-    // the usual way.
-    if (taken != int(writes.size()) || left > 0) ring_.reset();
+    return left;
 }
 
 }  // namespace kestrel

@@ -40,6 +40,7 @@ private:
     struct Ring;
     explicit SendRing(std::unique_ptr<Ring> ring);
     void SendPart(std::span<RingWrite> writes);
+    int AwaitEnds(std::span<RingWrite> writes, int taken);
 
     std::unique_ptr<Ring> ring_;
     std::uint64_t systemCalls_ = 0;
