@@ -62,9 +62,9 @@ std::optional<std::string> ReadRecordingFile(const std::string& path, std::strin
 
 // Why a recording cannot be played, or nothing when it can.
 std::string CheckRecording(std::string_view text) {
-    const ReadRecording read = ReadRecordingText(text);
-    if (!read.error.empty()) return read.error;
-    if (read.steps.empty()) return "it holds no recording";
+    const Result<ReadRecording> read = ReadRecordingText(text);
+    if (!read) return read.Why();
+    if (read->steps.empty()) return "it holds no recording";
     return {};
 }
 

@@ -23,7 +23,7 @@ std::optional<int> RefusedUpgrade(const QWebSocket& socket) {
 }
 
 // Why a connection failed that no refusal explains, in words.
-std::string Failure(const QWebSocket& socket, const std::string& untrusted) {
+std::string WhyFailed(const QWebSocket& socket, const std::string& untrusted) {
     if (!untrusted.empty()) return "the server's certificate is not trusted (" + untrusted + ")";
     if (const std::optional<int> status = RefusedUpgrade(socket))
         return "the server refused the connection (HTTP " + std::to_string(*status) + ")";
@@ -129,7 +129,7 @@ void LiveConnection::OnFrame(const QString& frame) {
 void LiveConnection::OnError() {
     if (!open_ || asking_) return;
     if (const std::optional<int> status = RefusedUpgrade(socket_)) return AskWhyRefused(*status);
-    failure_ = Failure(socket_, untrusted_);
+    failure_ = WhyFailed(socket_, untrusted_);
     socket_.abort();
     OnLost();
 }
@@ -139,7 +139,7 @@ void LiveConnection::OnError() {
 // stands for the kind when that answer does not come.
 void LiveConnection::AskWhyRefused(int status) {
     asking_ = true;
-    failure_ = Failure(socket_, untrusted_);
+    failure_ = WhyFailed(socket_, untrusted_);
     socket_.abort();
     QNetworkRequest check(QUrl(QString::fromStdString(SocketCheckAddress(link_))));
     check.setSslConfiguration(TlsConfiguration());
@@ -172,7 +172,7 @@ void LiveConnection::OnRefused(std::optional<kestrel::Refused> kind) {
 void LiveConnection::OnLost() {
     if (!open_ || asking_) return;
     // A connection refused says so before its error comes.
-    if (failure_.empty() && socket_.error() != QAbstractSocket::UnknownSocketError) failure_ = Failure(socket_, untrusted_);
+    if (failure_.empty() && socket_.error() != QAbstractSocket::UnknownSocketError) failure_ = WhyFailed(socket_, untrusted_);
     open_ = connected_ = false;
     if (joining_) joining_->quit();
     if (leaving_) return;

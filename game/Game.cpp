@@ -178,23 +178,23 @@ std::optional<std::string> Game::Follow(std::string_view joinText, std::uint64_t
 
 std::optional<std::string> Game::Begin(std::string_view recording, bool follow) {
     if (ended_) return "the game has ended";
-    ReadRecording read = ReadRecordingText(recording);
-    if (!read.error.empty()) return read.error;
+    Result<ReadRecording> read = ReadRecordingText(recording);
+    if (!read) return read.Why();
     const GameRandom::Reseeding reseeding =
         playback_ ? playback_->reseeding : random_.HowReseeded();
     StartAfresh();
     // Replayed battles start from the states the recording noted, as in
     // the replay tool, until the hand-over.
     random_.SetReseeding(GameRandom::Reseeding::KeepState);
-    playback_.emplace(Playback{.steps = std::move(read.steps), .reseeding = reseeding, .follow = follow});
+    playback_.emplace(Playback{.steps = std::move(read->steps), .reseeding = reseeding, .follow = follow});
     Playback& p = *playback_;
     for (; p.next < p.steps.size() && SetsTheStart(p.steps[p.next]); ++p.next) {
         const RecordedStep& step = p.steps[p.next];
         if (step.kind == Kind::Seed) random_.SetState(step.number);
         if (step.kind == Kind::Size) SetSize({step.width, step.height, size_.pixelRatio, 0, 0});
     }
-    if (read.start) field_ = *read.start;
-    recording_.Start(random_.State(), size_.width, size_.height, read.start ? &field_ : nullptr);
+    if (read->start) field_ = *read->start;
+    recording_.Start(random_.State(), size_.width, size_.height, read->start ? &field_ : nullptr);
     for (std::size_t i = p.next; i < p.steps.size(); ++i)
         if (p.steps[i].kind == Kind::Ticks) p.ticksAhead += p.steps[i].number;
     PlayEvents();
@@ -203,15 +203,15 @@ std::optional<std::string> Game::Begin(std::string_view recording, bool follow) 
 
 std::optional<std::string> Game::Feed(std::string_view lines) {
     if (!Following()) return "no battle is being followed";
-    ReadRecording read = ReadRecordingText(lines);
-    if (!read.error.empty()) return read.error;
-    if (read.start) return "a record belongs at the start of a battle, not in its course";
+    Result<ReadRecording> read = ReadRecordingText(lines);
+    if (!read) return read.Why();
+    if (read->start) return "a record belongs at the start of a battle, not in its course";
     Playback& p = *playback_;
     if (p.next >= PLAYED_STEPS_KEPT) {
         p.steps.erase(p.steps.begin(), p.steps.begin() + std::ptrdiff_t(p.next));
         p.next = 0;
     }
-    for (const RecordedStep& step : read.steps) {
+    for (const RecordedStep& step : read->steps) {
         if (step.kind == Kind::Ticks) p.ticksAhead += step.number;
         p.steps.push_back(step);
     }

@@ -101,14 +101,13 @@ std::string WriteStep(const RecordedStep& step) {
     return line + '\n';
 }
 
-ReadRecording ReadRecordingText(std::string_view text) {
+Result<ReadRecording> ReadRecordingText(std::string_view text) {
+    if (text.size() > MAX_RECORDING_BYTES)
+        return Failure{"the recording is too long (" + std::to_string(text.size()) + " bytes; at most " +
+                       std::to_string(MAX_RECORDING_BYTES) + ")"};
     ReadRecording read;
-    if (text.size() > MAX_RECORDING_BYTES) {
-        read.error = "the recording is too long (" + std::to_string(text.size()) + " bytes; at most " +
-                     std::to_string(MAX_RECORDING_BYTES) + ")";
-        return read;
-    }
-    ForEachCommand(text, [&read](long long lineNo, const Tokens& tokens) {
+    std::string bad;
+    ForEachCommand(text, [&read, &bad](long long lineNo, const Tokens& tokens) {
         try {
             if (tokens[0] == "set") {
                 ReadStartRecord(read, tokens);
@@ -119,12 +118,11 @@ ReadRecording ReadRecordingText(std::string_view text) {
             read.steps.push_back(*step);
             return true;
         } catch (const ScriptError& error) {
-            read.error = "line " + std::to_string(lineNo) + ": " + error.what();
-            read.steps.clear();
-            read.start.reset();
+            bad = "line " + std::to_string(lineNo) + ": " + error.what();
             return false;
         }
     });
+    if (!bad.empty()) return Failure{std::move(bad)};
     return read;
 }
 

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "game/Result.h"
 #include "model/Battlefield.h"
 #include "script/ScriptLine.h"
 
@@ -48,14 +49,13 @@ std::optional<RecordedStep> ReadStep(const Tokens& tokens);
 std::string WriteStep(const RecordedStep& step);
 
 // A whole recording read ahead of playing: its steps and the record it
-// starts from, if it sets one, or the first bad line as "line N: REASON" (a
-// command a recording does not hold is one).
+// starts from, if it sets one; or the first bad line as "line N: REASON"
+// (a command a recording does not hold is one).
 struct ReadRecording {
     std::vector<RecordedStep> steps;
     std::optional<Battlefield> start;
-    std::string error;  // empty when the recording is good
 };
-ReadRecording ReadRecordingText(std::string_view text);
+Result<ReadRecording> ReadRecordingText(std::string_view text);
 
 // Writes a recording as the game plays. Ticks are counted, not written one
 // by one, so the text grows with events and battles, not with time: the

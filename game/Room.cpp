@@ -31,9 +31,9 @@ std::uint64_t TicksIn(const std::vector<RecordedStep>& steps, std::uint64_t most
 }  // namespace
 
 std::optional<std::string> CheckStartRecording(std::string_view recording) {
-    const ReadRecording read = ReadRecordingText(recording);
-    if (!read.error.empty()) return read.error;
-    if (TicksIn(read.steps, MAX_START_TICKS) > MAX_START_TICKS)
+    const Result<ReadRecording> read = ReadRecordingText(recording);
+    if (!read) return read.Why();
+    if (TicksIn(read->steps, MAX_START_TICKS) > MAX_START_TICKS)
         return "a room starts from a recording of at most " + std::to_string(MAX_START_TICKS) + " ticks";
     Game probe(GameRandom(), GameOutput::Nothing);
     return probe.PlayBack(recording);
@@ -42,10 +42,10 @@ std::optional<std::string> CheckStartRecording(std::string_view recording) {
 // A checkpoint's join text reaches its tick and plays to its hash, as the
 // room that took it.
 std::optional<std::string> CheckCheckpoint(const RoomCheckpoint& checkpoint) {
-    const ReadRecording read = ReadRecordingText(checkpoint.joinText);
-    if (!read.error.empty()) return "its join text does not read as a recording: " + read.error;
+    const Result<ReadRecording> read = ReadRecordingText(checkpoint.joinText);
+    if (!read) return "its join text does not read as a recording: " + read.Why();
     if (checkpoint.joinTick >= checkpoint.tick ||
-        TicksIn(read.steps, checkpoint.tick - checkpoint.joinTick) != checkpoint.tick - checkpoint.joinTick)
+        TicksIn(read->steps, checkpoint.tick - checkpoint.joinTick) != checkpoint.tick - checkpoint.joinTick)
         return "its join text does not run from its join tick to its tick";
     Game probe(GameRandom(), GameOutput::Nothing);
     if (std::optional<std::string> refused = probe.PlayBack(checkpoint.joinText)) return refused;
@@ -88,7 +88,9 @@ Room::Room(GameRandom random, const RoomStart& start, std::unique_ptr<RecordingS
 // as its first frame's (the room observes from that tick on), and the
 // pointer as it was held at the checkpoint's tick.
 void Room::GoOnFrom(const RoomCheckpoint& checkpoint, const std::string& rest) {
-    const ReadRecording join = ReadRecordingText(checkpoint.joinText);
+    // CheckCheckpoint read it already.
+    const Result<ReadRecording> read = ReadRecordingText(checkpoint.joinText);
+    const ReadRecording join = read ? *read : ReadRecording{};
     (void)game_.PlayBack(checkpoint.joinText + rest);
     ticks_ = checkpoint.joinTick;
     resumedHand_ = HandAt{checkpoint.tick, checkpoint.held};

@@ -14,8 +14,8 @@ std::optional<std::string> RecordingFault(const std::optional<std::string>& reco
     if (!recording) return "its recording cannot be read, or is longer than a replay reads";
     // Every room writes its recording's head when it opens: an empty one lost the battle.
     if (recording->empty()) return "its recording is empty";
-    const std::string error = ReadRecordingText(*recording).error;
-    if (!error.empty()) return "its recording is damaged: " + error;
+    if (const Result<ReadRecording> read = ReadRecordingText(*recording); !read)
+        return "its recording is damaged: " + read.Why();
     return std::nullopt;
 }
 
@@ -43,8 +43,8 @@ std::string FromCheckpoint(const std::filesystem::path& file, RoomStart& start) 
     if (!read.checkpoint) return read.error;
     Result<std::string> rest = RecordingAfter(file, read.checkpoint->recordingBytes);
     if (!rest) return rest.Why();
-    const std::string refused = ReadRecordingText(read.checkpoint->joinText + *rest).error;
-    if (!refused.empty()) return "the recording after it does not read: " + refused;
+    if (const Result<ReadRecording> whole = ReadRecordingText(read.checkpoint->joinText + *rest); !whole)
+        return "the recording after it does not read: " + whole.Why();
     if (std::optional<std::string> wrong = CheckCheckpoint(*read.checkpoint)) return *wrong;
     start.checkpoint = std::move(read.checkpoint);
     start.recording = *std::move(rest);

@@ -210,10 +210,11 @@ TEST(PaddedTickLine, OneWidthForEveryCountAndBlankForNone) {
         EXPECT_EQ(trimmed, ticks == 0 ? "" : "tick " + std::to_string(ticks));
     }
     // The blank line is skipped, a count is read as the ticks it says.
-    EXPECT_EQ(ReadRecordingText("seed 1\n" + PaddedTickLine(0)).steps.size(), 1u);
-    const ReadRecording read = ReadRecordingText(PaddedTickLine(12345));
-    ASSERT_EQ(read.steps.size(), 1u) << read.error;
-    EXPECT_EQ(read.steps[0].number, 12345u);
+    EXPECT_EQ(ReadRecordingText("seed 1\n" + PaddedTickLine(0))->steps.size(), 1u);
+    const Result<ReadRecording> read = ReadRecordingText(PaddedTickLine(12345));
+    ASSERT_TRUE(read.Ok()) << read.Why();
+    ASSERT_EQ(read->steps.size(), 1u);
+    EXPECT_EQ(read->steps[0].number, 12345u);
 }
 
 // Create empties a file that was there; the system's reason when it cannot

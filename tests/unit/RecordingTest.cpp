@@ -41,7 +41,8 @@ void PlayToTheEnd(Game& game) {
 std::string InputsMissing(const std::string& recording) {
     std::set<std::string> held;
     int sizes = 0;
-    for (const RecordedStep& step : ReadRecordingText(recording).steps) {
+    const Result<ReadRecording> read = ReadRecordingText(recording);
+    for (const RecordedStep& step : read->steps) {
         const bool pointer = step.kind == Kind::Down || step.kind == Kind::Move || step.kind == Kind::Up;
         if (pointer && (std::abs(step.x) > 1e5f || std::abs(step.y) > 1e5f)) held.insert("far off");
         if (step.kind == Kind::Down) held.insert("down " + std::to_string(step.button));
@@ -127,9 +128,9 @@ TEST(Recording, WritesEveryEventInOrderWithNumbersThatReadBackExactly) {
     EXPECT_EQ(events,
               "tick 2\ndown 1 0.100000001 -3.00000001e+38\nmove 0.333333343 9.9999461e-41\n"
               "up 16 -0 123456.789\nsize 1 1\nkey 55357\nreseed 7081435542516167443\ntick 1\n");
-    ReadRecording read = ReadRecordingText(text);
-    ASSERT_EQ(read.error, "");
-    const RecordedStep move = read.steps[6];  // after version, seed, size, reseed, tick
+    const Result<ReadRecording> read = ReadRecordingText(text);
+    ASSERT_TRUE(read.Ok()) << read.Why();
+    const RecordedStep move = read->steps[6];  // after version, seed, size, reseed, tick
     EXPECT_EQ(move.kind, Kind::Move);
     EXPECT_EQ(move.x, 1.0f / 3);
     EXPECT_EQ(move.y, 1e-40f);
