@@ -75,22 +75,21 @@ std::vector<std::string> ClientFrames(std::string_view lines) {
     return frames;
 }
 
-ClientMessage ReadClientMessage(std::string_view frame, bool mayPlay) {
+Result<ClientMessage> ReadClientMessage(std::string_view frame, bool mayPlay) {
+    if (frame.size() > MAX_CLIENT_FRAME_BYTES)
+        return Failure{"the frame is longer than " + std::to_string(MAX_CLIENT_FRAME_BYTES) + " bytes"};
     ClientMessage message;
-    if (frame.size() > MAX_CLIENT_FRAME_BYTES) {
-        message.error = "the frame is longer than " + std::to_string(MAX_CLIENT_FRAME_BYTES) + " bytes";
-        return message;
-    }
+    std::string bad;
     ForEachCommand(frame, [&](long long lineNo, const Tokens& tokens) {
         try {
             message.lines.push_back(ReadClientLine(tokens, mayPlay));
             return true;
         } catch (const ScriptError& error) {
-            message.error = "line " + std::to_string(lineNo) + ": " + error.what();
-            message.lines.clear();
+            bad = "line " + std::to_string(lineNo) + ": " + error.what();
             return false;
         }
     });
+    if (!bad.empty()) return Failure{std::move(bad)};
     return message;
 }
 

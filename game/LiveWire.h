@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "game/Result.h"
 #include "game/Game.h"
 #include "game/Recording.h"
 
@@ -50,9 +51,8 @@ struct ClientLine {
 // only hashes.
 struct ClientMessage {
     std::vector<ClientLine> lines;
-    std::string error;  // empty when the frame is good
 };
-ClientMessage ReadClientMessage(std::string_view frame, bool mayPlay);
+Result<ClientMessage> ReadClientMessage(std::string_view frame, bool mayPlay);
 
 // The referee's notices, one a frame.
 enum class NoticeKind {

@@ -142,11 +142,12 @@ FrameReceipt Room::Receive(ClientId id, std::string_view frame) {
     const auto found = clients_.find(id);
     if (found == clients_.end()) return receipt;
     Client& client = found->second;
-    const ClientMessage message = ReadClientMessage(frame, client.mayPlay);
-    if (!message.error.empty()) {
-        receipt.refusal = message.error;
+    const Result<ClientMessage> read = ReadClientMessage(frame, client.mayPlay);
+    if (!read) {
+        receipt.refusal = read.Why();
         return receipt;
     }
+    const ClientMessage& message = *read;
     if (!CountLines(client, message.lines.size())) {
         receipt.refusal = TooFast();
         return receipt;

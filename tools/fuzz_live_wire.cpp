@@ -14,12 +14,12 @@ using Kind = kestrel::RecordedStep::Kind;
 
 bool IsEvent(Kind kind) { return kind == Kind::Down || kind == Kind::Move || kind == Kind::Up || kind == Kind::Key; }
 
-// What the room relies on: a refusal carries no lines, a long frame is
+// What the room relies on: a refusal says why, a long frame is
 // refused, a watcher's lines are hashes, a player's steps are events.
-bool Sound(const kestrel::ClientMessage& message, std::string_view frame, bool mayPlay) {
-    if (!message.error.empty()) return message.lines.empty();
+bool Sound(const kestrel::Result<kestrel::ClientMessage>& message, std::string_view frame, bool mayPlay) {
+    if (!message) return !message.Why().empty();
     if (frame.size() > kestrel::MAX_CLIENT_FRAME_BYTES) return false;
-    for (const kestrel::ClientLine& line : message.lines) {
+    for (const kestrel::ClientLine& line : message->lines) {
         if (line.isHash) continue;
         if (!mayPlay || !IsEvent(line.step.kind)) return false;
     }

@@ -77,7 +77,9 @@ TEST(Live, ScreensKeepTheRefereesBattleAndOneAnothersPicture) {
             do screen->client.Tick();
             while (screen->game.TicksAhead() > 0);
             ASSERT_EQ(screen->game.StateHash(), referee.game().StateHash()) << "tick " << t;
-            for (const ClientLine& line : ReadClientMessage(screen->client.TakeOutgoing(), false).lines) {
+            const Result<ClientMessage> sent = ReadClientMessage(screen->client.TakeOutgoing(), false);
+            ASSERT_TRUE(sent.Ok()) << sent.Why();
+            for (const ClientLine& line : sent->lines) {
                 EXPECT_EQ(line.tick, t);
                 EXPECT_EQ(line.hash, referee.game().StateHash());
                 ++hashesChecked;
@@ -125,23 +127,25 @@ TEST(Live, AScreenSendsItsEventsAndCatchesUp) {
             s->game.PointerMove(float(t), 2);
         }
     }
-    const ClientMessage played = ReadClientMessage(screen.client.TakeOutgoing(), true);
-    EXPECT_EQ(played.error, "");
-    EXPECT_EQ(std::count_if(played.lines.begin(), played.lines.end(), [](const ClientLine& l) { return l.isHash; }), 2);
-    const ClientMessage sent = ReadClientMessage(watcher.client.TakeOutgoing(), false);
-    EXPECT_EQ(sent.error, "") << "a watcher sends its hashes alone";
-    EXPECT_EQ(sent.lines.size(), 2u);
+    const Result<ClientMessage> played = ReadClientMessage(screen.client.TakeOutgoing(), true);
+    ASSERT_TRUE(played.Ok()) << played.Why();
+    EXPECT_EQ(std::count_if(played->lines.begin(), played->lines.end(), [](const ClientLine& l) { return l.isHash; }),
+              2);
+    const Result<ClientMessage> sent = ReadClientMessage(watcher.client.TakeOutgoing(), false);
+    ASSERT_TRUE(sent.Ok()) << "a watcher sends its hashes alone: " << sent.Why();
+    EXPECT_EQ(sent->lines.size(), 2u);
     EXPECT_EQ(screen.game.Key(ESC_CODE), KeyAction::Quit) << "Esc takes the screen out of the room";
     EXPECT_EQ(screen.client.TakeOutgoing(), "");
 }
 
 TEST(Live, TheRefereeReadsPlayersEventsAndEveryonesHashes) {
-    const ClientMessage good = ReadClientMessage("down 1 5 6\nmove 7 8\n# aside\nhash 40 00000000000000ff\n", true);
-    ASSERT_EQ(good.error, "");
-    ASSERT_EQ(good.lines.size(), 3u);
-    EXPECT_EQ(good.lines[1].step, (RecordedStep{.kind = Kind::Move, .x = 7, .y = 8}));
-    EXPECT_TRUE(good.lines[2].isHash);
-    EXPECT_EQ(good.lines[2].hash, 0xffu);
+    const Result<ClientMessage> good =
+        ReadClientMessage("down 1 5 6\nmove 7 8\n# aside\nhash 40 00000000000000ff\n", true);
+    ASSERT_TRUE(good.Ok()) << good.Why();
+    ASSERT_EQ(good->lines.size(), 3u);
+    EXPECT_EQ(good->lines[1].step, (RecordedStep{.kind = Kind::Move, .x = 7, .y = 8}));
+    EXPECT_TRUE(good->lines[2].isHash);
+    EXPECT_EQ(good->lines[2].hash, 0xffu);
     EXPECT_EQ(HashLine(40, 0xff), "hash 40 00000000000000ff\n");
 
     for (const auto& [frame, mayPlay, reason] : {
@@ -151,11 +155,11 @@ TEST(Live, TheRefereeReadsPlayersEventsAndEveryonesHashes) {
              {"move 1\n", true, "line 1: 'move' takes 2 arguments"},
              {"hash 40 ff\n", false, "line 1: hash 'ff' is not 16 hexadecimal digits"},
          }) {
-        const ClientMessage bad = ReadClientMessage(frame, mayPlay);
-        EXPECT_TRUE(bad.error.starts_with(reason)) << frame << ": " << bad.error;
-        EXPECT_TRUE(bad.lines.empty());
+        const Result<ClientMessage> bad = ReadClientMessage(frame, mayPlay);
+        ASSERT_FALSE(bad.Ok()) << frame;
+        EXPECT_TRUE(bad.Why().starts_with(reason)) << frame << ": " << bad.Why();
     }
-    EXPECT_NE(ReadClientMessage(std::string(MAX_CLIENT_FRAME_BYTES + 1, ' '), true).error, "");
+    EXPECT_FALSE(ReadClientMessage(std::string(MAX_CLIENT_FRAME_BYTES + 1, ' '), true).Ok());
 }
 
 // The record written as lines sets a zeroed record to the same bits,
