@@ -162,8 +162,9 @@ std::optional<int> PrepareSession(const std::vector<std::string>& args, std::ost
     }
     if (o.join) {
         ReadLink read = ReadRoomLink(*o.join);
-        if (!read.link) return refuse(*o.join, read.error);
-        prepared.join = std::move(read.link);
+        if (!read) return refuse(*o.join, read.Why());
+        if (!*read) return refuse(*o.join, "not a room link (it has no #live= or #watch=)");
+        prepared.join = *std::move(read);
     }
     if (o.record) {
         std::string error;

@@ -31,7 +31,9 @@ bool IsPortPart(std::string_view text) {
     return ec == std::errc() && end == text.data() + text.size() && port >= 1 && port <= MAX_PORT;
 }
 
-ReadLink Refuse(std::string reason, bool noRoom = false) { return {std::nullopt, std::move(reason), noRoom}; }
+ReadLink Refuse(std::string reason) { return Failure{std::move(reason)}; }
+// A fragment of another kind names no room: the link is no room's.
+const ReadLink NO_ROOM = std::optional<RoomLink>();
 
 // The room of the fragment, into `link`; or why it names none.
 std::optional<ReadLink> ReadFragment(std::string_view fragment, RoomLink& link) {
@@ -45,7 +47,7 @@ std::optional<ReadLink> ReadFragment(std::string_view fragment, RoomLink& link) 
     } else if (fragment.starts_with(WATCH)) {
         link.room = fragment.substr(WATCH.size());
     } else {
-        return Refuse("not a room link (it has no #live= or #watch=)", true);
+        return NO_ROOM;
     }
     if (!IsRoomId(link.room)) return Refuse("not a room link (its room is not a room id)");
     return std::nullopt;
@@ -81,7 +83,7 @@ ReadLink ReadRoomLink(std::string_view text) {
     link.host = page.substr(0, page.find('/'));
     if (link.host.empty()) return Refuse("not a room link (no host in it)");
     if (!IsLinkHost(link.host)) return Refuse("not a room link (its host is not a host name or address)");
-    return {std::move(link), {}};
+    return std::optional<RoomLink>(std::move(link));
 }
 
 std::string PlayLink(std::string_view page, std::string_view id, std::string_view key) {

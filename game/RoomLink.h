@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "game/Result.h"
+
 namespace kestrel {
 
 // The highest TCP port: links, the server's options and a proxy's line
@@ -26,13 +28,9 @@ struct RoomLink {
     bool Plays() const { return !key.empty(); }
 };
 
-// The room a link names; or none, when its fragment names no room
-// (`noRoom`), or the reason a room link is refused.
-struct ReadLink {
-    std::optional<RoomLink> link;
-    std::string error;    // empty when read
-    bool noRoom = false;  // the fragment is neither #live= nor #watch=
-};
+// The room a link names: none when its fragment names no room (it is
+// neither #live= nor #watch=), or why a room link is refused.
+using ReadLink = Result<std::optional<RoomLink>>;
 ReadLink ReadRoomLink(std::string_view text);
 
 // Whether `host` may stand in a link: a host name or an IPv4 address, or an

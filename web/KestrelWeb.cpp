@@ -86,9 +86,9 @@ int StateIndex(ConnectionState state) {
 // when it is refused, else the room, its socket and its links on the page.
 std::optional<std::string> RoomLinkJson(std::string_view text) {
     const ReadLink read = ReadRoomLink(text);
-    if (read.noRoom) return std::nullopt;
-    if (!read.link) return nlohmann::json{{"error", read.error}}.dump();
-    const RoomLink& link = *read.link;
+    if (!read) return nlohmann::json{{"error", read.Why()}}.dump();
+    if (!*read) return std::nullopt;
+    const RoomLink& link = **read;
     nlohmann::json room = {{"id", link.room}, {"key", nullptr}, {"socket", SocketAddress(link)},
                            {"check", SocketCheckAddress(link)}, {"watch", WatchLink(link.page, link.room)}};
     if (link.Plays()) {

@@ -59,7 +59,7 @@ public:
     }
     RoomLink Link() const {
         const std::string id(32, 'a'), host = "127.0.0.1:" + std::to_string(server_.serverPort());
-        return *ReadRoomLink("http://" + host + "/#live=" + id + "." + id).link;
+        return **ReadRoomLink("http://" + host + "/#live=" + id + "." + id);
     }
     int Connections() const { return int(screens_.size()); }
     void DropTheLast() { screens_.back()->close(); }

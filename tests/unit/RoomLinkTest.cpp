@@ -18,18 +18,20 @@ namespace {
 const std::string ROOM = "0123456789abcdef0123456789abcdef", KEY = "fedcba98765432100123456789abcdef";
 
 TEST(RoomLink, ReadsBackWhatItWrites) {
-    const ReadLink play = ReadRoomLink(PlayLink("http://127.0.0.1:8123/", ROOM, KEY));
-    ASSERT_TRUE(play.link) << play.error;
-    EXPECT_EQ(play.link->room, ROOM);
-    EXPECT_EQ(play.link->key, KEY);
-    EXPECT_EQ(play.link->page, "http://127.0.0.1:8123/");
-    EXPECT_EQ(SocketAddress(*play.link), "ws://127.0.0.1:8123/rooms/" + ROOM + "/socket?key=" + KEY);
-    EXPECT_EQ(PlayLink(play.link->page, ROOM, KEY), "http://127.0.0.1:8123/#live=" + ROOM + "." + KEY);
+    const ReadLink read = ReadRoomLink(PlayLink("http://127.0.0.1:8123/", ROOM, KEY));
+    ASSERT_TRUE(read && *read) << (read ? "no room" : read.Why());
+    const std::optional<RoomLink>& play = *read;
+    EXPECT_EQ(play->room, ROOM);
+    EXPECT_EQ(play->key, KEY);
+    EXPECT_EQ(play->page, "http://127.0.0.1:8123/");
+    EXPECT_EQ(SocketAddress(*play), "ws://127.0.0.1:8123/rooms/" + ROOM + "/socket?key=" + KEY);
+    EXPECT_EQ(PlayLink(play->page, ROOM, KEY), "http://127.0.0.1:8123/#live=" + ROOM + "." + KEY);
 
-    const ReadLink watch = ReadRoomLink(WatchLink("https://[::1]:8443/app/", ROOM));
-    ASSERT_TRUE(watch.link) << watch.error;
-    EXPECT_FALSE(watch.link->Plays());
-    EXPECT_EQ(SocketAddress(*watch.link), "wss://[::1]:8443/rooms/" + ROOM + "/socket");
+    const ReadLink readWatch = ReadRoomLink(WatchLink("https://[::1]:8443/app/", ROOM));
+    ASSERT_TRUE(readWatch && *readWatch);
+    const std::optional<RoomLink>& watch = *readWatch;
+    EXPECT_FALSE(watch->Plays());
+    EXPECT_EQ(SocketAddress(*watch), "wss://[::1]:8443/rooms/" + ROOM + "/socket");
     // Relative to the server that hands it out.
     EXPECT_EQ(PlayLink("", ROOM, KEY), "/#live=" + ROOM + "." + KEY);
     EXPECT_EQ(WatchLink("", ROOM), "/#watch=" + ROOM);
@@ -42,7 +44,6 @@ TEST(RoomLink, RefusesWhatNamesNoRoomWithItsReason) {
     const std::string room(32, 'a'), link = "http://h/#live=" + room + ".";
     for (const auto& [bad, reason] : std::vector<std::pair<std::string, std::string>>{
              {"ftp://h/#watch=" + room, "not a room link (it starts with neither http:// nor https://)"},
-             {"http://h/", "not a room link (it has no #live= or #watch=)"},
              {"http:///#watch=" + room, "not a room link (no host in it)"},
              {"http://h/#watch=" + room.substr(1), "not a room link (its room is not a room id)"},
              {"http://h/#watch=" + room + "a", "not a room link (its room is not a room id)"},
@@ -55,9 +56,12 @@ TEST(RoomLink, RefusesWhatNamesNoRoomWithItsReason) {
              {"http://h:0/#watch=" + room, "not a room link (its host is not a host name or address)"},
          }) {
         const ReadLink read = ReadRoomLink(bad);
-        EXPECT_FALSE(read.link) << bad;
-        EXPECT_EQ(read.error, reason) << bad;
-        EXPECT_EQ(read.noRoom, bad == "http://h/") << bad;
+        ASSERT_FALSE(read.Ok()) << bad;
+        EXPECT_EQ(read.Why(), reason) << bad;
+    }
+    for (const std::string& other : {std::string("http://h/"), std::string("http://h/#battle=00"), "ftp://h/#lived=" + room}) {
+        const ReadLink read = ReadRoomLink(other);
+        EXPECT_TRUE(read.Ok() && !*read) << other << ": a fragment of another kind names no room";
     }
 }
 
@@ -89,8 +93,8 @@ TEST(RoomLink, AnIdIsAServersNameAnd32LowerCaseHexDigits) {
         EXPECT_FALSE(IsRoomId(bad)) << bad;
 
     const ReadLink named = ReadRoomLink(PlayLink("https://kestrel.test:8443/", "8001-" + ROOM, KEY));
-    ASSERT_TRUE(named.link) << named.error;
-    EXPECT_EQ(SocketAddress(*named.link), "wss://kestrel.test:8443/rooms/8001-" + ROOM + "/socket?key=" + KEY);
+    ASSERT_TRUE(named && *named);
+    EXPECT_EQ(SocketAddress(**named), "wss://kestrel.test:8443/rooms/8001-" + ROOM + "/socket?key=" + KEY);
 }
 
 TEST(RoomLink, AHostIsANameOrAnAddressAndAPort) {
