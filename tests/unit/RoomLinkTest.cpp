@@ -59,7 +59,8 @@ TEST(RoomLink, RefusesWhatNamesNoRoomWithItsReason) {
         ASSERT_FALSE(read.Ok()) << bad;
         EXPECT_EQ(read.Why(), reason) << bad;
     }
-    for (const std::string& other : {std::string("http://h/"), std::string("http://h/#battle=00"), "ftp://h/#lived=" + room}) {
+    for (const std::string& other :
+         {std::string("http://h/"), std::string("http://h/#battle=00"), "ftp://h/#lived=" + room}) {
         const ReadLink read = ReadRoomLink(other);
         EXPECT_TRUE(read.Ok() && !*read) << other << ": a fragment of another kind names no room";
     }
