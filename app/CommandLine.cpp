@@ -167,9 +167,9 @@ std::optional<int> PrepareSession(const std::vector<std::string>& args, std::ost
         prepared.join = *std::move(read);
     }
     if (o.record) {
-        std::string error;
-        prepared.record = RecordingFile::Create(*o.record, error);
-        if (!prepared.record) return refuse(*o.record, error);
+        Result<std::unique_ptr<RecordingFile>> file = RecordingFile::Create(*o.record);
+        if (!file) return refuse(*o.record, file.Why());
+        prepared.record = *std::move(file);
     }
     session = std::move(prepared);
     return std::nullopt;

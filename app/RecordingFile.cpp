@@ -15,18 +15,15 @@ std::string PaddedTickLine(std::uint64_t ticks) {
     return line + '\n';
 }
 
-std::unique_ptr<RecordingFile> RecordingFile::Create(const std::string& path, std::string& error) {
+Result<std::unique_ptr<RecordingFile>> RecordingFile::Create(const std::string& path) {
     // Not blocking: a pipe with no reader is refused, not waited for.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return nullptr;
-    }
+    if (fd < 0) return Failure{std::strerror(errno)};
     // The last line is rewritten in place, which a pipe or a terminal cannot do.
     if (::lseek(fd, 0, SEEK_CUR) < 0) {
-        error = "not a file that can be rewritten in place (" + std::string(std::strerror(errno)) + ")";
+        Failure refused{"not a file that can be rewritten in place (" + std::string(std::strerror(errno)) + ")"};
         ::close(fd);
-        return nullptr;
+        return refused;
     }
     return std::unique_ptr<RecordingFile>(new RecordingFile(path, fd));
 }

@@ -13,13 +13,15 @@
 
 #include "game/Recording.h"
 
+#include "game/Result.h"
+
 namespace kestrel {
 
 class RecordingFile {
 public:
-    // Creates FILE, or empties it; none and the reason (as the system says
-    // it) when it cannot be written.
-    static std::unique_ptr<RecordingFile> Create(const std::string& path, std::string& error);
+    // Creates FILE, or empties it; or the reason (as the system says it)
+    // when it cannot be written.
+    static Result<std::unique_ptr<RecordingFile>> Create(const std::string& path);
     ~RecordingFile();
     RecordingFile(const RecordingFile&) = delete;
     RecordingFile& operator=(const RecordingFile&) = delete;

@@ -166,9 +166,8 @@ TEST_F(Replay, APressOrAKeyTakesOverAtOnce) {
 // complete, and with a playback first it starts with the battle played.
 TEST_F(Replay, RecordsIntoAFileCompleteAtEsc) {
     const fs::path path = dir / "session.rec";
-    std::string error;
-    auto file = RecordingFile::Create(path.string(), error);
-    ASSERT_TRUE(file) << error;
+    auto file = *RecordingFile::Create(path.string());
+    ASSERT_TRUE(file);
     ASSERT_EQ(w->PlayBack(live.recording), std::nullopt);
     w->RecordInto(std::move(file));
     EXPECT_TRUE(ReadAll(path).starts_with("version 1\nseed 4321\nsize 696 548\n"));
@@ -191,8 +190,7 @@ TEST_F(Replay, RecordsIntoAFileCompleteAtEsc) {
 // file all the same; one that cannot write says so and ends with status 2.
 TEST_F(Replay, AWindowThatGoesFinishesItsFile) {
     const fs::path path = dir / "closed.rec";
-    std::string error;
-    w->RecordInto(RecordingFile::Create(path.string(), error));
+    w->RecordInto(*RecordingFile::Create(path.string()));
     for (int tick = 0; tick < 50; ++tick) w->Tick();
     const std::string recorded = w->GameForTesting().Recording().Text();
     EXPECT_NE(ReadAll(path), recorded) << "not yet: the last line is padded";
@@ -203,7 +201,7 @@ TEST_F(Replay, AWindowThatGoesFinishesItsFile) {
 
     // Destroyed without closing, as at the end of the program.
     auto other = std::make_unique<GameWindow>();
-    other->RecordInto(RecordingFile::Create(path.string(), error));
+    other->RecordInto(*RecordingFile::Create(path.string()));
     for (int tick = 0; tick < 20; ++tick) other->Tick();
     const std::string second = other->GameForTesting().Recording().Text();
     other.reset();
@@ -213,7 +211,7 @@ TEST_F(Replay, AWindowThatGoesFinishesItsFile) {
     GameWindow full;
     EXPECT_EQ(full.ExitStatus(), 0);
     testing::internal::CaptureStderr();
-    full.RecordInto(RecordingFile::Create("/dev/full", error));
+    full.RecordInto(*RecordingFile::Create("/dev/full"));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "kestrel: /dev/full: No space left on device\n");
     EXPECT_EQ(full.ExitStatus(), EXIT_BAD_START);
     EXPECT_FALSE(Tmr(full, "saveTmr")->isActive());

@@ -99,8 +99,7 @@ TEST(RoomWindow, FollowsTheRoomAtItsSizeAndJoinsAgainWhenCutOff) {
     Referee referee;
     GameWindow w;
     ASSERT_EQ(w.JoinRoom(referee.Link()), std::nullopt);
-    std::string error;
-    w.RecordInto(RecordingFile::Create(path.string(), error));
+    w.RecordInto(*RecordingFile::Create(path.string()));
     w.show();
     EXPECT_EQ(w.windowTitle(), QStringLiteral("3D Kestrel (playing, 2 in the room)"));
     EXPECT_TRUE(w.GameForTesting().Following());

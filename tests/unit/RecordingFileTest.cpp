@@ -44,11 +44,9 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     std::unique_ptr<RecordingFile> Create(const fs::path& path) {
-        std::string error;
-        auto file = RecordingFile::Create(path.string(), error);
-        EXPECT_TRUE(file) << error;
-        EXPECT_EQ(error, "");
-        return file;
+        Result<std::unique_ptr<RecordingFile>> file = RecordingFile::Create(path.string());
+        EXPECT_TRUE(file.Ok()) << file.Why();
+        return file ? *std::move(file) : nullptr;
     }
 
     fs::path dir;
@@ -225,27 +223,25 @@ TEST_F(RecordingFileTest, ReasonsWhenTheFileCannotBeWritten) {
     auto file = Create(old);
     EXPECT_EQ(ReadAll(old), "");
 
-    std::string error;
-    EXPECT_EQ(RecordingFile::Create((dir / "no" / "such.rec").string(), error), nullptr);
-    EXPECT_EQ(error, "No such file or directory");
-    EXPECT_EQ(RecordingFile::Create(dir.string(), error), nullptr);
-    EXPECT_EQ(error, "Is a directory");
+    const auto refusal = [](const std::string& path) {
+        const Result<std::unique_ptr<RecordingFile>> file = RecordingFile::Create(path);
+        return file ? std::string("none") : file.Why();
+    };
+    EXPECT_EQ(refusal((dir / "no" / "such.rec").string()), "No such file or directory");
+    EXPECT_EQ(refusal(dir.string()), "Is a directory");
     EXPECT_FALSE(fs::exists(dir / "no"));
     const fs::path pipe = dir / "pipe";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    EXPECT_EQ(RecordingFile::Create(pipe.string(), error), nullptr) << "refused, not waited for";
-    EXPECT_EQ(error, "No such device or address");
+    EXPECT_EQ(refusal(pipe.string()), "No such device or address") << "refused, not waited for";
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
-    const std::string writeEnd = "/dev/fd/" + std::to_string(ends[1]);
-    EXPECT_EQ(RecordingFile::Create(writeEnd, error), nullptr);
-    EXPECT_EQ(error, "not a file that can be rewritten in place (Illegal seek)");
+    EXPECT_EQ(refusal("/dev/fd/" + std::to_string(ends[1])), "not a file that can be rewritten in place (Illegal seek)");
     ::close(ends[0]);
     ::close(ends[1]);
 
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
-    auto full = RecordingFile::Create("/dev/full", error);
-    ASSERT_TRUE(full) << error;
+    auto full = Create("/dev/full");
+    ASSERT_TRUE(full);
     Recorder recorder;
     recorder.Start(1, 696, 548);
     EXPECT_FALSE(full->Update(recorder));
