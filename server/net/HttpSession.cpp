@@ -66,11 +66,12 @@ void HttpSession::OnProxyBytes(beast::error_code ec, std::size_t bytes) {
     if (ec) return state_.Failed("reading a PROXY line", ec);
     buffer_.commit(bytes);
     const auto head = static_cast<const char*>(buffer_.data().data());
-    const ProxyLine line = ReadProxyLine(std::string_view(head, buffer_.size()));
+    const Result<ProxyLine> read = ReadProxyLine(std::string_view(head, buffer_.size()));
+    if (!read) return Reply(ErrorResponse(Unread(), http::status::bad_request, read.Why()));
+    const ProxyLine& line = *read;
     switch (line.state) {
     case ProxyLine::State::Partial: return AwaitProxyLine();
     case ProxyLine::State::Absent: return Admit(browser_);  // the proxy is the browser itself
-    case ProxyLine::State::Refused: return Reply(ErrorResponse(Unread(), http::status::bad_request, line.error));
     case ProxyLine::State::Read: break;
     }
     buffer_.consume(line.length);

@@ -33,12 +33,12 @@ bool IsPort(std::string_view text) {
            (text == "0" || !text.starts_with('0'));
 }
 
-ProxyLine Refuse(std::string error) { return {ProxyLine::State::Refused, 0, {}, std::move(error)}; }
+Result<ProxyLine> Refuse(std::string error) { return Failure{std::move(error)}; }
 
 // The words after "PROXY ", into the browser's address.
-ProxyLine ReadWords(std::string_view words, std::size_t length) {
+Result<ProxyLine> ReadWords(std::string_view words, std::size_t length) {
     if (words.starts_with(UNKNOWN) && (words.size() == UNKNOWN.size() || words[UNKNOWN.size()] == ' '))
-        return {ProxyLine::State::Read, length, {}, {}};
+        return ProxyLine{ProxyLine::State::Read, length, {}};
     const std::vector<std::string_view> word = Words(words);
     if (word.size() != TCP_WORDS || (word[0] != "TCP4" && word[0] != "TCP6"))
         return Refuse("a PROXY line names TCP4, TCP6 or UNKNOWN and then four fields");
@@ -46,18 +46,18 @@ ProxyLine ReadWords(std::string_view words, std::size_t length) {
     const std::optional<IpAddress> source = read(word[1]);
     if (!source || !read(word[2])) return Refuse("a PROXY line's addresses are not " + std::string(word[0]) + " addresses");
     if (!IsPort(word[3]) || !IsPort(word[4])) return Refuse("a PROXY line's ports are not ports");
-    return {ProxyLine::State::Read, length, AddressText(*source), {}};
+    return ProxyLine{ProxyLine::State::Read, length, AddressText(*source)};
 }
 
 }  // namespace
 
-ProxyLine ReadProxyLine(std::string_view head) {
+Result<ProxyLine> ReadProxyLine(std::string_view head) {
     const std::size_t compared = std::min(head.size(), SIGNATURE.size());
-    if (head.substr(0, compared) != SIGNATURE.substr(0, compared)) return {};
+    if (head.substr(0, compared) != SIGNATURE.substr(0, compared)) return ProxyLine{};
     const std::size_t end = head.substr(0, MAX_PROXY_LINE_BYTES).find(CRLF);
     if (end == std::string_view::npos) {
         if (head.size() >= MAX_PROXY_LINE_BYTES) return Refuse("a PROXY line is longer than 107 bytes");
-        return {ProxyLine::State::Partial, 0, {}, {}};
+        return ProxyLine{ProxyLine::State::Partial, 0, {}};
     }
     return ReadWords(head.substr(SIGNATURE.size(), end - SIGNATURE.size()), end + CRLF.size());
 }

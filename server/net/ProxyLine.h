@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "game/Result.h"
+
 namespace kestrel {
 
 inline constexpr std::size_t MAX_PROXY_LINE_BYTES = 107;
@@ -19,16 +21,14 @@ struct ProxyLine {
         Absent,   // no PROXY line: the bytes are the connection's own (HTTP)
         Partial,  // the start of one: read on
         Read,     // a whole line, `length` bytes
-        Refused,  // a line that is not one, for `error`
     };
     State state = State::Absent;
     std::size_t length = 0;  // its bytes, CRLF included
     std::string browser;     // SRC, the browser's address; empty for UNKNOWN
-    std::string error;
 };
 
 // The browser's address the PROXY line at the start of `head` names, or
-// why it is refused.
-ProxyLine ReadProxyLine(std::string_view head);
+// why a line that is not one is refused.
+Result<ProxyLine> ReadProxyLine(std::string_view head);
 
 }  // namespace kestrel

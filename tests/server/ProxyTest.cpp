@@ -43,23 +43,28 @@ TEST(Addresses, ARangeHoldsTheAddressesOfItsFirstBitsOnly) {
         EXPECT_EQ(ReadAddressRange(bad), std::nullopt) << bad;
 }
 
-ProxyLine::State StateOf(std::string_view head) { return ReadProxyLine(head).state; }
+// A line refused has no state: REFUSED stands for it here.
+constexpr auto REFUSED = ProxyLine::State(-1);
+ProxyLine::State StateOf(std::string_view head) {
+    const Result<ProxyLine> read = ReadProxyLine(head);
+    return read ? read->state : REFUSED;
+}
 
 TEST(ProxyLine, NamesTheBrowserAndLeavesTheRequestAfterIt) {
     const std::string line = "PROXY TCP4 203.0.113.7 127.0.0.1 51234 8001\r\n";
-    const ProxyLine tcp4 = ReadProxyLine(line + "GET / HTTP/1.1\r\n");
-    EXPECT_EQ(tcp4.state, ProxyLine::State::Read);
-    EXPECT_EQ(tcp4.browser, "203.0.113.7");
-    EXPECT_EQ(tcp4.length, line.size());
-    const ProxyLine tcp6 = ReadProxyLine("PROXY TCP6 2001:DB8::7 ::1 65535 0\r\n");
-    EXPECT_EQ(tcp6.state, ProxyLine::State::Read);
-    EXPECT_EQ(tcp6.browser, "2001:db8::7");
-    EXPECT_EQ(ReadProxyLine("PROXY TCP6 ::ffff:203.0.113.7 ::1 1 2\r\n").browser, "203.0.113.7");
+    const Result<ProxyLine> tcp4 = ReadProxyLine(line + "GET / HTTP/1.1\r\n");
+    EXPECT_EQ(tcp4->state, ProxyLine::State::Read);
+    EXPECT_EQ(tcp4->browser, "203.0.113.7");
+    EXPECT_EQ(tcp4->length, line.size());
+    const Result<ProxyLine> tcp6 = ReadProxyLine("PROXY TCP6 2001:DB8::7 ::1 65535 0\r\n");
+    EXPECT_EQ(tcp6->state, ProxyLine::State::Read);
+    EXPECT_EQ(tcp6->browser, "2001:db8::7");
+    EXPECT_EQ(ReadProxyLine("PROXY TCP6 ::ffff:203.0.113.7 ::1 1 2\r\n")->browser, "203.0.113.7");
     // The proxy's own connections (its health checks) name no browser.
-    const ProxyLine unknown = ReadProxyLine("PROXY UNKNOWN\r\nGET /status HTTP/1.1\r\n");
-    EXPECT_EQ(unknown.state, ProxyLine::State::Read);
-    EXPECT_EQ(unknown.length, 15u);
-    EXPECT_EQ(unknown.browser, "");
+    const Result<ProxyLine> unknown = ReadProxyLine("PROXY UNKNOWN\r\nGET /status HTTP/1.1\r\n");
+    EXPECT_EQ(unknown->state, ProxyLine::State::Read);
+    EXPECT_EQ(unknown->length, 15u);
+    EXPECT_EQ(unknown->browser, "");
     EXPECT_EQ(StateOf("PROXY UNKNOWN ffff::1 ffff::2 1 2\r\n"), ProxyLine::State::Read);
 
     for (const char* http : {"GET / HTTP/1.1\r\n", "G", "PROXX", "proxy TCP4 1.2.3.4 1.2.3.4 1 2\r\n", "PROXY\r\n"})
@@ -72,12 +77,12 @@ TEST(ProxyLine, RefusesALineThatIsNotOne) {
     const std::string longest = "PROXY UNKNOWN " + std::string(MAX_PROXY_LINE_BYTES - 16, 'x') + "\r\n";
     ASSERT_EQ(longest.size(), 107u);
     EXPECT_EQ(StateOf(longest), ProxyLine::State::Read);
-    const ProxyLine tooLong = ReadProxyLine("PROXY UNKNOWN x" + longest.substr(14));
-    EXPECT_EQ(tooLong.state, ProxyLine::State::Refused);
-    EXPECT_EQ(tooLong.error, "a PROXY line is longer than 107 bytes");
+    const Result<ProxyLine> tooLong = ReadProxyLine("PROXY UNKNOWN x" + longest.substr(14));
+    ASSERT_FALSE(tooLong.Ok());
+    EXPECT_EQ(tooLong.Why(), "a PROXY line is longer than 107 bytes");
     EXPECT_EQ(StateOf("PROXY TCP6 ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255 "
                       "ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255 65535 65535\r\n"),
-              ProxyLine::State::Refused);
+              REFUSED);
     for (const char* bad : {
              "PROXY TCP4 1.2.3.4 5.6.7.8 1 2\nGET / HTTP/1.1\r\n",  // no CR before its LF
              "PROXY TCP4 ::1 5.6.7.8 1 2\r\n", "PROXY TCP6 1.2.3.4 ::1 1 2\r\n", "PROXY TCP4 256.0.0.1 5.6.7.8 1 2\r\n",
@@ -86,7 +91,7 @@ TEST(ProxyLine, RefusesALineThatIsNotOne) {
              "PROXY TCP4 1.2.3.4 5.6.7.8 1 2 3\r\n", "PROXY TCP4 1.2.3.4 5.6.7.8 1 2 \r\n",
              "PROXY TCP4  1.2.3.4 5.6.7.8 1 2\r\n", "PROXY TCP5 1.2.3.4 5.6.7.8 1 2\r\n", "PROXY \r\n",
              "PROXY UNKNOWNX\r\n", "PROXY TCP4 kestrel.test 5.6.7.8 1 2\r\n"})
-        EXPECT_EQ(StateOf(bad), ProxyLine::State::Refused) << bad;
+        EXPECT_EQ(StateOf(bad), REFUSED) << bad;
 }
 
 }  // namespace
