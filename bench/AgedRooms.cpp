@@ -29,7 +29,7 @@ std::string MakeRoom(const std::filesystem::path& folder, RoomKind kind, std::ui
     CheckpointWriter checkpoints;
     {
         Room room(GameRandom(bench::ROOM_SEED), bench::StartOf(kind),
-                  std::make_unique<RecordingFile>(RoomRecordingFile(folder, id), false, &checkpoints));
+                  std::make_unique<RoomRecordingSink>(RoomRecordingFile(folder, id), false, &checkpoints));
         bench::PlayUpTo(room, kind, ticks);
         room.Flush();
         if (!WriteRoomRecord(folder, id, {.key = RandomHexId(), .width = room.Referee().Width(),

@@ -23,9 +23,9 @@ Outcome<RoomStart> ReadSize(const std::string& body) {
 Built MakeFromRecording(const std::string& recording, const RoomKeeping& keeping, const NewRoom& made) {
     if (std::optional<std::string> refused = CheckStartRecording(recording))
         return Refusal{RefusalKind::BadRequest, *std::move(refused)};
-    auto file = std::make_unique<RecordingFile>(UnmadeRecordingFile(keeping.data, made.id), false,
-                                                keeping.checkpoints);
-    RecordingFile* unmade = file.get();
+    auto file = std::make_unique<RoomRecordingSink>(UnmadeRecordingFile(keeping.data, made.id), false,
+                                                    keeping.checkpoints);
+    RoomRecordingSink* unmade = file.get();
     auto room = std::make_unique<Room>(GameRandom::FromClock(),
                                        RoomStart{.recording = recording, .checkpointTicks = keeping.checkpointTicks},
                                        std::move(file));
@@ -42,7 +42,7 @@ Built MakeKept(const RoomKeeping& keeping, const std::string& id) {
     kept.start.checkpointTicks = keeping.checkpointTicks;
     BuiltRoom built{.room = nullptr, .key = kept.key, .damagedCheckpoint = kept.damagedCheckpoint};
     if (kept.start.checkpoint) built.fromCheckpoint = kept.start.checkpoint->tick;
-    std::unique_ptr<RecordingFile> file = KeptRecording(keeping.data, id, kept, keeping.checkpoints);
+    std::unique_ptr<RoomRecordingSink> file = KeptRecording(keeping.data, id, kept, keeping.checkpoints);
     if (!file) return Refusal{RefusalKind::Broken, "its damaged checkpoint cannot be removed"};
     built.room = std::make_unique<Room>(GameRandom::FromClock(), kept.start, std::move(file));
     return built;
@@ -120,7 +120,7 @@ void RoomRegistry::Made(const NewRoom& room, const RoomOrder& order, Built built
 // under its unmade name takes the room's name after it. A room that cannot
 // be kept from its start leaves no file: the disk is full, most likely,
 // which another try or another server behind the balancer may not be.
-std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, std::unique_ptr<Room> referee, RecordingFile* unmade) {
+std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, std::unique_ptr<Room> referee, RoomRecordingSink* unmade) {
     const std::filesystem::path file = RoomRecordingFile(data_, made.id);
     auto room = std::make_shared<LiveRoom>(state_, made.id, made.key, std::move(referee));
     const bool recorded = room->RecordingWhole() &&

@@ -49,8 +49,8 @@ struct RoomKeeping {
     std::filesystem::path data;
     CheckpointWriter* checkpoints = nullptr;
     std::uint64_t checkpointTicks = 0;
-    std::unique_ptr<RecordingFile> File(const std::string& id, bool resumed) const {
-        return std::make_unique<RecordingFile>(RoomRecordingFile(data, id), resumed, checkpoints);
+    std::unique_ptr<RoomRecordingSink> File(const std::string& id, bool resumed) const {
+        return std::make_unique<RoomRecordingSink>(RoomRecordingFile(data, id), resumed, checkpoints);
     }
 };
 
@@ -86,7 +86,7 @@ private:
     std::optional<Refusal> MayCreate(const RoomOrder& order, ServerTime now);
     void Build(RoomOrder order, Answer answer);
     void Made(const NewRoom& room, const RoomOrder& order, Built built, const Answer& answer);
-    std::optional<Refusal> Open(const NewRoom& room, std::unique_ptr<Room> built, RecordingFile* unmade = nullptr);
+    std::optional<Refusal> Open(const NewRoom& room, std::unique_ptr<Room> built, RoomRecordingSink* unmade = nullptr);
     RoomKeeping Keeping();
     void ResumeNext();
     void Resumed(const std::string& id, Built built);

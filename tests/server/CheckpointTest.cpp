@@ -42,7 +42,7 @@ protected:
         ASSERT_TRUE(WriteRoomRecord(folder, id, {.key = RandomHexId(), .width = 400, .height = 300}));
         CheckpointWriter writer;
         Room room(GameRandom(7), {.width = 400, .height = 300, .checkpointTicks = EVERY},
-                  std::make_unique<RecordingFile>(recording, false, &writer));
+                  std::make_unique<RoomRecordingSink>(recording, false, &writer));
         const ClientId player = room.Join(true);
         for (std::uint64_t t = 1; t <= KILLED_AT; ++t) {
             if (t % 150 == 0) room.Receive(player, WriteStep({.kind = Kind::Key, .number = 'k'}));
