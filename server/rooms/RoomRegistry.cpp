@@ -12,6 +12,7 @@ namespace kestrel {
 namespace {
 
 const Refusal COMING_BACK{RefusalKind::Full, "the room is coming back after a restart", RETRY_AFTER};
+const Refusal NO_ID{RefusalKind::Full, "the server cannot draw a new room's id now", RETRY_AFTER};
 
 Outcome<RoomStart> ReadSize(const std::string& body) {
     const RoomRequest asked = ReadRoomRequest(body, MAX_CANVAS_SIDE);
@@ -64,7 +65,9 @@ void RoomRegistry::Create(RoomOrder order, ServerTime now, Answer answer) {
     if (order.recording) return Build(std::move(order), std::move(answer));
     const Outcome<RoomStart> start = ReadSize(order.body);
     if (const Refusal* refused = std::get_if<Refusal>(&start)) return answer(*refused);
-    const NewRoom room{DrawRoomId(state_.Name()), RandomHexId()};
+    const std::optional<NewRoom> drawn = Draw();
+    if (!drawn) return answer(NO_ID);
+    const NewRoom& room = *drawn;
     RoomStart sized = std::get<RoomStart>(start);
     sized.checkpointTicks = Keeping().checkpointTicks;
     auto referee = std::make_unique<Room>(GameRandom::FromClock(), sized, Keeping().File(room.id, false));
@@ -84,9 +87,20 @@ std::optional<Refusal> RoomRegistry::MayCreate(const RoomOrder& order, ServerTim
     return std::nullopt;
 }
 
+// The kernel's random source may fail (seldom, and it may pass): the room
+// is refused, and the server and its other rooms play on.
+std::optional<NewRoom> RoomRegistry::Draw() const {
+    std::optional<std::string> id = DrawRoomId(state_.Name()), key = RandomHexId();
+    if (id && key) return NewRoom{*std::move(id), *std::move(key)};
+    state_.Logged().Line("refused a new room: the system's random source cannot be read");
+    return std::nullopt;
+}
+
 // The recording is checked and played on the builder; the room opens once back.
 void RoomRegistry::Build(RoomOrder order, Answer answer) {
-    const NewRoom room{DrawRoomId(state_.Name()), RandomHexId()};
+    const std::optional<NewRoom> drawn = Draw();
+    if (!drawn) return answer(NO_ID);
+    const NewRoom room = *drawn;
     const std::filesystem::path file = UnmadeRecordingFile(data_, room.id);
     coming_.OrderTaken();
     making_[room.id] = file;

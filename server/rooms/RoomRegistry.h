@@ -84,6 +84,7 @@ public:
 
 private:
     std::optional<Refusal> MayCreate(const RoomOrder& order, ServerTime now);
+    std::optional<NewRoom> Draw() const;
     void Build(RoomOrder order, Answer answer);
     void Made(const NewRoom& room, const RoomOrder& order, Built built, const Answer& answer);
     std::optional<Refusal> Open(const NewRoom& room, std::unique_ptr<Room> built, RoomRecordingSink* unmade = nullptr);

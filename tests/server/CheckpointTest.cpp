@@ -39,7 +39,7 @@ class CheckpointTest : public testing::Test {
 protected:
     void SetUp() override {
         std::filesystem::create_directory(folder);
-        ASSERT_TRUE(WriteRoomRecord(folder, id, {.key = RandomHexId(), .width = 400, .height = 300}));
+        ASSERT_TRUE(WriteRoomRecord(folder, id, {.key = RandomHexId().value(), .width = 400, .height = 300}));
         CheckpointWriter writer;
         Room room(GameRandom(7), {.width = 400, .height = 300, .checkpointTicks = EVERY},
                   std::make_unique<RoomRecordingSink>(recording, false, &writer));
@@ -82,7 +82,7 @@ protected:
 
     const std::filesystem::path folder = std::filesystem::temp_directory_path() /
                                          ("kestrel-checkpoint-" + std::to_string(getpid()));
-    const std::string id = RandomHexId();
+    const std::string id = RandomHexId().value();
     const std::filesystem::path recording = RoomRecordingFile(folder, id), checkpoint = CheckpointBeside(recording);
     std::string good;
     State whole;
@@ -178,7 +178,7 @@ TEST_F(CheckpointTest, ACheckpointPassedOverIsNotTakenUpOnceTheFileGrowsPastIt) 
 // not ended, and names the recordings that have no record.
 TEST_F(CheckpointTest, TheRoomsToResumeAreThoseThatHadNotEnded) {
     const std::string ended = "1" + std::string(31, '0'), orphan = "2" + std::string(31, '0');
-    ASSERT_TRUE(WriteRoomRecord(folder, ended, {.key = RandomHexId(), .width = 400, .height = 300, .ended = true}));
+    ASSERT_TRUE(WriteRoomRecord(folder, ended, {.key = RandomHexId().value(), .width = 400, .height = 300, .ended = true}));
     WriteAll(RoomRecordingFile(folder, ended), "version 1\nseed 1\nsize 400 300\n");
     WriteAll(RoomRecordingFile(folder, orphan), "version 1\nseed 1\nsize 400 300\n");
     std::vector<std::string> expected{id, orphan};

@@ -37,8 +37,8 @@ protected:
 TEST_F(RoomFilesTest, ARoomsRecordKeepsItsKeyAndItsEnd) {
     const std::filesystem::path folder = File();
     std::filesystem::create_directory(folder);
-    const std::string id = RandomHexId();
-    const RoomRecord written{.key = RandomHexId(), .width = 400, .height = 300};
+    const std::string id = RandomHexId().value();
+    const RoomRecord written{.key = RandomHexId().value(), .width = 400, .height = 300};
     ASSERT_TRUE(WriteRoomRecord(folder, id, written));
     EXPECT_FALSE(WriteRoomRecord(folder, id, written));  // never overwritten
     EXPECT_EQ(RoomsInFolder(folder), std::vector<std::string>{id});
