@@ -218,6 +218,8 @@ void RoomRegistry::Close(const std::string& id) {
 void RoomRegistry::Resume() {
     for (const std::string& id : RemoveUnmadeRooms(data_))
         state_.Logged().Room(id, "removed the recording of a room the last stop cut short while it was made");
+    for (const std::string& id : RemoveUnsavedCheckpoints(data_))
+        state_.Logged().Room(id, "removed a checkpoint the last stop cut short while it was written");
     std::vector<std::string> ids;
     for (std::string& id : RoomsToResume(data_)) {
         if (std::optional<Refusal> elsewhere = Elsewhere(id)) state_.Logged().Room(id, "not resumed: " + elsewhere->reason);

@@ -104,8 +104,14 @@ TEST_F(CheckpointTest, AGoodCheckpointResumesTheRoomFromItsTick) {
     EXPECT_EQ(Resumed(kept), whole);
     EXPECT_EQ(whole.ticks, KILLED_AT);
 
-    // A .new file a crash left beside it is never read.
+    // A .new file a crash left beside it is never read, and the next start
+    // removes it, and no other file.
     WriteAll(checkpoint.string() + ".new", good.substr(0, good.size() / 2));
+    EXPECT_TRUE(Read().start.checkpoint);
+    WriteAll(folder / "notes.checkpoint.new", "");
+    EXPECT_EQ(RemoveUnsavedCheckpoints(folder), std::vector<std::string>{id});
+    EXPECT_FALSE(std::filesystem::exists(checkpoint.string() + ".new"));
+    EXPECT_TRUE(std::filesystem::exists(checkpoint) && std::filesystem::exists(folder / "notes.checkpoint.new"));
     EXPECT_TRUE(Read().start.checkpoint);
     std::filesystem::remove(checkpoint);
     EXPECT_FALSE(Read().start.checkpoint);
