@@ -131,6 +131,15 @@ TEST(ServerOptions, EachOptionSetsItsOwnValue) {
              {"--port", "65536"}, {"--port"}, {"--max-rooms", "0"}, {"--max-rooms", "3x"}, {"--site", ""},
              {"--data"}, {"--bogus"}, {"stray"}})
         EXPECT_NE(ParseServerOptions(bad).error, std::nullopt) << bad[0];
+    // A single value given twice is a mistake, whichever way it is written;
+    // --listen and --trust-proxy add up (below).
+    for (const char* option : {"--port", "--max-rooms", "--max-room-connections", "--max-address-connections",
+                               "--max-room-creations", "--checkpoint-ticks", "--name", "--site", "--data"}) {
+        const std::string once = std::string(option) + "=7";
+        EXPECT_EQ(ParseServerOptions({once}).error, std::nullopt) << option;
+        EXPECT_EQ(ParseServerOptions({once, option, "7"}).error,
+                  "option " + std::string(option) + " is given twice (kestrel-server --help lists the options)");
+    }
 }
 
 // Addresses to listen on and proxies to trust add up, the first --listen
