@@ -25,14 +25,14 @@ using bench::RoomKind;
 
 // A kept room of `ticks` ticks; answers its id.
 std::string MakeRoom(const std::filesystem::path& folder, RoomKind kind, std::uint64_t ticks) {
-    const std::string id = DrawRoomId("");
+    const std::string id = DrawRoomId("").value();
     CheckpointWriter checkpoints;
     {
         Room room(GameRandom(bench::ROOM_SEED), bench::StartOf(kind),
-                  std::make_unique<RecordingFile>(RoomRecordingFile(folder, id), false, &checkpoints));
+                  std::make_unique<RoomRecordingSink>(RoomRecordingFile(folder, id), false, &checkpoints));
         bench::PlayUpTo(room, kind, ticks);
         room.Flush();
-        if (!WriteRoomRecord(folder, id, {.key = RandomHexId(), .width = room.Referee().Width(),
+        if (!WriteRoomRecord(folder, id, {.key = RandomHexId().value(), .width = room.Referee().Width(),
                                           .height = room.Referee().Height()}))
             throw std::runtime_error("cannot write the room's record in " + folder.string());
     }
@@ -42,7 +42,7 @@ std::string MakeRoom(const std::filesystem::path& folder, RoomKind kind, std::ui
 
 // Every file of room `id` again under a new id; answers it.
 std::string CopyRoom(const std::filesystem::path& folder, const std::string& id) {
-    const std::string copy = DrawRoomId("");
+    const std::string copy = DrawRoomId("").value();
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         const std::string name = entry.path().filename().string();
         if (name.starts_with(id + "."))

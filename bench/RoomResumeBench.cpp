@@ -38,7 +38,7 @@ struct KilledRoomFiles {
         (void)WriteRoomRecord(folder, id, {.key = id, .width = START_WIDTH, .height = START_HEIGHT});
         CheckpointWriter writer;
         Room room(GameRandom(bench::ROOM_SEED), bench::StartOf(kind),
-                  std::make_unique<RecordingFile>(RoomRecordingFile(folder, id), false, &writer));
+                  std::make_unique<RoomRecordingSink>(RoomRecordingFile(folder, id), false, &writer));
         bench::PlayUpTo(room, kind, ROOM_TICKS);
         writer.Finish();
         checkpoint = std::filesystem::file_size(CheckpointBeside(RoomRecordingFile(folder, id)));
@@ -56,7 +56,7 @@ void Resume(benchmark::State& state, const KilledRoomFiles& files, bool fromChec
     for (auto _ : state) {
         Result<RoomToResume> read = ReadKeptRoom(files.folder, files.id);
         const RoomToResume& kept = *read;
-        Room room(GameRandom(bench::ROOM_SEED), kept.start, std::make_unique<RecordingFile>(recording, true));
+        Room room(GameRandom(bench::ROOM_SEED), kept.start, std::make_unique<RoomRecordingSink>(recording, true));
         benchmark::DoNotOptimize(room.Ticks());
         if (room.Ticks() != ROOM_TICKS) state.SkipWithError("the room did not resume where its file ends");
         if (kept.start.checkpoint.has_value() != fromCheckpoint) state.SkipWithError("the checkpoint was not used");

@@ -33,10 +33,11 @@ const NumberOption NUMBER_OPTIONS[] = {
 };
 
 // An option with a text value: what it needs, and the value set, or false
-// when the value is not one.
+// when the value is not one; whether it may be given again for more.
 struct TextOption {
     std::string_view name, needs;
     bool (*set)(const std::string& value, ServerOptions& o);
+    bool repeats = false;
 };
 const TextOption TEXT_OPTIONS[] = {
     {"--listen", "an IPv4 or IPv6 address",
@@ -44,13 +45,15 @@ const TextOption TEXT_OPTIONS[] = {
          if (!ReadIpAddress(v)) return false;
          o.listen.push_back(v);
          return true;
-     }},
+     },
+     true},
     {"--trust-proxy", "an IPv4 or IPv6 address, or ADDRESS/BITS",
      [](const std::string& v, ServerOptions& o) {
          const std::optional<AddressRange> range = ReadAddressRange(v);
          if (range) o.trustedProxies.push_back(*range);
          return range.has_value();
-     }},
+     },
+     true},
     {"--name", "1 to 16 letters and digits",
      [](const std::string& v, ServerOptions& o) {
          o.name = v;
@@ -104,8 +107,19 @@ std::optional<std::string> SetText(const TextOption& option, const std::optional
     return std::nullopt;
 }
 
-// Reads the option at args[i] (and its value) into `o`; why not, when it cannot.
-std::optional<std::string> ReadOption(const std::vector<std::string>& args, std::size_t& i, ServerOptions& o) {
+// A value given twice is refused rather than one of them kept, as the
+// window does: a script that sets --port twice has a mistake in it.
+std::optional<std::string> Once(std::string_view name, std::vector<std::string_view>& seen) {
+    if (std::find(seen.begin(), seen.end(), name) != seen.end())
+        return "option " + std::string(name) + " is given twice";
+    seen.push_back(name);
+    return std::nullopt;
+}
+
+// Reads the option at args[i] (and its value) into `o`; why not, when it
+// cannot. `seen` holds the single-valued options read so far.
+std::optional<std::string> ReadOption(const std::vector<std::string>& args, std::size_t& i, ServerOptions& o,
+                                      std::vector<std::string_view>& seen) {
     const std::string& given = args[i];
     const std::string_view arg =
         std::string_view(given).substr(0, given.starts_with("--") ? given.find('=') : std::string::npos);
@@ -114,9 +128,15 @@ std::optional<std::string> ReadOption(const std::vector<std::string>& args, std:
         return std::nullopt;
     }
     for (const NumberOption& option : NUMBER_OPTIONS)
-        if (arg == option.name) return SetNumber(option, OptionValue(args, i), o);
+        if (arg == option.name) {
+            if (std::optional<std::string> twice = Once(option.name, seen)) return twice;
+            return SetNumber(option, OptionValue(args, i), o);
+        }
     for (const TextOption& option : TEXT_OPTIONS)
-        if (arg == option.name) return SetText(option, OptionValue(args, i), o);
+        if (arg == option.name) {
+            if (std::optional<std::string> twice = option.repeats ? std::nullopt : Once(option.name, seen)) return twice;
+            return SetText(option, OptionValue(args, i), o);
+        }
     const bool looksLikeOne = arg.starts_with('-') && arg != "-";
     return (looksLikeOne ? "unknown option '" : "unexpected argument '") + given + "'";
 }
@@ -174,7 +194,9 @@ std::string ServerUsageText() { return std::string(USAGE) + LimitsUsage() + std:
 
 ParsedServerOptions ParseServerOptions(const std::vector<std::string>& args) {
     ParsedServerOptions parsed;
-    for (std::size_t i = 0; i < args.size() && !parsed.error; ++i) parsed.error = ReadOption(args, i, parsed.options);
+    std::vector<std::string_view> seen;
+    for (std::size_t i = 0; i < args.size() && !parsed.error; ++i)
+        parsed.error = ReadOption(args, i, parsed.options, seen);
     if (parsed.error) *parsed.error += Hint();
     if (parsed.options.listen.empty()) parsed.options.listen.emplace_back(DEFAULT_LISTEN_ADDRESS);
     return parsed;

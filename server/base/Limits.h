@@ -32,6 +32,18 @@ inline constexpr std::size_t MAX_QUEUED_FRAMES = 256;
 // A screen that answers nothing this long, not even the ping sent half-way
 // through, is dropped: its socket is not being read.
 inline constexpr std::chrono::seconds SCREEN_IDLE_LIMIT{6};
+// A screen whose frame has not gone into its socket this long reads
+// nothing, even if it sends: it is dropped. Without it the kernel's buffer
+// would hide such a screen for hours; a screen that keeps up hands each
+// frame to its socket at once.
+inline constexpr std::chrono::seconds SCREEN_WRITE_LIMIT{5};
+// What a screen's socket may hold for the kernel to send once its join text
+// is out (the kernel doubles it), so that one that reads nothing fills it
+// within seconds rather than the hours of ticks a buffer the kernel grows
+// itself would take. A room's stream is a few hundred bytes a second, its
+// busiest bursts some kilobytes: this holds seconds of them, and carries
+// them over a round trip of half a second.
+inline constexpr int SCREEN_SEND_BUFFER_BYTES = 4 * 1024;
 
 // --- HTTP ---
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "game/RecordingSink.h"
 #include "server/base/Limits.h"
@@ -23,6 +24,10 @@ namespace kestrel {
 
 // The checkpoint file beside a room's recording file.
 std::filesystem::path CheckpointBeside(const std::filesystem::path& recordingFile);
+
+// Removes the checkpoints a kill cut short while they were written (their
+// .new files, never read); answers their rooms' ids.
+std::vector<std::string> RemoveUnsavedCheckpoints(const std::filesystem::path& folder);
 
 // A checkpoint as its file holds it: a header line with the format, its
 // numbers, the join text and a checksum of all before it.

@@ -71,14 +71,14 @@ Result<RoomToResume> ReadKeptRoom(const std::filesystem::path& folder, std::stri
     return kept;
 }
 
-std::unique_ptr<RecordingFile> KeptRecording(const std::filesystem::path& folder, std::string_view id,
-                                             const RoomToResume& kept, CheckpointWriter* checkpoints) {
+std::unique_ptr<RoomRecordingSink> KeptRecording(const std::filesystem::path& folder, std::string_view id,
+                                                 const RoomToResume& kept, CheckpointWriter* checkpoints) {
     const std::filesystem::path file = RoomRecordingFile(folder, id);
     std::error_code ec;
     if (!kept.start.checkpoint && std::filesystem::exists(CheckpointBeside(file), ec) &&
         !std::filesystem::remove(CheckpointBeside(file), ec))
         return nullptr;
-    return std::make_unique<RecordingFile>(file, true, checkpoints);
+    return std::make_unique<RoomRecordingSink>(file, true, checkpoints);
 }
 
 std::vector<std::string> RoomsToResume(const std::filesystem::path& folder) {

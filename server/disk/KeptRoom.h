@@ -33,8 +33,8 @@ Result<RoomToResume> ReadKeptRoom(const std::filesystem::path& folder, std::stri
 // passed over is removed first: once the room appends past the bytes it
 // names, they are this battle's next lines, not those it was taken after.
 // None when that checkpoint cannot be removed.
-std::unique_ptr<RecordingFile> KeptRecording(const std::filesystem::path& folder, std::string_view id,
-                                             const RoomToResume& kept, CheckpointWriter* checkpoints);
+std::unique_ptr<RoomRecordingSink> KeptRecording(const std::filesystem::path& folder, std::string_view id,
+                                                 const RoomToResume& kept, CheckpointWriter* checkpoints);
 
 // The ids of the rooms the folder keeps that had not ended, in order: those
 // with a record that does not say so, and recordings without a record,

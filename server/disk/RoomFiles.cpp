@@ -81,8 +81,8 @@ bool ReadRecordLine(std::string_view line, RoomRecord& room) {
 
 }  // namespace
 
-RecordingFile::RecordingFile(std::filesystem::path file, bool resumed, CheckpointWriter* checkpoints,
-                             FileWriter write)
+RoomRecordingSink::RoomRecordingSink(std::filesystem::path file, bool resumed, CheckpointWriter* checkpoints,
+                                     FileWriter write)
     : path_(std::move(file)), write_(std::move(write)), checkpoints_(checkpoints) {
     if (resumed) {
         const std::optional<std::uint64_t> whole = WholeLinesSize(path_);
@@ -94,11 +94,11 @@ RecordingFile::RecordingFile(std::filesystem::path file, bool resumed, Checkpoin
     if (whole_ < 0) Stop();
 }
 
-RecordingFile::~RecordingFile() { Stop(); }
+RoomRecordingSink::~RoomRecordingSink() { Stop(); }
 
 // Text held back goes first, with what follows it. Past the bound the file
 // stays the recording up to its last whole write, with no gap in it.
-SinkState RecordingFile::Append(std::string_view text) {
+SinkState RoomRecordingSink::Append(std::string_view text) {
     if (fd_ < 0) return SinkState::Lost;
     const bool written = held_.empty() ? WriteWhole(text) : WriteWhole(held_ += text);
     if (written) {
@@ -112,7 +112,7 @@ SinkState RecordingFile::Append(std::string_view text) {
 }
 
 // A write cut short is cut off again, before anything else is written.
-bool RecordingFile::WriteWhole(std::string_view text) {
+bool RoomRecordingSink::WriteWhole(std::string_view text) {
     if (cut_ && ftruncate(fd_, whole_) != 0) return false;
     cut_ = false;
     if (write_(fd_, text)) {
@@ -123,23 +123,23 @@ bool RecordingFile::WriteWhole(std::string_view text) {
     return false;
 }
 
-void RecordingFile::Stop() {
+void RoomRecordingSink::Stop() {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
     std::string().swap(held_);
 }
 
-std::optional<std::string> RecordingFile::Written(std::size_t maxBytes) const {
+std::optional<std::string> RoomRecordingSink::Written(std::size_t maxBytes) const {
     return ReadWholeLines(path_, maxBytes);
 }
 
 // Written off the room's thread; a checkpoint dropped costs a restart some
 // more of the recording to play, never a line of it.
-void RecordingFile::KeepCheckpoint(const RoomCheckpoint& checkpoint) {
+void RoomRecordingSink::KeepCheckpoint(const RoomCheckpoint& checkpoint) {
     if (checkpoints_) (void)checkpoints_->Keep(CheckpointBeside(path_), checkpoint);
 }
 
-bool RecordingFile::MoveTo(const std::filesystem::path& file) {
+bool RoomRecordingSink::MoveTo(const std::filesystem::path& file) {
     std::error_code ec;
     std::filesystem::rename(path_, file, ec);
     if (ec) return false;

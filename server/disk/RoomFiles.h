@@ -35,18 +35,18 @@ bool WriteAll(int fd, std::string_view text);
 // file again at once, so that the file ends at a whole write whenever the
 // server's thread reads it; its text is held back and goes first at the
 // next append, up to MAX_HELD_BACK_BYTES.
-class RecordingFile : public RecordingSink {
+class RoomRecordingSink : public RecordingSink {
 public:
     // Opens `file` to append to it (made when it is not there). A resumed
     // room's file is first cut to its whole lines: a line a kill cut short
     // is dropped, since the room goes on from the line before. The room's
     // checkpoints go to `checkpoints`, to be written beside the file; none:
     // they are not kept.
-    RecordingFile(std::filesystem::path file, bool resumed, CheckpointWriter* checkpoints = nullptr,
-                  FileWriter write = WriteAll);
-    ~RecordingFile() override;
-    RecordingFile(const RecordingFile&) = delete;
-    RecordingFile& operator=(const RecordingFile&) = delete;
+    RoomRecordingSink(std::filesystem::path file, bool resumed, CheckpointWriter* checkpoints = nullptr,
+                      FileWriter write = WriteAll);
+    ~RoomRecordingSink() override;
+    RoomRecordingSink(const RoomRecordingSink&) = delete;
+    RoomRecordingSink& operator=(const RoomRecordingSink&) = delete;
     SinkState Append(std::string_view text) override;
     std::optional<std::string> Written(std::size_t maxBytes) const override;
     void KeepCheckpoint(const RoomCheckpoint& checkpoint) override;

@@ -99,8 +99,12 @@ void LiveSession::OnRead(beast::error_code ec) {
     Read();
 }
 
+// Checked at each frame, which a room sends every tick, so that a screen
+// that sends but never reads goes too, with no timer of its own.
 void LiveSession::Send(Frame frame) {
     if (closing_ || !joined_) return;
+    if (writing_ && std::chrono::steady_clock::now() - writeStarted_ >= SCREEN_WRITE_LIMIT)
+        return Drop("its socket took no frame for " + std::to_string(SCREEN_WRITE_LIMIT.count()) + " s");
     if (queue_.size() >= MAX_QUEUED_FRAMES)
         return Drop("it fell " + std::to_string(MAX_QUEUED_FRAMES) + " frames behind");
     if (queue_.full()) queue_.set_capacity(std::min(2 * queue_.capacity(), MAX_QUEUED_FRAMES));
@@ -110,6 +114,7 @@ void LiveSession::Send(Frame frame) {
 
 void LiveSession::Write() {
     writing_ = true;
+    writeStarted_ = std::chrono::steady_clock::now();
     ws_.text(true);
     ws_.async_write(net::buffer(*queue_.front()),
                     [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnWrite(ec); });
@@ -124,7 +129,14 @@ void LiveSession::OnWrite(beast::error_code ec) {
         return Drop("");
     }
     if (closing_) return SendClose();
-    if (!queue_.empty()) Write();
+    if (!queue_.empty()) return Write();
+    // Caught up: the join text, the largest frame, is out, and the send
+    // buffer shrinks to what a tick's frames need.
+    if (!bufferCapped_) {
+        bufferCapped_ = true;
+        beast::error_code ignored;
+        ws_.next_layer().set_option(net::socket_base::send_buffer_size(SCREEN_SEND_BUFFER_BYTES), ignored);
+    }
 }
 
 // The room plays on without this screen; it is told why it goes.

@@ -2,8 +2,10 @@
 // A screen in a room: its WebSocket, one write outstanding at a time and a
 // bounded queue of frames behind it. It holds its seat in the room and its
 // count against its address from the upgrade on, and is dropped when it
-// falls too far behind or stops answering pings.
+// falls too far behind, stops answering pings, or its socket takes no frame
+// for a while.
 
+#include <chrono>
 #include <memory>
 #include <string_view>
 
@@ -50,7 +52,8 @@ private:
     beast::flat_buffer buffer_;
     boost::circular_buffer<Frame> queue_;  // grown as needed, to MAX_QUEUED_FRAMES
     ClientId client_ = 0;
-    bool joined_ = false, writing_ = false, closing_ = false;
+    bool joined_ = false, writing_ = false, closing_ = false, bufferCapped_ = false;
+    std::chrono::steady_clock::time_point writeStarted_;
     websocket::close_reason closeReason_;
 };
 

@@ -1,10 +1,7 @@
 #include "server/rooms/RandomId.h"
 
-#include <sys/random.h>
-
 #include <cerrno>
 #include <cstdint>
-#include <stdexcept>
 
 #include "game/RoomId.h"
 
@@ -15,13 +12,13 @@ constexpr char HEX[] = "0123456789abcdef";
 
 }  // namespace
 
-std::string RandomHexId() {
+std::optional<std::string> RandomHexId(RandomSource source) {
     std::uint8_t bytes[RANDOM_ID_BYTES];
     std::size_t got = 0;
     while (got < sizeof bytes) {
-        const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+        const ssize_t n = source(bytes + got, sizeof bytes - got, 0);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw std::runtime_error("the system's random source cannot be read");
+        if (n <= 0) return std::nullopt;
         got += std::size_t(n);
     }
     std::string id;
@@ -32,9 +29,10 @@ std::string RandomHexId() {
     return id;
 }
 
-std::string DrawRoomId(std::string_view server) {
-    if (server.empty()) return RandomHexId();
-    return std::string(server) + SERVER_NAME_SEPARATOR + RandomHexId();
+std::optional<std::string> DrawRoomId(std::string_view server, RandomSource source) {
+    std::optional<std::string> digits = RandomHexId(source);
+    if (!digits || server.empty()) return digits;
+    return std::string(server) + SERVER_NAME_SEPARATOR + *digits;
 }
 
 std::optional<std::string_view> OtherServer(std::string_view id, std::string_view server) {

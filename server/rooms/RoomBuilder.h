@@ -26,7 +26,7 @@ class io_context;
 namespace kestrel {
 
 // A room's referee as built, with its play key.
-class RecordingFile;
+class RoomRecordingSink;
 
 struct BuiltRoom {
     std::unique_ptr<Room> room;
@@ -37,7 +37,7 @@ struct BuiltRoom {
     std::string damagedCheckpoint = {};
     std::optional<std::uint64_t> fromCheckpoint = {};
     // A room made from a start recording: its file, under its unmade name.
-    RecordingFile* unmade = nullptr;
+    RoomRecordingSink* unmade = nullptr;
 };
 // A room built, or why it could not be.
 using Built = Result<BuiltRoom>;

@@ -11,6 +11,7 @@ namespace kestrel {
 namespace {
 
 const Refusal COMING_BACK{Refused::ComingBack, "the room is coming back after a restart", RETRY_AFTER};
+const Refusal NO_ID{Refused::ServerFull, "the server cannot draw a new room's id now", RETRY_AFTER};
 
 Outcome<RoomStart> ReadSize(const std::string& body) {
     const Result<RoomSize> asked = ReadRoomSize(body, MAX_CANVAS_SIDE);
@@ -21,9 +22,9 @@ Outcome<RoomStart> ReadSize(const std::string& body) {
 // On the builder: a start recording checked, and played through.
 Built MakeFromRecording(const std::string& recording, const RoomKeeping& keeping, const NewRoom& made) {
     if (std::optional<std::string> refused = CheckStartRecording(recording)) return Failure{*std::move(refused)};
-    auto file = std::make_unique<RecordingFile>(UnmadeRecordingFile(keeping.data, made.id), false,
-                                                keeping.checkpoints);
-    RecordingFile* unmade = file.get();
+    auto file = std::make_unique<RoomRecordingSink>(UnmadeRecordingFile(keeping.data, made.id), false,
+                                                    keeping.checkpoints);
+    RoomRecordingSink* unmade = file.get();
     auto room = std::make_unique<Room>(GameRandom::FromClock(),
                                        RoomStart{.recording = recording, .checkpointTicks = keeping.checkpointTicks},
                                        std::move(file));
@@ -40,7 +41,7 @@ Built MakeKept(const RoomKeeping& keeping, const std::string& id) {
     kept.start.checkpointTicks = keeping.checkpointTicks;
     BuiltRoom built{.room = nullptr, .key = kept.key, .damagedCheckpoint = kept.damagedCheckpoint};
     if (kept.start.checkpoint) built.fromCheckpoint = kept.start.checkpoint->tick;
-    std::unique_ptr<RecordingFile> file = KeptRecording(keeping.data, id, kept, keeping.checkpoints);
+    std::unique_ptr<RoomRecordingSink> file = KeptRecording(keeping.data, id, kept, keeping.checkpoints);
     if (!file) return Failure{"its damaged checkpoint cannot be removed"};
     built.room = std::make_unique<Room>(GameRandom::FromClock(), kept.start, std::move(file));
     return built;
@@ -63,7 +64,9 @@ void RoomRegistry::Create(RoomOrder order, ServerTime now, Created answer) {
     if (order.recording) return Build(std::move(order), std::move(answer));
     const Outcome<RoomStart> start = ReadSize(order.body);
     if (const Refusal* refused = std::get_if<Refusal>(&start)) return answer(*refused);
-    const NewRoom room{DrawRoomId(name_), RandomHexId()};
+    const std::optional<NewRoom> drawn = Draw();
+    if (!drawn) return answer(NO_ID);
+    const NewRoom& room = *drawn;
     RoomStart sized = std::get<RoomStart>(start);
     sized.checkpointTicks = Keeping().checkpointTicks;
     auto referee = std::make_unique<Room>(GameRandom::FromClock(), sized, Keeping().File(room.id, false));
@@ -83,9 +86,20 @@ std::optional<Refusal> RoomRegistry::MayCreate(const RoomOrder& order, ServerTim
     return std::nullopt;
 }
 
+// The kernel's random source may fail (seldom, and it may pass): the room
+// is refused, and the server and its other rooms play on.
+std::optional<NewRoom> RoomRegistry::Draw() const {
+    std::optional<std::string> id = DrawRoomId(name_), key = RandomHexId();
+    if (id && key) return NewRoom{*std::move(id), *std::move(key)};
+    host_.ServerLog().Line("refused a new room: the system's random source cannot be read");
+    return std::nullopt;
+}
+
 // The recording is checked and played on the builder; the room opens once back.
 void RoomRegistry::Build(RoomOrder order, Created answer) {
-    const NewRoom room{DrawRoomId(name_), RandomHexId()};
+    const std::optional<NewRoom> drawn = Draw();
+    if (!drawn) return answer(NO_ID);
+    const NewRoom room = *drawn;
     const std::filesystem::path file = UnmadeRecordingFile(data_, room.id);
     coming_.OrderTaken();
     making_[room.id] = file;
@@ -118,7 +132,7 @@ void RoomRegistry::Made(const NewRoom& room, const RoomOrder& order, Built built
 // under its unmade name takes the room's name after it. A room that cannot
 // be kept from its start leaves no file: the disk is full, most likely,
 // which another try or another server behind the balancer may not be.
-std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, std::unique_ptr<Room> referee, RecordingFile* unmade) {
+std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, std::unique_ptr<Room> referee, RoomRecordingSink* unmade) {
     const std::filesystem::path file = RoomRecordingFile(data_, made.id);
     auto room = std::make_shared<LiveRoom>(*this, made.id, made.key, std::move(referee));
     const bool recorded = room->RecordingWhole() &&
@@ -202,10 +216,14 @@ void RoomRegistry::Close(const std::string& id) {
 void RoomRegistry::Resume() {
     for (const std::string& id : RemoveUnmadeRooms(data_))
         host_.ServerLog().Room(id, "removed the recording of a room the last stop cut short while it was made");
+    for (const std::string& id : RemoveUnsavedCheckpoints(data_))
+        host_.ServerLog().Room(id, "removed a checkpoint the last stop cut short while it was written");
     std::vector<std::string> ids;
     for (std::string& id : RoomsToResume(data_)) {
-        if (std::optional<Refusal> elsewhere = Elsewhere(id)) host_.ServerLog().Room(id, "not resumed: " + elsewhere->reason);
-        else ids.push_back(std::move(id));
+        if (std::optional<Refusal> elsewhere = Elsewhere(id))
+            host_.ServerLog().Room(id, "not resumed: " + elsewhere->reason);
+        else
+            ids.push_back(std::move(id));
     }
     coming_.Expect(ids);
     ResumeNext();

@@ -49,8 +49,8 @@ struct RoomKeeping {
     std::filesystem::path data;
     CheckpointWriter* checkpoints = nullptr;
     std::uint64_t checkpointTicks = 0;
-    std::unique_ptr<RecordingFile> File(const std::string& id, bool resumed) const {
-        return std::make_unique<RecordingFile>(RoomRecordingFile(data, id), resumed, checkpoints);
+    std::unique_ptr<RoomRecordingSink> File(const std::string& id, bool resumed) const {
+        return std::make_unique<RoomRecordingSink>(RoomRecordingFile(data, id), resumed, checkpoints);
     }
 };
 
@@ -96,9 +96,10 @@ public:
 
 private:
     std::optional<Refusal> MayCreate(const RoomOrder& order, ServerTime now);
+    std::optional<NewRoom> Draw() const;
     void Build(RoomOrder order, Created answer);
     void Made(const NewRoom& room, const RoomOrder& order, Built built, const Created& answer);
-    std::optional<Refusal> Open(const NewRoom& room, std::unique_ptr<Room> built, RecordingFile* unmade = nullptr);
+    std::optional<Refusal> Open(const NewRoom& room, std::unique_ptr<Room> built, RoomRecordingSink* unmade = nullptr);
     RoomKeeping Keeping();
     void ResumeNext();
     void Resumed(const std::string& id, Built built);

@@ -39,10 +39,10 @@ class CheckpointTest : public testing::Test {
 protected:
     void SetUp() override {
         std::filesystem::create_directory(folder);
-        ASSERT_TRUE(WriteRoomRecord(folder, id, {.key = RandomHexId(), .width = 400, .height = 300}));
+        ASSERT_TRUE(WriteRoomRecord(folder, id, {.key = RandomHexId().value(), .width = 400, .height = 300}));
         CheckpointWriter writer;
         Room room(GameRandom(7), {.width = 400, .height = 300, .checkpointTicks = EVERY},
-                  std::make_unique<RecordingFile>(recording, false, &writer));
+                  std::make_unique<RoomRecordingSink>(recording, false, &writer));
         const ClientId player = room.Join(true);
         for (std::uint64_t t = 1; t <= KILLED_AT; ++t) {
             if (t % 150 == 0) room.Receive(player, WriteStep({.kind = Kind::Key, .number = 'k'}));
@@ -82,7 +82,7 @@ protected:
 
     const std::filesystem::path folder = std::filesystem::temp_directory_path() /
                                          ("kestrel-checkpoint-" + std::to_string(getpid()));
-    const std::string id = RandomHexId();
+    const std::string id = RandomHexId().value();
     const std::filesystem::path recording = RoomRecordingFile(folder, id), checkpoint = CheckpointBeside(recording);
     std::string good;
     State whole;
@@ -104,8 +104,14 @@ TEST_F(CheckpointTest, AGoodCheckpointResumesTheRoomFromItsTick) {
     EXPECT_EQ(Resumed(kept), whole);
     EXPECT_EQ(whole.ticks, KILLED_AT);
 
-    // A .new file a crash left beside it is never read.
+    // A .new file a crash left beside it is never read, and the next start
+    // removes it, and no other file.
     WriteAll(checkpoint.string() + ".new", good.substr(0, good.size() / 2));
+    EXPECT_TRUE(Read().start.checkpoint);
+    WriteAll(folder / "notes.checkpoint.new", "");
+    EXPECT_EQ(RemoveUnsavedCheckpoints(folder), std::vector<std::string>{id});
+    EXPECT_FALSE(std::filesystem::exists(checkpoint.string() + ".new"));
+    EXPECT_TRUE(std::filesystem::exists(checkpoint) && std::filesystem::exists(folder / "notes.checkpoint.new"));
     EXPECT_TRUE(Read().start.checkpoint);
     std::filesystem::remove(checkpoint);
     EXPECT_FALSE(Read().start.checkpoint);
@@ -178,7 +184,7 @@ TEST_F(CheckpointTest, ACheckpointPassedOverIsNotTakenUpOnceTheFileGrowsPastIt) 
 // not ended, and names the recordings that have no record.
 TEST_F(CheckpointTest, TheRoomsToResumeAreThoseThatHadNotEnded) {
     const std::string ended = "1" + std::string(31, '0'), orphan = "2" + std::string(31, '0');
-    ASSERT_TRUE(WriteRoomRecord(folder, ended, {.key = RandomHexId(), .width = 400, .height = 300, .ended = true}));
+    ASSERT_TRUE(WriteRoomRecord(folder, ended, {.key = RandomHexId().value(), .width = 400, .height = 300, .ended = true}));
     WriteAll(RoomRecordingFile(folder, ended), "version 1\nseed 1\nsize 400 300\n");
     WriteAll(RoomRecordingFile(folder, orphan), "version 1\nseed 1\nsize 400 300\n");
     std::vector<std::string> expected{id, orphan};

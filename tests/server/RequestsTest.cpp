@@ -6,6 +6,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -129,6 +132,15 @@ TEST(ServerOptions, EachOptionSetsItsOwnValue) {
              {"--port", "65536"}, {"--port"}, {"--max-rooms", "0"}, {"--max-rooms", "3x"}, {"--site", ""},
              {"--data"}, {"--bogus"}, {"stray"}})
         EXPECT_NE(ParseServerOptions(bad).error, std::nullopt) << bad[0];
+    // A single value given twice is a mistake, whichever way it is written;
+    // --listen and --trust-proxy add up (below).
+    for (const char* option : {"--port", "--max-rooms", "--max-room-connections", "--max-address-connections",
+                               "--max-room-creations", "--checkpoint-ticks", "--name", "--site", "--data"}) {
+        const std::string once = std::string(option) + "=7";
+        EXPECT_EQ(ParseServerOptions({once}).error, std::nullopt) << option;
+        EXPECT_EQ(ParseServerOptions({once, option, "7"}).error,
+                  "option " + std::string(option) + " is given twice (kestrel-server --help lists the options)");
+    }
 }
 
 // Addresses to listen on and proxies to trust add up, the first --listen
@@ -160,7 +172,7 @@ TEST(RandomId, IdsAndKeysCarryTheirWholeRandomness) {
     std::set<std::string> seen;
     std::vector<std::set<char>> digits(2 * RANDOM_ID_BYTES);
     for (int i = 0; i < DRAWS; ++i) {
-        const std::string id = RandomHexId();
+        const std::string id = RandomHexId().value();
         ASSERT_TRUE(IsRoomKey(id)) << id;
         seen.insert(id);
         for (std::size_t at = 0; at < id.size(); ++at) digits[at].insert(id[at]);
@@ -173,7 +185,7 @@ TEST(RandomId, IdsAndKeysCarryTheirWholeRandomness) {
                             "0123456789ABCDEF0123456789abcdef", "0123456789abcdef0123456789abcdeg", "../../etc/passwd", ""})
         EXPECT_FALSE(IsRoomKey(bad)) << bad;
 
-    const std::string bare = DrawRoomId(""), named = DrawRoomId("8001");
+    const std::string bare = DrawRoomId("").value(), named = DrawRoomId("8001").value();
     EXPECT_TRUE(IsRoomKey(bare)) << "no name: the digits alone, as before names";
     EXPECT_TRUE(named.starts_with("8001-") && IsRoomKey(named.substr(5))) << named;
     EXPECT_EQ(OtherServer("8002-" + bare, "8001"), "8002");
@@ -181,6 +193,33 @@ TEST(RandomId, IdsAndKeysCarryTheirWholeRandomness) {
     EXPECT_EQ(OtherServer("8001-" + bare, "8001"), std::nullopt);
     EXPECT_EQ(OtherServer(bare, "8001"), std::nullopt) << "a room kept from before names is looked for here";
     EXPECT_EQ(OtherServer("80011-" + bare, "8001"), "80011") << "the whole name, not its start";
+}
+
+// A source that cannot be read answers no id, for the room to be refused
+// rather than the server ended; one interrupted, or that gives its bytes a
+// few at a time, still fills the whole id.
+TEST(RandomId, ASourceThatCannotBeReadAnswersNoId) {
+    const RandomSource failing = [](void*, std::size_t, unsigned) -> ssize_t {
+        errno = EIO;
+        return -1;
+    };
+    EXPECT_EQ(RandomHexId(failing), std::nullopt);
+    EXPECT_EQ(DrawRoomId("8001", failing), std::nullopt);
+    EXPECT_EQ(RandomHexId([](void*, std::size_t, unsigned) -> ssize_t { return 0; }), std::nullopt) << "not a loop";
+    static int calls = 0;
+    const RandomSource halting = [](void* bytes, std::size_t length, unsigned) -> ssize_t {
+        if (++calls % 2 == 1) {
+            errno = EINTR;
+            return -1;
+        }
+        const std::size_t given = std::min<std::size_t>(length, 3);
+        std::memset(bytes, 0xa5, given);
+        return ssize_t(given);
+    };
+    std::string digits;
+    for (int n = 0; n < RANDOM_ID_BYTES; ++n) digits += "a5";
+    EXPECT_EQ(RandomHexId(halting), digits);
+    EXPECT_EQ(DrawRoomId("8001", halting), "8001-" + digits);
 }
 
 }  // namespace

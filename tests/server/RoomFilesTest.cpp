@@ -37,8 +37,8 @@ protected:
 TEST_F(RoomFilesTest, ARoomsRecordKeepsItsKeyAndItsEnd) {
     const std::filesystem::path folder = File();
     std::filesystem::create_directory(folder);
-    const std::string id = RandomHexId();
-    const RoomRecord written{.key = RandomHexId(), .width = 400, .height = 300};
+    const std::string id = RandomHexId().value();
+    const RoomRecord written{.key = RandomHexId().value(), .width = 400, .height = 300};
     ASSERT_TRUE(WriteRoomRecord(folder, id, written));
     EXPECT_FALSE(WriteRoomRecord(folder, id, written));  // never overwritten
     EXPECT_EQ(RoomsInFolder(folder), std::vector<std::string>{id});
@@ -66,7 +66,7 @@ TEST_F(RoomFilesTest, ARoomsRecordKeepsItsKeyAndItsEnd) {
 TEST_F(RoomFilesTest, ARecordingFileIsTakenUpAtItsLastWholeLine) {
     const std::filesystem::path file = File();
     {
-        RecordingFile sink(file, false);
+        RoomRecordingSink sink(file, false);
         ASSERT_EQ(sink.Append("version 1\ntick 40\n"), SinkState::Whole);
         EXPECT_EQ(sink.Written(MAX_RECORDING_BYTES), "version 1\ntick 40\n");
         EXPECT_EQ(sink.Written(5), std::nullopt) << "longer than asked";
@@ -74,11 +74,11 @@ TEST_F(RoomFilesTest, ARecordingFileIsTakenUpAtItsLastWholeLine) {
     const std::uintmax_t whole = std::filesystem::file_size(file);
     std::ofstream(file, std::ios::app) << "move 25";
     EXPECT_EQ(ReadWholeLines(file, MAX_RECORDING_BYTES), "version 1\ntick 40\n");
-    RecordingFile resumed(file, true);
+    RoomRecordingSink resumed(file, true);
     EXPECT_EQ(std::filesystem::file_size(file), whole);
     ASSERT_EQ(resumed.Append("tick 1\n"), SinkState::Whole);
     EXPECT_EQ(resumed.Written(MAX_RECORDING_BYTES), "version 1\ntick 40\ntick 1\n");
-    EXPECT_EQ(RecordingFile(File() / "no" / "folder", false).Append("x\n"), SinkState::Lost);
+    EXPECT_EQ(RoomRecordingSink(File() / "no" / "folder", false).Append("x\n"), SinkState::Lost);
 }
 
 // A disk that fills for a while: a write it cut short is cut off again, its
@@ -93,7 +93,7 @@ TEST_F(RoomFilesTest, AFullDiskLosesAtMostWhatItRefused) {
         return false;
     };
     const std::filesystem::path file = File();
-    RecordingFile sink(file, false, nullptr, disk);
+    RoomRecordingSink sink(file, false, nullptr, disk);
     ASSERT_EQ(sink.Append("version 2\n"), SinkState::Whole);
     full = true;
     EXPECT_EQ(sink.Append("tick 40\n"), SinkState::HeldBack);

@@ -8,7 +8,9 @@ hashes), then sends every kind of bad input on connections of its own and
 checks each close code and reason, or HTTP status. The good screens must
 keep receiving ticks, and their hashes must still match the room's. Also:
 a burst of joins stays within the room's limit, the joins over it are
-asked to come back later, and a screen that stops reading is dropped.
+asked to come back later, a screen that stops reading is dropped, and so
+is one that sends a line a second but never reads (its socket takes no
+frame any more), while the good screens keep their ticks.
 
 usage: bad-input.py KESTREL_SERVER KESTREL_LIVE_FOLLOWER
 """
@@ -205,6 +207,7 @@ async def against(port, follower):
     check_http(port, room)
     await burst_of_joins(port, watch_uri)
     await silent_screen_dropped(port, play_uri, (watcher, player))
+    await sending_screen_dropped(port, watch_uri, (watcher, player))
 
     # The good screens go on: two more hash checkpoints, hashes sent, none differing.
     sent_before = (len(watcher.hashes), len(player.hashes))
@@ -253,6 +256,35 @@ async def silent_screen_dropped(port, uri, good):
     silent.close()
 
 
+
+def masked(text):
+    """A client's text frame, masked as a client must."""
+    data, mask = text.encode(), os.urandom(4)
+    return bytes([0x81, 0x80 | len(data)]) + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(data))
+
+
+async def sending_screen_dropped(port, uri, good):
+    """A screen that sends a hash the room does not check every second but
+    never reads: pings cannot tell, its frames pile up in the kernel's
+    buffers until its socket takes no more, and it is dropped then."""
+    before = status(port)
+    reader = silent_screen(port, uri.split(f":{port}", 1)[1])
+    await wait_for(lambda: status(port)["connections"] == before["connections"] + 1, "the screen that never reads joins")
+    ticks = [screen.tick for screen in good]
+
+    async def dropped():
+        while status(port)["dropped"] == before["dropped"]:
+            try:
+                reader.sendall(masked("hash 1 0000000000000000\n"))
+            except OSError:
+                pass  # the server has closed it
+            await asyncio.sleep(1)  # its pace, not a wait for an event
+
+    await asyncio.wait_for(dropped(), 2 * WAIT)
+    check(all(screen.tick > tick for screen, tick in zip(good, ticks)),
+          f"the good screens followed meanwhile: {ticks} -> {[screen.tick for screen in good]}")
+    check(status(port)["connections"] == before["connections"], "its seat is free again")
+    reader.close()
 
 
 if __name__ == "__main__":

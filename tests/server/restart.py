@@ -19,12 +19,15 @@ folder and joining it is refused with 410.
 Then a room that keeps a checkpoint every two room seconds
 (--checkpoint-ticks) is killed with SIGKILL twice once it has one: first
 with a byte of its checkpoint changed, then with a half-written
-ID.checkpoint.new beside a good one. Checks: the log says the damaged
-checkpoint was passed over, and the room resumed from the good one; each
-time the room comes back and a screen follows it with no hash mismatch
-(nor any in /status); the recording's bytes from before each kill are the
-start of the file after it; and the whole recording replays with
-kestrel-trace (KESTREL_TRACE) from its first line.
+ID.checkpoint.new beside a good one, and each time with the recording's
+last line cut short, as a kill mid-write leaves it. Checks: the log says
+the damaged checkpoint was passed over, and the room resumed from the good
+one; the start removed the .new file, and the log says so; each time the
+room comes back and a screen follows it with no hash mismatch (nor any in
+/status); the recording's whole lines from before each kill are the start
+of the file after it; and the whole recording replays with kestrel-trace
+(KESTREL_TRACE) from its first line, so the cut line was cut off before
+the room went on.
 
 usage: restart.py KESTREL_SERVER KESTREL_LIVE_FOLLOWER
 """
@@ -241,8 +244,9 @@ async def checkpoints(server, follower):
                 with open(path, "rb") as good, open(path + ".new", "wb") as new:
                     new.write(good.read()[:100])
 
-            for damage, said in ((damaged, "its checkpoint is damaged (it fails its checksum); played from its recording"),
-                                 (half_new, "from its checkpoint at tick")):
+            left_new = f"room {room}: removed a checkpoint the last stop cut short while it was written"
+            for damage, said in ((damaged, ["its checkpoint is damaged (it fails its checksum); played from its recording"]),
+                                 (half_new, ["from its checkpoint at tick", left_new])):
                 await wait_for(lambda: checkpoint_tick(files + ".checkpoint") > at, "a checkpoint past the start")
                 # The writer counts a checkpoint once its folder is synced, just after its rename.
                 await wait_for(lambda: status(port)["checkpoints"] >= 1, "/status counts the checkpoints written")
@@ -252,11 +256,15 @@ async def checkpoints(server, follower):
                 process.wait(WAIT)
                 before = whole_lines(files + ".recording")
                 damage(files + ".checkpoint")
+                with open(files + ".recording", "ab") as f:
+                    f.write(b"down 1 20")  # of "down 1 200 150", say
                 restarted = time.monotonic()
                 process, resumed = start_on(server, port, data, log, extra=extra)
                 at = resumed.get(room, -1)
                 with open(log) as errors:
-                    check(said in errors.read(), f"the log says '{said}'")
+                    written = errors.read()
+                    for line in said:
+                        check(line in written, f"the log says '{line}'")
                 await wait_for(lambda: any(t >= restarted for t, _ in screen.joins), "the screen is back")
                 await wait_for(lambda: screen.tick >= at + 3 * hash_every, "three hashes' ticks after the restart")
                 check(whole_lines(files + ".recording").startswith(before),

@@ -16,8 +16,9 @@ its standard output and error read as one stream, in the order written.
   started again. It says it listens before any room is resumed. The pipe
   holds the long room back (the server opens it before its recording, and
   blocks until it is written): meanwhile the other rooms are back and tick,
-  /status says one room is still "resuming", and a screen that asked for the
-  long room has no answer. Then the checkpoint is written into the pipe:
+  /status says one room is still "resuming", a screen that asked for the
+  long room has no answer, and a new room is refused with 503 (the server
+  takes three rooms, and the long one counts on its way). Then the checkpoint is written into the pipe:
   the long room comes back from it, last, /status counts the resuming down
   to none, and the screen is served with a join text that plays to where
   the room is.
@@ -46,7 +47,7 @@ import tempfile
 import threading
 import time
 
-from server_checks import (LISTENING, WAIT, Screen, check, main, request, settled, status, stop_server, ticks,
+from server_checks import (LISTENING, WAIT, Screen, check, exchange, main, request, settled, status, stop_server, ticks,
                            wait_for)
 
 LONG_TICKS = 100_000
@@ -66,8 +67,8 @@ class Server:
     """The server on a port it picks, once it has printed its first line;
     the lines it writes after, in order."""
 
-    def __init__(self, program, data):
-        self.process = subprocess.Popen([program, "--port", "0", "--data", data], stdout=subprocess.PIPE,
+    def __init__(self, program, data, extra=()):
+        self.process = subprocess.Popen([program, "--port", "0", "--data", data, *extra], stdout=subprocess.PIPE,
                                         stderr=subprocess.STDOUT, text=True)
         self.first = self.process.stdout.readline()
         self.port = int(self.first[len(LISTENING):].rstrip("/\n")) if self.first.startswith(LISTENING) else None
@@ -214,7 +215,7 @@ async def make_rooms(program, follower, busy, data):
 
 async def resume_rooms(program, follower, data, rooms, checkpoint):
     """The long room's checkpoint is a pipe, which holds the room back until the checkpoint is written into it."""
-    server = Server(program, data)
+    server = Server(program, data, ["--max-rooms", str(len(rooms))])
     port = server.port
     check(server.first.startswith(LISTENING), f"the restarted server's first line says it listens: {server.first!r}")
     joining = ask_to_join(port, *rooms[-1])
@@ -231,6 +232,9 @@ async def resume_rooms(program, follower, data, rooms, checkpoint):
     check(samples[-1]["resuming"] == 1 and not answered(joining),
           f"the other rooms tick while the long one resumes, and the screen waiting for it has no answer yet: "
           f"{[(s['resuming'], s['ticks']) for s in samples]}")
+    got, headers, _ = exchange(port, "POST", "/rooms", b'{"width": 400, "height": 300}')
+    check(got == 503 and headers.get("Retry-After"),
+          f"a room past --max-rooms {len(rooms)}, the long one on its way: {got}, Retry-After {headers.get('Retry-After')}")
     await open_gate(os.path.join(data, LAST + ".checkpoint"), checkpoint)
     await wait_for(lambda: sample()["resuming"] == 0, "every kept room is back")
     counts = [s["resuming"] for s in samples]
