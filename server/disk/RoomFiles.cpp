@@ -193,30 +193,20 @@ bool MarkRoomEnded(const std::filesystem::path& folder, std::string_view id) {
     return fd >= 0 && WriteAndClose(fd, std::string(ENDED_LINE) + "\n");
 }
 
-ReadRoom ReadRoomRecord(const std::filesystem::path& folder, std::string_view id) {
-    ReadRoom read;
+Result<RoomRecord> ReadRoomRecord(const std::filesystem::path& folder, std::string_view id) {
     const std::optional<std::string> text = ReadWholeLines(RoomRecordFile(folder, id), MAX_RECORD_BYTES);
-    if (!text) {
-        read.error = "its record cannot be read";
-        return read;
-    }
+    if (!text) return Failure{"its record cannot be read"};
     RoomRecord room;
     std::string_view lines = *text;
     for (int lineNo = 1; !lines.empty(); ++lineNo) {
         const std::size_t end = lines.find('\n');
         const std::string_view line = lines.substr(0, end);
         lines.remove_prefix(end + 1);
-        if (lineNo == 1 ? line != RECORD_HEADER : !ReadRecordLine(line, room)) {
-            read.error = "line " + std::to_string(lineNo) + " of its record is not one this server reads";
-            return read;
-        }
+        if (lineNo == 1 ? line != RECORD_HEADER : !ReadRecordLine(line, room))
+            return Failure{"line " + std::to_string(lineNo) + " of its record is not one this server reads"};
     }
-    if (room.key.empty() || room.width == 0) {
-        read.error = "its record has no play key or size";
-        return read;
-    }
-    read.room = std::move(room);
-    return read;
+    if (room.key.empty() || room.width == 0) return Failure{"its record has no play key or size"};
+    return room;
 }
 
 std::vector<std::string> RoomsInFolder(const std::filesystem::path& folder) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "game/RecordingSink.h"
+#include "game/Result.h"
 #include "server/base/Limits.h"
 
 namespace kestrel {
@@ -92,11 +93,7 @@ bool WriteRoomRecord(const std::filesystem::path& folder, std::string_view id, c
 bool MarkRoomEnded(const std::filesystem::path& folder, std::string_view id);
 
 // The record of room `id`, or why it cannot be read.
-struct ReadRoom {
-    std::optional<RoomRecord> room;
-    std::string error;
-};
-ReadRoom ReadRoomRecord(const std::filesystem::path& folder, std::string_view id);
+Result<RoomRecord> ReadRoomRecord(const std::filesystem::path& folder, std::string_view id);
 
 // The ids of the rooms with a record in the folder, in order.
 std::vector<std::string> RoomsInFolder(const std::filesystem::path& folder);

@@ -196,7 +196,9 @@ std::optional<Refusal> RoomRegistry::Elsewhere(std::string_view id) const {
 // A room that is not playing but kept on disk (it ended, or could not be resumed).
 std::optional<RoomRecord> RoomRegistry::KeptRoom(std::string_view id) const {
     if (!IsRoomId(id) || rooms_.contains(id)) return std::nullopt;
-    return ReadRoomRecord(data_, id).room;
+    Result<RoomRecord> kept = ReadRoomRecord(data_, id);
+    if (!kept) return std::nullopt;
+    return *std::move(kept);
 }
 
 void RoomRegistry::Close(const std::string& id) {

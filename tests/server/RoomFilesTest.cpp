@@ -46,19 +46,21 @@ TEST_F(RoomFilesTest, ARoomsRecordKeepsItsKeyAndItsEnd) {
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
     std::ofstream(RoomRecordFile(folder, id), std::ios::app) << "end";
-    ReadRoom read = ReadRoomRecord(folder, id);
-    ASSERT_TRUE(read.room) << read.error;
-    EXPECT_EQ(read.room->key, written.key);
-    EXPECT_EQ(read.room->width, 400);
-    EXPECT_FALSE(read.room->ended);
+    Result<RoomRecord> read = ReadRoomRecord(folder, id);
+    ASSERT_TRUE(read) << read.Why();
+    EXPECT_EQ(read->key, written.key);
+    EXPECT_EQ(read->width, 400);
+    EXPECT_FALSE(read->ended);
 
     std::filesystem::resize_file(RoomRecordFile(folder, id), std::filesystem::file_size(RoomRecordFile(folder, id)) - 3);
     ASSERT_TRUE(MarkRoomEnded(folder, id));
     read = ReadRoomRecord(folder, id);
-    ASSERT_TRUE(read.room) << read.error;
-    EXPECT_TRUE(read.room->ended);
+    ASSERT_TRUE(read) << read.Why();
+    EXPECT_TRUE(read->ended);
     std::ofstream(RoomRecordFile(folder, id), std::ios::app) << "kept forever\n";
-    EXPECT_NE(ReadRoomRecord(folder, id).error, "");
+    read = ReadRoomRecord(folder, id);
+    ASSERT_FALSE(read);
+    EXPECT_EQ(read.Why(), "line 5 of its record is not one this server reads");
 }
 
 // A recording file appends and reads back; resumed after a kill that cut
