@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstring>
 #include <fstream>
+#include <utility>
 
 #include "game/Recording.h"
 #include "game/RoomId.h"
@@ -94,6 +95,12 @@ RoomRecordingSink::RoomRecordingSink(std::filesystem::path file, bool resumed, C
     if (whole_ < 0) Stop();
 }
 
+RoomRecordingSink::RoomRecordingSink(std::filesystem::path unmade, std::filesystem::path file,
+                                     CheckpointWriter* checkpoints)
+    : RoomRecordingSink(std::move(unmade), false, checkpoints) {
+    settled_ = std::move(file);
+}
+
 RoomRecordingSink::~RoomRecordingSink() { Stop(); }
 
 // Text held back goes first, with what follows it. Past the bound the file
@@ -139,11 +146,12 @@ void RoomRecordingSink::KeepCheckpoint(const RoomCheckpoint& checkpoint) {
     if (checkpoints_) (void)checkpoints_->Keep(CheckpointBeside(path_), checkpoint);
 }
 
-bool RoomRecordingSink::MoveTo(const std::filesystem::path& file) {
+bool RoomRecordingSink::Settle() {
+    if (settled_.empty()) return true;
     std::error_code ec;
-    std::filesystem::rename(path_, file, ec);
+    std::filesystem::rename(path_, settled_, ec);
     if (ec) return false;
-    path_ = file;
+    path_ = std::exchange(settled_, {});
     return true;
 }
 

@@ -45,20 +45,23 @@ public:
     // they are not kept.
     RoomRecordingSink(std::filesystem::path file, bool resumed, CheckpointWriter* checkpoints = nullptr,
                       FileWriter write = WriteAll);
+    // A room still being made: its file is `unmade` until Settle names it `file`.
+    RoomRecordingSink(std::filesystem::path unmade, std::filesystem::path file, CheckpointWriter* checkpoints);
     ~RoomRecordingSink() override;
     RoomRecordingSink(const RoomRecordingSink&) = delete;
     RoomRecordingSink& operator=(const RoomRecordingSink&) = delete;
     SinkState Append(std::string_view text) override;
     std::optional<std::string> Written(std::size_t maxBytes) const override;
     void KeepCheckpoint(const RoomCheckpoint& checkpoint) override;
-    // The file takes the name `file` (its room is made); false when it cannot.
-    bool MoveTo(const std::filesystem::path& file);
+    // The file takes the name it was told (its room is made); false when it cannot.
+    bool Settle() override;
 
 private:
     bool WriteWhole(std::string_view text);
     void Stop();
 
     std::filesystem::path path_;
+    std::filesystem::path settled_;  // the room's name while the file has another; empty once it has it
     FileWriter write_;
     int fd_ = -1;
     CheckpointWriter* checkpoints_;

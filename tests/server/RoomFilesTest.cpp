@@ -83,6 +83,26 @@ TEST_F(RoomFilesTest, ARecordingFileIsTakenUpAtItsLastWholeLine) {
     EXPECT_EQ(RoomRecordingSink(File() / "no" / "folder", false).Append("x\n"), SinkState::Lost);
 }
 
+// A room made from a start recording writes under its unmade name, which a
+// kill meanwhile leaves to be removed; once made, the file takes the room's
+// name and goes on there.
+TEST_F(RoomFilesTest, AnUnmadeRecordingTakesItsRoomsNameOnceSettled) {
+    const std::filesystem::path folder = File();
+    std::filesystem::create_directory(folder);
+    const std::string id = RandomHexId().value();
+    const std::filesystem::path unmade = UnmadeRecordingFile(folder, id), named = RoomRecordingFile(folder, id);
+    RoomRecordingSink sink(unmade, named, nullptr);
+    ASSERT_EQ(sink.Append("version 2\n"), SinkState::Whole);
+    EXPECT_FALSE(std::filesystem::exists(named));
+    ASSERT_TRUE(sink.Settle());
+    EXPECT_FALSE(std::filesystem::exists(unmade));
+    ASSERT_EQ(sink.Append("tick 40\n"), SinkState::Whole);
+    EXPECT_EQ(Bytes(named), "version 2\ntick 40\n");
+    EXPECT_EQ(sink.Written(1 << 10), "version 2\ntick 40\n") << "read back from its new name";
+    EXPECT_TRUE(sink.Settle()) << "settled, it stays where it is";
+    EXPECT_TRUE(std::filesystem::exists(named));
+}
+
 // A disk that fills for a while: a write it cut short is cut off again, its
 // text held back and written first once the disk takes writes again; past
 // MAX_HELD_BACK_BYTES held back, the file stops at its last whole write.
