@@ -52,6 +52,9 @@ public:
     // Keeps the room's newest checkpoint, taken right after everything
     // before it was appended; a sink may do without.
     virtual void KeepCheckpoint(const RoomCheckpoint&) {}
+    // The room is made: a sink kept under a name of its own until then
+    // takes the room's. False when it cannot.
+    virtual bool Settle() { return true; }
 };
 
 // A sink that keeps the recording, and its last checkpoint, in memory.

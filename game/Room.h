@@ -115,6 +115,8 @@ public:
     // What the sink held after the last flush, and the room's tick up to
     // which it holds the recording whole.
     SinkState RecordingState() const { return sinkState_; }
+    // The room is made, and its sink takes the room's name (RecordingSink::Settle).
+    bool SettleRecording() { return sink_->Settle(); }
     std::uint64_t KeptTicks() const { return keptTicks_; }
     const Game& Referee() const { return game_; }
 

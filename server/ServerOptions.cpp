@@ -192,14 +192,13 @@ std::string LimitsUsage() {
 
 std::string ServerUsageText() { return std::string(USAGE) + LimitsUsage() + std::string(USAGE_END); }
 
-ParsedServerOptions ParseServerOptions(const std::vector<std::string>& args) {
-    ParsedServerOptions parsed;
+Result<ServerOptions> ParseServerOptions(const std::vector<std::string>& args) {
+    ServerOptions options;
     std::vector<std::string_view> seen;
-    for (std::size_t i = 0; i < args.size() && !parsed.error; ++i)
-        parsed.error = ReadOption(args, i, parsed.options, seen);
-    if (parsed.error) *parsed.error += Hint();
-    if (parsed.options.listen.empty()) parsed.options.listen.emplace_back(DEFAULT_LISTEN_ADDRESS);
-    return parsed;
+    for (std::size_t i = 0; i < args.size(); ++i)
+        if (std::optional<std::string> wrong = ReadOption(args, i, options, seen)) return Failure{*wrong + Hint()};
+    if (options.listen.empty()) options.listen.emplace_back(DEFAULT_LISTEN_ADDRESS);
+    return options;
 }
 
 }  // namespace kestrel

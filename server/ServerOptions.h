@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "game/Result.h"
 #include "server/base/Limits.h"
 #include "server/net/Addresses.h"
 
@@ -31,13 +32,8 @@ struct ServerOptions {
     bool version = false;
 };
 
-// The options, or why they are wrong (none when they are not). `args`
-// leaves out the program's name.
-struct ParsedServerOptions {
-    ServerOptions options;
-    std::optional<std::string> error;
-};
-ParsedServerOptions ParseServerOptions(const std::vector<std::string>& args);
+// The options, or why they are wrong. `args` leaves out the program's name.
+Result<ServerOptions> ParseServerOptions(const std::vector<std::string>& args);
 
 // The lines --help prints.
 std::string ServerUsageText();

@@ -11,18 +11,19 @@
 #endif
 
 int main(int argc, char** argv) {
-    const kestrel::ParsedServerOptions parsed = kestrel::ParseServerOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (parsed.error) {
-        std::cerr << "kestrel-server: " << *parsed.error << '\n';
+    const kestrel::Result<kestrel::ServerOptions> options =
+        kestrel::ParseServerOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (!options) {
+        std::cerr << "kestrel-server: " << options.Why() << '\n';
         return kestrel::EXIT_BAD_SERVER_START;
     }
-    if (parsed.options.help) {
+    if (options->help) {
         std::cout << kestrel::ServerUsageText();
         return 0;
     }
-    if (parsed.options.version) {
+    if (options->version) {
         std::cout << "kestrel-server " << KESTREL_VERSION << '\n';
         return 0;
     }
-    return kestrel::RunServer(parsed.options, std::cout, std::cerr);
+    return kestrel::RunServer(*options, std::cout, std::cerr);
 }

@@ -147,23 +147,17 @@ std::string WriteCheckpointText(const RoomCheckpoint& checkpoint) {
     return text + std::string(CHECKSUM_NAME) + Checksum(text) + "\n";
 }
 
-ReadCheckpoint ReadCheckpointText(std::string_view text) {
-    ReadCheckpoint read;
+Result<RoomCheckpoint> ReadCheckpointText(std::string_view text) {
     const std::size_t last = text.size() < 2 ? std::string_view::npos : text.rfind('\n', text.size() - 2) + 1;
     const std::string_view sum = last == std::string_view::npos ? "" : text.substr(last);
     if (!sum.starts_with(CHECKSUM_NAME) || sum.size() != CHECKSUM_NAME.size() + CHECKSUM_DIGITS + 1 ||
-        sum.back() != '\n') {
-        read.error = "it is cut short";
-        return read;
-    }
+        sum.back() != '\n')
+        return Failure{"it is cut short"};
     const std::string_view body = text.substr(0, last);
-    if (sum.substr(CHECKSUM_NAME.size(), CHECKSUM_DIGITS) != Checksum(body)) {
-        read.error = "it fails its checksum";
-        return read;
-    }
-    read.checkpoint = ReadBody(body);
-    if (!read.checkpoint) read.error = "it is not a checkpoint this server reads";
-    return read;
+    if (sum.substr(CHECKSUM_NAME.size(), CHECKSUM_DIGITS) != Checksum(body)) return Failure{"it fails its checksum"};
+    std::optional<RoomCheckpoint> checkpoint = ReadBody(body);
+    if (!checkpoint) return Failure{"it is not a checkpoint this server reads"};
+    return *std::move(checkpoint);
 }
 
 // Written beside, synced, then renamed over the old one and the rename
@@ -178,12 +172,14 @@ bool SaveCheckpoint(const std::filesystem::path& file, const RoomCheckpoint& che
     return !ec && SyncFolder(file.parent_path());
 }
 
-ReadCheckpoint LoadCheckpoint(const std::filesystem::path& file) {
+Result<std::optional<RoomCheckpoint>> LoadCheckpoint(const std::filesystem::path& file) {
     std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) return {};
+    if (!std::filesystem::exists(file, ec)) return std::optional<RoomCheckpoint>();
     const std::optional<std::string> text = ReadWholeLines(file, MAX_CHECKPOINT_BYTES);
-    if (!text) return {.checkpoint = std::nullopt, .error = "it cannot be read, or is too long"};
-    return ReadCheckpointText(*text);
+    if (!text) return Failure{"it cannot be read, or is too long"};
+    Result<RoomCheckpoint> read = ReadCheckpointText(*text);
+    if (!read) return Failure{read.Why()};
+    return std::optional<RoomCheckpoint>(*std::move(read));
 }
 
 CheckpointWriter::CheckpointWriter() : thread_([this] { Run(); }) {}

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "game/RecordingSink.h"
+#include "game/Result.h"
 #include "server/base/Limits.h"
 
 namespace kestrel {
@@ -33,16 +34,13 @@ std::vector<std::string> RemoveUnsavedCheckpoints(const std::filesystem::path& f
 // numbers, the join text and a checksum of all before it.
 std::string WriteCheckpointText(const RoomCheckpoint& checkpoint);
 // The checkpoint a file's text holds, or why it holds none.
-struct ReadCheckpoint {
-    std::optional<RoomCheckpoint> checkpoint;
-    std::string error;
-};
-ReadCheckpoint ReadCheckpointText(std::string_view text);
+Result<RoomCheckpoint> ReadCheckpointText(std::string_view text);
 
 // Writes `file` whole or not at all; false when it could not.
 bool SaveCheckpoint(const std::filesystem::path& file, const RoomCheckpoint& checkpoint);
-// The checkpoint in `file`; no checkpoint and no error when there is no file.
-ReadCheckpoint LoadCheckpoint(const std::filesystem::path& file);
+// The checkpoint in `file`, or why it cannot be read; none, and no
+// failure, when there is no file.
+Result<std::optional<RoomCheckpoint>> LoadCheckpoint(const std::filesystem::path& file);
 
 // The thread that writes the rooms' checkpoints. The newest checkpoint of
 // a file replaces one not yet written.

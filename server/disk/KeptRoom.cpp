@@ -39,14 +39,16 @@ Result<std::string> RecordingAfter(const std::filesystem::path& file, std::uint6
 // Puts the checkpoint beside `file` and the recording after it in `start`;
 // answers why it cannot, or nothing when there is no checkpoint.
 std::string FromCheckpoint(const std::filesystem::path& file, RoomStart& start) {
-    ReadCheckpoint read = LoadCheckpoint(CheckpointBeside(file));
-    if (!read.checkpoint) return read.error;
-    Result<std::string> rest = RecordingAfter(file, read.checkpoint->recordingBytes);
+    Result<std::optional<RoomCheckpoint>> read = LoadCheckpoint(CheckpointBeside(file));
+    if (!read) return read.Why();
+    if (!*read) return {};
+    RoomCheckpoint& checkpoint = **read;
+    Result<std::string> rest = RecordingAfter(file, checkpoint.recordingBytes);
     if (!rest) return rest.Why();
-    if (const Result<ReadRecording> whole = ReadRecordingText(read.checkpoint->joinText + *rest); !whole)
+    if (const Result<ReadRecording> whole = ReadRecordingText(checkpoint.joinText + *rest); !whole)
         return "the recording after it does not read: " + whole.Why();
-    if (std::optional<std::string> wrong = CheckCheckpoint(*read.checkpoint)) return *wrong;
-    start.checkpoint = std::move(read.checkpoint);
+    if (std::optional<std::string> wrong = CheckCheckpoint(checkpoint)) return *wrong;
+    start.checkpoint = std::move(checkpoint);
     start.recording = *std::move(rest);
     return {};
 }
@@ -57,10 +59,10 @@ Result<RoomToResume> ReadKeptRoom(const std::filesystem::path& folder, std::stri
     std::error_code ec;
     if (!std::filesystem::exists(RoomRecordFile(folder, id), ec))
         return Failure{"it has a recording but no record (" + std::string(id) + ".room)"};
-    const ReadRoom read = ReadRoomRecord(folder, id);
-    if (!read.room) return Failure{read.error};
-    if (read.room->ended) return Failure{"the room has ended"};
-    RoomToResume kept{.key = read.room->key, .start = {.width = read.room->width, .height = read.room->height, .resumed = true}};
+    const Result<RoomRecord> record = ReadRoomRecord(folder, id);
+    if (!record) return Failure{record.Why()};
+    if (record->ended) return Failure{"the room has ended"};
+    RoomToResume kept{.key = record->key, .start = {.width = record->width, .height = record->height, .resumed = true}};
     const std::filesystem::path file = RoomRecordingFile(folder, id);
     const std::string damaged = FromCheckpoint(file, kept.start);
     if (kept.start.checkpoint) return kept;
@@ -84,7 +86,7 @@ std::unique_ptr<RoomRecordingSink> KeptRecording(const std::filesystem::path& fo
 std::vector<std::string> RoomsToResume(const std::filesystem::path& folder) {
     std::vector<std::string> ids = RoomsInFolder(folder);
     std::erase_if(ids, [&folder](const std::string& id) {
-        const std::optional<RoomRecord> kept = ReadRoomRecord(folder, id).room;
+        const Result<RoomRecord> kept = ReadRoomRecord(folder, id);
         return kept && kept->ended;
     });
     std::error_code ec;

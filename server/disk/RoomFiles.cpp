@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstring>
 #include <fstream>
+#include <utility>
 
 #include "game/Recording.h"
 #include "game/RoomId.h"
@@ -94,6 +95,12 @@ RoomRecordingSink::RoomRecordingSink(std::filesystem::path file, bool resumed, C
     if (whole_ < 0) Stop();
 }
 
+RoomRecordingSink::RoomRecordingSink(std::filesystem::path unmade, std::filesystem::path file,
+                                     CheckpointWriter* checkpoints)
+    : RoomRecordingSink(std::move(unmade), false, checkpoints) {
+    settled_ = std::move(file);
+}
+
 RoomRecordingSink::~RoomRecordingSink() { Stop(); }
 
 // Text held back goes first, with what follows it. Past the bound the file
@@ -139,11 +146,12 @@ void RoomRecordingSink::KeepCheckpoint(const RoomCheckpoint& checkpoint) {
     if (checkpoints_) (void)checkpoints_->Keep(CheckpointBeside(path_), checkpoint);
 }
 
-bool RoomRecordingSink::MoveTo(const std::filesystem::path& file) {
+bool RoomRecordingSink::Settle() {
+    if (settled_.empty()) return true;
     std::error_code ec;
-    std::filesystem::rename(path_, file, ec);
+    std::filesystem::rename(path_, settled_, ec);
     if (ec) return false;
-    path_ = file;
+    path_ = std::exchange(settled_, {});
     return true;
 }
 
@@ -193,30 +201,20 @@ bool MarkRoomEnded(const std::filesystem::path& folder, std::string_view id) {
     return fd >= 0 && WriteAndClose(fd, std::string(ENDED_LINE) + "\n");
 }
 
-ReadRoom ReadRoomRecord(const std::filesystem::path& folder, std::string_view id) {
-    ReadRoom read;
+Result<RoomRecord> ReadRoomRecord(const std::filesystem::path& folder, std::string_view id) {
     const std::optional<std::string> text = ReadWholeLines(RoomRecordFile(folder, id), MAX_RECORD_BYTES);
-    if (!text) {
-        read.error = "its record cannot be read";
-        return read;
-    }
+    if (!text) return Failure{"its record cannot be read"};
     RoomRecord room;
     std::string_view lines = *text;
     for (int lineNo = 1; !lines.empty(); ++lineNo) {
         const std::size_t end = lines.find('\n');
         const std::string_view line = lines.substr(0, end);
         lines.remove_prefix(end + 1);
-        if (lineNo == 1 ? line != RECORD_HEADER : !ReadRecordLine(line, room)) {
-            read.error = "line " + std::to_string(lineNo) + " of its record is not one this server reads";
-            return read;
-        }
+        if (lineNo == 1 ? line != RECORD_HEADER : !ReadRecordLine(line, room))
+            return Failure{"line " + std::to_string(lineNo) + " of its record is not one this server reads"};
     }
-    if (room.key.empty() || room.width == 0) {
-        read.error = "its record has no play key or size";
-        return read;
-    }
-    read.room = std::move(room);
-    return read;
+    if (room.key.empty() || room.width == 0) return Failure{"its record has no play key or size"};
+    return room;
 }
 
 std::vector<std::string> RoomsInFolder(const std::filesystem::path& folder) {

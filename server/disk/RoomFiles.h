@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "game/RecordingSink.h"
+#include "game/Result.h"
 #include "server/base/Limits.h"
 
 namespace kestrel {
@@ -44,20 +45,23 @@ public:
     // they are not kept.
     RoomRecordingSink(std::filesystem::path file, bool resumed, CheckpointWriter* checkpoints = nullptr,
                       FileWriter write = WriteAll);
+    // A room still being made: its file is `unmade` until Settle names it `file`.
+    RoomRecordingSink(std::filesystem::path unmade, std::filesystem::path file, CheckpointWriter* checkpoints);
     ~RoomRecordingSink() override;
     RoomRecordingSink(const RoomRecordingSink&) = delete;
     RoomRecordingSink& operator=(const RoomRecordingSink&) = delete;
     SinkState Append(std::string_view text) override;
     std::optional<std::string> Written(std::size_t maxBytes) const override;
     void KeepCheckpoint(const RoomCheckpoint& checkpoint) override;
-    // The file takes the name `file` (its room is made); false when it cannot.
-    bool MoveTo(const std::filesystem::path& file);
+    // The file takes the name it was told (its room is made); false when it cannot.
+    bool Settle() override;
 
 private:
     bool WriteWhole(std::string_view text);
     void Stop();
 
     std::filesystem::path path_;
+    std::filesystem::path settled_;  // the room's name while the file has another; empty once it has it
     FileWriter write_;
     int fd_ = -1;
     CheckpointWriter* checkpoints_;
@@ -92,11 +96,7 @@ bool WriteRoomRecord(const std::filesystem::path& folder, std::string_view id, c
 bool MarkRoomEnded(const std::filesystem::path& folder, std::string_view id);
 
 // The record of room `id`, or why it cannot be read.
-struct ReadRoom {
-    std::optional<RoomRecord> room;
-    std::string error;
-};
-ReadRoom ReadRoomRecord(const std::filesystem::path& folder, std::string_view id);
+Result<RoomRecord> ReadRoomRecord(const std::filesystem::path& folder, std::string_view id);
 
 // The ids of the rooms with a record in the folder, in order.
 std::vector<std::string> RoomsInFolder(const std::filesystem::path& folder);

@@ -66,6 +66,8 @@ public:
     std::size_t Screens() const { return seats_.Taken(); }
     // Whether its recording is kept on disk up to its last room second.
     bool RecordingWhole() const { return room_->RecordingState() == SinkState::Whole; }
+    // Its record is written: its recording takes the room's name, if it had another.
+    bool SettleRecording() { return room_->SettleRecording(); }
 
 private:
     const Frame& TickFrame(const std::string& text);

@@ -26,8 +26,6 @@ class io_context;
 namespace kestrel {
 
 // A room's referee as built, with its play key.
-class RoomRecordingSink;
-
 struct BuiltRoom {
     std::unique_ptr<Room> room;
     std::string key;
@@ -36,8 +34,6 @@ struct BuiltRoom {
     // tick of the checkpoint it came back from.
     std::string damagedCheckpoint = {};
     std::optional<std::uint64_t> fromCheckpoint = {};
-    // A room made from a start recording: its file, under its unmade name.
-    RoomRecordingSink* unmade = nullptr;
 };
 // A room built, or why it could not be.
 using Built = Result<BuiltRoom>;

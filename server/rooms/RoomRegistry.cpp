@@ -22,13 +22,12 @@ Outcome<RoomStart> ReadSize(const std::string& body) {
 // On the builder: a start recording checked, and played through.
 Built MakeFromRecording(const std::string& recording, const RoomKeeping& keeping, const NewRoom& made) {
     if (std::optional<std::string> refused = CheckStartRecording(recording)) return Failure{*std::move(refused)};
-    auto file = std::make_unique<RoomRecordingSink>(UnmadeRecordingFile(keeping.data, made.id), false,
-                                                    keeping.checkpoints);
-    RoomRecordingSink* unmade = file.get();
+    auto file = std::make_unique<RoomRecordingSink>(UnmadeRecordingFile(keeping.data, made.id),
+                                                    RoomRecordingFile(keeping.data, made.id), keeping.checkpoints);
     auto room = std::make_unique<Room>(GameRandom::FromClock(),
                                        RoomStart{.recording = recording, .checkpointTicks = keeping.checkpointTicks},
                                        std::move(file));
-    return BuiltRoom{.room = std::move(room), .key = made.key, .unmade = unmade};
+    return BuiltRoom{.room = std::move(room), .key = made.key};
 }
 
 // On the builder: a kept room read, and played through to where its file
@@ -123,7 +122,7 @@ void RoomRegistry::Made(const NewRoom& room, const RoomOrder& order, Built built
         std::filesystem::remove(UnmadeRecordingFile(data_, room.id), ignored);
         return;
     }
-    if (std::optional<Refusal> refused = Open(room, std::move(built->room), built->unmade)) return answer(*std::move(refused));
+    if (std::optional<Refusal> refused = Open(room, std::move(built->room), true)) return answer(*std::move(refused));
     quota_.Count(order.address, host_.Now());
     answer(room);
 }
@@ -132,12 +131,12 @@ void RoomRegistry::Made(const NewRoom& room, const RoomOrder& order, Built built
 // under its unmade name takes the room's name after it. A room that cannot
 // be kept from its start leaves no file: the disk is full, most likely,
 // which another try or another server behind the balancer may not be.
-std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, std::unique_ptr<Room> referee, RoomRecordingSink* unmade) {
+std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, std::unique_ptr<Room> referee, bool fromRecording) {
     const std::filesystem::path file = RoomRecordingFile(data_, made.id);
     auto room = std::make_shared<LiveRoom>(*this, made.id, made.key, std::move(referee));
     const bool recorded = room->RecordingWhole() &&
                           WriteRoomRecord(data_, made.id, {.key = made.key, .width = room->Width(), .height = room->Height()});
-    if (!recorded || (unmade && !unmade->MoveTo(file))) {
+    if (!recorded || !room->SettleRecording()) {
         host_.ServerLog().Room(made.id, "not opened: its recording or its record cannot be written in " + data_.string());
         std::error_code ignored;
         for (const std::filesystem::path& left : {file, UnmadeRecordingFile(data_, made.id)})
@@ -148,7 +147,7 @@ std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, std::unique_ptr<R
     room->Start();
     rooms_[made.id] = room;
     host_.ServerLog().Room(made.id, "opened, " + std::to_string(room->Width()) + " x " + std::to_string(room->Height()) +
-                                      (unmade ? ", from a recording" : ""));
+                                      (fromRecording ? ", from a recording" : ""));
     return std::nullopt;
 }
 
@@ -196,7 +195,9 @@ std::optional<Refusal> RoomRegistry::Elsewhere(std::string_view id) const {
 // A room that is not playing but kept on disk (it ended, or could not be resumed).
 std::optional<RoomRecord> RoomRegistry::KeptRoom(std::string_view id) const {
     if (!IsRoomId(id) || rooms_.contains(id)) return std::nullopt;
-    return ReadRoomRecord(data_, id).room;
+    Result<RoomRecord> kept = ReadRoomRecord(data_, id);
+    if (!kept) return std::nullopt;
+    return *std::move(kept);
 }
 
 void RoomRegistry::Close(const std::string& id) {

@@ -99,7 +99,7 @@ private:
     std::optional<NewRoom> Draw() const;
     void Build(RoomOrder order, Created answer);
     void Made(const NewRoom& room, const RoomOrder& order, Built built, const Created& answer);
-    std::optional<Refusal> Open(const NewRoom& room, std::unique_ptr<Room> built, RoomRecordingSink* unmade = nullptr);
+    std::optional<Refusal> Open(const NewRoom& room, std::unique_ptr<Room> built, bool fromRecording = false);
     RoomKeeping Keeping();
     void ResumeNext();
     void Resumed(const std::string& id, Built built);

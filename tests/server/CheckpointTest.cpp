@@ -91,11 +91,15 @@ protected:
 // The newest checkpoint reads back as the room kept it, and resumes the
 // room to the state its whole recording gives, from the recording's tail.
 TEST_F(CheckpointTest, AGoodCheckpointResumesTheRoomFromItsTick) {
-    const ReadCheckpoint read = LoadCheckpoint(checkpoint);
-    ASSERT_TRUE(read.checkpoint) << read.error;
-    EXPECT_EQ(read.checkpoint->tick, 400u);
-    EXPECT_EQ(read.checkpoint->held, (HeldPointer{1, 30, 40}));
-    EXPECT_EQ(ReadCheckpointText(WriteCheckpointText(*read.checkpoint)).checkpoint, read.checkpoint);
+    const Result<std::optional<RoomCheckpoint>> loaded = LoadCheckpoint(checkpoint);
+    ASSERT_TRUE(loaded) << loaded.Why();
+    ASSERT_TRUE(*loaded);
+    const RoomCheckpoint& read = **loaded;
+    EXPECT_EQ(read.tick, 400u);
+    EXPECT_EQ(read.held, (HeldPointer{1, 30, 40}));
+    const Result<RoomCheckpoint> again = ReadCheckpointText(WriteCheckpointText(read));
+    ASSERT_TRUE(again) << again.Why();
+    EXPECT_EQ(*again, read);
 
     const RoomToResume kept = Read();
     ASSERT_TRUE(kept.start.checkpoint);
@@ -132,19 +136,19 @@ TEST_F(CheckpointTest, ADamagedCheckpointIsPassedOver) {
         ExpectPassedOver("byte " + std::to_string(at) + " changed", "it fails its checksum");
     }
 
-    RoomCheckpoint read = *ReadCheckpointText(good).checkpoint;
+    RoomCheckpoint read = *ReadCheckpointText(good);
     read.stateHash += 1;
     ASSERT_TRUE(SaveCheckpoint(checkpoint, read));
     ExpectPassedOver("another hash", "its replay does not reach its state hash");
 
-    read = *ReadCheckpointText(good).checkpoint;
+    read = *ReadCheckpointText(good);
     read.recordingBytes -= 1;
     ASSERT_TRUE(SaveCheckpoint(checkpoint, read));
     ExpectPassedOver("bytes mid-line", "its recording's bytes do not end a line");
 
     // The recording lost its tail: the room goes on from what is left.
     WriteAll(checkpoint, good);
-    std::filesystem::resize_file(recording, ReadCheckpointText(good).checkpoint->recordingBytes - 1);
+    std::filesystem::resize_file(recording, ReadCheckpointText(good)->recordingBytes - 1);
     whole = Resumed(ReadWholeLines(recording, MAX_RECORDING_BYTES).value(), std::nullopt);
     ExpectPassedOver("a recording shorter than it names", "it names more of the recording than its file holds");
 }
@@ -156,7 +160,7 @@ TEST_F(CheckpointTest, ADamagedCheckpointIsPassedOver) {
 // must not be taken up.
 TEST_F(CheckpointTest, ACheckpointPassedOverIsNotTakenUpOnceTheFileGrowsPastIt) {
     const std::string original = ReadAll(recording);
-    const std::uint64_t named = ReadCheckpointText(good).checkpoint->recordingBytes;
+    const std::uint64_t named = ReadCheckpointText(good)->recordingBytes;
     int takenUp = 0;
     for (std::size_t cut = original.rfind('\n', named - 2); cut > named - 200; cut = original.rfind('\n', cut - 1)) {
         WriteAll(recording, original.substr(0, cut + 1));

@@ -103,13 +103,20 @@ TEST(Site, EscapesAreUndoneAndPathsStayInTheSite) {
     EXPECT_EQ(MimeType("x.unknown"), "application/octet-stream");
 }
 
+// Why the options are refused; empty when they are not.
+std::string OptionsRefused(const std::vector<std::string>& args) {
+    const Result<ServerOptions> parsed = ParseServerOptions(args);
+    return parsed ? "" : parsed.Why();
+}
+
 // Each limit's option sets that limit and no other.
 TEST(ServerOptions, EachOptionSetsItsOwnValue) {
     const ServerLimits defaults;
     const auto limitsAfter = [](std::string option) {
-        const ParsedServerOptions parsed = ParseServerOptions({option, "7"});
-        EXPECT_EQ(parsed.error, std::nullopt) << option;
-        const ServerLimits& l = parsed.options.limits;
+        const Result<ServerOptions> parsed = ParseServerOptions({option, "7"});
+        EXPECT_TRUE(parsed) << option << ": " << parsed.Why();
+        if (!parsed) return std::vector<int>{};
+        const ServerLimits& l = parsed->limits;
         return std::vector<int>{l.rooms, l.connectionsPerRoom, l.connectionsPerAddress, l.roomCreationsPerMinute};
     };
     const std::vector<int> base{defaults.rooms, defaults.connectionsPerRoom, defaults.connectionsPerAddress,
@@ -120,25 +127,25 @@ TEST(ServerOptions, EachOptionSetsItsOwnValue) {
         expected[i] = 7;
         EXPECT_EQ(limitsAfter(options[i]), expected) << options[i];
     }
-    const ParsedServerOptions all = ParseServerOptions({"--port=0", "--site", "web", "--data=d", "--version"});
-    EXPECT_EQ(all.options.listen, std::vector<std::string>{"127.0.0.1"}) << "by default";
-    EXPECT_TRUE(all.options.trustedProxies.empty() && all.options.name.empty());
-    EXPECT_EQ(all.error, std::nullopt);
-    EXPECT_EQ(all.options.port, 0);
-    EXPECT_EQ(all.options.site, "web");
-    EXPECT_EQ(all.options.data, "d");
-    EXPECT_TRUE(all.options.version && !all.options.help);
+    const Result<ServerOptions> all = ParseServerOptions({"--port=0", "--site", "web", "--data=d", "--version"});
+    ASSERT_TRUE(all) << all.Why();
+    EXPECT_EQ(all->listen, std::vector<std::string>{"127.0.0.1"}) << "by default";
+    EXPECT_TRUE(all->trustedProxies.empty() && all->name.empty());
+    EXPECT_EQ(all->port, 0);
+    EXPECT_EQ(all->site, "web");
+    EXPECT_EQ(all->data, "d");
+    EXPECT_TRUE(all->version && !all->help);
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
              {"--port", "65536"}, {"--port"}, {"--max-rooms", "0"}, {"--max-rooms", "3x"}, {"--site", ""},
              {"--data"}, {"--bogus"}, {"stray"}})
-        EXPECT_NE(ParseServerOptions(bad).error, std::nullopt) << bad[0];
+        EXPECT_NE(OptionsRefused(bad), "") << bad[0];
     // A single value given twice is a mistake, whichever way it is written;
     // --listen and --trust-proxy add up (below).
     for (const char* option : {"--port", "--max-rooms", "--max-room-connections", "--max-address-connections",
                                "--max-room-creations", "--checkpoint-ticks", "--name", "--site", "--data"}) {
         const std::string once = std::string(option) + "=7";
-        EXPECT_EQ(ParseServerOptions({once}).error, std::nullopt) << option;
-        EXPECT_EQ(ParseServerOptions({once, option, "7"}).error,
+        EXPECT_EQ(OptionsRefused({once}), "") << option;
+        EXPECT_EQ(OptionsRefused({once, option, "7"}),
                   "option " + std::string(option) + " is given twice (kestrel-server --help lists the options)");
     }
 }
@@ -146,21 +153,21 @@ TEST(ServerOptions, EachOptionSetsItsOwnValue) {
 // Addresses to listen on and proxies to trust add up, the first --listen
 // in place of the default; a name is letters and digits.
 TEST(ServerOptions, AddressesProxiesAndName) {
-    const ParsedServerOptions parsed = ParseServerOptions({"--listen", "::1", "--listen=0.0.0.0", "--trust-proxy",
-                                                           "10.0.0.0/8", "--trust-proxy=::1", "--name", "Alpha8001"});
-    ASSERT_EQ(parsed.error, std::nullopt) << *parsed.error;
-    EXPECT_EQ(parsed.options.listen, (std::vector<std::string>{"::1", "0.0.0.0"}));
-    ASSERT_EQ(parsed.options.trustedProxies.size(), 2u);
-    EXPECT_EQ(parsed.options.trustedProxies[0].bits, 8);
-    EXPECT_TRUE(parsed.options.trustedProxies[1].base.v6);
-    EXPECT_EQ(parsed.options.name, "Alpha8001");
+    const Result<ServerOptions> parsed = ParseServerOptions({"--listen", "::1", "--listen=0.0.0.0", "--trust-proxy",
+                                                             "10.0.0.0/8", "--trust-proxy=::1", "--name", "Alpha8001"});
+    ASSERT_TRUE(parsed) << parsed.Why();
+    EXPECT_EQ(parsed->listen, (std::vector<std::string>{"::1", "0.0.0.0"}));
+    ASSERT_EQ(parsed->trustedProxies.size(), 2u);
+    EXPECT_EQ(parsed->trustedProxies[0].bits, 8);
+    EXPECT_TRUE(parsed->trustedProxies[1].base.v6);
+    EXPECT_EQ(parsed->name, "Alpha8001");
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
              {"--listen"}, {"--listen", "localhost"}, {"--listen", "127.0.0.1:80"}, {"--listen", "[::1]"},
              {"--trust-proxy"}, {"--trust-proxy", "10.0.0.0/33"}, {"--trust-proxy", "::/129"},
              {"--trust-proxy", "10.0.0.0/"}, {"--trust-proxy", "kestrel.test"}, {"--name"}, {"--name", ""},
              {"--name", "a-b"}, {"--name", "abcdefghijklmnopq"}})
-        EXPECT_NE(ParseServerOptions(bad).error, std::nullopt) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
-    EXPECT_EQ(*ParseServerOptions({"--name", "a-b"}).error,
+        EXPECT_NE(OptionsRefused(bad), "") << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
+    EXPECT_EQ(OptionsRefused({"--name", "a-b"}),
               "option --name needs 1 to 16 letters and digits, not 'a-b' (kestrel-server --help lists the options)");
 }
 

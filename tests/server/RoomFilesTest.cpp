@@ -46,19 +46,21 @@ TEST_F(RoomFilesTest, ARoomsRecordKeepsItsKeyAndItsEnd) {
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
     std::ofstream(RoomRecordFile(folder, id), std::ios::app) << "end";
-    ReadRoom read = ReadRoomRecord(folder, id);
-    ASSERT_TRUE(read.room) << read.error;
-    EXPECT_EQ(read.room->key, written.key);
-    EXPECT_EQ(read.room->width, 400);
-    EXPECT_FALSE(read.room->ended);
+    Result<RoomRecord> read = ReadRoomRecord(folder, id);
+    ASSERT_TRUE(read) << read.Why();
+    EXPECT_EQ(read->key, written.key);
+    EXPECT_EQ(read->width, 400);
+    EXPECT_FALSE(read->ended);
 
     std::filesystem::resize_file(RoomRecordFile(folder, id), std::filesystem::file_size(RoomRecordFile(folder, id)) - 3);
     ASSERT_TRUE(MarkRoomEnded(folder, id));
     read = ReadRoomRecord(folder, id);
-    ASSERT_TRUE(read.room) << read.error;
-    EXPECT_TRUE(read.room->ended);
+    ASSERT_TRUE(read) << read.Why();
+    EXPECT_TRUE(read->ended);
     std::ofstream(RoomRecordFile(folder, id), std::ios::app) << "kept forever\n";
-    EXPECT_NE(ReadRoomRecord(folder, id).error, "");
+    read = ReadRoomRecord(folder, id);
+    ASSERT_FALSE(read);
+    EXPECT_EQ(read.Why(), "line 5 of its record is not one this server reads");
 }
 
 // A recording file appends and reads back; resumed after a kill that cut
@@ -79,6 +81,26 @@ TEST_F(RoomFilesTest, ARecordingFileIsTakenUpAtItsLastWholeLine) {
     ASSERT_EQ(resumed.Append("tick 1\n"), SinkState::Whole);
     EXPECT_EQ(resumed.Written(MAX_RECORDING_BYTES), "version 1\ntick 40\ntick 1\n");
     EXPECT_EQ(RoomRecordingSink(File() / "no" / "folder", false).Append("x\n"), SinkState::Lost);
+}
+
+// A room made from a start recording writes under its unmade name, which a
+// kill meanwhile leaves to be removed; once made, the file takes the room's
+// name and goes on there.
+TEST_F(RoomFilesTest, AnUnmadeRecordingTakesItsRoomsNameOnceSettled) {
+    const std::filesystem::path folder = File();
+    std::filesystem::create_directory(folder);
+    const std::string id = RandomHexId().value();
+    const std::filesystem::path unmade = UnmadeRecordingFile(folder, id), named = RoomRecordingFile(folder, id);
+    RoomRecordingSink sink(unmade, named, nullptr);
+    ASSERT_EQ(sink.Append("version 2\n"), SinkState::Whole);
+    EXPECT_FALSE(std::filesystem::exists(named));
+    ASSERT_TRUE(sink.Settle());
+    EXPECT_FALSE(std::filesystem::exists(unmade));
+    ASSERT_EQ(sink.Append("tick 40\n"), SinkState::Whole);
+    EXPECT_EQ(Bytes(named), "version 2\ntick 40\n");
+    EXPECT_EQ(sink.Written(1 << 10), "version 2\ntick 40\n") << "read back from its new name";
+    EXPECT_TRUE(sink.Settle()) << "settled, it stays where it is";
+    EXPECT_TRUE(std::filesystem::exists(named));
 }
 
 // A disk that fills for a while: a write it cut short is cut off again, its

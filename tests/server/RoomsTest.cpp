@@ -150,7 +150,9 @@ TEST_F(Rooms, ARoomLeftEmptyEndsAndIsKeptAsEnded) {
     const RoomRegistry::Found gone = Registry().Find(id);
     ASSERT_TRUE(std::holds_alternative<Refusal>(gone));
     EXPECT_EQ(std::get<Refusal>(gone).kind, Refused::RoomEnded);
-    EXPECT_TRUE(ReadRoomRecord(folder_, id).room->ended);
+    const Result<RoomRecord> record = ReadRoomRecord(folder_, id);
+    ASSERT_TRUE(record) << record.Why();
+    EXPECT_TRUE(record->ended);
     EXPECT_NE(server_.Logged().find("room " + id + ": ended after"), std::string::npos) << server_.Logged();
 }
 
