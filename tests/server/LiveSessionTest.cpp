@@ -1,7 +1,8 @@
 // A screen's session over real sockets on the loopback: its queue of frames
 // is bounded, so a screen whose socket has stopped taking frames is dropped
-// once MAX_QUEUED_FRAMES wait for it, and a screen beside it that reads
-// gets every frame, that one's leaving too.
+// once MAX_QUEUED_FRAMES wait for it, or once its socket has taken no frame
+// for SCREEN_WRITE_LIMIT, whichever comes first; a screen beside it that
+// reads gets every frame, that one's leaving too.
 
 #include <gtest/gtest.h>
 
@@ -104,6 +105,20 @@ protected:
         ASSERT_TRUE(done()) << "waited for " << what << "\n" << log_.str();
     }
     std::uint64_t Dropped() { return state_->Counts().Snapshot().dropped; }
+    // The reading screen joins and reads on; the stalled one reads its join
+    // and then nothing, and its socket's buffers are small by then.
+    void JoinBoth(Browser& reading, Browser& stalled) {
+        ASSERT_NO_FATAL_FAILURE(Join(reading, false));
+        reading.Read();
+        ASSERT_NO_FATAL_FAILURE(RunUntil([&] { return reading.frames == JOIN_FRAMES; }, "the reading screen's join"));
+        ASSERT_NO_FATAL_FAILURE(Join(stalled, true));
+        stalled.Read(JOIN_FRAMES);
+        ASSERT_NO_FATAL_FAILURE(RunUntil(
+            [&] { return stalled.frames == JOIN_FRAMES && reading.frames == JOIN_FRAMES + 1; },
+            "the stalled screen's join"));
+        io_->poll();  // its join text's write has ended: its send buffer is small now
+        ASSERT_EQ(room_->Screens(), 2u);
+    }
 
     std::ostringstream log_;
     std::optional<ServerState> state_;
@@ -117,15 +132,7 @@ protected:
 // A frame at a time, the reading screen reads each before the next comes.
 TEST_F(LiveSessions, AScreenWhoseSocketTakesNoMoreIsDroppedOnceItsQueueIsFull) {
     Browser reading(*io_), stalled(*io_);
-    ASSERT_NO_FATAL_FAILURE(Join(reading, false));
-    reading.Read();
-    ASSERT_NO_FATAL_FAILURE(RunUntil([&] { return reading.frames == JOIN_FRAMES; }, "the reading screen's join"));
-    ASSERT_NO_FATAL_FAILURE(Join(stalled, true));
-    stalled.Read(JOIN_FRAMES);
-    ASSERT_NO_FATAL_FAILURE(RunUntil(
-        [&] { return stalled.frames == JOIN_FRAMES && reading.frames == JOIN_FRAMES + 1; }, "the stalled screen's join"));
-    io_->poll();  // its join text's write has ended: its send buffer is small now
-    ASSERT_EQ(room_->Screens(), 2u);
+    ASSERT_NO_FATAL_FAILURE(JoinBoth(reading, stalled));
 
     const Frame frame = std::make_shared<const std::string>(std::string(FRAME_BYTES, 'x'));
     std::size_t sent = 0, droppedAt = 0;
@@ -152,6 +159,37 @@ TEST_F(LiveSessions, AScreenWhoseSocketTakesNoMoreIsDroppedOnceItsQueueIsFull) {
     for (int more = 0; more < 4 && !HasFatalFailure(); ++more) broadcast();
     EXPECT_EQ(reading.last, *frame);
     EXPECT_FALSE(reading.ended) << reading.ended.message();
+}
+
+// Frames at a tick's pace, and a hash from the stalled screen every few
+// ticks, so that it is never idle: the queue would take more frames than
+// the seconds send, and the idle rule does not see it. Its socket's
+// silence drops it, for that reason.
+TEST_F(LiveSessions, AScreenThatSendsButTakesNoFrameForSecondsIsDropped) {
+    Browser reading(*io_), stalled(*io_);
+    ASSERT_NO_FATAL_FAILURE(JoinBoth(reading, stalled));
+    const Frame frame = std::make_shared<const std::string>(std::string(FRAME_BYTES, 'x'));
+    const std::string hash = HashLine(1, 0);  // a tick the room keeps no hash of: never a mismatch
+    bool hashing = false;
+    const auto began = std::chrono::steady_clock::now();
+    std::size_t sent = 0;
+    while (Dropped() == 0 && sent < MAX_QUEUED_FRAMES && std::chrono::steady_clock::now() - began < 30s) {
+        room_->Broadcast(frame);
+        if (++sent % 10 == 0 && !hashing) {
+            hashing = true;
+            stalled.ws.text(true);
+            stalled.ws.async_write(net::buffer(hash), [&hashing](beast::error_code, std::size_t) { hashing = false; });
+        }
+        io_->run_for(std::chrono::milliseconds(TICK_MS));
+    }
+    EXPECT_EQ(Dropped(), 1u) << log_.str();
+    EXPECT_LT(sent, MAX_QUEUED_FRAMES) << "dropped for its queue, not its silence";
+    EXPECT_NE(log_.str().find("room room: dropped a screen: its socket took no frame for " +
+                              std::to_string(SCREEN_WRITE_LIMIT.count()) + " s"),
+              std::string::npos)
+        << log_.str();
+    EXPECT_FALSE(reading.ended) << reading.ended.message();
+    EXPECT_EQ(log_.str().find("closed a screen"), std::string::npos) << "its hashes were taken";
 }
 
 }  // namespace
