@@ -4,12 +4,10 @@
 #include <unistd.h>
 
 #include <boost/crc.hpp>
-#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
 #include "game/Recording.h"
-#include "game/RoomId.h"
 #include "script/ScriptLine.h"
 #include "server/disk/RoomFiles.h"
 
@@ -120,19 +118,7 @@ std::filesystem::path CheckpointBeside(const std::filesystem::path& recordingFil
 }
 
 std::vector<std::string> RemoveUnsavedCheckpoints(const std::filesystem::path& folder) {
-    std::vector<std::string> ids;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::filesystem::path& file = it->path();
-        const std::filesystem::path checkpoint = file.stem();
-        if (file.extension() != NEW_EXTENSION || checkpoint.extension() != CHECKPOINT_EXTENSION ||
-            !IsRoomId(checkpoint.stem().string()))
-            continue;
-        std::error_code ignored;
-        if (std::filesystem::remove(file, ignored)) ids.push_back(checkpoint.stem().string());
-    }
-    std::sort(ids.begin(), ids.end());
-    return ids;
+    return RemoveHalfWritten(folder, CHECKPOINT_EXTENSION);
 }
 
 std::string WriteCheckpointText(const RoomCheckpoint& checkpoint) {

@@ -168,16 +168,19 @@ std::filesystem::path UnmadeRecordingFile(const std::filesystem::path& folder, s
 }
 
 std::vector<std::string> RemoveUnmadeRooms(const std::filesystem::path& folder) {
+    return RemoveHalfWritten(folder, RECORDING_EXTENSION);
+}
+
+std::vector<std::string> RemoveHalfWritten(const std::filesystem::path& folder, std::string_view extension) {
     std::vector<std::string> ids;
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::filesystem::path& file = it->path();
-        const std::filesystem::path recording = file.stem();
-        if (file.extension() != UNMADE_EXTENSION || recording.extension() != RECORDING_EXTENSION ||
-            !IsRoomId(recording.stem().string()))
+        const std::filesystem::path named = file.stem();
+        if (file.extension() != UNMADE_EXTENSION || named.extension() != extension || !IsRoomId(named.stem().string()))
             continue;
         std::error_code ignored;
-        if (std::filesystem::remove(file, ignored)) ids.push_back(recording.stem().string());
+        if (std::filesystem::remove(file, ignored)) ids.push_back(named.stem().string());
     }
     std::sort(ids.begin(), ids.end());
     return ids;

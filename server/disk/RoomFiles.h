@@ -88,6 +88,10 @@ std::filesystem::path RoomRecordingFile(const std::filesystem::path& folder, std
 std::filesystem::path UnmadeRecordingFile(const std::filesystem::path& folder, std::string_view id);
 // Removes what a kill left of rooms never made; answers their ids.
 std::vector<std::string> RemoveUnmadeRooms(const std::filesystem::path& folder);
+// Removes the files ID`extension`.new that a kill left half-written in the
+// folder (a file is written under that name, then takes its own); answers
+// their rooms' ids, in order.
+std::vector<std::string> RemoveHalfWritten(const std::filesystem::path& folder, std::string_view extension);
 
 // Written once, when the room opens (a record already there is never
 // overwritten); false when it cannot be.

@@ -74,7 +74,7 @@ protected:
         return *registry_;
     }
     // What Create answers, once the builder has handed it back.
-    Outcome<NewRoom> Create(bool fromRecording, const std::string& address = "10.0.0.1") {
+    Outcome<NewRoom> Create(bool fromRecording, const std::string& address = "192.0.2.1") {
         std::optional<Outcome<NewRoom>> made;
         Order(fromRecording, address, [&](Outcome<NewRoom> answer) { made = std::move(answer); });
         RunUntil([&] { return made.has_value(); });
@@ -116,13 +116,13 @@ TEST_F(Rooms, ARoomOnItsWayCountsFromItsOrder) {
     server_.limits.rooms = 2;
     server_.limits.roomCreationsPerMinute = 1;
     std::optional<Outcome<NewRoom>> first;
-    Order(true, "10.0.0.1", [&](Outcome<NewRoom> answer) { first = std::move(answer); });
-    EXPECT_EQ(KindOf(Create(false, "10.0.0.1")), Refused::TooManyRooms) << "the quota, while it is built";
-    ASSERT_TRUE(std::holds_alternative<NewRoom>(Create(false, "10.0.0.2")));
-    EXPECT_EQ(KindOf(Create(false, "10.0.0.3")), Refused::ServerFull) << "the room limit, while it is built";
+    Order(true, "192.0.2.1", [&](Outcome<NewRoom> answer) { first = std::move(answer); });
+    EXPECT_EQ(KindOf(Create(false, "192.0.2.1")), Refused::TooManyRooms) << "the quota, while it is built";
+    ASSERT_TRUE(std::holds_alternative<NewRoom>(Create(false, "192.0.2.2")));
+    EXPECT_EQ(KindOf(Create(false, "192.0.2.3")), Refused::ServerFull) << "the room limit, while it is built";
     RunUntil([&] { return first.has_value(); });
     EXPECT_TRUE(std::holds_alternative<NewRoom>(*first));
-    EXPECT_EQ(KindOf(Create(false, "10.0.0.3")), Refused::ServerFull);
+    EXPECT_EQ(KindOf(Create(false, "192.0.2.3")), Refused::ServerFull);
 }
 
 // A room ends once empty for ROOM_IDLE_LIMIT on end, never while a screen
