@@ -14,8 +14,6 @@
 namespace kestrel {
 namespace {
 
-constexpr std::string_view CHECKPOINT_EXTENSION = ".checkpoint";
-constexpr std::string_view NEW_EXTENSION = ".new";
 // The first line; a newer server may write another format.
 constexpr std::string_view CHECKPOINT_HEADER = "kestrel-checkpoint 1";
 constexpr std::string_view CHECKSUM_NAME = "crc32 ";
@@ -151,7 +149,7 @@ Result<RoomCheckpoint> ReadCheckpointText(std::string_view text) {
 // .new file that is never read.
 bool SaveCheckpoint(const std::filesystem::path& file, const RoomCheckpoint& checkpoint) {
     std::filesystem::path fresh = file;
-    fresh += NEW_EXTENSION;
+    fresh += HALF_WRITTEN_EXTENSION;
     if (!WriteSynced(fresh, WriteCheckpointText(checkpoint))) return false;
     std::error_code ec;
     std::filesystem::rename(fresh, file, ec);

@@ -29,7 +29,6 @@ bool WriteAll(int fd, std::string_view text) {
 
 namespace {
 
-constexpr std::string_view UNMADE_EXTENSION = ".new";
 // The record's first line; a newer server may write another.
 constexpr std::string_view RECORD_HEADER = "kestrel-room 1";
 constexpr std::string_view ENDED_LINE = "ended";
@@ -164,7 +163,7 @@ std::filesystem::path RoomRecordingFile(const std::filesystem::path& folder, std
 }
 
 std::filesystem::path UnmadeRecordingFile(const std::filesystem::path& folder, std::string_view id) {
-    return folder / (std::string(id) + std::string(RECORDING_EXTENSION) + std::string(UNMADE_EXTENSION));
+    return folder / (std::string(id) + std::string(RECORDING_EXTENSION) + std::string(HALF_WRITTEN_EXTENSION));
 }
 
 std::vector<std::string> RemoveUnmadeRooms(const std::filesystem::path& folder) {
@@ -177,7 +176,8 @@ std::vector<std::string> RemoveHalfWritten(const std::filesystem::path& folder, 
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::filesystem::path& file = it->path();
         const std::filesystem::path named = file.stem();
-        if (file.extension() != UNMADE_EXTENSION || named.extension() != extension || !IsRoomId(named.stem().string()))
+        if (file.extension() != HALF_WRITTEN_EXTENSION || named.extension() != extension ||
+            !IsRoomId(named.stem().string()))
             continue;
         std::error_code ignored;
         if (std::filesystem::remove(file, ignored)) ids.push_back(named.stem().string());

@@ -76,9 +76,12 @@ struct RoomRecord {
     bool ended = false;
 };
 
-// A room's files are ID.room and ID.recording.
+// A room's files are ID.room, ID.recording and ID.checkpoint; a file is
+// written whole as NAME.new first where a kill must not leave half of it.
 inline constexpr std::string_view RECORD_EXTENSION = ".room";
 inline constexpr std::string_view RECORDING_EXTENSION = ".recording";
+inline constexpr std::string_view CHECKPOINT_EXTENSION = ".checkpoint";
+inline constexpr std::string_view HALF_WRITTEN_EXTENSION = ".new";
 
 std::filesystem::path RoomRecordFile(const std::filesystem::path& folder, std::string_view id);
 std::filesystem::path RoomRecordingFile(const std::filesystem::path& folder, std::string_view id);
