@@ -25,12 +25,13 @@ constexpr int DEFAULT_ROUNDS = 9;
 double MicrosecondsATick(Canvas& canvas) {
     const Battlefield start = BusyBattle();
     GameRandom random(BATTLE_SEED);
+    Seats seats;
     Battlefield bf;
     const auto began = std::chrono::steady_clock::now();
     for (int i = 0; i < TICKS_A_ROUND; ++i) {
         bf = start;
         random.SetState(BATTLE_SEED);
-        FrameTick(bf, canvas, random);
+        FrameTick(bf, seats, canvas, random);
     }
     const std::chrono::duration<double, std::micro> took = std::chrono::steady_clock::now() - began;
     return took.count() / TICKS_A_ROUND;

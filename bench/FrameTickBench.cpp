@@ -20,12 +20,13 @@ namespace {
 // costs well under a microsecond).
 void TimeBusyTicks(benchmark::State& state, Canvas& canvas) {
     const Battlefield start = BusyBattle();
+    Seats seats;
     Battlefield bf = start;
     GameRandom random(BATTLE_SEED);
     for (auto _ : state) {
         bf = start;
         random.SetState(BATTLE_SEED);
-        FrameTick(bf, canvas, random);
+        FrameTick(bf, seats, canvas, random);
         benchmark::DoNotOptimize(bf);
     }
 }

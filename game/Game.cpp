@@ -35,6 +35,9 @@ bool SetsTheStart(const RecordedStep& step) {
     return step.kind == Kind::Version || step.kind == Kind::Seed || step.kind == Kind::Size;
 }
 
+// The seats a join text starts with follow its record.
+bool SeatsTheStart(const RecordedStep& step) { return step.kind == Kind::Seats || step.kind == Kind::As; }
+
 }  // namespace
 
 Game::Game(GameRandom random, GameOutput output, PixelFormat format)
@@ -64,7 +67,7 @@ void Game::Tick() {
 // took is what the next battle start of a replay must take.
 void Game::RunTick() {
     const std::uint64_t reseeds = random_.Reseeds();
-    FrameTick(field_, *canvas_, random_);
+    FrameTick(field_, seats_, *canvas_, random_);
     if (random_.Reseeds() != reseeds) Record({.kind = Kind::Reseed, .number = random_.LastReseedState()});
     recording_.Tick();
     if (observer_) observer_({.kind = Kind::Ticks, .number = 1});
@@ -85,6 +88,18 @@ void Game::Record(const RecordedStep& step) {
 }
 
 std::uint64_t Game::StateHash() const { return HashRecord(field_, random_.State()); }
+
+void Game::SetSeats(int count) {
+    if (count >= 1 && count <= MAX_SEATS) Apply({.kind = Kind::Seats, .number = std::uint64_t(count)});
+}
+
+void Game::ActAs(int seat) {
+    if (IsSeat(seats_, seat)) Apply({.kind = Kind::As, .number = std::uint64_t(seat)});
+}
+
+void Game::JoinSeat(int seat) {
+    if (IsSeat(seats_, seat)) Apply({.kind = Kind::Join, .number = std::uint64_t(seat)});
+}
 
 void Game::PointerDown(std::int16_t button, float x, float y) {
     if (ended_) return;
@@ -160,7 +175,19 @@ void Game::Apply(const RecordedStep& step) {
         case Kind::Size: return SetSize({step.width, step.height, size_.pixelRatio, 0, 0});
         case Kind::Down: kestrel::PointerDown(field_, *canvas_, step.button, NO_SHIFT, step.x, step.y); break;
         case Kind::Move: kestrel::PointerMove(field_, *canvas_, NO_BUTTON, NO_SHIFT, step.x, step.y); break;
-        case Kind::Up: kestrel::PointerUp(field_, *canvas_, step.button, NO_SHIFT, step.x, step.y); break;
+        case Kind::Up:
+            kestrel::PointerUp(field_, *canvas_, step.button, NO_SHIFT, step.x, step.y, seats_.current);
+            break;
+        // A recording's reader has checked its seats against the count.
+        case Kind::Seats: SetSeatCount(seats_, int(step.number)); break;
+        case Kind::As:
+            if (!IsSeat(seats_, int(step.number))) return;
+            seats_.current = int(step.number);
+            break;
+        case Kind::Join:
+            if (!IsSeat(seats_, int(step.number))) return;
+            ClearSeatScore(seats_, int(step.number));
+            break;
         case Kind::Key:
             ended_ = KeyPressed(field_, *canvas_, std::uint16_t(step.number)) == KeyAction::Quit;
             break;
@@ -168,15 +195,16 @@ void Game::Apply(const RecordedStep& step) {
     Record(step);
 }
 
-std::optional<std::string> Game::PlayBack(std::string_view recording) { return Begin(recording, false); }
+std::optional<std::string> Game::PlayBack(std::string_view recording) { return Begin(recording, false, {}); }
 
-std::optional<std::string> Game::Follow(std::string_view joinText, std::uint64_t startTick) {
-    const std::optional<std::string> refused = Begin(joinText, true);
+std::optional<std::string> Game::Follow(std::string_view joinText, std::uint64_t startTick,
+                                        const SeatScores& scores) {
+    const std::optional<std::string> refused = Begin(joinText, true, scores);
     if (!refused) followedTick_ = startTick;
     return refused;
 }
 
-std::optional<std::string> Game::Begin(std::string_view recording, bool follow) {
+std::optional<std::string> Game::Begin(std::string_view recording, bool follow, const SeatScores& scores) {
     if (ended_) return "the game has ended";
     Result<ReadRecording> read = ReadRecordingText(recording);
     if (!read) return read.Why();
@@ -194,7 +222,14 @@ std::optional<std::string> Game::Begin(std::string_view recording, bool follow) 
         if (step.kind == Kind::Size) SetSize({step.width, step.height, size_.pixelRatio, 0, 0});
     }
     if (read->start) field_ = *read->start;
-    recording_.Start(random_.State(), size_.width, size_.height, read->start ? &field_ : nullptr);
+    for (; p.next < p.steps.size() && SeatsTheStart(p.steps[p.next]); ++p.next) {
+        const RecordedStep& step = p.steps[p.next];
+        if (step.kind == Kind::Seats) SetSeatCount(seats_, int(step.number));
+        else seats_.current = int(step.number);
+    }
+    for (int k = 0; k < seats_.count; ++k) seats_.scores[k] = scores[k];
+    seatsFed_ = read->seatCount;
+    recording_.Start(random_.State(), size_.width, size_.height, read->start ? &field_ : nullptr, &seats_);
     for (std::size_t i = p.next; i < p.steps.size(); ++i)
         if (p.steps[i].kind == Kind::Ticks) p.ticksAhead += p.steps[i].number;
     PlayEvents();
@@ -203,9 +238,10 @@ std::optional<std::string> Game::Begin(std::string_view recording, bool follow) 
 
 std::optional<std::string> Game::Feed(std::string_view lines) {
     if (!Following()) return "no battle is being followed";
-    Result<ReadRecording> read = ReadRecordingText(lines);
+    Result<ReadRecording> read = ReadRecordingText(lines, seatsFed_);
     if (!read) return read.Why();
     if (read->start) return "a record belongs at the start of a battle, not in its course";
+    seatsFed_ = read->seatCount;
     Playback& p = *playback_;
     if (p.next >= PLAYED_STEPS_KEPT) {
         p.steps.erase(p.steps.begin(), p.steps.begin() + std::ptrdiff_t(p.next));
@@ -247,6 +283,7 @@ void Game::HandOver() {
 // a replay starts.
 void Game::StartAfresh() {
     field_ = {};
+    seats_ = {};
     random_ = GameRandom(0, random_.HowReseeded());
     SetSize({START_WIDTH, START_HEIGHT, size_.pixelRatio, 0, 0});
     canvas_->ClearCanvas();

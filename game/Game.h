@@ -21,6 +21,7 @@
 #include "input/Keyboard.h"
 #include "model/Battlefield.h"
 #include "model/Random.h"
+#include "model/Seats.h"
 #include "render/BlankCanvas.h"
 #include "render/PixelCanvas.h"
 #include "render/RecordingCanvas.h"
@@ -121,7 +122,9 @@ public:
     // the lines that follow as they come. Each Tick plays one tick that has
     // come (the pace is the follower's: LiveClient), and the battle is never
     // handed over. Bad text is refused as PlayBack refuses it.
-    std::optional<std::string> Follow(std::string_view joinText, std::uint64_t startTick);
+    // `scores` are the seats' at the join text's start.
+    std::optional<std::string> Follow(std::string_view joinText, std::uint64_t startTick,
+                                      const SeatScores& scores = {});
     std::optional<std::string> Feed(std::string_view lines);
     bool Following() const { return playback_ && playback_->follow; }
     // Ticks that have come and are not yet played.
@@ -132,8 +135,17 @@ public:
     // with the referee's tick count it reached.
     void OnFollowedTick(std::function<void(std::uint64_t tick)> hook) { onFollowedTick_ = std::move(hook); }
 
+    // A live room's players, which its referee sets: how many seats, whose
+    // the events that follow are, and a seat given to a new player. Each is
+    // recorded; a seat not below the count changes nothing.
+    const Seats& SeatRecord() const { return seats_; }
+    void SetSeats(int count);
+    void ActAs(int seat);
+    void JoinSeat(int seat);
+
     // For tools and tests that run single steps or set the record directly.
     Battlefield& Field() { return field_; }
+    Seats& SeatField() { return seats_; }
     const Battlefield& Field() const { return field_; }
     Canvas& DrawingCanvas() { return *canvas_; }
     GameRandom& RandomStream() { return random_; }
@@ -158,7 +170,7 @@ private:
     void SetSize(const Size& size);
     void RunTick();
     void FollowTick();
-    std::optional<std::string> Begin(std::string_view recording, bool follow);
+    std::optional<std::string> Begin(std::string_view recording, bool follow, const SeatScores& scores);
     bool Intercepted(const RecordedStep& step);
     void Apply(const RecordedStep& step);
     void PlayEvents();
@@ -166,6 +178,8 @@ private:
     void StartAfresh();
 
     Battlefield field_;
+    Seats seats_;
+    int seatsFed_ = 1;  // where the lines a followed battle was fed leave the seats
     GameRandom random_;
     std::optional<PixelCanvas> picture_;
     RecordingCanvas callLog_;

@@ -31,19 +31,33 @@ std::optional<std::string> LiveClient::Receive(std::string_view frame) {
             case NoticeKind::Joined: joinedAt_ = notice->value; break;
             case NoticeKind::People: people_ = notice->value; break;
             case NoticeKind::Mismatch: ++mismatches_, lastMismatchTick_ = notice->value; break;
+            case NoticeKind::Seat:
+                ownSeat_ = int(notice->value), seatToken_ = notice->token, seatsWereFull_ = false;
+                break;
+            case NoticeKind::Watching: ownSeat_.reset(), seatToken_.clear(), seatsWereFull_ = true; break;
+            case NoticeKind::Scores: TakeScores(notice->values); break;
+            case NoticeKind::Roster:
+                roster_.clear();
+                for (const std::uint64_t presence : notice->values) roster_.push_back(SeatPresence(presence));
+                break;
         }
         return std::nullopt;
     }
     if (joinedAt_) {
         const std::uint64_t startTick = *joinedAt_;
         joinedAt_.reset();
-        const std::optional<std::string> refused = game_.Follow(frame, startTick);
+        const std::optional<std::string> refused = game_.Follow(frame, startTick, joinScores_);
         joined_ = !refused;
         if (joined_) TakeTheGamesInput();
         return refused;
     }
     if (!joined_) return "the room sent its battle before saying where it starts";
     return game_.Feed(frame);
+}
+
+void LiveClient::TakeScores(const std::vector<std::uint64_t>& values) {
+    joinScores_ = {};
+    for (std::size_t k = 0; 2 * k + 1 < values.size(); ++k) joinScores_[k] = {values[2 * k], values[2 * k + 1]};
 }
 
 // From the first join on, the screen's events go to the referee, and its

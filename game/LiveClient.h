@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "game/Game.h"
+#include "game/LiveWire.h"
 #include "game/Recording.h"
 
 namespace kestrel {
@@ -35,7 +36,7 @@ public:
     // made again.
     std::optional<std::string> Receive(std::string_view frame);
     // A new connection: the referee starts again with a join.
-    void Reconnected() { joinedAt_.reset(), joined_ = false; }
+    void Reconnected() { joinedAt_.reset(), joined_ = false, joinScores_ = {}; }
     // One tick of the screen's timer: of the ticks that have come, one while
     // the screen keeps up, all but one when it lags (LiveTicksToRun). Before
     // the first join the game runs its own battle.
@@ -56,8 +57,20 @@ public:
     std::uint64_t Mismatches() const { return mismatches_; }
     std::uint64_t LastMismatchTick() const { return lastMismatchTick_; }
 
+    // The seat the room gave this screen (none for a watcher), and the
+    // token that takes it back on a new connection within the grace; kept
+    // through Reconnected. Whether the room said all its seats were taken,
+    // so that this screen with the play link watches. Each seat's player,
+    // as the room last said; the scores are the followed game's
+    // (Game::SeatRecord), the same on every screen at the same tick.
+    std::optional<int> OwnSeat() const { return ownSeat_; }
+    const std::string& SeatToken() const { return seatToken_; }
+    bool SeatsWereFull() const { return seatsWereFull_; }
+    const std::vector<SeatPresence>& Roster() const { return roster_; }
+
 private:
     void TakeTheGamesInput();
+    void TakeScores(const std::vector<std::uint64_t>& values);
     void Send(const RecordedStep& step);
     void AfterFollowedTick(std::uint64_t tick);
 
@@ -68,6 +81,11 @@ private:
     std::uint64_t people_ = 0;
     std::uint64_t mismatches_ = 0;
     std::uint64_t lastMismatchTick_ = 0;
+    std::optional<int> ownSeat_;
+    std::string seatToken_;
+    bool seatsWereFull_ = false;
+    std::vector<SeatPresence> roster_;
+    SeatScores joinScores_{};  // where the join text to come starts
     std::string outgoing_;
     bool urgent_ = false;
     std::size_t lastMoveAt_ = std::string::npos;  // where a move that may still be replaced starts

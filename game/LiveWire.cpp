@@ -20,7 +20,43 @@ struct NoticeName {
     std::string_view name;
 };
 constexpr NoticeName NOTICE_NAMES[] = {
-    {NoticeKind::Joined, "joined"}, {NoticeKind::People, "people"}, {NoticeKind::Mismatch, "mismatch"}};
+    {NoticeKind::Joined, "joined"},   {NoticeKind::People, "people"},     {NoticeKind::Mismatch, "mismatch"},
+    {NoticeKind::Seat, "seat"},       {NoticeKind::Watching, "watching"}, {NoticeKind::Scores, "scores"},
+    {NoticeKind::Roster, "roster"}};
+constexpr std::string_view PRESENCE_WORDS[] = {"here", "away", "gone"};
+
+bool IsSeatToken(std::string_view token) {
+    return token.size() == SEAT_TOKEN_DIGITS &&
+           std::all_of(token.begin(), token.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+std::uint64_t ReadPresence(std::string_view word) {
+    for (std::size_t i = 0; i < std::size(PRESENCE_WORDS); ++i)
+        if (PRESENCE_WORDS[i] == word) return i;
+    Fail("no presence " + Quoted(word));
+}
+
+// What follows a notice's name: one number, or a seat and its token, or a
+// number a seat (two for scores), as many as there are seats at most.
+Notice ReadNoticeBody(NoticeKind kind, const Tokens& tokens) {
+    Notice notice{kind};
+    const std::size_t args = tokens.size() - 1;
+    if (kind == NoticeKind::Scores || kind == NoticeKind::Roster) {
+        const std::size_t perSeat = kind == NoticeKind::Scores ? 2 : 1;
+        if (args == 0 || args % perSeat != 0 || args > perSeat * MAX_SEATS) Fail("a seat list");
+        for (std::size_t i = 1; i < tokens.size(); ++i)
+            notice.values.push_back(kind == NoticeKind::Roster ? ReadPresence(tokens[i])
+                                                               : ParseWhole<std::uint64_t>(tokens[i], 0, UINT64_MAX, "score"));
+        return notice;
+    }
+    ExpectArgs(tokens, kind == NoticeKind::Seat ? 2 : 1, kind == NoticeKind::Seat ? 2 : 1);
+    notice.value = ParseWhole<std::uint64_t>(tokens[1], 0, UINT64_MAX, "value");
+    if (kind == NoticeKind::Seat) {
+        if (notice.value >= std::uint64_t(MAX_SEATS) || !IsSeatToken(tokens[2])) Fail("a seat and its token");
+        notice.token = std::string(tokens[2]);
+    }
+    return notice;
+}
 
 bool IsEvent(Kind kind) { return kind == Kind::Down || kind == Kind::Move || kind == Kind::Up || kind == Kind::Key; }
 
@@ -40,7 +76,9 @@ ClientLine ReadClientLine(const Tokens& tokens, bool mayPlay) {
                 .tick = ParseWhole<std::uint64_t>(tokens[1], 0, UINT64_MAX, "tick"),
                 .hash = ParseHash(tokens[2])};
     }
-    const std::optional<RecordedStep> step = ReadStep(tokens);
+    // Seat lines are the referee's to write: a screen's are refused as
+    // any other line a screen does not send.
+    const std::optional<RecordedStep> step = ReadStep(tokens, MAX_SEATS);
     if (!step || !IsEvent(step->kind)) Fail(Quoted(tokens[0]) + " is not sent to a room");
     if (!mayPlay) Fail("a watcher sends only hashes");
     return {.step = *step};
@@ -97,7 +135,14 @@ std::string WriteNotice(const Notice& notice) {
     std::string line(NOTICE_START);
     for (const NoticeName& n : NOTICE_NAMES)
         if (n.kind == notice.kind) line += n.name;
-    AppendUnsigned(line, notice.value);
+    if (notice.kind == NoticeKind::Roster) {
+        for (const std::uint64_t presence : notice.values) (line += ' ') += PRESENCE_WORDS[presence];
+    } else if (notice.kind == NoticeKind::Scores) {
+        for (const std::uint64_t score : notice.values) AppendUnsigned(line, score);
+    } else {
+        AppendUnsigned(line, notice.value);
+    }
+    if (notice.kind == NoticeKind::Seat) (line += ' ') += notice.token;
     return line + '\n';
 }
 
@@ -108,11 +153,11 @@ std::optional<Notice> ReadNotice(std::string_view frame) {
     std::string_view line = frame.substr(NOTICE_START.size());
     if (line.ends_with('\n')) line.remove_suffix(1);
     const Tokens tokens = SplitLine(line);
-    if (tokens.size() != 2) return std::nullopt;
+    if (tokens.size() < 2) return std::nullopt;
     for (const NoticeName& n : NOTICE_NAMES) {
         if (n.name != tokens[0]) continue;
         try {
-            return Notice{n.kind, ParseWhole<std::uint64_t>(tokens[1], 0, UINT64_MAX, "value")};
+            return ReadNoticeBody(n.kind, tokens);
         } catch (const ScriptError&) {
             return std::nullopt;
         }

@@ -54,15 +54,26 @@ struct ClientMessage {
 };
 Result<ClientMessage> ReadClientMessage(std::string_view frame, bool mayPlay);
 
+// A seat's player: in the room, gone but expected back within the grace
+// (their seat kept for them), or gone for good (the seat is free).
+enum class SeatPresence { Here, Away, Gone };
+inline constexpr std::size_t SEAT_TOKEN_DIGITS = 32;
+
 // The referee's notices, one a frame.
 enum class NoticeKind {
     Joined,    // the join text that follows starts at referee tick `value`
     People,    // `value` screens are in the room
     Mismatch,  // this screen's hash at referee tick `value` differed
+    Seat,      // this screen plays seat `value`; `token` brings it back after a drop
+    Watching,  // all `value` seats are taken: this screen with the play link watches
+    Scores,    // `values`: each seat's kills and wins in turn, where the join text starts
+    Roster,    // `values`: each seat's SeatPresence
 };
 struct Notice {
     NoticeKind kind;
     std::uint64_t value = 0;
+    std::string token = {};
+    std::vector<std::uint64_t> values = {};
 };
 std::string WriteNotice(const Notice& notice);
 // A frame that is a notice; none for any other (a notice of a kind this

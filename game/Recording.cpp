@@ -49,6 +49,16 @@ RecordedStep TicksStep(const Tokens& t) {
     return {.kind = Kind::Ticks, .number = std::uint64_t(count)};
 }
 
+RecordedStep SeatsStep(const Tokens& t) {
+    ExpectArgs(t, 1, 1);
+    return {.kind = Kind::Seats, .number = ParseWhole<std::uint64_t>(t[1], 1, MAX_SEATS, "seat count")};
+}
+
+RecordedStep SeatStep(const Tokens& t, Kind kind, int seatCount) {
+    ExpectArgs(t, 1, 1);
+    return {.kind = kind, .number = ParseWhole<std::uint64_t>(t[1], 0, std::uint64_t(seatCount - 1), "seat")};
+}
+
 RecordedStep KeyStep(const Tokens& t) {
     ExpectArgs(t, 1, 1);
     return {.kind = Kind::Key, .number = ParseWhole<std::uint16_t>(t[1], 0, UINT16_MAX, "character code")};
@@ -67,8 +77,11 @@ void ReadStartRecord(ReadRecording& read, const Tokens& tokens) {
 
 }  // namespace
 
-std::optional<RecordedStep> ReadStep(const Tokens& t) {
+std::optional<RecordedStep> ReadStep(const Tokens& t, int seatCount) {
     const std::string_view command = t.at(0);
+    if (command == "seats") return SeatsStep(t);
+    if (command == "as") return SeatStep(t, Kind::As, seatCount);
+    if (command == "join") return SeatStep(t, Kind::Join, seatCount);
     if (command == "tick") return TicksStep(t);
     if (command == "move") return PointerStep(t, Kind::Move);
     if (command == "down") return PointerStep(t, Kind::Down);
@@ -93,6 +106,9 @@ std::string WriteStep(const RecordedStep& step) {
         case Kind::Down: line = "down", AppendInt(line, step.button); break;
         case Kind::Up: line = "up", AppendInt(line, step.button); break;
         case Kind::Move: line = "move"; break;
+        case Kind::Seats: line = "seats", AppendUnsigned(line, step.number); break;
+        case Kind::As: line = "as", AppendUnsigned(line, step.number); break;
+        case Kind::Join: line = "join", AppendUnsigned(line, step.number); break;
     }
     if (step.kind == Kind::Down || step.kind == Kind::Up || step.kind == Kind::Move) {
         AppendSingle(line, step.x);
@@ -101,11 +117,16 @@ std::string WriteStep(const RecordedStep& step) {
     return line + '\n';
 }
 
-Result<ReadRecording> ReadRecordingText(std::string_view text) {
+bool IsSeatStep(const RecordedStep& step) {
+    return step.kind == Kind::Seats || step.kind == Kind::As || step.kind == Kind::Join;
+}
+
+Result<ReadRecording> ReadRecordingText(std::string_view text, int seatCount) {
     if (text.size() > MAX_RECORDING_BYTES)
         return Failure{"the recording is too long (" + std::to_string(text.size()) + " bytes; at most " +
                        std::to_string(MAX_RECORDING_BYTES) + ")"};
     ReadRecording read;
+    read.seatCount = seatCount;
     std::string bad;
     ForEachCommand(text, [&read, &bad](long long lineNo, const Tokens& tokens) {
         try {
@@ -113,8 +134,9 @@ Result<ReadRecording> ReadRecordingText(std::string_view text) {
                 ReadStartRecord(read, tokens);
                 return true;
             }
-            const std::optional<RecordedStep> step = ReadStep(tokens);
+            const std::optional<RecordedStep> step = ReadStep(tokens, read.seatCount);
             if (!step) Fail(Quoted(tokens[0]) + " has no place in a recording");
+            if (step->kind == Kind::Seats) read.seatCount = int(step->number);
             read.steps.push_back(*step);
             return true;
         } catch (const ScriptError& error) {
@@ -126,14 +148,27 @@ Result<ReadRecording> ReadRecordingText(std::string_view text) {
     return read;
 }
 
-void Recorder::Start(std::uint64_t state, int width, int height, const Battlefield* record) {
+void Recorder::Start(std::uint64_t state, int width, int height, const Battlefield* record,
+                     const Seats* seats) {
     written_.clear();
     pendingTicks_ = 0;
-    const int version = record ? RECORDING_VERSION_FROM_RECORD : RECORDING_VERSION_FROM_START;
-    written_ += WriteStep({.kind = Kind::Version, .number = std::uint64_t(version)});
+    const bool seated = seats && (seats->count != 1 || seats->current != 0);
+    version_ = seated ? RECORDING_VERSION_WITH_SEATS
+               : record ? RECORDING_VERSION_FROM_RECORD
+                        : RECORDING_VERSION_FROM_START;
+    written_ += WriteStep({.kind = Kind::Version, .number = std::uint64_t(version_)});
     written_ += WriteStep({.kind = Kind::Seed, .number = state});
     written_ += WriteStep({.kind = Kind::Size, .width = width, .height = height});
     if (record) written_ += WriteSetLines(*record);
+    if (!seated) return;
+    if (seats->count != 1) written_ += WriteStep({.kind = Kind::Seats, .number = std::uint64_t(seats->count)});
+    if (seats->current != 0) written_ += WriteStep({.kind = Kind::As, .number = std::uint64_t(seats->current)});
+}
+
+void Recorder::DeclareSeats() {
+    if (version_ >= RECORDING_VERSION_WITH_SEATS) return;
+    version_ = RECORDING_VERSION_WITH_SEATS;
+    written_ += WriteStep({.kind = Kind::Version, .number = std::uint64_t(version_)});
 }
 
 void Recorder::WritePendingTicks() {
@@ -144,6 +179,7 @@ void Recorder::WritePendingTicks() {
 
 void Recorder::Step(const RecordedStep& step) {
     WritePendingTicks();
+    if (IsSeatStep(step)) DeclareSeats();
     written_ += WriteStep(step);
 }
 

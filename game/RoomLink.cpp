@@ -95,18 +95,19 @@ std::string WatchLink(std::string_view page, std::string_view id) {
     return std::string(page.empty() ? "/" : page) + std::string(WATCH) + std::string(id);
 }
 
-std::string SocketPath(std::string_view id, std::string_view key) {
+std::string SocketPath(std::string_view id, std::string_view key, std::string_view seatToken) {
     std::string path = "/rooms/" + std::string(id) + "/socket";
     if (!key.empty()) path += "?key=" + std::string(key);
+    if (!key.empty() && !seatToken.empty()) path += "&seat=" + std::string(seatToken);
     return path;
 }
 
-std::string SocketAddress(const RoomLink& link) {
-    return (link.secure ? "wss://" : "ws://") + link.host + SocketPath(link.room, link.key);
+std::string SocketAddress(const RoomLink& link, std::string_view seatToken) {
+    return (link.secure ? "wss://" : "ws://") + link.host + SocketPath(link.room, link.key, seatToken);
 }
 
-std::string SocketCheckAddress(const RoomLink& link) {
-    return (link.secure ? "https://" : "http://") + link.host + SocketPath(link.room, link.key);
+std::string SocketCheckAddress(const RoomLink& link, std::string_view seatToken) {
+    return (link.secure ? "https://" : "http://") + link.host + SocketPath(link.room, link.key, seatToken);
 }
 
 }  // namespace kestrel

@@ -42,13 +42,14 @@ std::string PlayLink(std::string_view page, std::string_view id, std::string_vie
 std::string WatchLink(std::string_view page, std::string_view id);
 
 // The path of a room's socket on its server: /rooms/ID/socket, and
-// ?key=KEY for a player.
-std::string SocketPath(std::string_view id, std::string_view key);
-// Its whole address: ws[s]://HOST/rooms/ID/socket[?key=KEY].
-std::string SocketAddress(const RoomLink& link);
+// ?key=KEY for a player, with &seat=TOKEN for one coming back to the seat
+// the room gave it.
+std::string SocketPath(std::string_view id, std::string_view key, std::string_view seatToken = {});
+// Its whole address: ws[s]://HOST/rooms/ID/socket[?key=KEY[&seat=TOKEN]].
+std::string SocketAddress(const RoomLink& link, std::string_view seatToken = {});
 // The same path over plain HTTP, http[s]://HOST/rooms/ID/socket[?key=KEY]:
 // a GET there is answered as an upgrade would be, so that a screen whose
 // upgrade was refused (a browser is not told how) can learn why.
-std::string SocketCheckAddress(const RoomLink& link);
+std::string SocketCheckAddress(const RoomLink& link, std::string_view seatToken = {});
 
 }  // namespace kestrel

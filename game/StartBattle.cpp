@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "game/FrameTick.h"
 #include "model/Numeric.h"
 #include "render/TankGlyph.h"
@@ -33,9 +35,10 @@ void Spawn(Battlefield& bf, Canvas& canvas, Random& random, int s) {
 
 }  // namespace
 
-void StartBattle(Battlefield& bf, Canvas& canvas, Random& random) {
+void StartBattle(Battlefield& bf, Canvas& canvas, Random& random, int seatCount) {
     random.Reseed();
-    const int last = DrawLastSpawnedSlot(random);
+    // Every seated player has a tank in every battle.
+    const int last = std::max(DrawLastSpawnedSlot(random), seatCount - 1);
     for (int s = 0; s <= last; ++s) Spawn(bf, canvas, random, s);
     if (random.Rnd() < CLEAR_CHANCE) canvas.ClearCanvas();
 }

@@ -132,22 +132,25 @@ void Damage(Battlefield& bf, Canvas& canvas, Random& random, int i, double px, d
 }
 
 // Every live tank in the zone is hit, the shooter's own included.
-void Burst(Battlefield& bf, Canvas& canvas, Random& random, int c) {
+void Burst(Battlefield& bf, Seats& seats, Canvas& canvas, Random& random, int c) {
     const double px = bf.shellX[c];
     const double py = bf.shellY[c];
     bf.shellTimer[c] = GUN_FREE;
     DrawBurstRays(canvas, random, px, py);
     for (int i = 0; i < SLOT_COUNT; ++i)
-        if (InBlast(bf, i, px, py)) Damage(bf, canvas, random, i, px, py);
+        if (InBlast(bf, i, px, py)) {
+            Damage(bf, canvas, random, i, px, py);
+            if (!IsLive(bf, i)) CountKill(seats, c, i);
+        }
 }
 
 }  // namespace
 
-void UpdateShell(Battlefield& bf, Canvas& canvas, Random& random) {
+void UpdateShell(Battlefield& bf, Seats& seats, Canvas& canvas, Random& random) {
     const int c = bf.currentTank;
     const int timer = bf.shellTimer[c];
     if (timer == LANDED) {
-        Burst(bf, canvas, random, c);
+        Burst(bf, seats, canvas, random, c);
     } else if (timer <= GUN_FREE) {
         if (ReadyToFire(bf, c)) Fire(bf, random, c);
     } else {

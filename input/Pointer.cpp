@@ -66,14 +66,14 @@ void PointerMove(Battlefield& bf, Canvas& canvas, std::int16_t, std::int16_t, fl
 // Any release ends a drag. A picked tank becomes the target of the player's
 // tank (left) or of every slot, dead ones and itself included (right).
 void PointerUp(Battlefield& bf, const Canvas& canvas, std::int16_t button, std::int16_t,
-               float x, float y) {
+               float x, float y, int player) {
     UpdatePointerDepth(bf, canvas, y);
     bf.dragging = false;
     if (button != LEFT_BUTTON && button != RIGHT_BUTTON) return;
     const int picked = PickedSlot(bf, x);
     if (picked < 0) return;
     if (button == LEFT_BUTTON) {
-        bf.tankTarget[PLAYER_SLOT] = Slot(picked);
+        bf.tankTarget[player] = Slot(picked);
     } else {
         bf.tankTarget.fill(Slot(picked));
     }

@@ -1,7 +1,8 @@
 #pragma once
 // The mouse: drag a live tank with the left button; release the left button
-// over a tank to send the player's tank after it, the right button to send
-// every tank after it.
+// over a tank to send the player's tank after it (in a live room, the tank
+// of the seat whose release it is), the right button to send every tank
+// after it.
 
 #include <cstdint>
 
@@ -18,7 +19,8 @@ void PointerDown(Battlefield& bf, const Canvas& canvas, std::int16_t button, std
                  float x, float y);
 void PointerMove(Battlefield& bf, Canvas& canvas, std::int16_t button, std::int16_t shift,
                  float x, float y);
+// `player` is the slot of the tank a left release orders.
 void PointerUp(Battlefield& bf, const Canvas& canvas, std::int16_t button, std::int16_t shift,
-               float x, float y);
+               float x, float y, int player = PLAYER_SLOT);
 
 }  // namespace kestrel

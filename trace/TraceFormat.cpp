@@ -50,4 +50,16 @@ std::string FormatState(const Battlefield& bf) {
     return text;
 }
 
+std::string FormatScores(const Seats& seats) {
+    std::string text;
+    for (int k = 0; k < seats.count; ++k) {
+        text += "score";
+        AppendInt(text, k);
+        AppendUnsigned(text, seats.scores[k].kills);
+        AppendUnsigned(text, seats.scores[k].wins);
+        text += '\n';
+    }
+    return text;
+}
+
 }  // namespace kestrel

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "model/Battlefield.h"
+#include "model/Seats.h"
 #include "render/RecordingCanvas.h"
 #include "script/ScriptLine.h"
 
@@ -15,5 +16,8 @@ std::string FormatCall(const CanvasCall& call);
 
 // The 104 lines of the whole record, each ending in a newline.
 std::string FormatState(const Battlefield& bf);
+
+// "score K KILLS WINS", a line a seat.
+std::string FormatScores(const Seats& seats);
 
 }  // namespace kestrel

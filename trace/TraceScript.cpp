@@ -34,6 +34,7 @@ public:
                 keepPicture ? GameOutput::CallsAndPicture : GameOutput::Calls),
           random_(game_.RandomStream()),
           bf_(game_.Field()),
+          seats_(game_.SeatField()),
           canvas_(game_.DrawingCanvas()),
           out_(out),
           limits_(limits),
@@ -60,6 +61,7 @@ private:
     Game game_;
     GameRandom& random_;  // the game's
     Battlefield& bf_;
+    Seats& seats_;  // the game's
     Canvas& canvas_;
     std::ostream& out_;
     TraceLimits limits_;
@@ -101,6 +103,9 @@ Flow TraceSession::Play(const RecordedStep& step) {
         case Kind::Down: game_.PointerDown(step.button, step.x, step.y); break;
         case Kind::Move: game_.PointerMove(step.x, step.y); break;
         case Kind::Up: game_.PointerUp(step.button, step.x, step.y); break;
+        case Kind::Seats: game_.SetSeats(int(step.number)); break;
+        case Kind::As: game_.ActAs(int(step.number)); break;
+        case Kind::Join: game_.JoinSeat(int(step.number)); break;
         case Kind::Key:
             if (game_.Key(std::uint16_t(step.number)) == KeyAction::Quit) {
                 out_ << "exit\n";
@@ -147,20 +152,20 @@ void TraceSession::Snap(const Tokens& t) {
 }
 
 Flow TraceSession::Run(const Tokens& t) {
-    if (const std::optional<RecordedStep> step = ReadStep(t)) return Play(*step);
+    if (const std::optional<RecordedStep> step = ReadStep(t, seats_.count)) return Play(*step);
     const std::string_view command = t[0];
     if (command == "rnd") {
         Queue(t);
     } else if (command == "start") {
         ExpectArgs(t, 0, 0);
-        StartBattle(bf_, canvas_, random_);
+        StartBattle(bf_, canvas_, random_, seats_.count);
         Flush();
     } else if (command == "plan") {
         RunStep(t, [&] { PlanTank(bf_, random_); });
     } else if (command == "drive") {
         RunStep(t, [&] { DriveTank(bf_, canvas_); });
     } else if (command == "shell") {
-        RunStep(t, [&] { UpdateShell(bf_, canvas_, random_); });
+        RunStep(t, [&] { UpdateShell(bf_, seats_, canvas_, random_); });
     } else if (command == "drawtank") {
         DrawTankCommand(t);
     } else if (command == "set") {
@@ -168,6 +173,9 @@ Flow TraceSession::Run(const Tokens& t) {
     } else if (command == "state") {
         ExpectArgs(t, 0, 0);
         out_ << FormatState(bf_);
+    } else if (command == "score") {
+        ExpectArgs(t, 0, 0);
+        out_ << FormatScores(seats_);
     } else if (command == "snap") {
         Snap(t);
     } else {

@@ -61,7 +61,7 @@ private:
 // The pointer held, as the recordings' own down line after "held ".
 std::optional<HeldPointer> ReadHeld(std::string_view line) {
     try {
-        const std::optional<RecordedStep> step = ReadStep(SplitLine(line));
+        const std::optional<RecordedStep> step = ReadStep(SplitLine(line), 1);
         if (!step || step->kind != RecordedStep::Kind::Down) return std::nullopt;
         return HeldPointer{step->button, step->x, step->y};
     } catch (const ScriptError&) {

@@ -209,7 +209,7 @@ void HttpSession::Upgrade(Request request) {
     });
 }
 
-// The seat is taken here, before the handshake: a burst of joins finds
+// The place is taken here, before the handshake: a burst of joins finds
 // the room as full as it is about to be.
 void HttpSession::Seat(Request request, RoomRegistry::Found found) {
     if (!EndWait()) return;
@@ -217,10 +217,10 @@ void HttpSession::Seat(Request request, RoomRegistry::Found found) {
     if (const std::optional<Refusal> refused = WhyNotLetIn(found, key))
         return Reply(RefusalResponse(request, *refused));
     std::shared_ptr<LiveRoom> room = std::get<std::shared_ptr<LiveRoom>>(std::move(found));
-    std::optional<Ticket> seat = room->TakeSeat();
-    if (!seat) return Reply(RefusalResponse(request, ROOM_FULL));
+    std::optional<Ticket> place = room->TakePlace();
+    if (!place) return Reply(RefusalResponse(request, ROOM_FULL));
     std::make_shared<LiveSession>(state_, std::move(stream_), std::move(room), key.has_value(),
-                                  std::move(*address_), std::move(*seat))
+                                  std::move(*address_), std::move(*place))
         ->Start(std::move(request));
 }
 

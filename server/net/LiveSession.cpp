@@ -45,10 +45,10 @@ ScreenSocketBase OnServersContext(net::io_context& io, tcp::socket accepted) {
 }  // namespace
 
 LiveSession::LiveSession(ServerState& state, beast::tcp_stream&& stream, std::shared_ptr<LiveRoom> room,
-                         bool mayPlay, Ticket address, Ticket seat)
+                         bool mayPlay, Ticket address, Ticket place)
     : state_(state), ws_(state.Sends(), OnServersContext(state.Io(), stream.release_socket())), room_(std::move(room)),
       mayPlay_(mayPlay), address_(std::move(address)),
-      seat_(std::move(seat)), queue_(FIRST_QUEUE_CAPACITY) {}
+      place_(std::move(place)), queue_(FIRST_QUEUE_CAPACITY) {}
 
 LiveSession::~LiveSession() { Leave(); }
 

@@ -23,7 +23,7 @@ class ServerState;
 class LiveSession : public ScreenLink, public std::enable_shared_from_this<LiveSession> {
 public:
     LiveSession(ServerState& state, beast::tcp_stream&& stream, std::shared_ptr<LiveRoom> room, bool mayPlay,
-                Ticket address, Ticket seat);
+                Ticket address, Ticket place);
     ~LiveSession() override;
 
     // Answers the upgrade, then joins the room.
@@ -47,7 +47,7 @@ private:
     websocket::stream<BatchedSocket> ws_;
     std::shared_ptr<LiveRoom> room_;
     bool mayPlay_;
-    Ticket address_, seat_;
+    Ticket address_, place_;
     Request upgrade_;
     beast::flat_buffer buffer_;
     boost::circular_buffer<Frame> queue_;  // grown as needed, to MAX_QUEUED_FRAMES

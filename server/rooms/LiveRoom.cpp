@@ -15,7 +15,7 @@ Frame MakeFrame(std::string text) { return std::make_shared<const std::string>(s
 
 LiveRoom::LiveRoom(RoomHost& host, std::string id, std::string key, std::unique_ptr<Room> room)
     : host_(host), id_(std::move(id)), key_(std::move(key)), room_(std::move(room)),
-      seats_(std::size_t(host.Limits().connectionsPerRoom)) {}
+      places_(std::size_t(host.Limits().connectionsPerRoom)) {}
 
 LiveRoom::~LiveRoom() = default;
 
@@ -70,7 +70,7 @@ bool LiveRoom::Tick() {
     Broadcast(TickFrame(room_->Tick()));
     NoteRecording(before);
     // A screen still shaking hands holds its seat: the room is not empty.
-    if (idle_.Ends(seats_.Taken(), host_.Now())) host_.Emptied(id_);
+    if (idle_.Ends(places_.Taken(), host_.Now())) host_.Emptied(id_);
     return true;
 }
 

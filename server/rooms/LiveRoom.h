@@ -39,9 +39,9 @@ public:
     // Whether `given` is the play key; compared in full whatever the first
     // difference, so the time taken tells nothing of the key.
     bool IsKey(std::string_view given) const;
-    // A seat for a screen about to join; none when the room is full.
-    std::optional<Ticket> TakeSeat() { return seats_.Take(); }
-    bool Full() const { return !seats_.Free(); }
+    // A place for a screen about to join; none when the room is full.
+    std::optional<Ticket> TakePlace() { return places_.Take(); }
+    bool Full() const { return !places_.Free(); }
 
     // A screen comes: it is sent the joined notice and the join text, the
     // others the people notice.
@@ -63,7 +63,7 @@ public:
     std::uint64_t Ticks() const { return room_->Ticks(); }
     std::uint64_t Mismatches() const { return room_->Mismatches(); }
     std::uint64_t HashesChecked() const { return room_->HashesChecked(); }
-    std::size_t Screens() const { return seats_.Taken(); }
+    std::size_t Screens() const { return places_.Taken(); }
     // Whether its recording is kept on disk up to its last room second.
     bool RecordingWhole() const { return room_->RecordingState() == SinkState::Whole; }
     // Its record is written: its recording takes the room's name, if it had another.
@@ -77,7 +77,7 @@ private:
     RoomHost& host_;
     const std::string id_, key_;
     std::unique_ptr<Room> room_;
-    Seats seats_;
+    ScreenPlaces places_;
     // A room's few screens side by side: each tick's broadcast walks them
     // without a jump in memory per screen.
     boost::container::flat_map<ClientId, std::weak_ptr<ScreenLink>> sessions_;

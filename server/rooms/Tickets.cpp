@@ -16,7 +16,7 @@ int AddressCounts::Count(const std::string& address) const {
     return found == counts_->end() ? 0 : found->second;
 }
 
-std::optional<Ticket> Seats::Take() {
+std::optional<Ticket> ScreenPlaces::Take() {
     if (*taken_ >= limit_) return std::nullopt;
     ++*taken_;
     return Ticket([taken = taken_] { --*taken; });

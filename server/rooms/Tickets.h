@@ -40,10 +40,11 @@ private:
     std::shared_ptr<std::map<std::string, int>> counts_ = std::make_shared<std::map<std::string, int>>();
 };
 
-// The seats of a room: a screen holds one from the moment it is let in.
-class Seats {
+// The places for screens in a room: a screen holds one from the moment it
+// is let in, player or watcher.
+class ScreenPlaces {
 public:
-    explicit Seats(std::size_t limit) : limit_(limit) {}
+    explicit ScreenPlaces(std::size_t limit) : limit_(limit) {}
     std::optional<Ticket> Take();
     std::size_t Taken() const { return *taken_; }
     bool Free() const { return *taken_ < limit_; }

@@ -169,9 +169,9 @@ TEST_F(CommandLine, ReplayReadsAndChecksTheRecordingFirst) {
     ExpectRefused({"--replay", badLine}, "kestrel: " + badLine + ": line 4: 'move' takes 2 arguments, got 1");
     const std::string script = Write("script.rec", "seed 1\ntick\nstate\n");
     ExpectRefused({"--replay", script}, "kestrel: " + script + ": line 3: 'state' has no place in a recording");
-    const std::string newer = Write("newer.rec", "version 3\nseed 1\n");
+    const std::string newer = Write("newer.rec", "version 4\nseed 1\n");
     ExpectRefused({"--replay", newer},
-                  "kestrel: " + newer + ": line 1: format version 3 is newer than this program reads (2)");
+                  "kestrel: " + newer + ": line 1: format version 4 is newer than this program reads (3)");
     const std::string empty = Write("empty.rec", "  \n# nothing\n");
     ExpectRefused({"--replay", empty}, "kestrel: " + empty + ": it holds no recording");
     const std::string huge = Path("huge.rec");

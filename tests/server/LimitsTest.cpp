@@ -90,7 +90,7 @@ TEST(Limits, TicketsCountWhileTheyAreHeld) {
     EXPECT_EQ(addresses.Count("a"), 1);
     EXPECT_TRUE(addresses.Take("a"));
 
-    Seats seats(2);
+    ScreenPlaces seats(2);
     std::optional<Ticket> a = seats.Take(), b = seats.Take();
     EXPECT_EQ(seats.Take(), std::nullopt);
     EXPECT_EQ(seats.Taken(), 2u);

@@ -83,7 +83,7 @@ protected:
         http::async_read(*stream, *read, *upgrade, [this, stream, upgrade, read](beast::error_code ec, std::size_t) {
             ASSERT_FALSE(ec) << ec.message();
             std::optional<Ticket> address = state_->Addresses().Take("127.0.0.1");
-            std::optional<Ticket> seat = room_->TakeSeat();
+            std::optional<Ticket> seat = room_->TakePlace();
             ASSERT_TRUE(address && seat);
             std::make_shared<LiveSession>(*state_, std::move(*stream), room_, false, std::move(*address),
                                           std::move(*seat))

@@ -133,7 +133,7 @@ TEST_F(Rooms, ARoomLeftEmptyEndsAndIsKeptAsEnded) {
     ASSERT_TRUE(std::holds_alternative<NewRoom>(made));
     const std::string id = std::get<NewRoom>(made).id;
     std::shared_ptr<LiveRoom> room = Playing(id);
-    std::optional<Ticket> seat = room->TakeSeat();
+    std::optional<Ticket> seat = room->TakePlace();
     server_.TickAll();
     server_.now += ROOM_IDLE_LIMIT + 1s;
     server_.TickAll();

@@ -160,7 +160,7 @@ TEST(Recording, RefusesBadRecordingsAndLeavesTheGameAsItWas) {
         {"seed 5\ntick 3\nset tankX 0 1\n", "line 3: 'set' belongs before the first tick and event"},
         {"seed 5\nstart\n", "line 2: 'start' has no place in a recording"},
         {"seed 5\n\n# a comment\ndown 1 x 3\n", "line 4: x 'x' is not a finite number"},
-        {"version 3\nseed 5\n", "line 1: format version 3 is newer than this program reads (2)"},
+        {"version 4\nseed 5\n", "line 1: format version 4 is newer than this program reads (3)"},
         {"size 0 5\n", "line 1: width '0' is out of range 1..16384"},
         {"seed 1\xff\n", "line 1: seed '1\xff' is not a whole number"},
     };

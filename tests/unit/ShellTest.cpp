@@ -63,7 +63,7 @@ TEST(ShellBurst, HitsEveryLiveTankInsideTheOpenSquareOnceInSlotOrder) {
     bf.shellY[2] = 300;
     const Battlefield before = bf;
     bf.currentTank = 2;
-    UpdateShell(bf, rig.canvas, rig);
+    UpdateShell(bf, rig.seats, rig.canvas, rig);
 
     const int hit[] = {2, 3, 7, 9};
     ASSERT_EQ(rig.Calls().size(), BURST_RAYS + std::size(hit) * HIT_CALLS);

@@ -32,10 +32,11 @@ inline constexpr std::size_t GLYPH_CALLS = 11;
 struct Rig final : Random {
     float Rnd() override { return ++draws, replay.Rnd(); }
     void Reseed() override { ++reseeds; }
-    void Tick() { FrameTick(bf, canvas, *this); }
+    void Tick() { FrameTick(bf, seats, canvas, *this); }
     const std::vector<CanvasCall>& Calls() const { return canvas.Calls(); }
 
     Battlefield bf;
+    Seats seats;
     RecordingCanvas canvas{START_WIDTH, START_HEIGHT};
     GameRandom replay;
     std::uint64_t draws = 0;
