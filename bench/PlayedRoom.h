@@ -36,7 +36,7 @@ inline void Play(Room& room, ClientId player, std::uint64_t tick) {
 
 // Plays `room` on to `ticks` ticks as a room of its kind.
 inline void PlayUpTo(Room& room, RoomKind kind, std::uint64_t ticks) {
-    const ClientId player = room.Join(kind == RoomKind::Ordinary);
+    const ClientId player = room.Join(kind == RoomKind::Ordinary).client;
     while (room.Ticks() < ticks) {
         if (kind == RoomKind::Ordinary) Play(room, player, room.Ticks() + 1);
         room.Tick();

@@ -195,7 +195,9 @@ void Game::Apply(const RecordedStep& step) {
     Record(step);
 }
 
-std::optional<std::string> Game::PlayBack(std::string_view recording) { return Begin(recording, false, {}); }
+std::optional<std::string> Game::PlayBack(std::string_view recording, const SeatScores& scores) {
+    return Begin(recording, false, scores);
+}
 
 std::optional<std::string> Game::Follow(std::string_view joinText, std::uint64_t startTick,
                                         const SeatScores& scores) {

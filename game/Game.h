@@ -114,7 +114,8 @@ public:
     // end, at an Esc in it, or at the user's first press or key. A bad
     // recording is refused as "line N: REASON", or with what is wrong with
     // it as a whole, and the game goes on as it was.
-    std::optional<std::string> PlayBack(std::string_view recording);
+    // `scores` are the seats' where the recording starts (a room's join text).
+    std::optional<std::string> PlayBack(std::string_view recording, const SeatScores& scores = {});
     bool PlayingBack() const { return playback_.has_value(); }
 
     // Follows a battle that a referee plays: `joinText` is its recording from

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "model/Seats.h"
+
 namespace kestrel {
 
 // The pointer a player holds, where it last was.
@@ -30,6 +32,7 @@ struct RoomCheckpoint {
     std::string joinText;
     std::optional<HeldPointer> held;
     std::uint64_t stateHash = 0;
+    SeatScores joinScores{};  // the seats' where the join text starts
     bool operator==(const RoomCheckpoint&) const = default;
 };
 

@@ -91,7 +91,7 @@ void Room::GoOnFrom(const RoomCheckpoint& checkpoint, const std::string& rest) {
     // CheckCheckpoint read it already.
     const Result<ReadRecording> read = ReadRecordingText(checkpoint.joinText);
     const ReadRecording join = read ? *read : ReadRecording{};
-    (void)game_.PlayBack(checkpoint.joinText + rest);
+    (void)game_.PlayBack(checkpoint.joinText + rest, checkpoint.joinScores);
     ticks_ = checkpoint.joinTick;
     resumedHand_ = HandAt{checkpoint.tick, checkpoint.held};
     std::uint64_t state = 0;
@@ -101,7 +101,8 @@ void Room::GoOnFrom(const RoomCheckpoint& checkpoint, const std::string& rest) {
         if (join.steps[i].kind == Kind::Seed) state = join.steps[i].number;
         if (join.steps[i].kind == Kind::Size) width = join.steps[i].width, height = join.steps[i].height;
     }
-    StartHistory(state, width, height, join.start.value_or(Battlefield{}), ticks_);
+    StartHistory(state, width, height, join.start.value_or(Battlefield{}), Seats{.scores = checkpoint.joinScores},
+                 ticks_);
     clearsSeen_ = game_.CanvasClears();
     for (; i < join.steps.size() && join.steps[i].kind != Kind::Ticks; ++i) {
         // A reseed is observed with the tick whose battle start takes it.
@@ -115,25 +116,67 @@ void Room::GoOnFrom(const RoomCheckpoint& checkpoint, const std::string& rest) {
 void Room::TakeUpHand() {
     claim_.reset();
     if (const std::optional<HeldPointer>& held = resumedHand_->held)
-        claim_ = Claim{NOBODY, held->button, held->x, held->y};
+        claim_ = Claim{NOBODY, std::nullopt, held->button, held->x, held->y};
     resumedHand_.reset();
 }
 
-ClientId Room::Join(bool mayPlay) {
+Admission Room::Join(bool mayPlay, std::string_view seatToken, std::string freshToken) {
     const ClientId id = nextClient_++;
+    Admission admission;
+    admission.client = id;
     clients_[id] = Client{.mayPlay = mayPlay};
-    return id;
+    if (!mayPlay) return admission;
+    std::string refusedToken;
+    const std::optional<RoomSeats::Given> taken = seats_.Take(id, seatToken, std::move(freshToken), ticks_, refusedToken);
+    if (!refusedToken.empty()) admission.refusedToken = std::move(refusedToken);
+    if (!taken) {
+        clients_[id].seatsFull = admission.seatsFull = true;
+        return admission;
+    }
+    admission.seat = taken->seat;
+    Seat(id, *taken);
+    return admission;
+}
+
+// The referee writes the seats into the recording: their number when it
+// grows, and a seat's scores starting again when it changes hands.
+void Room::Seat(ClientId, const RoomSeats::Given& taken) {
+    rosterChanged_ = true;
+    if (taken.returning) return;
+    if (taken.seat >= game_.SeatRecord().count) game_.SetSeats(taken.seat + 1);
+    else if (taken.hadPlayer) game_.JoinSeat(taken.seat);
 }
 
 void Room::Leave(ClientId client) {
     if (claim_ && claim_->holder == client) ReleaseClaim();
+    if (seats_.SeatOf(client)) {
+        seats_.Leave(client, ticks_);
+        rosterChanged_ = true;
+    }
     clients_.erase(client);
+}
+
+// Seats kept past their grace are free; once the highest are, the seats'
+// number falls and their tanks lose their colours.
+void Room::ExpireSeats() {
+    if (!seats_.Expire(ticks_)) return;
+    rosterChanged_ = true;
+    const int needed = seats_.Needed();
+    if (needed >= game_.SeatRecord().count) return;
+    game_.SetSeats(needed);
+    seats_.Forget(needed);
+}
+
+// The events that follow are `seat`'s, when they are a seat's.
+void Room::ActFor(std::optional<int> seat) {
+    if (seat && *seat != game_.SeatRecord().current) game_.ActAs(*seat);
 }
 
 // Released where the holder's pointer last was.
 void Room::ReleaseClaim() {
     const Claim released = *claim_;
     claim_.reset();
+    ActFor(released.seat);
     game_.PointerUp(released.button, released.x, released.y);
 }
 
@@ -172,26 +215,33 @@ FrameReceipt Room::Receive(ClientId id, std::string_view frame) {
 }
 
 // One hand on the field: the first down claims the pointer, and only its
-// holder moves and releases it.
+// holder moves and releases it. Each event goes in as its player's seat's;
+// a player the seats were full for watches, and its events are let go.
 void Room::Apply(ClientId client, const RecordedStep& step) {
+    const std::optional<int> seat = seats_.SeatOf(client);
+    if (!seat) return;
     const bool holds = claim_ && claim_->holder == client;
     switch (step.kind) {
     case Kind::Down:
         if (claim_) return;
-        claim_ = Claim{client, step.button, step.x, step.y};
+        claim_ = Claim{client, seat, step.button, step.x, step.y};
+        ActFor(seat);
         game_.PointerDown(step.button, step.x, step.y);
         return;
     case Kind::Move:
         if (!holds) return;
         claim_->x = step.x, claim_->y = step.y;
+        ActFor(seat);
         game_.PointerMove(step.x, step.y);
         return;
     case Kind::Up:
         if (!holds || step.button != claim_->button) return;
         claim_.reset();
+        ActFor(seat);
         game_.PointerUp(step.button, step.x, step.y);
         return;
     case Kind::Key:
+        ActFor(seat);
         (void)game_.Key(std::uint16_t(step.number));
         return;
     default:
@@ -212,7 +262,7 @@ bool Room::CountLines(Client& client, std::size_t lines) {
 // A recording played back holds the pointer as a player would, with
 // nobody's hand.
 void Room::FollowReplayedHand(const RecordedStep& step) {
-    if (step.kind == Kind::Down && !claim_) claim_ = Claim{NOBODY, step.button, step.x, step.y};
+    if (step.kind == Kind::Down && !claim_) claim_ = Claim{NOBODY, std::nullopt, step.button, step.x, step.y};
     if (step.kind == Kind::Move && claim_) claim_->x = step.x, claim_->y = step.y;
     if (step.kind == Kind::Up && claim_ && step.button == claim_->button) claim_.reset();
 }
@@ -237,6 +287,8 @@ void Room::Observed(const RecordedStep& step) {
 
 const std::string& Room::Tick() {
     sent_.clear();
+    // A seat freed goes in before the tick, as a screen's event would.
+    if (!replaying_) ExpireSeats();
     game_.Tick();
     // The sink is never more than a room second behind: what a kill loses.
     if (!replaying_ && ticks_ % LIVE_TICKS_PER_SECOND == 0) {
@@ -256,7 +308,8 @@ void Room::KeepCheckpoint() {
     std::optional<HeldPointer> held;
     if (claim_) held = HeldPointer{claim_->button, claim_->x, claim_->y};
     sink_->KeepCheckpoint({.tick = ticks_, .recordingBytes = recordedBytes_, .joinTick = anchorTick_,
-                           .joinText = JoinText(), .held = held, .stateHash = game_.StateHash()});
+                           .joinText = JoinText(), .held = held, .stateHash = game_.StateHash(),
+                           .joinScores = anchorScores_});
 }
 
 void Room::EndFrame() {
@@ -267,7 +320,7 @@ void Room::EndFrame() {
     std::size_t first = 0;
     if (cleanInFrame_) {
         const CleanCanvas& clean = *cleanInFrame_;
-        StartHistory(clean.state, clean.width, clean.height, clean.record, clean.tick);
+        StartHistory(clean.state, clean.width, clean.height, clean.record, clean.seats, clean.tick);
         first = clean.step;
         cleanInFrame_.reset();
     }
@@ -285,12 +338,15 @@ void Room::EndFrame() {
 
 // Joins start here: the record as it stands, after the tick.
 void Room::Anchor() {
-    StartHistory(game_.RandomStream().State(), game_.Width(), game_.Height(), game_.Field(), ticks_);
+    StartHistory(game_.RandomStream().State(), game_.Width(), game_.Height(), game_.Field(), game_.SeatRecord(),
+                 ticks_);
     clearsSeen_ = game_.CanvasClears();
 }
 
-void Room::StartHistory(std::uint64_t state, int width, int height, const Battlefield& record, std::uint64_t tick) {
-    sinceClean_.Start(state, width, height, &record);
+void Room::StartHistory(std::uint64_t state, int width, int height, const Battlefield& record, const Seats& seats,
+                        std::uint64_t tick) {
+    sinceClean_.Start(state, width, height, &record, &seats);
+    anchorScores_ = seats.scores;
     anchorBytes_ = sinceClean_.Written().size();
     anchorTick_ = tick;
 }
@@ -301,8 +357,8 @@ void Room::StartHistory(std::uint64_t state, int width, int height, const Battle
 void Room::NoteClear() {
     if (game_.CanvasClears() == clearsSeen_) return;
     clearsSeen_ = game_.CanvasClears();
-    cleanInFrame_ = CleanCanvas{game_.Field(), game_.RandomStream().State(), game_.Width(), game_.Height(),
-                                frameSteps_.size(), ticks_};
+    cleanInFrame_ = CleanCanvas{game_.Field(), game_.SeatRecord(), game_.RandomStream().State(), game_.Width(),
+                                game_.Height(), frameSteps_.size(), ticks_};
 }
 
 void Room::KeepHash() {
@@ -319,6 +375,28 @@ std::optional<std::uint64_t> Room::HashAt(std::uint64_t tick) const {
 std::string Room::JoinedNotice() const { return WriteNotice({NoticeKind::Joined, anchorTick_}); }
 
 std::string Room::PeopleNotice() const { return WriteNotice({NoticeKind::People, clients_.size()}); }
+
+std::string Room::ScoresNotice() const {
+    Notice notice{NoticeKind::Scores};
+    for (const SeatScore& score : anchorScores_) notice.values.insert(notice.values.end(), {score.kills, score.wins});
+    return WriteNotice(notice);
+}
+
+std::string Room::SeatNotice(ClientId client) const {
+    const auto found = clients_.find(client);
+    if (found == clients_.end() || !found->second.mayPlay) return {};
+    if (found->second.seatsFull) return WriteNotice({NoticeKind::Watching, std::uint64_t(MAX_SEATS)});
+    const std::optional<int> seat = seats_.SeatOf(client);
+    if (!seat) return {};
+    return WriteNotice({.kind = NoticeKind::Seat, .value = std::uint64_t(*seat), .token = seats_.Token(*seat)});
+}
+
+std::string Room::RosterNotice() const {
+    Notice notice{NoticeKind::Roster};
+    for (const SeatPresence presence : Roster())
+        notice.values.push_back(std::uint64_t(presence));
+    return WriteNotice(notice);
+}
 
 std::string Room::JoinText() const { return sinceClean_.Text(); }
 

@@ -16,11 +16,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "game/Game.h"
 #include "game/LiveWire.h"
 #include "game/RecordingSink.h"
+#include "game/RoomSeats.h"
 
 namespace kestrel {
 
@@ -30,8 +32,6 @@ inline constexpr std::size_t HASH_RING_SIZE = 64;
 // it the room starts its join text afresh from the record as it is: a late
 // screen then misses what was drawn before, never the battle itself.
 inline constexpr std::size_t MAX_JOIN_HISTORY_BYTES = 1u << 20;
-
-using ClientId = std::uint64_t;
 
 // The longest recording a room starts from: it is played through at once,
 // before the room's first tick.
@@ -69,6 +69,15 @@ std::optional<std::string> CheckStartRecording(std::string_view recording);
 // not reach its tick, or plays to another hash); none when it can.
 std::optional<std::string> CheckCheckpoint(const RoomCheckpoint& checkpoint);
 
+// A screen let into the room: a player has a seat, unless every seat was
+// taken; a token that brought back no seat is named, with why, for the log.
+struct Admission {
+    ClientId client = 0;
+    std::optional<int> seat;
+    bool seatsFull = false;
+    std::optional<std::string> refusedToken;
+};
+
 // What the room makes of a screen's frame: the receipt its session acts on.
 struct FrameReceipt {
     std::optional<std::string> refusal;           // why the screen must go; none if it stays
@@ -86,10 +95,14 @@ public:
     Room(const Room&) = delete;
     Room& operator=(const Room&) = delete;
 
-    // A screen comes: a player may send events, a watcher only hashes. It
-    // is sent JoinedNotice, the people notice and JoinText, then each tick's frame.
-    ClientId Join(bool mayPlay);
-    // A screen goes; a drag it holds is released where its pointer last was.
+    // A screen comes: a player may send events, a watcher only hashes. A
+    // player takes the seat its token keeps for it, or the lowest free one
+    // with `freshToken` as its token (the server draws it). It is sent
+    // JoinedNotice, ScoresNotice, SeatNotice, the people and roster notices
+    // and JoinText, then each tick's frame.
+    Admission Join(bool mayPlay, std::string_view seatToken = {}, std::string freshToken = {});
+    // A screen goes; a drag it holds is released where its pointer last was,
+    // and its seat is kept for it for SEAT_GRACE_TICKS.
     void Leave(ClientId client);
     FrameReceipt Receive(ClientId client, std::string_view frame);
 
@@ -98,6 +111,20 @@ public:
 
     std::string JoinedNotice() const;
     std::string PeopleNotice() const;
+    // The seats' scores where the join text starts.
+    std::string ScoresNotice() const;
+    // The screen's seat and its token, or that every seat is taken; empty
+    // for a watcher that came with a watch link.
+    std::string SeatNotice(ClientId client) const;
+    // Each seat's player: here, away, or gone.
+    std::string RosterNotice() const;
+    // Whether a seat changed hands or presence since the last call: the
+    // roster notice is then sent to every screen.
+    bool TakeRosterChange() { return std::exchange(rosterChanged_, false); }
+    // Seats held by players here or away, and the seats' number.
+    std::size_t SeatsTaken() const { return seats_.Taken(); }
+    std::vector<SeatPresence> Roster() const { return seats_.Roster(game_.SeatRecord().count); }
+    const Seats& SeatRecord() const { return game_.SeatRecord(); }
     // The recording from the last clean canvas up to the last tick.
     std::string JoinText() const;
     std::uint64_t JoinTick() const { return anchorTick_; }
@@ -123,18 +150,21 @@ public:
 private:
     struct Client {
         bool mayPlay = false;
+        bool seatsFull = false;  // a player with no seat left, who watches
         std::uint64_t window = 0;  // the room second its lines are counted in
         int lines = 0;
     };
     // The pointer, held by one player from a down to the up of its button.
     struct Claim {
         ClientId holder;
+        std::optional<int> seat;  // the holder's
         std::int16_t button;
         float x, y;  // where the holder's pointer last was
     };
     // A clean canvas met in the course of a frame: after its step `step`.
     struct CleanCanvas {
         Battlefield record;
+        Seats seats;
         std::uint64_t state;
         int width, height;
         std::size_t step;
@@ -155,9 +185,13 @@ private:
     void ReleaseClaim();
     bool CountLines(Client& client, std::size_t lines);
     void Anchor();
-    void StartHistory(std::uint64_t state, int width, int height, const Battlefield& record, std::uint64_t tick);
+    void StartHistory(std::uint64_t state, int width, int height, const Battlefield& record, const Seats& seats,
+                      std::uint64_t tick);
     void NoteClear();
     void KeepHash();
+    void ActFor(std::optional<int> seat);
+    void Seat(ClientId client, const RoomSeats::Given& taken);
+    void ExpireSeats();
 
     Game game_;
     std::unique_ptr<RecordingSink> sink_;
@@ -165,6 +199,9 @@ private:
     std::uint64_t keptTicks_ = 0;
     std::size_t maxJoinHistory_;
     std::map<ClientId, Client> clients_;
+    RoomSeats seats_;
+    bool rosterChanged_ = false;
+    SeatScores anchorScores_{};  // where the join text starts
     ClientId nextClient_ = 1;
     std::optional<Claim> claim_;
     bool replaying_ = false;  // the recording the room starts from

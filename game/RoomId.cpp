@@ -27,6 +27,13 @@ bool IsRoomId(std::string_view text) {
 
 bool IsRoomKey(std::string_view text) { return IsRandomHex(text); }
 
+bool SameSecret(std::string_view given, std::string_view secret) {
+    if (given.size() != secret.size()) return false;
+    unsigned char differ = 0;
+    for (std::size_t i = 0; i < secret.size(); ++i) differ |= static_cast<unsigned char>(given[i] ^ secret[i]);
+    return differ == 0;
+}
+
 std::string_view RoomServer(std::string_view id) {
     const std::size_t separator = id.find(SERVER_NAME_SEPARATOR);
     return separator == std::string_view::npos ? std::string_view() : id.substr(0, separator);

@@ -25,6 +25,9 @@ bool IsServerName(std::string_view text);
 bool IsRoomId(std::string_view text);
 // Whether `text` is a room's play key: the digits alone.
 bool IsRoomKey(std::string_view text);
+// Whether two secrets (a play key, a seat token) are the same, compared in
+// full whatever the first difference, so that the time taken tells nothing.
+bool SameSecret(std::string_view given, std::string_view secret);
 // The server a room id names; empty for an id of digits alone.
 std::string_view RoomServer(std::string_view id);
 

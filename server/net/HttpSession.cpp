@@ -219,7 +219,9 @@ void HttpSession::Seat(Request request, RoomRegistry::Found found) {
     std::shared_ptr<LiveRoom> room = std::get<std::shared_ptr<LiveRoom>>(std::move(found));
     std::optional<Ticket> place = room->TakePlace();
     if (!place) return Reply(RefusalResponse(request, ROOM_FULL));
-    std::make_shared<LiveSession>(state_, std::move(stream_), std::move(room), key.has_value(),
+    // A seat token longer than any the room gives is no token of it.
+    const std::string seatToken(QueryValue(SplitTarget(request.target()).query, "seat").value_or("").substr(0, SEAT_TOKEN_DIGITS + 1));
+    std::make_shared<LiveSession>(state_, std::move(stream_), std::move(room), key.has_value(), seatToken,
                                   std::move(*address_), std::move(*place))
         ->Start(std::move(request));
 }

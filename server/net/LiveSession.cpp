@@ -45,9 +45,9 @@ ScreenSocketBase OnServersContext(net::io_context& io, tcp::socket accepted) {
 }  // namespace
 
 LiveSession::LiveSession(ServerState& state, beast::tcp_stream&& stream, std::shared_ptr<LiveRoom> room,
-                         bool mayPlay, Ticket address, Ticket place)
+                         bool mayPlay, std::string seatToken, Ticket address, Ticket place)
     : state_(state), ws_(state.Sends(), OnServersContext(state.Io(), stream.release_socket())), room_(std::move(room)),
-      mayPlay_(mayPlay), address_(std::move(address)),
+      mayPlay_(mayPlay), seatToken_(std::move(seatToken)), address_(std::move(address)),
       place_(std::move(place)), queue_(FIRST_QUEUE_CAPACITY) {}
 
 LiveSession::~LiveSession() { Leave(); }
@@ -74,7 +74,7 @@ void LiveSession::OnAccept(beast::error_code ec) {
     if (ec) return state_.Failed("a screen's handshake", ec);
     if (state_.Stopping()) return;
     joined_ = true;
-    client_ = room_->Join(shared_from_this(), mayPlay_);
+    client_ = room_->Join(shared_from_this(), mayPlay_, seatToken_);
     Read();
 }
 

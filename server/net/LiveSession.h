@@ -23,7 +23,7 @@ class ServerState;
 class LiveSession : public ScreenLink, public std::enable_shared_from_this<LiveSession> {
 public:
     LiveSession(ServerState& state, beast::tcp_stream&& stream, std::shared_ptr<LiveRoom> room, bool mayPlay,
-                Ticket address, Ticket place);
+                std::string seatToken, Ticket address, Ticket place);
     ~LiveSession() override;
 
     // Answers the upgrade, then joins the room.
@@ -47,6 +47,7 @@ private:
     websocket::stream<BatchedSocket> ws_;
     std::shared_ptr<LiveRoom> room_;
     bool mayPlay_;
+    std::string seatToken_;  // the seat it held, for a player coming back
     Ticket address_, place_;
     Request upgrade_;
     beast::flat_buffer buffer_;

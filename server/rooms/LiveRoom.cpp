@@ -2,6 +2,8 @@
 
 #include <boost/container/small_vector.hpp>
 
+#include "game/RoomId.h"
+#include "server/rooms/RandomId.h"
 
 namespace kestrel {
 namespace {
@@ -19,18 +21,20 @@ LiveRoom::LiveRoom(RoomHost& host, std::string id, std::string key, std::unique_
 
 LiveRoom::~LiveRoom() = default;
 
-bool LiveRoom::IsKey(std::string_view given) const {
-    if (given.size() != key_.size()) return false;
-    unsigned char differ = 0;
-    for (std::size_t i = 0; i < key_.size(); ++i) differ |= static_cast<unsigned char>(given[i] ^ key_[i]);
-    return differ == 0;
-}
+bool LiveRoom::IsKey(std::string_view given) const { return SameSecret(given, key_); }
 
-ClientId LiveRoom::Join(const std::shared_ptr<ScreenLink>& session, bool mayPlay) {
-    const ClientId client = room_->Join(mayPlay);
+// A token that cannot be drawn leaves the seat without one: its player
+// cannot come back to it after a drop, but plays.
+ClientId LiveRoom::Join(const std::shared_ptr<ScreenLink>& session, bool mayPlay, std::string_view seatToken) {
+    const Admission admission = room_->Join(mayPlay, seatToken, mayPlay ? RandomHexId().value_or("") : "");
+    if (admission.refusedToken) host_.ServerLog().Room(id_, "a screen came with " + *admission.refusedToken);
+    const ClientId client = admission.client;
     sessions_[client] = session;
     session->Send(MakeFrame(room_->JoinedNotice()));
+    session->Send(MakeFrame(room_->ScoresNotice()));
+    if (const std::string seat = room_->SeatNotice(client); !seat.empty()) session->Send(MakeFrame(seat));
     Broadcast(MakeFrame(room_->PeopleNotice()));
+    SendRosterChange(session);
     session->Send(MakeFrame(room_->JoinText()));
     return client;
 }
@@ -38,7 +42,16 @@ ClientId LiveRoom::Join(const std::shared_ptr<ScreenLink>& session, bool mayPlay
 void LiveRoom::Leave(ClientId client) {
     if (sessions_.erase(client) == 0) return;
     room_->Leave(client);
-    if (!host_.Stopping()) Broadcast(MakeFrame(room_->PeopleNotice()));
+    if (host_.Stopping()) return;
+    Broadcast(MakeFrame(room_->PeopleNotice()));
+    SendRosterChange();
+}
+
+// Every screen is told of a seat that changed hands or presence; a screen
+// that joins is told the roster as it stands.
+void LiveRoom::SendRosterChange(const std::shared_ptr<ScreenLink>& joining) {
+    if (room_->TakeRosterChange()) Broadcast(MakeFrame(room_->RosterNotice()));
+    else if (joining) joining->Send(MakeFrame(room_->RosterNotice()));
 }
 
 FrameReceipt LiveRoom::Receive(ClientId client, std::string_view frame) {
@@ -68,6 +81,7 @@ bool LiveRoom::Tick() {
     if (stopped_ || host_.Stopping()) return false;
     const SinkState before = room_->RecordingState();
     Broadcast(TickFrame(room_->Tick()));
+    SendRosterChange();
     NoteRecording(before);
     // A screen still shaking hands holds its seat: the room is not empty.
     if (idle_.Ends(places_.Taken(), host_.Now())) host_.Emptied(id_);

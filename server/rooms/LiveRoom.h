@@ -43,9 +43,10 @@ public:
     std::optional<Ticket> TakePlace() { return places_.Take(); }
     bool Full() const { return !places_.Free(); }
 
-    // A screen comes: it is sent the joined notice and the join text, the
-    // others the people notice.
-    ClientId Join(const std::shared_ptr<ScreenLink>& screen, bool mayPlay);
+    // A screen comes, a player with the token of a seat it held, if any: it
+    // is sent the joined, scores and seat notices and the join text, every
+    // screen the people notice and the roster of the seats.
+    ClientId Join(const std::shared_ptr<ScreenLink>& screen, bool mayPlay, std::string_view seatToken = {});
     void Leave(ClientId client);
     FrameReceipt Receive(ClientId client, std::string_view frame);
     void Broadcast(const Frame& frame);
@@ -64,6 +65,10 @@ public:
     std::uint64_t Mismatches() const { return room_->Mismatches(); }
     std::uint64_t HashesChecked() const { return room_->HashesChecked(); }
     std::size_t Screens() const { return places_.Taken(); }
+    // Seats held by players here or away.
+    std::size_t SeatsTaken() const { return room_->SeatsTaken(); }
+    const Seats& SeatRecord() const { return room_->SeatRecord(); }
+    const std::vector<SeatPresence> Roster() const { return room_->Roster(); }
     // Whether its recording is kept on disk up to its last room second.
     bool RecordingWhole() const { return room_->RecordingState() == SinkState::Whole; }
     // Its record is written: its recording takes the room's name, if it had another.
@@ -71,6 +76,7 @@ public:
 
 private:
     const Frame& TickFrame(const std::string& text);
+    void SendRosterChange(const std::shared_ptr<ScreenLink>& joining = nullptr);
     void NoteRecording(SinkState before);
     void NoteLoss();
 

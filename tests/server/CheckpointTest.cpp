@@ -43,7 +43,7 @@ protected:
         CheckpointWriter writer;
         Room room(GameRandom(7), {.width = 400, .height = 300, .checkpointTicks = EVERY},
                   std::make_unique<RoomRecordingSink>(recording, false, &writer));
-        const ClientId player = room.Join(true);
+        const ClientId player = room.Join(true).client;
         for (std::uint64_t t = 1; t <= KILLED_AT; ++t) {
             if (t % 150 == 0) room.Receive(player, WriteStep({.kind = Kind::Key, .number = 'k'}));
             if (t == 390) room.Receive(player, WriteStep({.kind = Kind::Down, .button = 1, .x = 30, .y = 40}));
@@ -170,7 +170,7 @@ TEST_F(CheckpointTest, ACheckpointPassedOverIsNotTakenUpOnceTheFileGrowsPastIt) 
             ASSERT_FALSE(kept.start.checkpoint);
             kept.start.checkpointTicks = 1'000'000;
             Room room(GameRandom(3), kept.start, KeptRecording(folder, id, kept, nullptr));
-            const ClientId player = room.Join(true);
+            const ClientId player = room.Join(true).client;
             for (int t = 1; t <= 300; ++t) {
                 if (t % 5 == 0) room.Receive(player, WriteStep({.kind = Kind::Key, .number = 'j'}));
                 room.Tick();

@@ -85,7 +85,7 @@ protected:
             std::optional<Ticket> address = state_->Addresses().Take("127.0.0.1");
             std::optional<Ticket> seat = room_->TakePlace();
             ASSERT_TRUE(address && seat);
-            std::make_shared<LiveSession>(*state_, std::move(*stream), room_, false, std::move(*address),
+            std::make_shared<LiveSession>(*state_, std::move(*stream), room_, false, "", std::move(*address),
                                           std::move(*seat))
                 ->Start(std::move(*upgrade));
         });

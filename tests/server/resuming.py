@@ -118,12 +118,15 @@ def ask_to_join(port, room, key):
 
 
 def join_answer(connection):
-    """The upgrade's status line, and the first three messages: joined, people, the join text."""
+    """The upgrade's status line, and the messages up to the join text: the notices, then the text."""
     stream = connection.makefile("rb")
     answer = stream.readline()
     while stream.readline() not in (b"\r\n", b""):
         pass
-    return answer, [read_message(stream) for _ in range(3)] if b" 101 " in answer else []
+    messages = []
+    while b" 101 " in answer and (not messages or messages[-1].startswith(b"# ")):
+        messages.append(read_message(stream))
+    return answer, messages
 
 
 def answered(connection):

@@ -27,7 +27,7 @@ constexpr std::int16_t LEFT = 1;
 
 // The referee as a room keeps it, with one player whose events the test plays.
 struct Referee {
-    Referee() : room(GameRandom(0x5eed), {}, std::make_unique<MemoryRecordingSink>()), player(room.Join(true)) {}
+    Referee() : room(GameRandom(0x5eed), {}, std::make_unique<MemoryRecordingSink>()), player(room.Join(true).client) {}
     void Send(const RecordedStep& step) { ASSERT_EQ(room.Receive(player, WriteStep(step)).refusal, std::nullopt); }
     std::string Tick() { return room.Tick(); }
     const Game& game() const { return room.Referee(); }

@@ -62,7 +62,7 @@ protected:
 // A screen that follows the room from its join text, as a page does, and
 // sends its hashes back.
 struct Screen {
-    explicit Screen(Room& room) : room(room), id(room.Join(false)), joinedAt(room.JoinTick()) {
+    explicit Screen(Room& room) : room(room), id(room.Join(false).client), joinedAt(room.JoinTick()) {
         Receive(room.JoinedNotice());
         Receive(room.PeopleNotice());
         Receive(room.JoinText());
@@ -96,7 +96,7 @@ void Play(Room& room, ClientId player, int t) {
 
 TEST_F(RoomTest, OneHandOnTheFieldAndADragReleasedWhenItsPlayerLeaves) {
     Room room(GameRandom(SEED), {.width = 400, .height = 300}, Sink());
-    const ClientId a = room.Join(true), b = room.Join(true), watcher = room.Join(false);
+    const ClientId a = room.Join(true).client, b = room.Join(true).client, watcher = room.Join(false).client;
     EXPECT_EQ(room.People(), 3u);
 
     EXPECT_EQ(room.Receive(a, Down(LEFT, 100, 100)).refusal, std::nullopt);
@@ -141,7 +141,7 @@ TEST_F(RoomTest, OneHandOnTheFieldAndADragReleasedWhenItsPlayerLeaves) {
 TEST_F(RoomTest, LateJoinsPlayToTheRoomsRecord) {
     const int ticks = test::Cases(3'000, 1'200);
     Room room(GameRandom(SEED), {.width = 500, .height = 400}, Sink());
-    const ClientId player = room.Join(true);
+    const ClientId player = room.Join(true).client;
     std::vector<std::unique_ptr<Screen>> screens;
     std::uint64_t joinPoints = 0, lastJoinTick = room.JoinTick();
     for (int t = 1; t <= ticks; ++t) {
@@ -181,7 +181,7 @@ TEST_F(RoomTest, LateJoinsPlayToTheRoomsRecord) {
 // for a tick the room no longer keeps, is not.
 TEST_F(RoomTest, HashMismatchesAreFound) {
     Room room(GameRandom(SEED), {.width = 400, .height = 300}, Sink());
-    const ClientId watcher = room.Join(false);
+    const ClientId watcher = room.Join(false).client;
     const std::uint64_t lastKept = HASH_EVERY_TICKS * (HASH_RING_SIZE + 2);
     for (std::uint64_t t = 0; t < lastKept; ++t) room.Tick();
     const std::uint64_t ours = *room.HashAt(lastKept);
@@ -241,7 +241,7 @@ TEST_F(RoomTest, ARoomStartsFromARecording) {
 TEST_F(RoomTest, JoinHistoryStaysBounded) {
     constexpr std::size_t BOUND = 4096;
     Room room(GameRandom(SEED), {.width = 400, .height = 300}, Sink(), BOUND);
-    const ClientId player = room.Join(true);
+    const ClientId player = room.Join(true).client;
     room.Receive(player, Down(LEFT, 10, 10));
     std::size_t longest = 0, longestHead = 0;  // the head: the record a join starts from
     const int ticks = test::Cases(4'000, 2'000);
@@ -294,7 +294,8 @@ TEST_F(RoomTest, ARoomIsResumedFromItsSink) {
     constexpr int KILLED_AT = 2 * 300 + 160;  // mid-drag, and a whole room second
     static_assert(KILLED_AT % LIVE_TICKS_PER_SECOND == 0);
     Room room(GameRandom(SEED), {.width = 500, .height = 400}, Sink());
-    const ClientId player = room.Join(true);
+    const std::string token(SEAT_TOKEN_DIGITS, 'a');
+    const ClientId player = room.Join(true, {}, token).client;
     for (int t = 1; t <= KILLED_AT; ++t) {
         Play(room, player, t);
         // Right after a hash's tick, a wipe and a press between two ticks,
@@ -313,9 +314,10 @@ TEST_F(RoomTest, ARoomIsResumedFromItsSink) {
     for (std::uint64_t t = HASH_EVERY_TICKS; t <= room.Ticks(); t += HASH_EVERY_TICKS)
         EXPECT_EQ(resumed.HashAt(t), room.HashAt(t)) << "tick " << t;
 
-    // The kill took the player's hand: the drag is let go where it was.
+    // The kill took the player's hand: the drag is let go where it was. The
+    // player comes back to its seat, the first in the resumed room.
     room.Leave(player);
-    const ClientId again = room.Join(true), resumedAgain = resumed.Join(true);
+    const ClientId again = room.Join(true, token).client, resumedAgain = resumed.Join(true).client;
     for (int t = KILLED_AT + 1; t <= KILLED_AT + 600; ++t) {
         Play(room, again, t);
         Play(resumed, resumedAgain, t);
@@ -338,7 +340,7 @@ TEST_F(RoomTest, ARoomIsResumedFromItsCheckpoint) {
     auto memory = std::make_unique<MemoryRecordingSink>();
     const MemoryRecordingSink& sink = *memory;
     Room room(GameRandom(SEED), {.width = 500, .height = 400, .checkpointTicks = EVERY}, std::move(memory));
-    const ClientId player = room.Join(true);
+    const ClientId player = room.Join(true).client;
     std::vector<std::uint64_t> taken;
     std::size_t bytesAtCheckpoint = 0;
     for (std::uint64_t t = 1; t <= KILLED_AT; ++t) {
@@ -377,7 +379,7 @@ TEST_F(RoomTest, ARoomIsResumedFromItsCheckpoint) {
     for (std::uint64_t t = checkpoint.joinTick; t <= KILLED_AT; ++t)
         EXPECT_EQ(fromCheckpoint.HashAt(t), fromWhole.HashAt(t)) << "tick " << t;
 
-    const ClientId a = fromWhole.Join(true), b = fromCheckpoint.Join(true);
+    const ClientId a = fromWhole.Join(true).client, b = fromCheckpoint.Join(true).client;
     for (int t = int(KILLED_AT) + 1; t <= int(KILLED_AT) + 600; ++t) {
         Play(fromWhole, a, t);
         Play(fromCheckpoint, b, t);
