@@ -83,7 +83,8 @@ void LiveClient::AfterFollowedTick(std::uint64_t tick) {
 // A move replaces a move not yet taken, so the referee gets at most one a
 // tick; past the limit, events nobody takes are dropped.
 void LiveClient::Send(const RecordedStep& step) {
-    if (!mayPlay_) return;
+    // A player the seats were full for watches.
+    if (!mayPlay_ || seatsWereFull_) return;
     if (step.kind == Kind::Move && lastMoveAt_ != std::string::npos) outgoing_.resize(lastMoveAt_);
     const std::string line = WriteStep(step);
     if (outgoing_.size() + line.size() > MAX_OUTGOING_BYTES) return;

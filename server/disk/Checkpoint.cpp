@@ -69,6 +69,25 @@ std::optional<HeldPointer> ReadHeld(std::string_view line) {
     }
 }
 
+// The seats' kills and wins where the join text starts, seat by seat, when
+// any is not 0.
+constexpr std::string_view SCORES = "scores";
+
+std::optional<SeatScores> ReadScores(std::string_view line) {
+    const Tokens tokens = SplitLine(line);
+    if (tokens.size() != 2 * MAX_SEATS) return std::nullopt;
+    SeatScores scores{};
+    try {
+        for (int k = 0; k < MAX_SEATS; ++k) {
+            scores[k].kills = ParseWhole<std::uint64_t>(tokens[2 * k], 0, UINT64_MAX, "kills");
+            scores[k].wins = ParseWhole<std::uint64_t>(tokens[2 * k + 1], 0, UINT64_MAX, "wins");
+        }
+    } catch (const ScriptError&) {
+        return std::nullopt;
+    }
+    return scores;
+}
+
 std::optional<RoomCheckpoint> ReadBody(std::string_view body) {
     Lines lines(body);
     if (lines.Next() != CHECKPOINT_HEADER) return std::nullopt;
@@ -82,6 +101,11 @@ std::optional<RoomCheckpoint> ReadBody(std::string_view body) {
     if (lines.Rest().starts_with(HELD)) {
         checkpoint.held = ReadHeld(lines.Next()->substr(HELD.size()));
         if (!checkpoint.held) return std::nullopt;
+    }
+    if (lines.Rest().starts_with(SCORES)) {
+        const std::optional<SeatScores> scores = ReadScores(lines.Next()->substr(SCORES.size()));
+        if (!scores) return std::nullopt;
+        checkpoint.joinScores = *scores;
     }
     const std::optional<std::uint64_t> size = lines.Number("join-text");
     if (!size || *size != lines.Rest().size()) return std::nullopt;
@@ -127,6 +151,12 @@ std::string WriteCheckpointText(const RoomCheckpoint& checkpoint) {
     if (const std::optional<HeldPointer>& held = checkpoint.held)
         text += "held " + WriteStep({.kind = RecordedStep::Kind::Down, .button = held->button, .x = held->x,
                                      .y = held->y});
+    if (checkpoint.joinScores != SeatScores{}) {
+        text += SCORES;
+        for (const SeatScore& score : checkpoint.joinScores)
+            text += " " + std::to_string(score.kills) + " " + std::to_string(score.wins);
+        text += "\n";
+    }
     text += "join-text " + std::to_string(checkpoint.joinText.size()) + "\n" + checkpoint.joinText;
     return text + std::string(CHECKSUM_NAME) + Checksum(text) + "\n";
 }

@@ -200,3 +200,32 @@ TEST_F(CheckpointTest, TheRoomsToResumeAreThoseThatHadNotEnded) {
 
 }  // namespace
 }  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// A room of players keeps its seats' scores where its checkpoint's join
+// text starts: resumed from the checkpoint, it has the scores the whole
+// recording gives.
+TEST(SeatedCheckpoint, ResumesToTheScoresOfTheWholeRecording) {
+    auto made = std::make_unique<MemoryRecordingSink>();
+    const MemoryRecordingSink& sink = *made;
+    Room room(GameRandom(7), {.checkpointTicks = 2000}, std::move(made));
+    for (const char token : {'a', 'b', 'c'}) room.Join(true, {}, std::string(SEAT_TOKEN_DIGITS, token));
+    for (int t = 0; t < 8000; ++t) room.Tick();
+    room.Flush();
+    const RoomCheckpoint& kept = sink.LastCheckpoint().value();
+    EXPECT_NE(kept.joinScores, SeatScores{}) << "the battles so far took some tanks";
+    const Result<RoomCheckpoint> read = ReadCheckpointText(WriteCheckpointText(kept));
+    ASSERT_TRUE(read) << read.Why();
+    EXPECT_EQ(*read, kept);
+    const std::string whole = sink.Written(MAX_RECORDING_BYTES).value();
+    const Room fromCheckpoint(GameRandom(1),
+                              {.recording = whole.substr(kept.recordingBytes), .resumed = true, .checkpoint = *read},
+                              std::make_unique<MemoryRecordingSink>());
+    EXPECT_EQ(fromCheckpoint.SeatRecord(), room.SeatRecord());
+    EXPECT_EQ(fromCheckpoint.Referee().StateHash(), room.Referee().StateHash());
+}
+
+}  // namespace
+}  // namespace kestrel
