@@ -13,6 +13,7 @@ namespace kestrel {
 
 struct StatusCounts {
     std::uint64_t rooms = 0, connections = 0;
+    std::uint64_t seats = 0;      // taken by players here or away, in every room
     std::uint64_t resuming = 0;   // kept rooms still to come back
     std::uint64_t mismatches = 0, hashesChecked = 0;
     std::uint64_t ticks = 0;      // of every room

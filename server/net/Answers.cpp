@@ -27,6 +27,7 @@ std::string StatusJson(const StatusCounts& counts, std::string_view name) {
                .Add("rooms", counts.rooms)
                .Add("resuming", counts.resuming)
                .Add("connections", counts.connections)
+               .Add("seats", counts.seats)
                .Add("mismatches", counts.mismatches)
                .Add("hashes_checked", counts.hashesChecked)
                .Add("ticks", counts.ticks)
@@ -39,6 +40,30 @@ std::string StatusJson(const StatusCounts& counts, std::string_view name) {
                .Add("checkpoints", counts.checkpoints)
                .Add("checkpoints_failed", counts.checkpointsFailed)
                .Add("protocol", Protocol())
+               .Text() +
+           "\n";
+}
+
+std::string RoomJson(const LiveRoom& room) {
+    const Seats& seats = room.SeatRecord();
+    const std::vector<SeatPresence> roster = room.Roster();
+    std::vector<JsonObject> listed;
+    for (int k = 0; k < seats.count; ++k) {
+        const SeatPresence presence = std::size_t(k) < roster.size() ? roster[k] : SeatPresence::Gone;
+        listed.push_back(JsonObject()
+                             .Add("seat", std::uint64_t(k))
+                             .Add("colour", std::string_view(SEAT_COLOUR_NAMES[k]))
+                             .AddFlag("taken", presence != SeatPresence::Gone)
+                             .AddFlag("present", presence == SeatPresence::Here)
+                             .Add("kills", seats.scores[k].kills)
+                             .Add("wins", seats.scores[k].wins));
+    }
+    return JsonObject()
+               .Add("room", room.Id())
+               .Add("tick", room.Ticks())
+               .Add("screens", std::uint64_t(room.Screens()))
+               .Add("seats_taken", std::uint64_t(room.SeatsTaken()))
+               .Add("seats", listed)
                .Text() +
            "\n";
 }

@@ -7,6 +7,8 @@
 
 #include "server/base/Counts.h"
 
+#include "server/rooms/LiveRoom.h"
+
 namespace kestrel {
 
 // /status: the server's name ("" without one), the counts, the rooms
@@ -17,5 +19,10 @@ std::string StatusJson(const StatusCounts& counts, std::string_view name);
 // POST /rooms' answer: the room's id, its play and watch links on the page
 // at `page` ("https://HOST/", or empty for links relative to the page).
 std::string RoomLinksJson(std::string_view page, std::string_view id, std::string_view key);
+
+// What anyone may know of a room: its tick, its screens, and each seat,
+// taken or free, its player here or away, and its scores. No key and no
+// seat token.
+std::string RoomJson(const LiveRoom& room);
 
 }  // namespace kestrel

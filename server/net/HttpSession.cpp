@@ -176,6 +176,7 @@ void HttpSession::Created(const Request& request, const Outcome<NewRoom>& made) 
 
 void HttpSession::AnswerRoom(const Request& request, const RoomPath& path) {
     if (path.what == "socket") return CheckSocket(request, path.room);
+    if (path.what.empty()) return AnswerRoomState(request, path.room);
     if (path.what != "recording") return Reply(ErrorResponse(request, http::status::not_found, "no such room"));
     if (const std::optional<Refusal> refused = state_.Rooms().UnknownRoom(path.room))
         return Reply(RefusalResponse(request, *refused));
@@ -183,6 +184,14 @@ void HttpSession::AnswerRoom(const Request& request, const RoomPath& path) {
     const Outcome<std::filesystem::path> file = state_.Rooms().RecordingPath(path.room);
     if (const Refusal* refused = std::get_if<Refusal>(&file)) return Reply(RefusalResponse(request, *refused));
     ServeRecording(request, std::get<std::filesystem::path>(file));
+}
+
+void HttpSession::AnswerRoomState(const Request& request, std::string_view room) {
+    if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
+    const RoomRegistry::Found found = state_.Rooms().Find(room);
+    if (const Refusal* refused = std::get_if<Refusal>(&found)) return Reply(RefusalResponse(request, *refused));
+    Reply(TextResponse(request, http::status::ok, RoomJson(*std::get<std::shared_ptr<LiveRoom>>(found)),
+                       "application/json"));
 }
 
 // A browser cannot read why an upgrade was refused: it asks again with a

@@ -40,6 +40,7 @@ private:
     void CreateRoom(Request request);
     void Created(const Request& request, const Outcome<NewRoom>& made);
     void AnswerRoom(const Request& request, const RoomPath& path);
+    void AnswerRoomState(const Request& request, std::string_view room);
     void CheckSocket(const Request& request, std::string_view room);
     void ServeFile(const Request& request, std::string_view path);
     void ServeRecording(const Request& request, const std::filesystem::path& file);

@@ -36,6 +36,17 @@ JsonObject& JsonObject::Add(std::string_view name, const std::vector<std::string
     return *this;
 }
 
+JsonObject& JsonObject::Add(std::string_view name, const std::vector<JsonObject>& objects) {
+    nlohmann::ordered_json& list = members_->value[std::string(name)] = nlohmann::ordered_json::array();
+    for (const JsonObject& object : objects) list.push_back(object.members_->value);
+    return *this;
+}
+
+JsonObject& JsonObject::AddFlag(std::string_view name, bool flag) {
+    members_->value[std::string(name)] = flag;
+    return *this;
+}
+
 // Text that is not UTF-8 (a Host header's bytes, say) is written with the
 // replacement character rather than refused.
 std::string JsonObject::Text() const {

@@ -22,6 +22,8 @@ public:
     JsonObject& Add(std::string_view name, std::string_view text);
     JsonObject& Add(std::string_view name, const JsonObject& object);
     JsonObject& Add(std::string_view name, const std::vector<std::string>& texts);
+    JsonObject& Add(std::string_view name, const std::vector<JsonObject>& objects);
+    JsonObject& AddFlag(std::string_view name, bool flag);
     // The object, "{...}".
     std::string Text() const;
 

@@ -32,7 +32,8 @@ std::optional<RoomPath> ReadRoomPath(std::string_view path) {
     if (!path.starts_with(ROOMS_PREFIX)) return std::nullopt;
     path.remove_prefix(ROOMS_PREFIX.size());
     const std::size_t slash = path.find('/');
-    if (slash == 0 || slash == std::string_view::npos) return std::nullopt;
+    if (slash == 0 || path.empty()) return std::nullopt;
+    if (slash == std::string_view::npos) return RoomPath{path, {}};  // the room itself
     const RoomPath room{path.substr(0, slash), path.substr(slash + 1)};
     if (room.what.find('/') != std::string_view::npos) return std::nullopt;
     return room;

@@ -294,6 +294,7 @@ void RoomRegistry::AddTo(StatusCounts& counts) const {
     counts.checkpointsFailed += checkpoints_.Failed();
     for (const auto& [id, room] : rooms_) {
         counts.connections += room->Screens();
+        counts.seats += room->SeatsTaken();
         counts.mismatches += room->Mismatches();
         counts.hashesChecked += room->HashesChecked();
         if (!room->RecordingWhole()) counts.unwritable.push_back(id);

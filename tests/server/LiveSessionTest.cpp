@@ -20,9 +20,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// What a screen is sent as it joins: the joined notice, the people notice
-// and the join text.
-constexpr std::size_t JOIN_FRAMES = 3;
+// What a watcher is sent as it joins: the joined, scores, people and
+// roster notices, and the join text.
+constexpr std::size_t JOIN_FRAMES = 5;
 // A socket buffer that a few frames fill, and a frame of some kilobytes (a
 // busy tick's): the stalled screen's kernel holds a handful of them at most.
 constexpr int SMALL_RECEIVE_BUFFER = 4096;

@@ -62,7 +62,8 @@ TEST(Requests, TargetsQueriesAndRoomPaths) {
     ASSERT_TRUE(room);
     EXPECT_EQ(room->room, "abc");
     EXPECT_EQ(room->what, "recording");
-    for (const char* path : {"/rooms/", "/rooms//socket", "/rooms/abc", "/rooms/a/b/c", "/room/abc/socket", "/rooms"})
+    EXPECT_EQ(ReadRoomPath("/rooms/abc")->what, "") << "the room itself";
+    for (const char* path : {"/rooms/", "/rooms//socket", "/rooms/a/b/c", "/room/abc/socket", "/rooms"})
         EXPECT_EQ(ReadRoomPath(path), std::nullopt) << path;
 }
 

@@ -7,6 +7,10 @@ of its own with small limits:
 - a server with as many rooms as it takes answers 503 with Retry-After;
 - only a room made counts against the creation quota, and past it the
   answer is 429 with Retry-After;
+- a burst of 40 players into a room of 5 seats taken gives the last seat
+  once, and the rest are told they watch; a forged seat token is answered
+  with a free seat, or none, and logged; a screen that sends seat lines is
+  closed, and the room goes on; the room's state names no key or token;
 - SIGTERM right after "listening" stops the server cleanly (status 0);
 - out of file descriptors, the server neither spins nor stops answering:
   it serves the connections it holds, and new ones once descriptors free
@@ -21,6 +25,7 @@ import json
 import os
 import resource
 import socket
+import subprocess
 import sys
 import time
 
@@ -90,6 +95,70 @@ async def creation_quota(server):
         stop_server(process, "the server of few creations")
 
 
+async def notices(ws):
+    """The notices a screen is sent before its join text."""
+    got = []
+    while not got or got[-1].startswith("# "):
+        got.append(await asyncio.wait_for(ws.recv(), WAIT))
+    return got[:-1]
+
+
+async def close_code(ws):
+    """The code the server closed the socket with, once the frames before it are read."""
+    try:
+        while True:
+            await asyncio.wait_for(ws.recv(), WAIT)
+    except websockets.ConnectionClosed as closed:
+        return closed.code
+
+
+def seat_of(told):
+    return next((line.split()[2] for line in told if line.startswith("# seat ")), None)
+
+
+def watches(told):
+    return any(line.startswith("# watching 6") for line in told)
+
+
+async def seat_burst(server):
+    process, port = start_server(server, ["--port", "0", "--max-address-connections", "100",
+                                          "--max-room-connections", "60"], stderr=subprocess.PIPE)
+    try:
+        got, _, body = exchange(port, "POST", "/rooms", GOOD_ROOM)
+        check(got == 201, f"POST /rooms: {got}")
+        made = json.loads(body)
+        room, key = made["room"], made["play"].rsplit(".", 1)[1]
+        uri = f"{socket_uri(port, room)}?key={key}"
+        first = [await websockets.connect(uri, compression=None) for _ in range(5)]
+        seats = [seat_of(await notices(ws)) for ws in first]
+        check(seats == ["0", "1", "2", "3", "4"], f"five players take the five lowest seats: {seats}")
+        burst = await asyncio.gather(*[websockets.connect(uri, compression=None) for _ in range(40)])
+        told = await asyncio.gather(*[notices(ws) for ws in burst])
+        given = [seat_of(t) for t in told if seat_of(t) is not None]
+        seat_lines = [line for t in told for line in t if line.startswith("# seat ")]
+        watching = sum(watches(t) for t in told)
+        check(given == ["5"] and watching == 39, f"40 joins for one seat: seats {given}, {watching} watching")
+        forged = await websockets.connect(f"{uri}&seat={'f' * 32}", compression=None)
+        check(watches(await notices(forged)), "a forged token finds no seat when none is free")
+        await first[1].send("as 1\n")
+        code = await close_code(first[1])
+        check(code == 1008, f"a player sending 'as' is closed for it: {code}")
+        got, _, state = exchange(port, "GET", f"/rooms/{room}")
+        listed = json.loads(state)
+        check(got == 200 and listed["seats_taken"] == 6 and len(listed["seats"]) == 6
+              and [s["present"] for s in listed["seats"]] == [True, False, True, True, True, True]
+              and key not in state.decode() and not any(t.split()[3] in state.decode() for t in seat_lines),
+              f"GET /rooms/ID: {got} {state!r}")
+        status = json.loads(exchange(port, "GET", "/status")[2])
+        check(status["seats"] == 6, f"/status counts the seats taken: {status['seats']}")
+        # Sockets full of unread frames are dropped with the server, not
+        # closed one handshake at a time.
+    finally:
+        stop_server(process, "the server of a burst of players")
+        log = process.stderr.read()
+    check("a screen came with a seat token that brings back no seat" in log, f"the forged token is logged: {log[-500:]}")
+
+
 def stops_at_once(server):
     codes = []
     for _ in range(STARTS_AND_STOPS):
@@ -143,6 +212,7 @@ async def out_of_descriptors(server):
 async def run(server, _follower):
     await address_limit(server)
     await creation_quota(server)
+    await seat_burst(server)
     stops_at_once(server)
     if os.environ.get("KESTREL_SANITIZED") != "1":
         await out_of_descriptors(server)
