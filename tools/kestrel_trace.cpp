@@ -53,6 +53,12 @@ constexpr const char* USAGE_TEXT =
     "  state                  print the whole battle state\n"
     "  snap FILE              save the picture as a PNG file\n"
     "\n"
+    "A live room's players, as its recording holds them:\n"
+    "  seats N                the room has N seats (1 to 6); seat K plays tank K\n"
+    "  as K                   the pointer and keys that follow are seat K's\n"
+    "  join K                 a new player takes seat K: its score starts again\n"
+    "  score                  print \"score K KILLS WINS\" for every seat\n"
+    "\n"
     "The same script replays the same way every time. A bad line stops the\n"
     "run with exit status 2 and \"kestrel-trace: line N: REASON\" on standard\n"
     "error; the lines before it have run.\n";
