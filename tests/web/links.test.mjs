@@ -54,7 +54,7 @@ describe('battle links', () => {
       /line 5: width '0' is out of range 1\.\.16384/],
     ['far too long', () => link(zlib.deflateRawSync(Buffer.alloc(CONTRACT.maxRecordingBytes + 1024, '#'))),
       /far too long/],
-    ['a newer format', () => link(packed('version 3\nseed 5\ntick 4\n')), /line 1: .*version 3 is newer/],
+    ['a newer format', () => link(packed('version 4\nseed 5\ntick 4\n')), /line 1: .*version 4 is newer/],
   ];
   for (const [kind, fragment, reason] of kinds) {
     test(`${kind}: says so on the page and starts a fresh battle`, async () => {
