@@ -127,20 +127,20 @@ Admission Room::Join(bool mayPlay, std::string_view seatToken, std::string fresh
     clients_[id] = Client{.mayPlay = mayPlay};
     if (!mayPlay) return admission;
     std::string refusedToken;
-    const std::optional<RoomSeats::Given> taken = seats_.Take(id, seatToken, std::move(freshToken), ticks_, refusedToken);
+    const std::optional<RoomSeats::Given> taken = seats_.Take(id, seatToken, std::move(freshToken), refusedToken);
     if (!refusedToken.empty()) admission.refusedToken = std::move(refusedToken);
     if (!taken) {
         clients_[id].seatsFull = admission.seatsFull = true;
         return admission;
     }
     admission.seat = taken->seat;
-    Seat(id, *taken);
+    Seat(*taken);
     return admission;
 }
 
 // The referee writes the seats into the recording: their number when it
 // grows, and a seat's scores starting again when it changes hands.
-void Room::Seat(ClientId, const RoomSeats::Given& taken) {
+void Room::Seat(const RoomSeats::Given& taken) {
     rosterChanged_ = true;
     if (taken.returning) return;
     if (taken.seat >= game_.SeatRecord().count) game_.SetSeats(taken.seat + 1);

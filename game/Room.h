@@ -190,7 +190,7 @@ private:
     void NoteClear();
     void KeepHash();
     void ActFor(std::optional<int> seat);
-    void Seat(ClientId client, const RoomSeats::Given& taken);
+    void Seat(const RoomSeats::Given& taken);
     void ExpireSeats();
 
     Game game_;

@@ -17,7 +17,7 @@ std::optional<int> RoomSeats::KeptFor(std::string_view token, std::string& refus
 }
 
 std::optional<RoomSeats::Given> RoomSeats::Take(ClientId client, std::string_view token, std::string freshToken,
-                                                std::uint64_t now, std::string& refusedToken) {
+                                                std::string& refusedToken) {
     if (!token.empty()) {
         if (const std::optional<int> kept = KeptFor(token, refusedToken)) {
             Place& place = places_[*kept];
@@ -32,8 +32,7 @@ std::optional<RoomSeats::Given> RoomSeats::Take(ClientId client, std::string_vie
                                    [](const Place& p) { return p.presence == SeatPresence::Gone; });
     if (free == places_.end()) return std::nullopt;
     const Given taken{.seat = int(free - places_.begin()), .hadPlayer = free->hadPlayer};
-    *free = {.presence = SeatPresence::Here, .client = client, .token = std::move(freshToken), .awaySince = now,
-             .hadPlayer = true};
+    *free = {.presence = SeatPresence::Here, .client = client, .token = std::move(freshToken), .hadPlayer = true};
     return taken;
 }
 

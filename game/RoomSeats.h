@@ -32,7 +32,7 @@ public:
     // else the lowest free seat with `freshToken` as its token; none when
     // every seat is taken. A token that brings back no seat is named in
     // `refusedToken`, with why.
-    std::optional<Given> Take(ClientId client, std::string_view token, std::string freshToken, std::uint64_t now,
+    std::optional<Given> Take(ClientId client, std::string_view token, std::string freshToken,
                               std::string& refusedToken);
     // Its seat is kept for it from `now`.
     void Leave(ClientId client, std::uint64_t now);

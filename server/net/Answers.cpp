@@ -49,7 +49,7 @@ std::string RoomJson(const LiveRoom& room) {
     const std::vector<SeatPresence> roster = room.Roster();
     std::vector<JsonObject> listed;
     for (int k = 0; k < seats.count; ++k) {
-        const SeatPresence presence = std::size_t(k) < roster.size() ? roster[k] : SeatPresence::Gone;
+        const SeatPresence presence = roster[k];  // one a seat
         listed.push_back(JsonObject()
                              .Add("seat", std::uint64_t(k))
                              .Add("colour", std::string_view(SEAT_COLOUR_NAMES[k]))

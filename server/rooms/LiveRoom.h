@@ -68,7 +68,7 @@ public:
     // Seats held by players here or away.
     std::size_t SeatsTaken() const { return room_->SeatsTaken(); }
     const Seats& SeatRecord() const { return room_->SeatRecord(); }
-    const std::vector<SeatPresence> Roster() const { return room_->Roster(); }
+    std::vector<SeatPresence> Roster() const { return room_->Roster(); }
     // Whether its recording is kept on disk up to its last room second.
     bool RecordingWhole() const { return room_->RecordingState() == SinkState::Whole; }
     // Its record is written: its recording takes the room's name, if it had another.
