@@ -25,11 +25,6 @@ constexpr NoticeName NOTICE_NAMES[] = {
     {NoticeKind::Roster, "roster"}};
 constexpr std::string_view PRESENCE_WORDS[] = {"here", "away", "gone"};
 
-bool IsSeatToken(std::string_view token) {
-    return token.size() == SEAT_TOKEN_DIGITS &&
-           std::all_of(token.begin(), token.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
-
 std::uint64_t ReadPresence(std::string_view word) {
     for (std::size_t i = 0; i < std::size(PRESENCE_WORDS); ++i)
         if (PRESENCE_WORDS[i] == word) return i;
@@ -85,6 +80,12 @@ ClientLine ReadClientLine(const Tokens& tokens, bool mayPlay) {
 }
 
 }  // namespace
+
+bool IsSeatToken(std::string_view token) {
+    return token.size() == SEAT_TOKEN_DIGITS &&
+           std::all_of(token.begin(), token.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
 
 std::uint64_t LiveTicksToRun(std::uint64_t ahead) {
     if (ahead <= LIVE_BUFFER_TICKS) return ahead == 0 ? 0 : 1;

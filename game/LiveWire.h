@@ -58,6 +58,9 @@ Result<ClientMessage> ReadClientMessage(std::string_view frame, bool mayPlay);
 // (their seat kept for them), or gone for good (the seat is free).
 enum class SeatPresence { Here, Away, Gone };
 inline constexpr std::size_t SEAT_TOKEN_DIGITS = 32;
+// Whether `token` has a seat token's form: SEAT_TOKEN_DIGITS lower-case hex
+// digits.
+bool IsSeatToken(std::string_view token);
 
 // The referee's notices, one a frame.
 enum class NoticeKind {

@@ -9,6 +9,7 @@
 // tests read it from the module (kestrel_contract) as JSON.
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -25,6 +26,7 @@
 #include "game/Recording.h"
 #include "game/Refusals.h"
 #include "game/RoomLink.h"
+#include "game/SeatLegend.h"
 #include "input/Controls.h"
 
 // Plain C names, in the lower case JavaScript reads them by.
@@ -84,18 +86,47 @@ int StateIndex(ConnectionState state) {
 
 // The room a link names, for the page: null when it names none, its reason
 // when it is refused, else the room, its socket and its links on the page.
-std::optional<std::string> RoomLinkJson(std::string_view text) {
+// A seat token the page kept for the room goes with its socket, so that a
+// player coming back takes their seat again; what has no token's form
+// (storage the page does not own alone) is left out.
+std::optional<std::string> RoomLinkJson(std::string_view text, std::string_view seatToken) {
     const ReadLink read = ReadRoomLink(text);
     if (!read) return nlohmann::json{{"error", read.Why()}}.dump();
     if (!*read) return std::nullopt;
     const RoomLink& link = **read;
-    nlohmann::json room = {{"id", link.room}, {"key", nullptr}, {"socket", SocketAddress(link)},
-                           {"check", SocketCheckAddress(link)}, {"watch", WatchLink(link.page, link.room)}};
+    if (!IsSeatToken(seatToken)) seatToken = {};
+    nlohmann::json room = {{"id", link.room}, {"key", nullptr}, {"socket", SocketAddress(link, seatToken)},
+                           {"check", SocketCheckAddress(link, seatToken)}, {"watch", WatchLink(link.page, link.room)}};
     if (link.Plays()) {
         room["key"] = link.key;
         room["play"] = PlayLink(link.page, link.room, link.key);
     }
     return room.dump();
+}
+
+std::string CssColour(Colour colour) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "#%02x%02x%02x", colour.r, colour.g, colour.b);
+    return hex;
+}
+
+// Which tank is this screen's and the room's seats, for the page's legend.
+std::string SeatsJson(const LiveClient& client, const Seats& seats) {
+    nlohmann::json legend = {{"yours", YourTankText(client.OwnSeat(), client.SeatsWereFull())},
+                             {"seats", nlohmann::json::array()}};
+    if (client.OwnSeat()) {
+        legend["colour"] = CssColour(SEAT_COLOURS[*client.OwnSeat()]);
+        legend["colourName"] = SEAT_COLOUR_NAMES[*client.OwnSeat()];
+    }
+    for (const SeatEntry& entry : SeatLegend(seats, client.Roster(), client.OwnSeat()))
+        legend["seats"].push_back({{"label", entry.label},
+                                   {"colour", CssColour(entry.colour)},
+                                   {"kills", entry.kills},
+                                   {"wins", entry.wins},
+                                   {"presence", PresenceWord(entry.presence)},
+                                   {"yours", entry.yours},
+                                   {"text", SeatEntryText(entry)}});
+    return legend.dump();
 }
 
 // The numbers and names the page shares with the module, as one object.
@@ -259,6 +290,20 @@ KESTREL_EXPORT(kestrel_live_people) int kestrel_live_people() { return live ? in
 KESTREL_EXPORT(kestrel_live_mismatches) int kestrel_live_mismatches() {
     return live ? int(live->Mismatches()) : 0;
 }
+// The token that takes this screen's seat back after a drop: null while it
+// has none.
+KESTREL_EXPORT(kestrel_live_seat_token) const char* kestrel_live_seat_token() {
+    if (!live || live->SeatToken().empty()) return nullptr;
+    return Handed(live->SeatToken());
+}
+// The seats, as JSON text: {"yours": the words for this screen's tank,
+// "colour" and "colourName" of it (a player's only), "seats": [{"label",
+// "colour", "kills", "wins", "presence", "yours", "text"}]}; null outside a
+// room.
+KESTREL_EXPORT(kestrel_live_seats) const char* kestrel_live_seats() {
+    if (!live) return nullptr;
+    return Handed(SeatsJson(*live, game->SeatRecord()));
+}
 KESTREL_EXPORT(kestrel_following) int kestrel_following() { return game->Following() ? 1 : 0; }
 KESTREL_EXPORT(kestrel_ticks_ahead) double kestrel_ticks_ahead() { return double(game->TicksAhead()); }
 KESTREL_EXPORT(kestrel_outgoing_urgent) int kestrel_outgoing_urgent() {
@@ -277,12 +322,15 @@ KESTREL_EXPORT(kestrel_outgoing_frame) const char* kestrel_outgoing_frame(int in
 }
 
 // A room link (the page's address with its fragment), `length` bytes at
-// `text`: null when its fragment names no room, else JSON text, either
+// `text`, and the seat token kept for it (`tokenLength` bytes at `token`;
+// none is empty): null when its fragment names no room, else JSON text, either
 // {"error": REASON} or {"id", "key" (null to watch), "socket" (its address),
 // "check" (where to ask why the socket was refused), "play" (a player's
 // link only), "watch"}, the links on the same page.
-KESTREL_EXPORT(kestrel_room_link) const char* kestrel_room_link(const char* link, int length) {
-    return Handed(RoomLinkJson(std::string_view(link, std::size_t(length > 0 ? length : 0))));
+KESTREL_EXPORT(kestrel_room_link) const char* kestrel_room_link(const char* link, int length, const char* token,
+                                                                 int tokenLength) {
+    return Handed(RoomLinkJson(std::string_view(link, std::size_t(length > 0 ? length : 0)),
+                               std::string_view(token, std::size_t(tokenLength > 0 ? tokenLength : 0))));
 }
 
 // The connection to the page's room (game/Reconnect.h): the page drives

@@ -5,12 +5,14 @@
 const HELP_MS = 6000;
 const MESSAGE_MS = 10000;
 
+// `tank` names the player's own tank: the blue one, or in a room the seat's.
 const HELP = {
-  mouse: 'Drag a tank with the left button. Release the left button over a tank: your blue tank ' +
-         'goes after it; the right button: every tank does. Any letter: new battle. Esc: end.',
-  touch: 'Drag a tank with a finger. Tap a tank: your blue tank goes after it. Hold a tank, then let ' +
-         'go over a tank: every tank goes after it. Tap with two fingers: new battle.',
+  mouse: tank => `Drag a tank with the left button. Release the left button over a tank: your ${tank} tank ` +
+                 'goes after it; the right button: every tank does. Any letter: new battle. Esc: end.',
+  touch: tank => `Drag a tank with a finger. Tap a tank: your ${tank} tank goes after it. Hold a tank, then let ` +
+                 'go over a tank: every tank goes after it. Tap with two fingers: new battle.',
 };
+const WATCHING_HELP = 'You are watching this room: its players move the tanks. Esc: leave it.';
 
 // The help line, worded for the device: shown on load and whenever the
 // corner control opens, gone after the first action or a few seconds. It
@@ -22,10 +24,12 @@ export class Help {
     this.element = element;
     this.clock = clock;
     this.byTouch = byTouch;
+    this.tank = 'blue';  // the name of this screen's tank; null for a watcher
   }
 
   show(lasting) {
-    this.element.firstElementChild.textContent = HELP[this.byTouch ? 'touch' : 'mouse'];
+    this.element.firstElementChild.textContent =
+      this.tank === null ? WATCHING_HELP : HELP[this.byTouch ? 'touch' : 'mouse'](this.tank);
     this.element.classList.remove('faded');
     this.#cancelFade?.();
     this.#cancelFade = lasting ? null : this.clock.after(HELP_MS, () => this.hide());

@@ -90,6 +90,7 @@ function end() {
   ended = true;
   kestrel.room?.close();
   roomLine.hidden = true;
+  legend.hidden = true;
   ticker.stop();
   view.freeze();
   menu.ended();
@@ -100,12 +101,59 @@ function end() {
 // Live rooms, on the server that served the page: its room's battle plays
 // here in lockstep, this screen's hands reaching it through the server.
 const roomLine = document.getElementById('room');
+const legend = document.getElementById('legend');
 const pageAddress = () => `${location.origin}${location.pathname}`;
 
+// A player's seat token, kept for the tab (session storage): a dropped
+// connection or a reload takes the same seat back. Storage may be refused
+// (a private window); the seat is then kept only while the page lives.
+const seatStore = id => `kestrel-seat:${id}`;
+function keptSeatToken(id) {
+  try {
+    return sessionStorage.getItem(seatStore(id)) ?? '';
+  } catch {
+    return '';
+  }
+}
+function keepSeatToken(id, token) {
+  try {
+    if (token && sessionStorage.getItem(seatStore(id)) !== token) sessionStorage.setItem(seatStore(id), token);
+  } catch {
+    // kept by the game module for this page's life
+  }
+}
+
+// Which tank is this screen's, in words and in its colour, and each seat's
+// colour, number, kills, wins and whether its player is here.
+function showSeats({ yours, colour, colourName, seats }) {
+  const yourTank = document.getElementById('your-tank');
+  yourTank.replaceChildren(...(colour ? [swatch(colour)] : []), yours);
+  help.tank = colourName ?? null;
+  document.getElementById('seats').replaceChildren(...seats.map(seat => {
+    const entry = document.createElement('li');
+    entry.className = seat.yours ? 'yours' : '';
+    entry.append(swatch(seat.colour), seat.text);
+    return entry;
+  }));
+}
+function swatch(colour) {
+  const box = document.createElement('span');
+  box.className = 'swatch';
+  box.style.background = colour;
+  return box;
+}
+
 function enterRoom(named) {
+  const watching = named.key === null;
+  const live = liveClient(game, watching);
+  const link = named.play ?? named.watch;
   const room = new Room({
-    url: named.socket, watching: named.key === null, live: liveClient(game, named.key === null),
+    url: named.socket, watching, live,
     checkUrl: named.check,
+    addresses() {
+      const again = readRoomLink(game, link, live.seatToken() ?? keptSeatToken(named.id));
+      return { url: again.socket, checkUrl: again.check };
+    },
     askWhy: url => fetch(url, { cache: 'no-store' }).then(response => refusalOfResponse(game, response), () => null),
     connection: roomConnection(game), clock,
     openSocket: url => new WebSocket(url),
@@ -115,10 +163,16 @@ function enterRoom(named) {
     },
     onMismatch: () => messages.say('This screen\'s battle has gone out of step with the room\'s.'),
     onFrame: () => view.showChanges(),
+    onSeats: shown => {
+      keepSeatToken(named.id, live.seatToken());
+      showSeats(shown);
+    },
   });
   kestrel.room = Object.assign(room, { id: named.id, key: named.key, watchLink: named.watch });
   roomLine.textContent = describeRoom(room);
   roomLine.hidden = false;
+  legend.hidden = false;
+  help.tank = watching ? null : help.tank;
   menu.inRoom();
 }
 
@@ -126,7 +180,8 @@ function enterRoom(named) {
 // in it, and the link to play along goes to the clipboard (or the field to
 // copy it by hand), and shows as a QR code for a phone.
 async function playTogether() {
-  const [width, height] = view.windowSize();
+  // The room is the size this page shows whole, above the seats' strip.
+  const [width, height] = view.roomSize();
   let named;
   try {
     const response = await fetch('/rooms', {

@@ -70,9 +70,12 @@ export async function recordingOf(fragment, maxBytes) {
 // (null for watching), socket (the room's socket on the link's server:
 // wss beside https, ws beside http), play (for a player), watch (the links
 // to it on the same page) }; null for a link whose fragment names no room;
-// a LinkError for a room link that is damaged.
-export function readRoomLink(game, link) {
-  const at = withText(game, link, (text, length) => game.kestrel_room_link(text, length));
+// a LinkError for a room link that is damaged. A player's seat token
+// (`seatToken`, kept from an earlier connection) goes with the socket's
+// address, to take that seat back.
+export function readRoomLink(game, link, seatToken = '') {
+  const at = withText(game, link, (text, length) =>
+    withText(game, seatToken, (token, tokenLength) => game.kestrel_room_link(text, length, token, tokenLength)));
   if (!at) return null;
   const room = JSON.parse(readText(game, at, game.kestrel_text_length()));
   if (room.error !== undefined) throw new LinkError(`This room link is damaged: ${room.error}.`);

@@ -41,6 +41,11 @@ export function liveClient(game, watching) {
     people: () => game.kestrel_live_people(),
     mismatches: () => game.kestrel_live_mismatches(),
     joined: () => game.kestrel_live_joined() === 1,
+    // The token that takes this screen's seat back; null while it has none.
+    seatToken: () => text(game.kestrel_live_seat_token()),
+    // Which tank is this screen's and the room's seats, as JSON text
+    // (web/KestrelWeb.cpp); the same text while nothing changed.
+    seats: () => text(game.kestrel_live_seats()),
     // The frames for the server: whole lines, each frame no longer than it takes.
     takeOutgoing: () => Array.from({ length: game.kestrel_take_outgoing() },
                                    (_, i) => text(game.kestrel_outgoing_frame(i))),
@@ -98,19 +103,23 @@ function secondsToWait(retryAfter, now) {
 // (roomConnection), waits timed by `clock`. A browser is not told why an
 // upgrade was refused: `askWhy(checkUrl)` asks the server (a plain GET of
 // the socket's address) and resolves to the refusal (refusalOf) or null.
-// `onChange(room)` runs when
-// what describeRoom shows has changed, `onMismatch(count)` when the server
-// found this screen's battle differing from its own once more, `onFrame()`
-// after each frame the game took.
+// `addresses()`, if given, answers { url, checkUrl } afresh for each
+// connection (a player's socket carries its seat token once it has one).
+// `onChange(room)` runs when what describeRoom shows has changed,
+// `onMismatch(count)` when the server found this screen's battle differing
+// from its own once more, `onFrame()` after each frame the game took,
+// `onSeats(legend)` when the seats or this screen's tank changed (the
+// parsed liveClient seats()).
 export class Room {
   #socket = null;
   #cancelRetry = null;
   #everJoined = false;
+  #seatsShown = null;
 
-  constructor({ url, checkUrl = null, askWhy = async () => null, watching, live, connection, clock, openSocket,
-                onChange = () => {}, onMismatch = () => {}, onFrame = () => {} }) {
-    Object.assign(this, { url, checkUrl, askWhy, watching, live, connection, clock, openSocket, onChange, onMismatch,
-                          onFrame });
+  constructor({ url, checkUrl = null, addresses = null, askWhy = async () => null, watching, live, connection, clock,
+                openSocket, onChange = () => {}, onMismatch = () => {}, onFrame = () => {}, onSeats = () => {} }) {
+    Object.assign(this, { url, checkUrl, addresses, askWhy, watching, live, connection, clock, openSocket, onChange,
+                          onMismatch, onFrame, onSeats });
     this.state = connection.state();
     this.people = 0;
     this.mismatches = 0;
@@ -155,6 +164,7 @@ export class Room {
 
   #connect() {
     this.#cancelRetry = null;
+    if (this.addresses) Object.assign(this, this.addresses());
     const socket = this.openSocket(this.url);
     this.#socket = socket;
     this.connection.connecting();
@@ -229,6 +239,11 @@ export class Room {
     }
     const people = this.live.people();
     if (people !== this.people) this.#set({ people });
+    const seats = this.live.seats?.() ?? null;
+    if (seats !== this.#seatsShown) {
+      this.#seatsShown = seats;
+      if (seats !== null) this.onSeats(JSON.parse(seats));
+    }
   }
 
   #set(changes) {

@@ -115,7 +115,7 @@ export class View {
     const { game, canvas } = this;
     const width = game.kestrel_width(), height = game.kestrel_height();
     const ratio = window.devicePixelRatio || 1;
-    const scale = Math.min(innerWidth / width, innerHeight / height);
+    const scale = Math.min(innerWidth / width, roomHeight() / height);
     const deviceWidth = Math.max(1, Math.floor(width * scale * ratio));
     const pixelRatio = deviceWidth / width;
     game.kestrel_resize(innerWidth, innerHeight, pixelRatio, deviceWidth, Math.round(height * pixelRatio));
@@ -159,6 +159,13 @@ export class View {
     return own ? [canvas.clientWidth, canvas.clientHeight] : [innerWidth, innerHeight];
   }
 
+  // The size of a room that this page would show whole at one unit a CSS
+  // pixel: the window's, less the seats' strip under the field.
+  roomSize() {
+    const [width] = this.windowSize();
+    return [width, roomHeight()];
+  }
+
   // Sized now, before the first tick lays out a battle; the observer may
   // report only later (a tab opened in the background, say). A room's box
   // is the page's own, so the window's size is followed too.
@@ -181,4 +188,11 @@ export class View {
     if (!this.canvas.classList.contains('room')) this.holdPictureSize();
     this.canvas.classList.add('ended');
   }
+}
+
+// The height a room's field may take: the window's, less the seats' strip
+// under it (its height is the page's, in CSS pixels).
+function roomHeight() {
+  const strip = parseFloat(getComputedStyle(document.documentElement).getPropertyValue('--legend-height')) || 0;
+  return Math.max(1, innerHeight - strip);
 }

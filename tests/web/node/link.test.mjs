@@ -102,6 +102,19 @@ describe('a room link', () => {
                                                        watch: play.watch });
   });
 
+  test('a player\'s seat token goes with the socket and its check; a watcher\'s, or one of no token\'s form, does not', () => {
+    const TOKEN = 'ab'.repeat(16);
+    const play = readRoomLink(game, `http://127.0.0.1:8000/#live=${ID}.${KEY}`, TOKEN);
+    assert.equal(play.socket, `ws://127.0.0.1:8000/rooms/${ID}/socket?key=${KEY}&seat=${TOKEN}`);
+    assert.equal(play.check, `http://127.0.0.1:8000/rooms/${ID}/socket?key=${KEY}&seat=${TOKEN}`);
+    assert.equal(readRoomLink(game, `http://127.0.0.1:8000/#watch=${ID}`, TOKEN).socket,
+                 `ws://127.0.0.1:8000/rooms/${ID}/socket`);
+    for (const kept of [TOKEN.toUpperCase(), `${TOKEN}0`, `${TOKEN.slice(1)}#`, `x&key=${KEY}`]) {
+      assert.equal(readRoomLink(game, `http://127.0.0.1:8000/#live=${ID}.${KEY}`, kept).socket,
+                   `ws://127.0.0.1:8000/rooms/${ID}/socket?key=${KEY}`, kept);
+    }
+  });
+
   test('other fragments name none; a damaged one is refused, nothing of it reaching an address', () => {
     for (const fragment of ['', '#battle=abc', '#lived=00']) assert.equal(roomOf(fragment), null);
     for (const fragment of ['#live=', `#live=${ID}`, `#live=${ID}.`, `#live=${ID}.${KEY}.00`, `#live=${ID}.${KEY}/../x`,

@@ -23,7 +23,7 @@ const settled = () => new Promise(resolve => setImmediate(resolve));
 
 // A clock that moves only when told, and sockets that open, bring frames
 // and close when told.
-function setUp({ realGame = false, askWhy = null } = {}) {
+function setUp({ realGame = false, askWhy = null, addresses = null, onSeats = () => {} } = {}) {
   let now = 0;
   const timers = [];
   const clock = {
@@ -81,7 +81,7 @@ function setUp({ realGame = false, askWhy = null } = {}) {
     live: realGame ? liveClient(game, false)
       : { ...live, people: () => live.people, mismatches: () => live.mismatches, joined: () => live.joined,
           receive: live.receive, takeOutgoing: live.takeOutgoing },
-    connection: roomConnection(game),
+    connection: roomConnection(game), addresses, onSeats,
     ...(askWhy ? { checkUrl: CHECK_URL, askWhy } : {}),
   });
   const join = socket => {
@@ -227,6 +227,31 @@ describe('a live room', () => {
     assert.deepEqual(shown.slice(-2), ['Live: 0 in the room.', 'Live: 3 in the room.']);
     assert.deepEqual(mismatches, [1]);
     assert.equal(describeRoom({ ...room, watching: true }), 'Watching: 3 in the room.');
+  });
+});
+
+describe('a player\'s seat', () => {
+  const TOKEN = '5e'.repeat(16);
+  test('its token goes with the next socket; its tank and the seats are shown when they change, and only then', () => {
+    const legends = [];
+    let room;
+    const addresses = () => ({ url: `ws://127.0.0.1:1/socket?seat=${room?.live.seatToken() ?? ''}` });
+    const made = setUp({ realGame: true, addresses, onSeats: legend => legends.push(legend) });
+    room = made.room;
+    const { sockets } = made;
+    assert.equal(sockets[0].url, 'ws://127.0.0.1:1/socket?seat=');
+    sockets[0].open();
+    for (const frame of ['# joined 80', `# seat 1 ${TOKEN}`, '# roster here here',
+                         'version 3\nseed 5\nsize 400 300\nseats 2\ntick 3\n']) sockets[0].frame(frame);
+    const shown = legends.length;
+    room.afterTick();
+    assert.equal(legends.length, shown, 'not shown again while nothing changed');
+    const { yours, colourName, seats } = legends.at(-1);
+    assert.deepEqual([yours, colourName], ['You are the vermilion tank.', 'vermilion']);
+    assert.deepEqual(seats.map(seat => [seat.label, seat.yours, seat.presence]), [['1', false, 'here'], ['2', true, 'here']]);
+    sockets[0].close();
+    made.clock.advance(FIRST_RETRY_MS);
+    assert.equal(sockets[1].url, `ws://127.0.0.1:1/socket?seat=${TOKEN}`);
   });
 });
 
