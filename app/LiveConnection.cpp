@@ -95,7 +95,8 @@ void LiveConnection::Open() {
     untrusted_.clear();
     open_ = true;
     connection_.Connecting();
-    socket_.open(QUrl(QString::fromStdString(SocketAddress(link_))));
+    // Back within the grace, the seat's token takes the seat again.
+    socket_.open(QUrl(QString::fromStdString(SocketAddress(link_, client_.SeatToken()))));
     Changed();
 }
 
@@ -141,7 +142,7 @@ void LiveConnection::AskWhyRefused(int status) {
     asking_ = true;
     failure_ = WhyFailed(socket_, untrusted_);
     socket_.abort();
-    QNetworkRequest check(QUrl(QString::fromStdString(SocketCheckAddress(link_))));
+    QNetworkRequest check(QUrl(QString::fromStdString(SocketCheckAddress(link_, client_.SeatToken()))));
     check.setSslConfiguration(TlsConfiguration());
     QNetworkReply* reply = checks_.get(check);
     connect(reply, &QNetworkReply::finished, this, [this, reply, status] {
