@@ -91,6 +91,7 @@ test('the window, a playing page and a watching page show one battle, the room\'
     }
     const [player] = pages;
     await until('the window\'s title', async () => SEATED_TITLE.test(await title(shell)));
+    assert.match(shell.output(), /^You are the dark blue tank\.$/m, 'kestrel --join names the window\'s tank');
     const geometry = (await xdotool(xEnv(), 'getwindowgeometry', '--shell', shell.id)).stdout;
     assert.deepEqual(['WIDTH', 'HEIGHT'].map(side => Number(new RegExp(`^${side}=(\\d+)$`, 'm').exec(geometry)?.[1])),
                      [WIDTH, HEIGHT], 'the window takes the room\'s size');
