@@ -14,6 +14,12 @@
 #include "game/LiveWire.h"
 
 namespace kestrel {
+namespace {
+
+// Between the connection's state and the seats in the title.
+constexpr QStringView TITLE_SEATS_APART = u" \u2014 ";
+
+}  // namespace
 
 MouseButton ButtonOf(Qt::MouseButton button) {
     switch (button) {
@@ -84,9 +90,15 @@ std::optional<std::string> GameWindow::JoinRoom(const RoomLink& link) {
     return std::nullopt;
 }
 
+// The window keeps the room's size, so the seats are told in its title.
+// Nothing is set when nothing changed: the seats are looked at each tick.
 void GameWindow::ShowRoomState() {
-    setWindowTitle(QStringLiteral("3D Kestrel (%1)").arg(room_->State()));
+    QString title = QStringLiteral("3D Kestrel (%1)").arg(room_->State());
+    if (const QString seats = room_->SeatsText(); !seats.isEmpty()) title.append(TITLE_SEATS_APART).append(seats);
+    if (title != windowTitle()) setWindowTitle(title);
 }
+
+std::string GameWindow::YourTank() const { return room_ ? room_->YourTank() : std::string(); }
 
 // The game follows the room from a join text now, its recording started
 // afresh at the room's tick it has reached.

@@ -43,7 +43,11 @@ public:
     // connection in its title. The reason, when the room cannot be joined.
     // A recording of the session starts with the room's notice "# joined T",
     // T the room's tick at its start, and starts over with each new join.
+    // Once the room has named its seats, the title tells which tank is this
+    // window's and each seat's score too.
     std::optional<std::string> JoinRoom(const RoomLink& link);
+    // In a room: "You are the orange tank.", or that the window watches.
+    std::string YourTank() const;
     // Keeps the session in `file` from now on: written at once, then once a
     // second, and finished at Esc or when the window goes.
     void RecordInto(std::unique_ptr<RecordingFile> file);

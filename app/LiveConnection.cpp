@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include "game/LiveWire.h"
+#include "game/SeatLegend.h"
 
 namespace kestrel {
 namespace {
@@ -51,7 +52,7 @@ QSslConfiguration TlsConfiguration() {
 }  // namespace
 
 LiveConnection::LiveConnection(Game& game, RoomLink link)
-    : link_(std::move(link)), client_(game, link_.Plays()) {
+    : game_(game), link_(std::move(link)), client_(game, link_.Plays()) {
     retry_.setSingleShot(true);
     connect(&retry_, &QTimer::timeout, this, &LiveConnection::Open);
     connect(&socket_, &QWebSocket::connected, this, &LiveConnection::OnConnected);
@@ -95,7 +96,8 @@ void LiveConnection::Open() {
     untrusted_.clear();
     open_ = true;
     connection_.Connecting();
-    socket_.open(QUrl(QString::fromStdString(SocketAddress(link_))));
+    // Back within the grace, the seat's token takes the seat again.
+    socket_.open(QUrl(QString::fromStdString(SocketAddress(link_, client_.SeatToken()))));
     Changed();
 }
 
@@ -141,7 +143,7 @@ void LiveConnection::AskWhyRefused(int status) {
     asking_ = true;
     failure_ = WhyFailed(socket_, untrusted_);
     socket_.abort();
-    QNetworkRequest check(QUrl(QString::fromStdString(SocketCheckAddress(link_))));
+    QNetworkRequest check(QUrl(QString::fromStdString(SocketCheckAddress(link_, client_.SeatToken()))));
     check.setSslConfiguration(TlsConfiguration());
     QNetworkReply* reply = checks_.get(check);
     connect(reply, &QNetworkReply::finished, this, [this, reply, status] {
@@ -183,7 +185,16 @@ void LiveConnection::OnLost() {
 
 void LiveConnection::Tick() {
     client_.Tick();
+    CheckTheSeats();
     SendOutgoing();
+}
+
+// Kills and wins come with the battle's ticks, not with notices: the title
+// is told when they change, and only then.
+void LiveConnection::CheckTheSeats() {
+    if (game_.SeatRecord() == seatsTold_) return;
+    seatsTold_ = game_.SeatRecord();
+    Changed();
 }
 
 void LiveConnection::AfterInput() {
@@ -222,6 +233,21 @@ QString LiveConnection::State() const {
         state += QStringLiteral(", out of step at tick %1").arg(client_.LastMismatchTick());
     return state;
 }
+
+// A room that names no seats has the one player the game always has, who
+// is not to be told they watch.
+QString LiveConnection::SeatsText() const {
+    if (!connected_ || !client_.Joined() || client_.Roster().empty()) return {};
+    std::string text = YourTank();
+    const char* before = " ";
+    for (const SeatEntry& entry : SeatLegend(game_.SeatRecord(), client_.Roster(), client_.OwnSeat())) {
+        text += before + SeatEntryText(entry);
+        before = "; ";
+    }
+    return QString::fromStdString(text);
+}
+
+std::string LiveConnection::YourTank() const { return YourTankText(client_.OwnSeat(), client_.SeatsWereFull()); }
 
 void LiveConnection::Changed() const {
     if (onStateChanged) onStateChanged();

@@ -17,6 +17,7 @@
 #include "game/LiveClient.h"
 #include "game/Reconnect.h"
 #include "game/RoomLink.h"
+#include "model/Seats.h"
 
 namespace kestrel {
 
@@ -43,7 +44,13 @@ public:
 
     // How the connection is, in words for the window's title.
     QString State() const;
-    // Called whenever State() may have changed.
+    // Which tank is this screen's and each seat's score, for the title:
+    // "You are the orange tank. 1 vermilion: 0 kills, 0 wins, here; ...";
+    // empty unless the battle is followed and the room has named its seats.
+    QString SeatsText() const;
+    // "You are the orange tank.", or that this screen watches.
+    std::string YourTank() const;
+    // Called whenever State() or SeatsText() may have changed.
     std::function<void()> onStateChanged;
     // Called as the game starts to follow the room's battle from a join
     // text: at the first join, and again after each lost connection.
@@ -59,7 +66,9 @@ private:
     void OnRefused(std::optional<kestrel::Refused> kind);
     void Changed() const;
     void SendOutgoing();
+    void CheckTheSeats();
 
+    const Game& game_;
     RoomLink link_;
     LiveClient client_;
     QWebSocket socket_;
@@ -74,6 +83,7 @@ private:
     std::string failure_;  // why the last connection failed
     std::string refused_;  // why the last connection was dropped here, if it was
     std::string untrusted_;  // why the server's certificate was not trusted, if it was not
+    Seats seatsTold_;  // the game's seats when onStateChanged was last called for them
 };
 
 }  // namespace kestrel

@@ -22,11 +22,14 @@ int main(int argc, char** argv) {
             std::cerr << "kestrel: " << *error << std::endl;
             return kestrel::EXIT_BAD_START;
         }
-    if (session.join)
+    if (session.join) {
         if (const auto refused = frm.JoinRoom(*session.join)) {
             std::cerr << "kestrel: " << session.join->text << ": " << *refused << std::endl;
             return kestrel::EXIT_BAD_START;
         }
+        // Whoever started the program learns which tank is theirs at once.
+        std::cout << frm.YourTank() << std::endl;
+    }
     if (session.record) frm.RecordInto(std::move(session.record));
     frm.show();
     const int status = QApplication::exec();

@@ -1,6 +1,6 @@
 // The window in a room, against a referee of the test's own on the loopback
 // address: it takes the room's size, scaled to fit the screen, and shows
-// the connection in its title; its events reach the referee in the room's
+// the connection and the seats in its title; its events reach the referee in the room's
 // units, a press at once; a lost connection shows and is made again by
 // itself, the battle and the recording file started over from the new join.
 
@@ -34,7 +34,8 @@ constexpr int ROOM_WIDTH = 3200, ROOM_HEIGHT = 2400;
 constexpr int WAIT_MS = 5000;
 
 // Sends each screen that connects its join: the room's tick, the people,
-// and a join text; keeps what the screens send. Or, told to refuse, answers
+// any further notices, and a join text for its seats; keeps the addresses
+// the screens asked for and what they send. Or, told to refuse, answers
 // every request (an upgrade, or a plain GET asking why) with that refusal.
 class Referee {
 public:
@@ -49,12 +50,13 @@ public:
         QObject::connect(&sockets_, &QWebSocketServer::newConnection, [this] {
             QWebSocket* screen = sockets_.nextPendingConnection();
             screens_.emplace_back(screen);
+            addresses.push_back(screen->requestUrl().toString().toStdString());
             QObject::connect(screen, &QWebSocket::textMessageReceived,
                              [this](const QString& frame) { received += frame.toStdString(); });
-            for (const std::string& frame : {"# joined " + std::to_string(joinAt), std::string("# people 2"),
-                                             "version 1\nseed 7\nsize " + std::to_string(ROOM_WIDTH) + " " +
-                                                 std::to_string(ROOM_HEIGHT) + "\ntick 5\n"})
-                screen->sendTextMessage(QString::fromStdString(frame));
+            std::vector<std::string> frames{"# joined " + std::to_string(joinAt), "# people 2"};
+            frames.insert(frames.end(), notices.begin(), notices.end());
+            frames.push_back(JoinText());
+            for (const std::string& frame : frames) screen->sendTextMessage(QString::fromStdString(frame));
         });
     }
     RoomLink Link() const {
@@ -63,6 +65,7 @@ public:
     }
     int Connections() const { return int(screens_.size()); }
     void DropTheLast() { screens_.back()->close(); }
+    void SendTheLast(const std::string& frame) { screens_.back()->sendTextMessage(QString::fromStdString(frame)); }
     // "STATUS TEXT" and the refusal's kind, or none to serve again.
     void Refuse(const std::string& status, const std::string& kind) {
         refusal_ = "HTTP/1.1 " + status + "\r\nKestrel-Refusal: " + kind +
@@ -71,9 +74,18 @@ public:
     void Serve() { refusal_.clear(); }
 
     std::uint64_t joinAt = 100;
+    int seatCount = 1;  // past 1, a room's battle with seats
+    std::vector<std::string> notices;
+    std::vector<std::string> addresses;
     std::string received;
 
 private:
+    std::string JoinText() const {
+        const std::string size = "size " + std::to_string(ROOM_WIDTH) + " " + std::to_string(ROOM_HEIGHT) + "\n";
+        if (seatCount == 1) return "version 1\nseed 7\n" + size + "tick 5\n";
+        return "version 3\nseed 7\n" + size + "seats " + std::to_string(seatCount) + "\ntick 5\n";
+    }
+
     void AnswerRefusal(QTcpSocket* connection) {
         QObject::connect(connection, &QTcpSocket::disconnected, connection, &QObject::deleteLater);
         QObject::connect(connection, &QTcpSocket::readyRead, connection, [connection, answer = refusal_] {
@@ -140,6 +152,37 @@ TEST(RoomWindow, FollowsTheRoomAtItsSizeAndJoinsAgainWhenCutOff) {
     EXPECT_TRUE(ReadAll(path).starts_with("# joined 2000\nversion 1\n")) << ReadAll(path);
     w.close();
     fs::remove(path);
+}
+
+// A room with seats: the title names the window's tank and each seat's
+// score, and follows the seats as the battle changes them; cut off, the
+// window asks for its seat back with the token the room gave it.
+TEST(RoomWindow, NamesItsTankAndTheSeatsAndAsksForItsSeatBack) {
+    const std::string token = "0123456789abcdef0123456789abcdef";
+    Referee referee;
+    referee.seatCount = 2;
+    referee.notices = {"# scores 0 0 1 0\n", "# seat 1 " + token + "\n", "# roster away here\n"};
+    GameWindow w;
+    ASSERT_EQ(w.JoinRoom(referee.Link()), std::nullopt);
+    EXPECT_EQ(w.YourTank(), "You are the vermilion tank.");
+    w.show();
+    const QString seated = QStringLiteral(
+        "3D Kestrel (playing, 2 in the room) \u2014 You are the vermilion tank. "
+        "1 dark blue: 0 kills, 0 wins, away; 2 vermilion (you): 1 kill, 0 wins, here");
+    EXPECT_EQ(w.windowTitle(), seated);
+    // A seat that comes with the battle's ticks, not with a notice.
+    referee.SendTheLast("seats 3\ntick 1\n");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.windowTitle() == seated + QStringLiteral("; 3 bluish green: 0 kills, 0 wins, gone"); },
+                                WAIT_MS))
+        << w.windowTitle().toStdString();
+
+    referee.DropTheLast();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return referee.Connections() == 2 && w.windowTitle() == seated; }, WAIT_MS))
+        << w.windowTitle().toStdString();
+    ASSERT_EQ(referee.addresses.size(), 2u);
+    EXPECT_EQ(referee.addresses[0].find("seat="), std::string::npos) << referee.addresses[0];
+    EXPECT_TRUE(referee.addresses[1].ends_with("&seat=" + token)) << referee.addresses[1];
+    w.close();
 }
 
 // The window says in words why a room refused it, whatever the status,

@@ -126,7 +126,11 @@ test('pages from https and the window over https play one room behind the balanc
   const size = [await probe(a, 'canvasWidth'), await probe(a, 'canvasHeight')];
   const shell = await startWindow(xEnv(), ['--join', play.replace(HOST, '127.0.0.1'), '--record', recording]);
   try {
-    await until('the window in the room', async () => await title(shell) === '3D Kestrel (playing, 4 in the room)');
+    // The two playing pages came first: the window has the third seat.
+    const seated = new RegExp('^3D Kestrel \\(playing, 4 in the room\\) — You are the bluish green tank\\. ' +
+                              ['1 dark blue', '2 vermilion', '3 bluish green \\(you\\)']
+                                .map(seat => `${seat}: \\d+ kills?, \\d+ wins?, here`).join('; ') + '$');
+    await until('the window in the room', async () => seated.test(await title(shell)));
     await b.keyboard.press('w');
     await checkResting({ server, roomId, pages: [a, b, c], shell, recording, size });
     const status = await (await fetch(new URL('status', server.url))).json();

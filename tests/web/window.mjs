@@ -90,7 +90,7 @@ export async function startWindow(xEnv, args) {
     child.kill('SIGKILL');
     throw new Error(`${error.message}; kestrel wrote: ${output}`);
   });
-  return { id, pid: child.pid, xEnv, exitCode: () => child.exitCode ?? child.signalCode,
+  return { id, pid: child.pid, xEnv, output: () => output, exitCode: () => child.exitCode ?? child.signalCode,
            kill: () => child.kill('SIGKILL') };
 }
 export const title = async shell => (await xdotool(shell.xEnv, 'getwindowname', shell.id)).stdout.trim();
