@@ -24,12 +24,27 @@ export class Help {
     this.element = element;
     this.clock = clock;
     this.byTouch = byTouch;
-    this.tank = 'blue';  // the name of this screen's tank; null for a watcher
+    this.tankName = 'blue';
+  }
+
+  // This screen's tank, by its colour's name (null: watching); the line
+  // shown says so at once.
+  set tank(name) {
+    if (name === this.tankName) return;
+    this.tankName = name;
+    this.#write();
+  }
+  get tank() {
+    return this.tankName;
+  }
+
+  #write() {
+    this.element.firstElementChild.textContent =
+      this.tankName === null ? WATCHING_HELP : HELP[this.byTouch ? 'touch' : 'mouse'](this.tankName);
   }
 
   show(lasting) {
-    this.element.firstElementChild.textContent =
-      this.tank === null ? WATCHING_HELP : HELP[this.byTouch ? 'touch' : 'mouse'](this.tank);
+    this.#write();
     this.element.classList.remove('faded');
     this.#cancelFade?.();
     this.#cancelFade = lasting ? null : this.clock.after(HELP_MS, () => this.hide());

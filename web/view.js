@@ -122,6 +122,7 @@ export class View {
     // The box holds the picture's device pixels exactly, as the game made them.
     canvas.style.setProperty('--room-width', `${game.kestrel_device_width() / ratio}px`);
     canvas.style.setProperty('--room-height', `${game.kestrel_device_height() / ratio}px`);
+    document.documentElement.style.setProperty('--room-bottom', `${game.kestrel_device_height() / ratio}px`);
     this.#roomSize = [width, height];
     this.showWhole();
   }

@@ -13,7 +13,7 @@ import net from 'node:net';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
-import { installed, launchChromium, openGame, probe, startServer } from './support.mjs';
+import { LEGEND_HEIGHT, installed, launchChromium, openGame, probe, startServer } from './support.mjs';
 import { POLL, live, openRoomPage, scratch } from './rooms.mjs';
 import { checkResting, startWindow, title, until, useXServer } from './window.mjs';
 
@@ -34,7 +34,7 @@ before(async () => {
   env.balancer = await startBalancer(pem, env.servers);
   env.site = `https://${HOST}:${env.balancer.port}/`;
   env.browsers = await Promise.all([1, 2, 3].map(() => launchChromium({
-    width: WIDTH, height: HEIGHT, env: { HOME: trustingHome() },
+    width: WIDTH, height: HEIGHT + LEGEND_HEIGHT, env: { HOME: trustingHome() },
     args: [`--host-resolver-rules=MAP ${HOST} 127.0.0.1`] })));
 });
 after(async () => {

@@ -3,7 +3,7 @@
 
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
-import { launchChromium, openGame } from './support.mjs';
+import { LEGEND_HEIGHT, launchChromium, openGame } from './support.mjs';
 import { ENDLESS_BATTLE, checkRestingPages, live, useServerAndBrowsers } from './rooms.mjs';
 
 const LATE_JOIN_TICKS = 10_000;
@@ -16,7 +16,7 @@ test('a page that joins 10,000 ticks after the last clean canvas shows the room\
   });
   assert.equal(made.status, 201);
   const { room, watch } = await made.json();
-  const small = await launchChromium({ width, height });
+  const small = await launchChromium({ width, height: height + LEGEND_HEIGHT });
   try {
     const { page } = await openGame(small, watch, { realClock: true });
     await live(page);

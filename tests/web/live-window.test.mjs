@@ -16,8 +16,8 @@ import net from 'node:net';
 import path from 'node:path';
 import { test } from 'node:test';
 import { fileURLToPath } from 'node:url';
-import { CONTRACT, openGame, probe, roomTick } from './support.mjs';
-import { recorded, scratch, status, toughBattle, useServerAndBrowsers } from './rooms.mjs';
+import { CONTRACT, LEGEND_HEIGHT, openGame, probe, roomTick, servedUpToTick } from './support.mjs';
+import { onScreen, recorded, roomRecording, scratch, status, toughBattle, traced, useServerAndBrowsers } from './rooms.mjs';
 import { WAIT_MS, checkResting, rest, startWindow, title, until, useXServer, xdotool } from './window.mjs';
 
 const BUILD = fileURLToPath(new URL('../../build/default/', import.meta.url));
@@ -36,7 +36,7 @@ const SEATED_TITLE = new RegExp('^3D Kestrel \\(playing, 3 in the room\\) — Yo
                                 '1 dark blue \\(you\\): \\d+ kills?, \\d+ wins?, here; ' +
                                 '2 vermilion: \\d+ kills?, \\d+ wins?, here$');
 
-const env = useServerAndBrowsers(2, { width: WIDTH, height: HEIGHT });
+const env = useServerAndBrowsers(3, { width: WIDTH, height: HEIGHT + LEGEND_HEIGHT });
 const xEnv = useXServer();
 
 // Bytes the window sent the stopped server that it has not read yet: the
@@ -135,5 +135,82 @@ test('the window, a playing page and a watching page show one battle, the room\'
                                  { polling: 50, timeout: WAIT_MS });
   } finally {
     shell.kill();
+  }
+});
+
+// Each seat's kills and wins as a screen shows them, in kestrel-trace's
+// words: "score K KILLS WINS".
+const scoreLines = entries => entries.map((entry, seat) => {
+  const [, kills, wins] = /: (\d+) kills?, (\d+) wins?,/.exec(entry);
+  return `score ${seat} ${kills} ${wins}`;
+});
+const pageLegend = page => page.$$eval('#seats li', entries => entries.map(entry => entry.textContent));
+const windowLegend = async shell => (await title(shell)).split(' — ')[1].split('; ');
+
+test('three players and a watcher: each player\'s release orders their own tank, and every screen shows the room\'s seats', async () => {
+  const made = await fetch(new URL('rooms', env.server.url), {
+    method: 'POST', headers: { 'content-type': 'text/plain' }, body: TOUGH_BATTLE,
+  });
+  const { room: roomId, play, watch } = await made.json();
+  const recording = path.join(scratch, 'seated.rec');
+  const shell = await startWindow(xEnv(), ['--join', play, '--record', recording]);
+  const pages = [];
+  try {
+    await until('the window\'s seat', async () => /You are the dark blue tank/.test(await title(shell)));
+    for (const [link, browser] of [[play, env.browsers[2]], [play, env.browsers[1]], [watch, env.browsers[0]]]) {
+      const { page } = await openGame(browser, link, { realClock: true });
+      await page.waitForFunction(() => window.kestrel.room?.state === 'live', { polling: 50, timeout: WAIT_MS });
+      pages.push(page);
+    }
+    const [first, second, watcher] = pages;
+    const yourTank = page => page.$eval('#your-tank', line => line.textContent);
+    assert.deepEqual(await Promise.all(pages.map(yourTank)),
+                     ['You are the vermilion tank.', 'You are the bluish green tank.', 'You are watching.']);
+
+    // Each player in turn releases the left button over another tank, while
+    // the server is stopped (one hand at a time: a press while another
+    // player's is down is let go): the window over tank 2, the pages over
+    // tanks 0 and 1.
+    const releases = async () => (await roomRecording(roomId)).match(/^up 1 /gm)?.length ?? 0;
+    const clicks = [
+      async () => {
+        const [x, y] = await inWindow(first, 2);
+        await xdotool(xEnv(), 'mousemove', '--window', shell.id, x, y, 'click', '1');
+      },
+      ...[[first, 0], [second, 1]].map(([page, slot]) => async () => {
+        const tank = await onScreen(page, slot);
+        await page.mouse.click(tank.x, tank.y);
+      }),
+    ];
+    for (const [i, click] of clicks.entries()) {
+      await rest(env.server, pages, recording);
+      await click();
+      env.server.resume();
+      await until(`release ${i + 1} in the room`, async () => await releases() === i + 1);
+    }
+    const targets = traced(await roomRecording(roomId)).tanks.slice(0, 3).map(fields => Number(fields[8]));
+    assert.deepEqual(targets, [2, 0, 1], 'each seat\'s release set its own tank\'s target, and no other');
+
+    // A page whose connection drops comes back to its own seat and score.
+    await first.evaluate(() => window.kestrel.room.dropConnection());
+    await first.waitForFunction(() => window.kestrel.room.state !== 'live', { polling: 50, timeout: WAIT_MS });
+    await first.waitForFunction(() => window.kestrel.room.state === 'live', { polling: 50, timeout: WAIT_MS });
+    assert.equal(await yourTank(first), 'You are the vermilion tank.');
+    assert.equal((await pageLegend(first)).length, 3, 'and no fourth seat');
+    assert.ok(!(await roomRecording(roomId)).includes('\njoin '), 'no seat changed hands');
+
+    // At rest, every screen shows the scores kestrel-trace finds in the
+    // room's recording, with the pictures and records checkResting holds.
+    const tick = await rest(env.server, pages, recording);
+    const legends = [...await Promise.all(pages.map(pageLegend)), await windowLegend(shell)];
+    env.server.resume();
+    const room = traced(await servedUpToTick(() => roomRecording(roomId), tick));
+    for (const [i, legend] of legends.entries()) assert.deepEqual(scoreLines(legend), room.scores, `screen ${i}'s scores`);
+    assert.equal(legends[0][1], '2 vermilion (you): 0 kills, 0 wins, here');
+    await checkResting({ server: env.server, roomId, pages, shell, recording, size: [WIDTH, HEIGHT] });
+    assert.equal((await status()).mismatches, 0);
+  } finally {
+    shell.kill();
+    await Promise.all(pages.map(page => page.close()));
   }
 });

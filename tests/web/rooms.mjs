@@ -67,15 +67,16 @@ export async function openRoomPage(link, inBrowser) {
 }
 
 // What kestrel-trace draws and holds at the end of a script: its picture,
-// its `state` lines, and of them the tanks' fields.
+// its `state` lines, and of them the tanks' fields, and its `score` lines.
 export function traced(script) {
   const file = path.join(scratch, 'room.trace'), png = path.join(scratch, 'room.png');
-  fs.writeFileSync(file, `${script}snap ${png}\nstate\n`);
+  fs.writeFileSync(file, `${script}snap ${png}\nscore\nstate\n`);
   const run = spawnSync(NATIVE_TRACE, [file], { maxBuffer: 1 << 30, encoding: 'latin1' });
   assert.equal(run.status, 0, run.stderr);
   const state = run.stdout.slice(run.stdout.lastIndexOf('\ntank 0 ') + 1);
   return { picture: readPng(png), state,
-           tanks: state.split('\n').slice(0, SLOT_COUNT).map(line => line.split(' ')) };
+           tanks: state.split('\n').slice(0, SLOT_COUNT).map(line => line.split(' ')),
+           scores: run.stdout.split('\n').filter(line => line.startsWith('score ')) };
 }
 
 // The pages at rest: every page has played all it was sent, the same three

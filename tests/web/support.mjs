@@ -41,6 +41,11 @@ export function installed(name, debianPackage) {
 export const CONTRACT = readContract(await instantiateModule(fs.readFileSync(path.join(SITE, 'kestrel.wasm'))));
 export const PROBE = CONTRACT.probes;
 export const SLOT_COUNT = CONTRACT.slotCount;
+// The height of the seats' strip under a room's field, in CSS pixels, as
+// the page's style sets it: a window that shows a room whole at one unit a
+// pixel is this much taller than the room.
+export const LEGEND_HEIGHT = Number(/--legend-height:\s*(\d+)px/.exec(
+  fs.readFileSync(path.join(SOURCE, 'web/index.html'), 'utf8'))[1]);
 const TICK_MS = CONTRACT.tickMs;
 
 const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.mjs': 'text/javascript', '.wasm': 'application/wasm',
