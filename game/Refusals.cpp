@@ -6,8 +6,8 @@
 namespace kestrel {
 namespace {
 
-constexpr int BAD_REQUEST = 400, FORBIDDEN = 403, NOT_FOUND = 404, GONE = 410, TOO_MANY_REQUESTS = 429,
-              UNAVAILABLE = 503;
+constexpr int BAD_REQUEST = 400, FORBIDDEN = 403, NOT_FOUND = 404, CONFLICT = 409, GONE = 410,
+              TOO_MANY_REQUESTS = 429, UNAVAILABLE = 503;
 
 // In the order of the kinds; of those that share a status, the first is
 // what an answer with that status alone means.
@@ -27,6 +27,9 @@ constexpr RefusalTerms TERMS[] = {
     {Refused::WrongKey, "wrong-key", FORBIDDEN, false, "the link's key does not open that room"},
     {Refused::ForeignPage, "foreign-page", FORBIDDEN, false, "the request came from another site's page"},
     {Refused::BadRequest, "bad-request", BAD_REQUEST, false, "the server cannot take what was asked"},
+    {Refused::SeatsTaken, "seats-taken", CONFLICT, false, "every seat of that room is taken"},
+    {Refused::TooManyQueries, "too-many-queries", TOO_MANY_REQUESTS, true,
+     "this address has asked for the open rooms as often as the server allows in a minute"},
 };
 
 constexpr bool InTheKindsOrder() {

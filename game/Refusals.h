@@ -25,6 +25,8 @@ enum class Refused {
     WrongKey,       // the link's key does not open the room
     ForeignPage,    // the request came from another site's page
     BadRequest,     // the request itself is wrong
+    SeatsTaken,     // every seat of a public room is taken
+    TooManyQueries, // this address asked for the public rooms as often as it may in a minute
 };
 
 struct RefusalTerms {

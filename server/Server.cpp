@@ -127,7 +127,7 @@ int Server::Run() {
     state_.emplace(*io_,
                    ServerSetting{.limits = options_.limits, .name = options_.name,
                                  .trustedProxies = options_.trustedProxies, .data = folders_.Data(),
-                                 .site = folders_.Site()},
+                                 .site = folders_.Site(), .directory = nullptr},
                    log_);
     std::string listening;
     std::vector<std::shared_ptr<Listener>> listeners;

@@ -82,7 +82,8 @@ export class Messages {
 // The corner control: help again, and what the keyboard and the right
 // button do, by touch too. Its pointer events stay its own. `choices` has a
 // function for each of its buttons: newBattle, end, copyLink, saveReplay,
-// playTogether, copyWatchLink.
+// playTogether, playWithAnyone, battlesNow, openToAnyone, copyWatchLink.
+// `onClose` runs when it closes.
 export class Menu {
   constructor(document, help, choices) {
     this.corner = document.getElementById('corner');
@@ -115,12 +116,17 @@ export class Menu {
     choose('copy-link', choices.copyLink, false);  // closed once the link is on the clipboard
     choose('save-replay', choices.saveReplay);
     choose('play-together', choices.playTogether, false);  // open on its link's QR code
+    choose('play-anyone', choices.playWithAnyone, false);
+    choose('battles-now', choices.battlesNow, false);
+    choose('open-to-anyone', choices.openToAnyone, false);
     choose('copy-watch-link', choices.copyWatchLink, false);
+    this.onClose = () => {};
   }
 
-  // The page came from a server that keeps rooms: one can be opened.
+  // The page came from a server that keeps rooms: one can be opened, or
+  // found among those open to anyone.
   offerRooms() {
-    document.getElementById('play-together').hidden = false;
+    for (const id of ['play-together', 'play-anyone', 'battles-now']) document.getElementById(id).hidden = false;
   }
 
   // The page is in a room: its watch link can be passed on.
@@ -137,6 +143,7 @@ export class Menu {
     this.more.setAttribute('aria-expanded', String(open));
     if (open) this.help.show(true);
     else this.help.hide();
+    if (!open) this.onClose();
   }
 
   // The game has ended: nothing left to end.

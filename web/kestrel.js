@@ -13,7 +13,8 @@ import './gestures.js';  // fetched beside the rest, not after input.js
 import { Help, Menu, Messages } from './help.js';
 import { Sharing } from './sharing.js';
 import { LinkError, readRoomLink } from './link.js';
-import { Room, describeRoom, liveClient, refusalOfResponse, roomConnection, whyNoRoom } from './room.js';
+import { Room, describeRoom, liveClient, refusalOfResponse, roomConnection, whyRefused } from './room.js';
+import { BATTLES_EVERY_MS, battlesNote, describeBattle, playWithAnyone, takeSeat } from './lobby.js';
 
 const game = await loadModule(new URL('kestrel.wasm', import.meta.url));
 const contract = readContract(game);
@@ -61,6 +62,9 @@ const menu = new Menu(document, help, {
   copyLink: () => sharing.copyLink(),
   saveReplay: () => sharing.saveReplay(),
   playTogether,
+  playWithAnyone: playAnyone,
+  battlesNow,
+  openToAnyone,
   copyWatchLink: () => sharing.offerLink(kestrel.room.watchLink, 'A link to watch this room', { asCode: true }),
 });
 const sharing = new Sharing({ game, contract, view, clock, recording, messages, closeMenu: () => menu.open(false) });
@@ -174,6 +178,35 @@ function enterRoom(named) {
   legend.hidden = false;
   help.tank = watching ? null : help.tank;
   menu.inRoom();
+  if (!watching) offerToOpen(named.id);
+}
+
+// A player of a private room may open it to anyone.
+async function offerToOpen(id) {
+  try {
+    const response = await fetch(`/rooms/${id}`, { cache: 'no-store' });
+    const listed = response.ok && (await response.json()).listed;
+    document.getElementById('open-to-anyone').hidden = listed !== false;
+  } catch {
+    // the button stays hidden
+  }
+}
+
+async function openToAnyone() {
+  const { id, key } = kestrel.room;
+  let response;
+  try {
+    response = await fetch(`/rooms/${id}/listed?key=${key}`, { method: 'POST' });
+  } catch {
+    messages.say('The room could not be opened to anyone: the server cannot be reached.');
+    return;
+  }
+  if (!response.ok) {
+    messages.say(`The room could not be opened to anyone: ${whyRefused(game, response)}.`);
+    return;
+  }
+  document.getElementById('open-to-anyone').hidden = true;
+  messages.say('This room is open to anyone now: it is listed under "Battles now".');
 }
 
 // A new room on the server, the size of this page's field: the page plays
@@ -188,18 +221,111 @@ async function playTogether() {
       method: 'POST', headers: { 'content-type': 'application/json' }, body: JSON.stringify({ width, height }),
     });
     if (!response.ok) {
-      throw new Error(whyNoRoom({ refusal: refusalOfResponse(game, response), status: response.status,
-                                  retryAfter: response.headers.get('retry-after') }));
+      throw new Error(whyRefused(game, response));
     }
-    named = readRoomLink(game, pageAddress() + new URL((await response.json()).play, location.href).hash);
-    if (!named?.key) throw new Error('the server sent no link to play');
+    named = playLinkOf((await response.json()).play);
   } catch (error) {
     messages.say(`No room could be opened: ${error.message}.`);
     return;
   }
+  await playIn(named);
+}
+
+// The room a server's play link names, on this page.
+function playLinkOf(play) {
+  const named = readRoomLink(game, pageAddress() + new URL(play, location.href).hash);
+  if (!named?.key) throw new Error('the server sent no link to play');
+  return named;
+}
+
+// The page plays in the room; its link goes to the clipboard and shows as
+// a QR code, to bring a friend.
+async function playIn(named) {
   const link = named.play;
   await sharing.offerLink(link, 'A link to play in this room', { asCode: true });
   location.hash = new URL(link).hash;
+}
+
+// A free seat in a public room on any server, or a new public room.
+async function playAnyone() {
+  const [width, height] = view.roomSize();
+  let named;
+  try {
+    named = playLinkOf((await playWithAnyone(game, { size: { width, height }, fetch: window.fetch.bind(window) })).play);
+  } catch (error) {
+    messages.say(`No room could be found: ${error.message}.`);
+    return;
+  }
+  await playIn(named);
+}
+
+// "Battles now": the public rooms playing, asked for again every few
+// seconds while the list is open.
+const battles = { element: document.getElementById('battles'), button: document.getElementById('battles-now'),
+                  cancel: null };
+function battlesNow() {
+  showBattles(battles.element.hidden);
+}
+function showBattles(open) {
+  battles.element.hidden = !open;
+  battles.button.setAttribute('aria-expanded', String(open));
+  battles.cancel?.();
+  battles.cancel = null;
+  if (open) refreshBattles();
+}
+menu.onClose = () => showBattles(false);
+
+async function refreshBattles() {
+  const note = document.getElementById('battles-note');
+  try {
+    const response = await fetch('/rooms', { cache: 'no-store' });
+    if (!response.ok) {
+      note.textContent = `The list cannot be had just now: ${whyRefused(game, response)}.`;
+    } else {
+      const list = await response.json();
+      note.textContent = battlesNote(list);
+      document.getElementById('battles-list').replaceChildren(...list.rooms.map(battleEntry));
+    }
+  } catch {
+    note.textContent = 'The list cannot be had just now: the server cannot be reached.';
+  }
+  if (!battles.element.hidden && !battles.cancel) {
+    battles.cancel = clock.after(BATTLES_EVERY_MS, () => {
+      battles.cancel = null;
+      refreshBattles();
+    });
+  }
+}
+
+// A room of the list: its watch link (a new tab, and a link to pass on),
+// and a button that takes a free seat in it.
+function battleEntry(entry, index) {
+  const item = document.createElement('li');
+  const watch = Object.assign(document.createElement('a'), { href: entry.watch, target: '_blank', rel: 'noopener',
+                                                             textContent: describeBattle(entry, index) });
+  item.append(watch);
+  if (entry.seats_free > 0) {
+    const seat = Object.assign(document.createElement('button'), { type: 'button', textContent: 'Take a seat' });
+    seat.addEventListener('click', () => seatIn(entry.room));
+    item.append(seat);
+  }
+  return item;
+}
+
+async function seatIn(room) {
+  let seated;
+  try {
+    seated = await takeSeat(game, `/rooms/${room}/seat`, window.fetch.bind(window));
+  } catch {
+    seated = { why: 'the server cannot be reached' };
+  }
+  if (!seated.links) {
+    messages.say(`No seat could be taken: ${seated.why}.`);
+    refreshBattles();
+    return;
+  }
+  showBattles(false);
+  await playIn(playLinkOf(seated.links.play));
 }
 
 // The page's link: a battle to play back, or a room. A room once entered

@@ -89,6 +89,12 @@ export function whyNoRoom({ refusal, status, retryAfter }, now = Date.now()) {
   return `${refusal.words}: try again ${wait === null ? 'later' : wait === 1 ? 'in 1 second' : `in ${wait} seconds`}`;
 }
 
+// Why a refusing fetch Response refused, in words (whyNoRoom's).
+export function whyRefused(game, response) {
+  return whyNoRoom({ refusal: refusalOfResponse(game, response), status: response.status,
+                     retryAfter: response.headers.get('retry-after') });
+}
+
 // A Retry-After's wait in whole seconds, at least one; null for none, or
 // for one that is neither.
 function secondsToWait(retryAfter, now) {

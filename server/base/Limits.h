@@ -74,6 +74,14 @@ inline constexpr std::chrono::milliseconds ACCEPT_BACKOFF{100};
 inline constexpr auto CREATION_WINDOW = std::chrono::minutes(1);
 // An empty room is closed after this long.
 inline constexpr auto ROOM_IDLE_LIMIT = std::chrono::minutes(10);
+// Asking for the public rooms (their list, "Play with anyone", a seat in
+// one) is counted per address over CREATION_WINDOW: a page that keeps its
+// list open asks every few seconds, a flood is answered 429.
+inline constexpr int QUERIES_PER_MINUTE = 120;
+// The most public rooms one answer lists, the fullest first.
+inline constexpr std::size_t MAX_ROOMS_LISTED = 100;
+// How often this server's public rooms go to the directory, at most.
+inline constexpr std::chrono::seconds PUBLISH_EVERY{1};
 
 // --- The disk ---
 

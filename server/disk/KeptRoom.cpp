@@ -62,7 +62,7 @@ Result<RoomToResume> ReadKeptRoom(const std::filesystem::path& folder, std::stri
     const Result<RoomRecord> record = ReadRoomRecord(folder, id);
     if (!record) return Failure{record.Why()};
     if (record->ended) return Failure{"the room has ended"};
-    RoomToResume kept{.key = record->key, .start = {.width = record->width, .height = record->height, .resumed = true}};
+    RoomToResume kept{.key = record->key, .listed = record->listed, .start = {.width = record->width, .height = record->height, .resumed = true}};
     const std::filesystem::path file = RoomRecordingFile(folder, id);
     const std::string damaged = FromCheckpoint(file, kept.start);
     if (kept.start.checkpoint) return kept;

@@ -19,6 +19,7 @@ namespace kestrel {
 
 struct RoomToResume {
     std::string key;
+    bool listed = false;
     RoomStart start;
     // Why the room's checkpoint was not used, for the log; empty when it
     // was, or when there was none.

@@ -32,6 +32,7 @@ namespace {
 // The record's first line; a newer server may write another.
 constexpr std::string_view RECORD_HEADER = "kestrel-room 1";
 constexpr std::string_view ENDED_LINE = "ended";
+constexpr std::string_view LISTED_LINE = "listed";
 // Held by the server that keeps its rooms in the folder.
 constexpr std::string_view LOCK_FILE = "kestrel-server.lock";
 // A record is a few lines; anything longer is not one.
@@ -58,8 +59,8 @@ std::optional<int> ReadSide(std::string_view text) {
 
 // One line of a record into it; false when it is not a record's line.
 bool ReadRecordLine(std::string_view line, RoomRecord& room) {
-    if (line == ENDED_LINE) {
-        room.ended = true;
+    if (line == ENDED_LINE || line == LISTED_LINE) {
+        (line == ENDED_LINE ? room.ended : room.listed) = true;
         return true;
     }
     const std::size_t space = line.find(' ');
@@ -189,6 +190,7 @@ std::vector<std::string> RemoveHalfWritten(const std::filesystem::path& folder, 
 bool WriteRoomRecord(const std::filesystem::path& folder, std::string_view id, const RoomRecord& room) {
     std::string text = std::string(RECORD_HEADER) + "\nkey " + room.key + "\nsize " + std::to_string(room.width) +
                        " " + std::to_string(room.height) + "\n";
+    if (room.listed) text += std::string(LISTED_LINE) + "\n";
     if (room.ended) text += std::string(ENDED_LINE) + "\n";
     // Made here, so a record that cannot be written whole is not left behind.
     const std::filesystem::path file = RoomRecordFile(folder, id);
@@ -199,9 +201,21 @@ bool WriteRoomRecord(const std::filesystem::path& folder, std::string_view id, c
     return false;
 }
 
-bool MarkRoomEnded(const std::filesystem::path& folder, std::string_view id) {
+namespace {
+
+bool AppendRecordLine(const std::filesystem::path& folder, std::string_view id, std::string_view line) {
     const int fd = OpenRecord(RoomRecordFile(folder, id), O_APPEND);
-    return fd >= 0 && WriteAndClose(fd, std::string(ENDED_LINE) + "\n");
+    return fd >= 0 && WriteAndClose(fd, std::string(line) + "\n");
+}
+
+}  // namespace
+
+bool MarkRoomEnded(const std::filesystem::path& folder, std::string_view id) {
+    return AppendRecordLine(folder, id, ENDED_LINE);
+}
+
+bool MarkRoomListed(const std::filesystem::path& folder, std::string_view id) {
+    return AppendRecordLine(folder, id, LISTED_LINE);
 }
 
 Result<RoomRecord> ReadRoomRecord(const std::filesystem::path& folder, std::string_view id) {

@@ -73,6 +73,7 @@ private:
 struct RoomRecord {
     std::string key;  // the play key: the record is readable by the server's own user only
     int width = 0, height = 0;
+    bool listed = false;  // open to anyone: in the directory of public rooms
     bool ended = false;
 };
 
@@ -101,6 +102,8 @@ std::vector<std::string> RemoveHalfWritten(const std::filesystem::path& folder, 
 bool WriteRoomRecord(const std::filesystem::path& folder, std::string_view id, const RoomRecord& room);
 // The room has ended: it is not resumed again, and its recording stays.
 bool MarkRoomEnded(const std::filesystem::path& folder, std::string_view id);
+// The room is open to anyone from now on, and after a restart.
+bool MarkRoomListed(const std::filesystem::path& folder, std::string_view id);
 
 // The record of room `id`, or why it cannot be read.
 Result<RoomRecord> ReadRoomRecord(const std::filesystem::path& folder, std::string_view id);

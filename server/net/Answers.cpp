@@ -3,6 +3,7 @@
 #include "game/LiveWire.h"
 #include "game/RoomLink.h"
 #include "server/net/Json.h"
+#include "server/directory/RoomChoice.h"
 #include "server/base/Limits.h"
 
 namespace kestrel {
@@ -60,10 +61,34 @@ std::string RoomJson(const LiveRoom& room) {
     }
     return JsonObject()
                .Add("room", room.Id())
+               .AddFlag("listed", room.Listed())
                .Add("tick", room.Ticks())
                .Add("screens", std::uint64_t(room.Screens()))
                .Add("seats_taken", std::uint64_t(room.SeatsTaken()))
                .Add("seats", listed)
+               .Text() +
+           "\n";
+}
+
+std::string PublicRoomsJson(std::string_view page, const DirectoryList& rooms) {
+    std::vector<JsonObject> listed;
+    for (const RoomListing& room : FullestFirst(rooms.rooms, MAX_ROOMS_LISTED))
+        listed.push_back(JsonObject()
+                             .Add("room", room.room)
+                             .Add("watch", WatchLink(page, room.room))
+                             .Add("seats_taken", std::uint64_t(room.seatsTaken))
+                             .Add("seats_free", std::uint64_t(MAX_SEATS - room.seatsTaken))
+                             .Add("watchers", room.watchers)
+                             .Add("leader", JsonObject().Add("kills", room.leaderKills).Add("wins", room.leaderWins))
+                             .Add("seconds", room.seconds));
+    return JsonObject().AddFlag("whole", rooms.whole).Add("rooms", listed).Text() + "\n";
+}
+
+std::string SeatElsewhereJson(std::string_view page, std::string_view id) {
+    return JsonObject()
+               .Add("room", id)
+               .Add("watch", WatchLink(page, id))
+               .Add("seat", "/rooms/" + std::string(id) + "/seat")
                .Text() +
            "\n";
 }

@@ -5,7 +5,9 @@
 #include "game/RoomLink.h"
 #include "server/base/Limits.h"
 #include "server/net/Answers.h"
+#include "server/directory/RoomChoice.h"
 #include "server/rooms/LiveRoom.h"
+#include "server/rooms/RandomId.h"
 #include "server/net/LiveSession.h"
 #include "server/net/ProxyLine.h"
 #include "server/net/ServerState.h"
@@ -15,6 +17,8 @@ namespace {
 
 // A POST /rooms body of this type is a recording to start the room from.
 constexpr std::string_view RECORDING_TYPE = "text/plain";
+// "Play with anyone": a seat in a public room, or a new one.
+constexpr std::string_view ANYONE_PATH = "/rooms/anyone";
 // From a trusted proxy: the scheme the browser used.
 constexpr std::string_view FORWARDED_PROTO = "X-Forwarded-Proto";
 
@@ -136,8 +140,13 @@ void HttpSession::RefuseConnection() {
 void HttpSession::Route(Request request) {
     const Target target = SplitTarget(request.target());
     if (target.path == "/rooms") {
+        if (request.method() == http::verb::post) return CreateRoom(std::move(request));
+        if (Reads(request)) return ListPublicRooms(request);
+        return Reply(NotAllowed(request, "GET, HEAD, POST"));
+    }
+    if (target.path == ANYONE_PATH) {
         if (request.method() != http::verb::post) return Reply(NotAllowed(request, "POST"));
-        return CreateRoom(std::move(request));
+        return PlayWithAnyone(std::move(request));
     }
     if (target.path == "/status") {
         if (!Reads(request)) return Reply(NotAllowed(request, "GET, HEAD"));
@@ -151,10 +160,10 @@ void HttpSession::Route(Request request) {
 }
 
 // A room from a recording is answered once it is built, off this thread.
-void HttpSession::CreateRoom(Request request) {
+void HttpSession::CreateRoom(Request request, bool listed) {
     if (const std::optional<Refusal> refused = ForeignOrigin(request)) return Reply(RefusalResponse(request, *refused));
     const std::optional<std::string_view> type = HeaderValue(request, http::field::content_type);
-    RoomOrder order{.address = browser_, .recording = type && type->starts_with(RECORDING_TYPE),
+    RoomOrder order{.address = browser_, .recording = type && type->starts_with(RECORDING_TYPE), .listed = listed,
                     .body = std::move(request.body()), .wanted = [weak = weak_from_this()] {
                         const std::shared_ptr<HttpSession> self = weak.lock();
                         return self && self->stream_.socket().is_open();
@@ -174,8 +183,66 @@ void HttpSession::Created(const Request& request, const Outcome<NewRoom>& made) 
                        "application/json"));
 }
 
+// Each asking of the public rooms counts against the address's queries.
+std::optional<Refusal> HttpSession::TooManyQueries() {
+    const ServerTime now = state_.Now();
+    if (const std::optional<std::chrono::seconds> wait = state_.Queries().Wait(browser_, now))
+        return Refusal{Refused::TooManyQueries, "too many asks for the public rooms from this address in the last minute",
+                       *wait};
+    state_.Queries().Count(browser_, now);
+    return std::nullopt;
+}
+
+void HttpSession::ListPublicRooms(const Request& request) {
+    if (const std::optional<Refusal> refused = TooManyQueries()) return Reply(RefusalResponse(request, *refused));
+    Reply(TextResponse(request, http::status::ok, PublicRoomsJson(Page(request), state_.PublicRooms()),
+                       "application/json"));
+}
+
+// The fullest public room with a free seat, on any server: this server's
+// answers its play link at once, another's where to ask it for a seat
+// (the balancer takes the screen there by the room's id). With none, or
+// when asked for a new one (?new=1), a new public room of the size asked:
+// only that counts against the address's quota of rooms.
+void HttpSession::PlayWithAnyone(Request request) {
+    if (const std::optional<Refusal> refused = ForeignOrigin(request)) return Reply(RefusalResponse(request, *refused));
+    if (const std::optional<Refusal> refused = TooManyQueries()) return Reply(RefusalResponse(request, *refused));
+    const bool fresh = QueryValue(SplitTarget(request.target()).query, "new").has_value();
+    const std::optional<RoomListing> chosen = fresh ? std::nullopt : RoomForAnyone(state_.PublicRooms().rooms);
+    if (chosen && OtherServer(chosen->room, state_.Name()))
+        return Reply(TextResponse(request, http::status::ok, SeatElsewhereJson(Page(request), chosen->room),
+                                  "application/json"));
+    if (chosen) {
+        const Outcome<NewRoom> seat = state_.Rooms().SeatIn(chosen->room);
+        if (std::holds_alternative<NewRoom>(seat)) return AnswerLinks(request, seat);
+    }
+    CreateRoom(std::move(request), true);
+}
+
+void HttpSession::SeatInPublicRoom(const Request& request, std::string_view room) {
+    if (request.method() != http::verb::post) return Reply(NotAllowed(request, "POST"));
+    if (const std::optional<Refusal> refused = ForeignOrigin(request)) return Reply(RefusalResponse(request, *refused));
+    if (const std::optional<Refusal> refused = TooManyQueries()) return Reply(RefusalResponse(request, *refused));
+    AnswerLinks(request, state_.Rooms().SeatIn(room));
+}
+
+void HttpSession::OpenToAnyone(const Request& request, std::string_view room) {
+    if (request.method() != http::verb::post) return Reply(NotAllowed(request, "POST"));
+    if (const std::optional<Refusal> refused = ForeignOrigin(request)) return Reply(RefusalResponse(request, *refused));
+    AnswerLinks(request, state_.Rooms().OpenToAnyone(room, KeyOf(request).value_or("")));
+}
+
+void HttpSession::AnswerLinks(const Request& request, const Outcome<NewRoom>& room) {
+    if (const Refusal* refused = std::get_if<Refusal>(&room)) return Reply(RefusalResponse(request, *refused));
+    const NewRoom& links = std::get<NewRoom>(room);
+    Reply(TextResponse(request, http::status::ok, RoomLinksJson(Page(request), links.id, links.key),
+                       "application/json"));
+}
+
 void HttpSession::AnswerRoom(const Request& request, const RoomPath& path) {
     if (path.what == "socket") return CheckSocket(request, path.room);
+    if (path.what == "seat") return SeatInPublicRoom(request, path.room);
+    if (path.what == "listed") return OpenToAnyone(request, path.room);
     if (path.what.empty()) return AnswerRoomState(request, path.room);
     if (path.what != "recording") return Reply(ErrorResponse(request, http::status::not_found, "no such room"));
     if (const std::optional<Refusal> refused = state_.Rooms().UnknownRoom(path.room))

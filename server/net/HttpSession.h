@@ -37,8 +37,14 @@ private:
     void OnRead(beast::error_code ec);
     void RefuseConnection();
     void Route(Request request);
-    void CreateRoom(Request request);
+    void CreateRoom(Request request, bool listed = false);
     void Created(const Request& request, const Outcome<NewRoom>& made);
+    std::optional<Refusal> TooManyQueries();
+    void ListPublicRooms(const Request& request);
+    void PlayWithAnyone(Request request);
+    void SeatInPublicRoom(const Request& request, std::string_view room);
+    void OpenToAnyone(const Request& request, std::string_view room);
+    void AnswerLinks(const Request& request, const Outcome<NewRoom>& room);
     void AnswerRoom(const Request& request, const RoomPath& path);
     void AnswerRoomState(const Request& request, std::string_view room);
     void CheckSocket(const Request& request, std::string_view room);

@@ -31,6 +31,20 @@ SendBatch& ServerState::MakeSendBatch(boost::asio::io_context& io, std::string& 
     return SendBatch::Add(io, SendRing::Open(noRing), log);
 }
 
+DirectoryList ServerState::PublicRooms() {
+    Publish(false);
+    return directory_->List();
+}
+
+void ServerState::PublishNow() {
+    if (stopping_) return;
+    Publish(false);
+    publishing_.expires_after(PUBLISH_EVERY);
+    publishing_.async_wait([this](const boost::system::error_code& ec) {
+        if (!ec) PublishNow();
+    });
+}
+
 void ServerState::Failed(std::string_view what, const boost::system::error_code& ec) const {
     if (OrdinaryEnd(ec)) return;
     log_.Line(std::string(what) + " failed: " + ec.message());

@@ -7,16 +7,19 @@
 // io_context down first.
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include <boost/asio/steady_timer.hpp>
 #include <boost/system/error_code.hpp>
 
 #include "server/base/Counts.h"
 #include "server/base/Limits.h"
 #include "server/base/Log.h"
+#include "server/directory/Directory.h"
 #include "server/net/Addresses.h"
 #include "server/rooms/RoomHost.h"
 #include "server/rooms/RoomRegistry.h"
@@ -38,6 +41,9 @@ struct ServerSetting {
     std::vector<AddressRange> trustedProxies;
     std::filesystem::path data;
     std::optional<std::filesystem::path> site;
+    // The directory of public rooms several servers share; none keeps this
+    // server's alone, in its own memory.
+    std::unique_ptr<Directory> directory;
 };
 
 class ServerState final : public RoomsHost {
@@ -46,7 +52,11 @@ public:
         : io_(io), limits_(setting.limits), name_(std::move(setting.name)),
           trustedProxies_(std::move(setting.trustedProxies)), log_(log), addresses_(limits_.connectionsPerAddress),
           refusedAddresses_(REFUSALS_PER_ADDRESS), rooms_(*this, io, name_, std::move(setting.data)),
-          site_(std::move(setting.site)), ticks_(io, counts_), sends_(MakeSendBatch(io, noRing_, log_)) {}
+          site_(std::move(setting.site)), ticks_(io, counts_), sends_(MakeSendBatch(io, noRing_, log_)),
+          directory_(setting.directory ? std::move(setting.directory) : std::make_unique<LocalDirectory>()),
+          queries_(QUERIES_PER_MINUTE), publishing_(io) {
+        PublishNow();
+    }
     ServerState(const ServerState&) = delete;
     ServerState& operator=(const ServerState&) = delete;
 
@@ -72,7 +82,15 @@ public:
     const std::string& NoRing() const { return noRing_; }
     const std::optional<std::filesystem::path>& Site() const { return site_; }
     bool Stopping() const override { return stopping_; }
-    void Stop() { stopping_ = true; }
+    void Stop() {
+        stopping_ = true;
+        publishing_.cancel();
+    }
+    // The public rooms of every server, this server's as they are now.
+    DirectoryList PublicRooms();
+    // What each address may still ask of the public rooms this minute.
+    CreationQuota& Queries() { return queries_; }
+    void PublicSeatsChanged() override { Publish(true); }
 
 private:
     boost::asio::io_context& io_;
@@ -91,6 +109,14 @@ private:
     SendBatch& sends_;  // the io_context's, which lets it go first
 
     static SendBatch& MakeSendBatch(boost::asio::io_context& io, std::string& noRing, Log log);
+    // This server's public rooms to the directory: now, and every
+    // PUBLISH_EVERY after.
+    void PublishNow();
+    void Publish(bool seatsChanged) { directory_->Publish(rooms_.Listings(), seatsChanged); }
+
+    std::unique_ptr<Directory> directory_;
+    CreationQuota queries_;
+    boost::asio::steady_timer publishing_;
 };
 
 // Whether a network error is one of the ordinary ends of a connection (the

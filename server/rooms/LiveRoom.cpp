@@ -50,8 +50,29 @@ void LiveRoom::Leave(ClientId client) {
 // Every screen is told of a seat that changed hands or presence; a screen
 // that joins is told the roster as it stands.
 void LiveRoom::SendRosterChange(const std::shared_ptr<ScreenLink>& joining) {
-    if (room_->TakeRosterChange()) Broadcast(MakeFrame(room_->RosterNotice()));
-    else if (joining) joining->Send(MakeFrame(room_->RosterNotice()));
+    if (room_->TakeRosterChange()) {
+        Broadcast(MakeFrame(room_->RosterNotice()));
+        if (listed_) host_.PublicSeatsChanged();
+    } else if (joining) {
+        joining->Send(MakeFrame(room_->RosterNotice()));
+    }
+}
+
+// The leading seat is the one with the most wins, then the most kills.
+RoomListing LiveRoom::Listing(const std::string& server) const {
+    const Seats& seats = SeatRecord();
+    const std::vector<SeatPresence> roster = Roster();
+    RoomListing listing{.room = id_, .server = server, .seatsTaken = int(SeatsTaken()),
+                        .seconds = Ticks() / LIVE_TICKS_PER_SECOND};
+    std::size_t present = 0;
+    for (int k = 0; k < seats.count; ++k) {
+        present += std::size_t(k) < roster.size() && roster[std::size_t(k)] == SeatPresence::Here;
+        const SeatScore& score = seats.scores[k];
+        if (std::pair(score.wins, score.kills) > std::pair(listing.leaderWins, listing.leaderKills))
+            listing.leaderWins = score.wins, listing.leaderKills = score.kills;
+    }
+    listing.watchers = Screens() > present ? Screens() - present : 0;
+    return listing;
 }
 
 FrameReceipt LiveRoom::Receive(ClientId client, std::string_view frame) {

@@ -13,6 +13,7 @@
 #include <boost/container/flat_map.hpp>
 
 #include "game/Room.h"
+#include "server/directory/Directory.h"
 #include "server/rooms/RoomHost.h"
 #include "server/rooms/TickQueue.h"
 #include "server/rooms/Tickets.h"
@@ -69,6 +70,15 @@ public:
     std::size_t SeatsTaken() const { return room_->SeatsTaken(); }
     const Seats& SeatRecord() const { return room_->SeatRecord(); }
     std::vector<SeatPresence> Roster() const { return room_->Roster(); }
+    // Open to anyone: listed in the directory of public rooms, its seats
+    // given to whoever asks. Once listed, for good.
+    bool Listed() const { return listed_; }
+    void List() { listed_ = true; }
+    // How it stands in the directory (its server's name: `server`).
+    RoomListing Listing(const std::string& server) const;
+    // Whether a player coming now would find a seat.
+    bool SeatFree() const { return !Full() && SeatsTaken() < std::size_t(MAX_SEATS); }
+    const std::string& Key() const { return key_; }
     // Whether its recording is kept on disk up to its last room second.
     bool RecordingWhole() const { return room_->RecordingState() == SinkState::Whole; }
     // Its record is written: its recording takes the room's name, if it had another.
@@ -90,6 +100,7 @@ private:
     Frame lastTick_;
     IdleRule idle_;
     bool started_ = false, stopped_ = false;
+    bool listed_ = false;
 };
 
 }  // namespace kestrel

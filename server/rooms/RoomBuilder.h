@@ -29,6 +29,7 @@ namespace kestrel {
 struct BuiltRoom {
     std::unique_ptr<Room> room;
     std::string key;
+    bool listed = false;  // open to anyone
     std::chrono::milliseconds took{0};  // the building's own time
     // A kept room: why its checkpoint was passed over, if it was, or the
     // tick of the checkpoint it came back from.

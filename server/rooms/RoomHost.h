@@ -24,6 +24,9 @@ public:
     // answers false.
     virtual void StartTicking(std::weak_ptr<Ticking> room) = 0;
     virtual bool Stopping() const = 0;
+    // A seat of a public room was taken or freed: the directory should say
+    // so soon.
+    virtual void PublicSeatsChanged() {}
 };
 
 class RoomHost : public RoomsHost {

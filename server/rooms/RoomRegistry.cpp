@@ -38,7 +38,7 @@ Built MakeKept(const RoomKeeping& keeping, const std::string& id) {
     if (!read) return Failure{read.Why()};
     RoomToResume& kept = *read;
     kept.start.checkpointTicks = keeping.checkpointTicks;
-    BuiltRoom built{.room = nullptr, .key = kept.key, .damagedCheckpoint = kept.damagedCheckpoint};
+    BuiltRoom built{.room = nullptr, .key = kept.key, .listed = kept.listed, .damagedCheckpoint = kept.damagedCheckpoint};
     if (kept.start.checkpoint) built.fromCheckpoint = kept.start.checkpoint->tick;
     std::unique_ptr<RoomRecordingSink> file = KeptRecording(keeping.data, id, kept, keeping.checkpoints);
     if (!file) return Failure{"its damaged checkpoint cannot be removed"};
@@ -69,7 +69,8 @@ void RoomRegistry::Create(RoomOrder order, ServerTime now, Created answer) {
     RoomStart sized = std::get<RoomStart>(start);
     sized.checkpointTicks = Keeping().checkpointTicks;
     auto referee = std::make_unique<Room>(GameRandom::FromClock(), sized, Keeping().File(room.id, false));
-    if (std::optional<Refusal> refused = Open(room, std::move(referee))) return answer(*std::move(refused));
+    if (std::optional<Refusal> refused = Open(room, std::move(referee), order.listed))
+        return answer(*std::move(refused));
     quota_.Count(order.address, now);
     answer(room);
 }
@@ -122,7 +123,8 @@ void RoomRegistry::Made(const NewRoom& room, const RoomOrder& order, Built built
         std::filesystem::remove(UnmadeRecordingFile(data_, room.id), ignored);
         return;
     }
-    if (std::optional<Refusal> refused = Open(room, std::move(built->room), true)) return answer(*std::move(refused));
+    if (std::optional<Refusal> refused = Open(room, std::move(built->room), order.listed, true))
+        return answer(*std::move(refused));
     quota_.Count(order.address, host_.Now());
     answer(room);
 }
@@ -131,11 +133,14 @@ void RoomRegistry::Made(const NewRoom& room, const RoomOrder& order, Built built
 // under its unmade name takes the room's name after it. A room that cannot
 // be kept from its start leaves no file: the disk is full, most likely,
 // which another try or another server behind the balancer may not be.
-std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, std::unique_ptr<Room> referee, bool fromRecording) {
+std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, std::unique_ptr<Room> referee, bool listed,
+                                          bool fromRecording) {
     const std::filesystem::path file = RoomRecordingFile(data_, made.id);
     auto room = std::make_shared<LiveRoom>(*this, made.id, made.key, std::move(referee));
-    const bool recorded = room->RecordingWhole() &&
-                          WriteRoomRecord(data_, made.id, {.key = made.key, .width = room->Width(), .height = room->Height()});
+    const bool recorded =
+        room->RecordingWhole() &&
+        WriteRoomRecord(data_, made.id,
+                        {.key = made.key, .width = room->Width(), .height = room->Height(), .listed = listed});
     if (!recorded || !room->SettleRecording()) {
         host_.ServerLog().Room(made.id, "not opened: its recording or its record cannot be written in " + data_.string());
         std::error_code ignored;
@@ -144,11 +149,43 @@ std::optional<Refusal> RoomRegistry::Open(const NewRoom& made, std::unique_ptr<R
         if (recorded) std::filesystem::remove(RoomRecordFile(data_, made.id), ignored);
         return Refusal{Refused::DiskFull, "the server cannot keep a new room on its disk now", RETRY_AFTER};
     }
+    if (listed) room->List();
     room->Start();
     rooms_[made.id] = room;
     host_.ServerLog().Room(made.id, "opened, " + std::to_string(room->Width()) + " x " + std::to_string(room->Height()) +
-                                      (fromRecording ? ", from a recording" : ""));
+                                      (fromRecording ? ", from a recording" : "") + (listed ? ", open to anyone" : ""));
     return std::nullopt;
+}
+
+std::vector<RoomListing> RoomRegistry::Listings() const {
+    std::vector<RoomListing> listed;
+    for (const auto& [id, room] : rooms_)
+        if (room->Listed()) listed.push_back(room->Listing(name_));
+    return listed;
+}
+
+Outcome<NewRoom> RoomRegistry::OpenToAnyone(std::string_view id, std::string_view key) {
+    const Found found = Find(id);
+    if (const Refusal* refused = std::get_if<Refusal>(&found)) return *refused;
+    LiveRoom& room = *std::get<std::shared_ptr<LiveRoom>>(found);
+    if (!room.IsKey(key)) return Refusal{Refused::WrongKey, "that is not the room's play key"};
+    if (!room.Listed()) {
+        if (!MarkRoomListed(data_, room.Id()))
+            return Refusal{Refused::DiskFull, "the server cannot note on its disk that the room is open", RETRY_AFTER};
+        room.List();
+        host_.ServerLog().Room(room.Id(), "open to anyone");
+        host_.PublicSeatsChanged();
+    }
+    return NewRoom{room.Id(), room.Key()};
+}
+
+Outcome<NewRoom> RoomRegistry::SeatIn(std::string_view id) const {
+    const Found found = Find(id);
+    if (const Refusal* refused = std::get_if<Refusal>(&found)) return *refused;
+    const LiveRoom& room = *std::get<std::shared_ptr<LiveRoom>>(found);
+    if (!room.Listed()) return Refusal{Refused::NoSuchRoom, "no such room"};
+    if (!room.SeatFree()) return Refusal{Refused::SeatsTaken, "every seat of the room is taken"};
+    return NewRoom{room.Id(), room.Key()};
 }
 
 RoomRegistry::Found RoomRegistry::Find(std::string_view id) const {
@@ -256,6 +293,7 @@ void RoomRegistry::Resumed(const std::string& id, Built built) {
 void RoomRegistry::Reopen(const std::string& id, BuiltRoom made) {
     if (!made.damagedCheckpoint.empty()) host_.ServerLog().Room(id, made.damagedCheckpoint);
     auto room = std::make_shared<LiveRoom>(*this, id, made.key, std::move(made.room));
+    if (made.listed) room->List();
     room->Start();
     rooms_[id] = room;
     const std::string from =

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "game/Room.h"
 #include "server/base/Counts.h"
@@ -22,6 +23,7 @@
 #include "server/rooms/RoomBuilder.h"
 #include "server/rooms/RoomHost.h"
 #include "server/disk/RoomFiles.h"
+#include "server/directory/Directory.h"
 #include "server/rooms/RoomsComing.h"
 #include "server/rooms/TimeRules.h"
 
@@ -33,6 +35,7 @@ class LiveRoom;
 struct RoomOrder {
     std::string address;   // of the client, for its quota
     bool recording = false;  // the body is a recording, not a size
+    bool listed = false;     // open to anyone from its start
     std::string body;
     // Whether the client still waits for the room, once it is built; none: it does.
     std::function<bool()> wanted = {};
@@ -82,6 +85,15 @@ public:
     // Every kept room that had not ended goes on where its file ends: they
     // come back one at a time, in the order of their ids.
     void Resume();
+    // The public rooms playing here, as the directory lists them.
+    std::vector<RoomListing> Listings() const;
+    // Room `id`, whose play key is `key`, is open to anyone from now on:
+    // listed, and after a restart too. Answers the room, or why not.
+    Outcome<NewRoom> OpenToAnyone(std::string_view id, std::string_view key);
+    // A public room's links for a player who asks for a seat in it: none
+    // for a room that is not public (a private room is not named to
+    // anyone without its key), or one whose seats are all taken.
+    Outcome<NewRoom> SeatIn(std::string_view id) const;
     // The server stops: no room is built past the one being built, every
     // room's recording is brought up to date, and the rooms go on at the next start.
     void StopAll();
@@ -93,13 +105,15 @@ public:
     void StartTicking(std::weak_ptr<Ticking> room) override { host_.StartTicking(std::move(room)); }
     bool Stopping() const override { return host_.Stopping(); }
     void Emptied(const std::string& id) override { Close(id); }
+    void PublicSeatsChanged() override { host_.PublicSeatsChanged(); }
 
 private:
     std::optional<Refusal> MayCreate(const RoomOrder& order, ServerTime now);
     std::optional<NewRoom> Draw() const;
     void Build(RoomOrder order, Created answer);
     void Made(const NewRoom& room, const RoomOrder& order, Built built, const Created& answer);
-    std::optional<Refusal> Open(const NewRoom& room, std::unique_ptr<Room> built, bool fromRecording = false);
+    std::optional<Refusal> Open(const NewRoom& room, std::unique_ptr<Room> built, bool listed,
+                                bool fromRecording = false);
     RoomKeeping Keeping();
     void ResumeNext();
     void Resumed(const std::string& id, Built built);

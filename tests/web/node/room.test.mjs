@@ -11,6 +11,7 @@ import { describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { instantiateModule, readContract } from '../../../web/module.js';
 import { Room, describeRoom, liveClient, refusalOf, roomConnection, whyNoRoom } from '../../../web/room.js';
+import { ANYONE_TRIES, battlesNote, describeBattle, playWithAnyone } from '../../../web/lobby.js';
 
 const SOURCE = fileURLToPath(new URL('../../../', import.meta.url));
 const SITE = process.env.KESTREL_SITE ?? path.join(SOURCE, 'build/web');
@@ -279,5 +280,49 @@ describe('why "Play together" opened no room', () => {
     for (const status of [500, 502]) {
       assert.equal(whyNoRoom({ refusal: answer(status), status, retryAfter: '5' }, NOW), `the server answered ${status}`);
     }
+  });
+});
+
+describe('rooms open to anyone', () => {
+  // A server's answers, in the order given, and the requests it was sent.
+  const server = answers => {
+    const asked = [];
+    const fetch = async (path, { body }) => {
+      asked.push([path, JSON.parse(body)]);
+      const [status, json, refusal = null] = answers.shift();
+      return { ok: status < 300, status, json: async () => json,
+               headers: { get: name => (name === readContract(game).refusalHeader ? refusal : null) } };
+    };
+    return { fetch, asked };
+  };
+  const PLAY = { room: 'b1', play: '#live=b1.k', watch: '#watch=b1' };
+  const size = { width: 300, height: 200 };
+
+  test('a room found full on another server is tried again, then the page opens its own', async () => {
+    const elsewhere = [200, { room: 'b1', seat: '/rooms/b1/seat' }];
+    const full = [409, {}, 'seats-taken'];
+    const { fetch, asked } = server([...Array.from({ length: ANYONE_TRIES }, () => [elsewhere, full]).flat(),
+                                     [201, PLAY]]);
+    assert.deepEqual(await playWithAnyone(game, { size, fetch }), PLAY);
+    assert.deepEqual(asked.map(([path]) => path), [
+      ...Array.from({ length: ANYONE_TRIES }, () => ['/rooms/anyone', '/rooms/b1/seat']).flat(), '/rooms/anyone?new=1']);
+    assert.deepEqual(asked[0][1], size, 'the size of a room the page would open');
+  });
+
+  test('a seat given is played in; a refusal that is not a full room ends the search, in words', async () => {
+    const seated = server([[200, { room: 'b1', seat: '/rooms/b1/seat' }], [200, PLAY]]);
+    assert.deepEqual(await playWithAnyone(game, { size, fetch: seated.fetch }), PLAY);
+    const limited = server([[429, {}, 'too-many-queries']]);
+    await assert.rejects(playWithAnyone(game, { size, fetch: limited.fetch }),
+                         /asked for the open rooms as often as the server allows in a minute: try again later/);
+  });
+
+  test('an entry and the list in words, and a list that may lack other servers\' rooms', () => {
+    assert.equal(describeBattle({ seats_taken: 4, seats_free: 2, watchers: 1, leader: { kills: 3, wins: 1 },
+                                  seconds: 3725 }, 1), 'Battle 2: 4 of 6 seats taken, 1 watching, leading 1 win, 3 kills, 1 h 2 min');
+    assert.equal(describeBattle({ seats_taken: 1, seats_free: 5, watchers: 0, leader: { kills: 0, wins: 0 },
+                                  seconds: 30 }, 0), 'Battle 1: 1 of 6 seats taken, 0 watching, no score yet, just begun');
+    assert.match(battlesNote({ whole: false, rooms: [] }), /may be incomplete/);
+    assert.equal(battlesNote({ whole: true, rooms: [{}] }), '');
   });
 });
