@@ -104,6 +104,11 @@ public:
 
 private:
     std::vector<tcp::acceptor> ListenAll();
+    // The shared directory in Redis, when one is named; none: the server's own.
+    std::unique_ptr<kestrel::Directory> Directory() {
+        if (!options_.redis) return nullptr;
+        return std::make_unique<RedisDirectory>(*io_, *options_.redis, options_.name, log_);
+    }
     void OnSignal(boost::system::error_code ec);
 
     ServerOptions options_;
@@ -127,7 +132,7 @@ int Server::Run() {
     state_.emplace(*io_,
                    ServerSetting{.limits = options_.limits, .name = options_.name,
                                  .trustedProxies = options_.trustedProxies, .data = folders_.Data(),
-                                 .site = folders_.Site(), .directory = nullptr},
+                                 .site = folders_.Site(), .directory = Directory()},
                    log_);
     std::string listening;
     std::vector<std::shared_ptr<Listener>> listeners;

@@ -69,6 +69,11 @@ const TextOption TEXT_OPTIONS[] = {
          o.data = v;
          return !v.empty();
      }},
+    {"--redis", "HOST:PORT, or a unix socket's path (starting with / or .)",
+     [](const std::string& v, ServerOptions& o) {
+         o.redis = ReadRedisAddress(v);
+         return o.redis.has_value();
+     }},
 };
 
 std::optional<int> ReadNumber(std::string_view text, int min, int max) {
@@ -144,7 +149,8 @@ std::optional<std::string> ReadOption(const std::vector<std::string>& args, std:
 // What --help prints, and the manual page is made from.
 constexpr std::string_view USAGE =
     "Usage: kestrel-server [--listen ADDRESS]... [--port N] [--name NAME]\n"
-    "         [--trust-proxy ADDRESS[/BITS]]... [--site DIR] [--data DIR] [LIMITS]\n"
+    "         [--trust-proxy ADDRESS[/BITS]]... [--site DIR] [--data DIR]\n"
+    "         [--redis ADDRESS] [LIMITS]\n"
     "Runs live battle rooms, many screens on one battle, and serves the web page.\n"
     "\n"
     "  --listen ADDRESS  listen on this IPv4 or IPv6 address; give it again for\n"
@@ -166,6 +172,10 @@ constexpr std::string_view USAGE =
     "  --data DIR        keep the rooms in DIR, each as it grows: started again,\n"
     "                    the server resumes those that had not ended (default: a\n"
     "                    private temporary folder, removed at exit)\n"
+    "  --redis ADDRESS   list the public rooms in the Redis at ADDRESS (HOST:PORT or\n"
+    "                    a unix socket's path), beside every other server's there;\n"
+    "                    needs --name. While Redis cannot be reached, this\n"
+    "                    server's own are listed (default: this server's alone)\n"
     "  -h, --help        show this help and exit\n"
     "  --version         show the version and exit\n"
     "\n"
@@ -197,6 +207,8 @@ Result<ServerOptions> ParseServerOptions(const std::vector<std::string>& args) {
     std::vector<std::string_view> seen;
     for (std::size_t i = 0; i < args.size(); ++i)
         if (std::optional<std::string> wrong = ReadOption(args, i, options, seen)) return Failure{*wrong + Hint()};
+    if (options.redis && options.name.empty())
+        return Failure{"option --redis needs --name: each server's rooms are listed under its name" + Hint()};
     if (options.listen.empty()) options.listen.emplace_back(DEFAULT_LISTEN_ADDRESS);
     return options;
 }

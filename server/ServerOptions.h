@@ -5,12 +5,14 @@
 // the server for itself (raised for benchmarks).
 
 #include <optional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "game/Result.h"
 #include "server/base/Limits.h"
+#include "server/directory/RedisDirectory.h"
 #include "server/net/Addresses.h"
 
 namespace kestrel {
@@ -27,6 +29,9 @@ struct ServerOptions {
     std::string name;                // starts every room id; none: ids are the digits alone
     std::string site;                // the built page; none: no static site
     std::string data;                // where rooms are kept; none: a private temporary folder
+    // The Redis the public rooms of several servers are listed in; none:
+    // this server's alone, in its own memory.
+    std::optional<RedisAddress> redis;
     ServerLimits limits;
     bool help = false;
     bool version = false;

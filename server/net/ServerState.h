@@ -82,9 +82,12 @@ public:
     const std::string& NoRing() const { return noRing_; }
     const std::optional<std::filesystem::path>& Site() const { return site_; }
     bool Stopping() const override { return stopping_; }
+    // The server stops: nothing more is published, and a shared directory
+    // lets its connection go while the loop it waits on is still there.
     void Stop() {
         stopping_ = true;
         publishing_.cancel();
+        directory_ = std::make_unique<LocalDirectory>();
     }
     // The public rooms of every server, this server's as they are now.
     DirectoryList PublicRooms();
