@@ -69,7 +69,7 @@ const TextOption TEXT_OPTIONS[] = {
          o.data = v;
          return !v.empty();
      }},
-    {"--redis", "HOST:PORT, or a unix socket's path (starting with / or .)",
+    {"--redis", "IP:PORT, or a unix socket's path (starting with / or .)",
      [](const std::string& v, ServerOptions& o) {
          o.redis = ReadRedisAddress(v);
          return o.redis.has_value();
@@ -172,7 +172,7 @@ constexpr std::string_view USAGE =
     "  --data DIR        keep the rooms in DIR, each as it grows: started again,\n"
     "                    the server resumes those that had not ended (default: a\n"
     "                    private temporary folder, removed at exit)\n"
-    "  --redis ADDRESS   list the public rooms in the Redis at ADDRESS (HOST:PORT or\n"
+    "  --redis ADDRESS   list the public rooms in the Redis at ADDRESS (IP:PORT or\n"
     "                    a unix socket's path), beside every other server's there;\n"
     "                    needs --name. While Redis cannot be reached, this\n"
     "                    server's own are listed (default: this server's alone)\n"

@@ -1,5 +1,6 @@
 #include "server/directory/RedisDirectory.h"
 
+#include <arpa/inet.h>
 #include <hiredis/async.h>
 #include <hiredis/hiredis.h>
 
@@ -24,11 +25,11 @@ constexpr std::chrono::milliseconds BEAT{100};
 // are not read.
 constexpr std::size_t MAX_SERVERS = 256;
 
-bool IsHostName(std::string_view host) {
-    return !host.empty() && host.size() <= 253 && std::all_of(host.begin(), host.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
-               c == ':';
-    });
+// An IP address, not a name: hiredis would look a name up itself, and a
+// lookup blocks the loop the rooms tick on.
+bool IsIpAddress(const std::string& host) {
+    unsigned char address[sizeof(in6_addr)];
+    return inet_pton(AF_INET, host.c_str(), address) == 1 || inet_pton(AF_INET6, host.c_str(), address) == 1;
 }
 
 std::string ReplyText(const redisReply* reply) { return std::string(reply->str, reply->len); }
@@ -43,7 +44,8 @@ std::optional<RedisAddress> ReadRedisAddress(std::string_view text) {
     if (host.starts_with('[') && host.ends_with(']')) host = host.substr(1, host.size() - 2);
     int number = 0;
     const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
-    if (ec != std::errc() || end != port.data() + port.size() || number < 1 || number > 65535 || !IsHostName(host))
+    if (ec != std::errc() || end != port.data() + port.size() || number < 1 || number > 65535 ||
+        !IsIpAddress(std::string(host)))
         return std::nullopt;
     return RedisAddress{.host = std::string(host), .port = number, .socketPath = {}};
 }

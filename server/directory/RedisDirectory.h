@@ -26,8 +26,8 @@
 
 namespace kestrel {
 
-// Where Redis listens: HOST:PORT, or a unix socket's path (one that starts
-// with '/' or '.').
+// Where Redis listens: IP:PORT (an IPv6 address in brackets), or a unix
+// socket's path (one that starts with '/' or '.').
 struct RedisAddress {
     std::string host;
     int port = 0;

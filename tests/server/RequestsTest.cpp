@@ -166,8 +166,19 @@ TEST(ServerOptions, AddressesProxiesAndName) {
              {"--listen"}, {"--listen", "localhost"}, {"--listen", "127.0.0.1:80"}, {"--listen", "[::1]"},
              {"--trust-proxy"}, {"--trust-proxy", "10.0.0.0/33"}, {"--trust-proxy", "::/129"},
              {"--trust-proxy", "10.0.0.0/"}, {"--trust-proxy", "kestrel.test"}, {"--name"}, {"--name", ""},
-             {"--name", "a-b"}, {"--name", "abcdefghijklmnopq"}})
+             {"--name", "a-b"}, {"--name", "abcdefghijklmnopq"}, {"--name=a", "--redis", "localhost:6379"},
+             {"--name=a", "--redis", "127.0.0.1"}, {"--name=a", "--redis", "127.0.0.1:0"},
+             {"--name=a", "--redis", "[::1]:65536"}, {"--redis", "127.0.0.1:6379"}})
         EXPECT_NE(OptionsRefused(bad), "") << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
+    // Redis at an address (a name would be looked up on the rooms' loop) or a socket, for a named server.
+    for (const auto& [given, host, port, path] :
+         {std::tuple{"[::1]:6380", "::1", 6380, ""}, {"127.0.0.1:6379", "127.0.0.1", 6379, ""},
+          {"./redis.sock", "", 0, "./redis.sock"}}) {
+        const Result<ServerOptions> shared = ParseServerOptions({"--name", "a", "--redis", given});
+        ASSERT_TRUE(shared && shared->redis) << given;
+        EXPECT_EQ(std::tie(shared->redis->host, shared->redis->port, shared->redis->socketPath),
+                  std::tie(host, port, path));
+    }
     EXPECT_EQ(OptionsRefused({"--name", "a-b"}),
               "option --name needs 1 to 16 letters and digits, not 'a-b' (kestrel-server --help lists the options)");
 }

@@ -100,7 +100,7 @@ class Shared(Deployment):
         check(got in (200, 201) and "play" in answer, f"a seat, or a room, for {browser}: {got}")
         room, key = answer["play"].split("#live=", 1)[1].split(".")
         uri, options = self.socket(room, browser, key)
-        ws = await websockets.connect(uri, compression=None, max_size=None, **options)
+        ws = await websockets.connect(uri, compression=None, max_size=None, close_timeout=1, **options)
         while not (frame := await asyncio.wait_for(ws.recv(), WAIT)).startswith(("# seat ", "# watching")):
             pass
         check(frame.startswith("# seat "), f"{browser} holds a seat in {room}")
