@@ -15,6 +15,7 @@
 //
 //   kestrel-live-load PORT ROOMS WATCHERS SECONDS [browsers]
 
+#include <cstdlib>
 #include <utility>  // Boost 1.74's asio uses std::exchange without it
 
 #include <boost/asio.hpp>
@@ -77,7 +78,10 @@ std::string CreateRoom(asio::io_context& io, unsigned short port, const std::str
     tcp::socket socket(io);
     OpenFrom(socket, from);
     socket.connect({asio::ip::make_address(LOOPBACK), port});
-    http::request<http::string_body> request{http::verb::post, "/rooms", 11};
+    // Open to anyone, and so in the directory, when the bench asks for it.
+    const char* publicRooms = std::getenv("KESTREL_LOAD_PUBLIC");
+    const char* path = publicRooms && *publicRooms ? "/rooms/anyone?new=1" : "/rooms";
+    http::request<http::string_body> request{http::verb::post, path, 11};
     request.set(http::field::host, std::string(LOOPBACK) + ":" + std::to_string(port));
     request.set(http::field::content_type, "text/plain");
     request.body() = recording;

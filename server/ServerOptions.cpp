@@ -28,6 +28,8 @@ const NumberOption NUMBER_OPTIONS[] = {
      [](ServerOptions& o) -> int& { return o.limits.connectionsPerAddress; }},
     {"--max-room-creations", "rooms one address may create a minute", 1, MAX_LIMIT,
      [](ServerOptions& o) -> int& { return o.limits.roomCreationsPerMinute; }},
+    {"--max-queries", "asks for the public rooms from one address a minute", 1, MAX_LIMIT,
+     [](ServerOptions& o) -> int& { return o.limits.queriesPerMinute; }},
     {"--checkpoint-ticks", "ticks between two checkpoints of a room", 1, MAX_LIMIT,
      [](ServerOptions& o) -> int& { return o.limits.checkpointTicks; }},
 };

@@ -18,6 +18,10 @@ struct ServerLimits {
     int connectionsPerRoom = 32;
     int connectionsPerAddress = 48;  // a page loads its files over several at once
     int roomCreationsPerMinute = 10;  // per address
+    // Asks for the public rooms (their list, "Play with anyone", a seat in
+    // one) per address a minute: a page with the list open asks every few
+    // seconds, a flood is answered 429.
+    int queriesPerMinute = 120;
     // A room's ticks between two checkpoints (shorter for tests).
     int checkpointTicks = int(CHECKPOINT_EVERY_TICKS);
 };
@@ -74,10 +78,6 @@ inline constexpr std::chrono::milliseconds ACCEPT_BACKOFF{100};
 inline constexpr auto CREATION_WINDOW = std::chrono::minutes(1);
 // An empty room is closed after this long.
 inline constexpr auto ROOM_IDLE_LIMIT = std::chrono::minutes(10);
-// Asking for the public rooms (their list, "Play with anyone", a seat in
-// one) is counted per address over CREATION_WINDOW: a page that keeps its
-// list open asks every few seconds, a flood is answered 429.
-inline constexpr int QUERIES_PER_MINUTE = 120;
 // The most public rooms one answer lists, the fullest first.
 inline constexpr std::size_t MAX_ROOMS_LISTED = 100;
 // How often this server's public rooms go to the directory, at most.

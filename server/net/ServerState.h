@@ -54,7 +54,7 @@ public:
           refusedAddresses_(REFUSALS_PER_ADDRESS), rooms_(*this, io, name_, std::move(setting.data)),
           site_(std::move(setting.site)), ticks_(io, counts_), sends_(MakeSendBatch(io, noRing_, log_)),
           directory_(setting.directory ? std::move(setting.directory) : std::make_unique<LocalDirectory>()),
-          queries_(QUERIES_PER_MINUTE), publishing_(io) {
+          queries_(limits_.queriesPerMinute), publishing_(io) {
         PublishNow();
     }
     ServerState(const ServerState&) = delete;

@@ -24,7 +24,7 @@ from server_checks import WAIT, check, exchange, main, settled, start_server, st
 
 JSON = {"Content-Type": "application/json"}
 SIZE = b'{"width": 320, "height": 240}'
-QUERIES_PER_MINUTE = 120
+QUERIES_PER_MINUTE = 20
 
 
 def ask(port, method, path, body=None, source=None):
@@ -61,7 +61,7 @@ async def fill(port):
 
 async def run(server):
     with tempfile.TemporaryDirectory() as data:
-        args = ["--port", "0", "--data", data, "--max-room-creations", "1"]
+        args = ["--port", "0", "--data", data, "--max-room-creations", "1", "--max-queries", str(QUERIES_PER_MINUTE)]
         process, port = start_server(server, args, stderr=subprocess.DEVNULL)
         rooms, sockets = await fill(port)
         first, second = rooms[0], rooms[6]
