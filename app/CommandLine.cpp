@@ -27,7 +27,19 @@ struct ValueOption {
 };
 constexpr ValueOption VALUE_OPTIONS[] = {{"--record", &Options::record, "FILE"},
                                          {"--replay", &Options::replay, "FILE"},
-                                         {"--join", &Options::join, "LINK"}};
+                                         {"--join", &Options::join, "LINK"},
+                                         {"--play-anyone", &Options::playAnyone, "URL"}};
+
+// Options that name what the window starts with: at most one of them.
+constexpr std::optional<std::string> Options::*STARTS[] = {&Options::replay, &Options::join, &Options::playAnyone};
+
+std::string_view NameOf(std::optional<std::string> Options::*field) {
+    for (const ValueOption& option : VALUE_OPTIONS)
+        if (option.field == field) return option.name;
+    return {};
+}
+
+constexpr std::string_view HTTP = "http://", HTTPS = "https://";
 
 std::string Hint() { return " (kestrel --help lists the options)"; }
 
@@ -70,8 +82,22 @@ std::string CheckRecording(std::string_view text) {
 
 }  // namespace
 
+Result<AnyoneServer> ReadServerAddress(std::string_view text) {
+    std::string_view rest = text;
+    if (rest.starts_with(HTTPS)) rest.remove_prefix(HTTPS.size());
+    else if (rest.starts_with(HTTP)) rest.remove_prefix(HTTP.size());
+    else return Failure{"not a server's address (it starts with neither http:// nor https://)"};
+    const std::string_view host = rest.substr(0, rest.find('/'));
+    if (host.empty()) return Failure{"not a server's address (no host in it)"};
+    if (!IsLinkHost(host)) return Failure{"not a server's address (its host is not a host name or address)"};
+    // Its rooms' requests are at the host's root, whatever page it serves.
+    if (rest.size() > host.size() + 1) return Failure{"not a server's address (it has more than http[s]://HOST[:PORT]/)"};
+    const std::string_view address = text.substr(0, text.size() - (rest.size() - host.size()));
+    return AnyoneServer{std::string(text), std::string(address)};
+}
+
 std::string UsageText() {
-    return "Usage: kestrel [--record FILE] [--replay FILE | --join LINK]\n"
+    return "Usage: kestrel [--record FILE] [--replay FILE | --join LINK | --play-anyone URL]\n"
            "A tank battle that plays itself, in a window.\n"
            "\n"
            "  --record FILE  record the session into FILE as it goes, as a script\n"
@@ -81,6 +107,9 @@ std::string UsageText() {
            "                 (http://HOST/#live=ROOM.KEY), or watch it with a\n"
            "                 watch link (http://HOST/#watch=ROOM); an https link\n"
            "                 needs a certificate the system's store trusts\n"
+           "  --play-anyone URL  play in a room open to anyone on the kestrel-server\n"
+           "                     at URL (http://HOST/): a free seat in the\n"
+           "                     fullest, or a new room when none has one free\n"
            "  -h, --help     show this help and exit\n"
            "  --version      show the version and exit\n"
            "\n"
@@ -128,7 +157,11 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         if (o.*(option->field)) return fail("option " + std::string(option->name) + " is given twice");
         o.*(option->field) = std::move(value);
     }
-    if (o.join && o.replay) return fail("options --join and --replay cannot be given together" + Hint());
+    for (std::size_t i = 0; i < std::size(STARTS); ++i)
+        for (std::size_t j = i + 1; j < std::size(STARTS); ++j)
+            if (o.*STARTS[i] && o.*STARTS[j])
+                return fail("options " + std::string(NameOf(STARTS[j])) + " and " + std::string(NameOf(STARTS[i])) +
+                            " cannot be given together" + Hint());
     return parsed;
 }
 
@@ -165,6 +198,11 @@ std::optional<int> PrepareSession(const std::vector<std::string>& args, std::ost
         if (!read) return refuse(*o.join, read.Why());
         if (!*read) return refuse(*o.join, "not a room link (it has no #live= or #watch=)");
         prepared.join = *std::move(read);
+    }
+    if (o.playAnyone) {
+        Result<AnyoneServer> server = ReadServerAddress(*o.playAnyone);
+        if (!server) return refuse(*o.playAnyone, server.Why());
+        prepared.playAnyone = *std::move(server);
     }
     if (o.record) {
         Result<std::unique_ptr<RecordingFile>> file = RecordingFile::Create(*o.record);

@@ -1,12 +1,13 @@
 #pragma once
 // The program's command line, read before any window opens: what to record
-// into, what to play back, help and version. Plain C++, no Qt, so that
+// into, what to play back or join, help and version. Plain C++, no Qt, so that
 // every case can be tested without a display.
 
 #include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/RecordingFile.h"
@@ -22,6 +23,7 @@ struct Options {
     std::optional<std::string> record;  // --record FILE
     std::optional<std::string> replay;  // --replay FILE
     std::optional<std::string> join;    // --join LINK
+    std::optional<std::string> playAnyone;  // --play-anyone URL
     bool help = false;
     bool version = false;
 };
@@ -34,12 +36,23 @@ struct ParsedOptions {
 // `args` leaves out the program's name.
 ParsedOptions ParseOptions(const std::vector<std::string>& args);
 
-// What the window starts with: a recording to play back (empty for none)
-// or a room to join, and the file to record the session into (none for no
-// recording).
+// A server to play with anyone on, as given and as the address its
+// requests' paths follow: http[s]://HOST[:PORT], with no slash after.
+struct AnyoneServer {
+    std::string given;
+    std::string address;
+};
+// The server a --play-anyone URL names, http[s]://HOST[:PORT] with or
+// without a slash after it; or why it is refused.
+Result<AnyoneServer> ReadServerAddress(std::string_view text);
+
+// What the window starts with: a recording to play back (empty for none),
+// a room to join or a server to find a room on, and the file to record the
+// session into (none for no recording).
 struct Session {
     std::string replay;
     std::optional<RoomLink> join;
+    std::optional<AnyoneServer> playAnyone;
     std::unique_ptr<RecordingFile> record;
 };
 

@@ -31,10 +31,12 @@ std::string WhyFailed(const QWebSocket& socket, const std::string& untrusted) {
     return "cannot reach the server (" + socket.errorString().toStdString() + ")";
 }
 
-// The authorities a wss server's certificate must come from: the system's
-// store; or, as for OpenSSL's own tools, the certificates in the file
-// SSL_CERT_FILE and the folders SSL_CERT_DIR names, when either is set. Qt
-// reads only the system's folders, so the program reads the two itself.
+}  // namespace
+
+// The system's store; or, as for OpenSSL's own tools, the certificates in
+// the file SSL_CERT_FILE and the folders SSL_CERT_DIR names, when either is
+// set. Qt reads only the system's folders, so the program reads the two
+// itself.
 QSslConfiguration TlsConfiguration() {
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     const QString file = qEnvironmentVariable("SSL_CERT_FILE");
@@ -48,8 +50,6 @@ QSslConfiguration TlsConfiguration() {
     configuration.setCaCertificates(authorities);
     return configuration;
 }
-
-}  // namespace
 
 LiveConnection::LiveConnection(Game& game, RoomLink link)
     : game_(game), link_(std::move(link)), client_(game, link_.Plays()) {

@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QObject>
+#include <QSslConfiguration>
 #include <QTimer>
 #include <QWebSocket>
 #include <functional>
@@ -23,6 +24,9 @@ namespace kestrel {
 
 // How long the first connection may take before the program gives up.
 inline constexpr int JOIN_TIMEOUT_MS = 5000;
+
+// The authorities an https or wss server's certificate must come from.
+QSslConfiguration TlsConfiguration();
 
 class LiveConnection final : public QObject {
 public:

@@ -1,8 +1,10 @@
 #include <QApplication>
 #include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "app/AnyoneRequests.h"
 #include "app/CommandLine.h"
 #include "app/GameWindow.h"
 
@@ -22,6 +24,17 @@ int main(int argc, char** argv) {
             std::cerr << "kestrel: " << *error << std::endl;
             return kestrel::EXIT_BAD_START;
         }
+    // A room open to anyone is found before the window shows, and joined
+    // as a link given would be.
+    if (session.playAnyone) {
+        kestrel::Result<kestrel::RoomLink> found =
+            kestrel::FindAnyoneRoom(session.playAnyone->address, kestrel::START_WIDTH, kestrel::START_HEIGHT);
+        if (!found) {
+            std::cerr << "kestrel: " << session.playAnyone->given << ": " << found.Why() << std::endl;
+            return kestrel::EXIT_BAD_START;
+        }
+        session.join = *std::move(found);
+    }
     if (session.join) {
         if (const auto refused = frm.JoinRoom(*session.join)) {
             std::cerr << "kestrel: " << session.join->text << ": " << *refused << std::endl;

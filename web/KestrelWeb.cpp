@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "game/AnyoneSearch.h"
 #include "game/Game.h"
 #include "game/LiveClient.h"
 #include "game/LiveWire.h"
@@ -41,6 +43,9 @@ RoomConnection connection;       // the page's connection to its room, if any
 std::vector<std::string> outgoing;  // frames for the room's server, taken and not yet sent
 std::vector<PixelRect> changes;
 std::string text;  // the last text handed to the page (a recording, the contract, an error)
+// The page's searches for a public room, by number: a page may search twice at once.
+std::map<int, AnyoneSearch> searches;
+int lastSearch = 0;
 
 // A pointer event's buttons, by their `button` index: the name the page
 // knows each by, and the bit each holds in the event's `buttons`.
@@ -129,6 +134,23 @@ std::string SeatsJson(const LiveClient& client, const Seats& seats) {
     return legend.dump();
 }
 
+// Text the page may show, whatever bytes a server's answer brought.
+std::string Dumped(const nlohmann::json& json) { return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); }
+
+// What search `number` asks for now, for the page: {"request": {"method",
+// "path", "body"}}, or its end: {"links": {"room", "play", "watch"}} or
+// {"error": WORDS}.
+std::string SearchStepJson(int number) {
+    const auto found = searches.find(number);
+    if (found == searches.end()) return Dumped({{"error", "the page began no such search"}});
+    const AnyoneSearch& search = found->second;
+    if (const std::optional<AnyoneRequest>& next = search.Next())
+        return Dumped({{"request", {{"method", ANYONE_METHOD}, {"path", next->path}, {"body", next->body}}}});
+    const Result<AnyoneLinks>& outcome = *search.Outcome();
+    if (!outcome) return Dumped({{"error", outcome.Why()}});
+    return Dumped({{"links", {{"room", outcome->room}, {"play", outcome->play}, {"watch", outcome->watch}}}});
+}
+
 // The numbers and names the page shares with the module, as one object.
 std::string ContractJson() {
     nlohmann::json contract = {{"tickMs", TICK_MS},
@@ -137,7 +159,8 @@ std::string ContractJson() {
                                {"firstRetryMs", FIRST_RETRY_MS},
                                {"lastRetryMs", LAST_RETRY_MS},
                                {"liveTicksPerSecond", LIVE_TICKS_PER_SECOND},
-                               {"hashEveryTicks", HASH_EVERY_TICKS}};
+                               {"hashEveryTicks", HASH_EVERY_TICKS},
+                               {"maxAnyoneAnswerBytes", MAX_ANYONE_ANSWER_BYTES}};
     for (const PageKey& key : PAGE_KEYS) contract["keys"].push_back(key.name);
     for (const PageButton& b : PAGE_BUTTONS) contract["buttons"].push_back({{"name", b.name}, {"bit", b.bit}});
     for (const ConnectionState state : ROOM_STATES) contract["roomStates"].push_back(StateName(state));
@@ -358,3 +381,31 @@ KESTREL_EXPORT(kestrel_refusal) int kestrel_refusal(int status, const char* toke
     return kind ? int(*kind) : -1;
 }
 KESTREL_EXPORT(kestrel_room_state) int kestrel_room_state() { return StateIndex(connection.State()); }
+
+// "Play with anyone" (game/AnyoneSearch.h): the page makes each request the
+// search names and hands back its answer, until the search ends. Begins a
+// search for a room of width x height canvas units: its number.
+KESTREL_EXPORT(kestrel_anyone_start) int kestrel_anyone_start(int width, int height) {
+    searches.insert_or_assign(++lastSearch, AnyoneSearch(width, height));
+    return lastSearch;
+}
+// What search `number` asks for now, as JSON text: {"request": {"method",
+// "path", "body"}}, or its end, {"links": {"room", "play", "watch"}} or
+// {"error": WORDS}.
+KESTREL_EXPORT(kestrel_anyone_next) const char* kestrel_anyone_next(int number) {
+    return Handed(SearchStepJson(number));
+}
+// The answer to its request: the HTTP status, the Kestrel-Refusal header
+// (`tokenLength` bytes at `token`; none is empty), the body (`bodyLength`
+// bytes at `body`) and the seconds Retry-After asks to wait (-1 for none).
+KESTREL_EXPORT(kestrel_anyone_answer) void kestrel_anyone_answer(int number, int status, const char* token,
+                                                                 int tokenLength, const char* body,
+                                                                 int bodyLength, int waitSeconds) {
+    const auto found = searches.find(number);
+    if (found == searches.end()) return;
+    found->second.Answer(status, std::string_view(token, std::size_t(tokenLength > 0 ? tokenLength : 0)),
+                         std::string_view(body, std::size_t(bodyLength > 0 ? bodyLength : 0)),
+                         waitSeconds >= 0 ? std::optional<int>(waitSeconds) : std::nullopt);
+}
+// The page is done with search `number`.
+KESTREL_EXPORT(kestrel_anyone_end) void kestrel_anyone_end(int number) { searches.erase(number); }

@@ -5,34 +5,48 @@
 // server that answers may send the page to a room on another server, which
 // the page then asks for a seat; the list is a hint and the room the
 // truth, so a room found full is tried again, a few times, before the page
-// opens a room of its own. Nothing here touches the page's elements, so
-// node drives it with a made-up fetch.
+// opens a room of its own: the module's search (game/AnyoneSearch.h),
+// which the window makes too; the page only makes its requests. Nothing
+// here touches the page's elements, so node drives it with a made-up fetch.
 
-import { refusalOfResponse, whyRefused } from './room.js';
+import { readContract, readText, withText } from './module.js';
+import { refusalOfResponse, secondsToWait, whyRefused } from './room.js';
 
-// Tries at a public room before the page opens one of its own.
+// Tries at a public room before the page opens one of its own: the
+// module's ANYONE_TRIES, which the node tests hold this to.
 export const ANYONE_TRIES = 3;
 // How often an open list of battles is asked for again.
 export const BATTLES_EVERY_MS = 2000;
 
 const json = { 'content-type': 'application/json' };
 
-// A public room's play link, from "Play with anyone" or a seat in a listed
-// room: resolves to { play, watch, room }, or throws an Error whose
-// message says why (in words for the page). `fetch` is the browser's.
+// A public room's play link, from "Play with anyone": resolves to
+// { play, watch, room }, or throws an Error whose message says why (in
+// words for the page). `fetch` is the browser's.
 export async function playWithAnyone(game, { size, fetch }) {
-  for (let attempt = 0; attempt <= ANYONE_TRIES; ++attempt) {
-    const own = attempt === ANYONE_TRIES;
-    const response = await fetch(own ? '/rooms/anyone?new=1' : '/rooms/anyone',
-                                 { method: 'POST', headers: json, body: JSON.stringify(size) });
-    if (!response.ok) throw new Error(whyRefused(game, response));
-    const answer = await response.json();
-    if (answer.play) return answer;
-    const seated = await takeSeat(game, answer.seat, fetch);
-    if (seated.links) return seated.links;
-    if (!seated.full) throw new Error(seated.why);
+  const search = game.kestrel_anyone_start(size.width, size.height);
+  try {
+    for (;;) {
+      const step = JSON.parse(readText(game, game.kestrel_anyone_next(search)));
+      if (step.error) throw new Error(step.error);
+      if (step.links) return step.links;
+      const { method, path, body } = step.request;
+      await answerSearch(game, search, await fetch(path, { method, headers: json, body }));
+    }
+  } finally {
+    game.kestrel_anyone_end(search);
   }
-  throw new Error('no room could be opened');
+}
+
+// Hands the search the answer: a refusal's body is not read, and of a long
+// answer only enough to show it too long.
+async function answerSearch(game, search, response) {
+  const { refusalHeader, maxAnyoneAnswerBytes } = readContract(game);
+  const body = response.ok ? (await response.text()).slice(0, maxAnyoneAnswerBytes + 1) : '';
+  const wait = secondsToWait(response.headers.get('retry-after'), Date.now()) ?? -1;
+  withText(game, response.headers.get(refusalHeader) ?? '', (token, tokenLength) =>
+    withText(game, body, (at, length) =>
+      game.kestrel_anyone_answer(search, response.status, token, tokenLength, at, length, wait)));
 }
 
 // A seat in the public room whose seat request is at `path`: { links },

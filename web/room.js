@@ -97,7 +97,7 @@ export function whyRefused(game, response) {
 
 // A Retry-After's wait in whole seconds, at least one; null for none, or
 // for one that is neither.
-function secondsToWait(retryAfter, now) {
+export function secondsToWait(retryAfter, now) {
   if (retryAfter === null || retryAfter === undefined) return null;
   const text = retryAfter.trim();
   const at = /^\d+$/.test(text) ? now + 1000 * Number(text) : Date.parse(text);

@@ -84,9 +84,11 @@ TEST_F(CommandLine, HelpAndVersionGoToStandardOutput) {
     for (const char* help : {"--help", "-h"}) {
         const Start start = StartWith({help});
         EXPECT_EQ(start.status, 0);
-        EXPECT_TRUE(start.out.starts_with("Usage: kestrel [--record FILE] [--replay FILE | --join LINK]\n")) << start.out;
-        for (const char* option : {"\n  --record FILE ", "\n  --replay FILE ", "\n  --join LINK ", "\n  -h, --help ",
-                                   "\n  --version "})
+        EXPECT_TRUE(start.out.starts_with(
+            "Usage: kestrel [--record FILE] [--replay FILE | --join LINK | --play-anyone URL]\n"))
+            << start.out;
+        for (const char* option : {"\n  --record FILE ", "\n  --replay FILE ", "\n  --join LINK ",
+                                   "\n  --play-anyone URL ", "\n  -h, --help ", "\n  --version "})
             EXPECT_NE(start.out.find(option), std::string::npos) << option;
         EXPECT_EQ(start.err, "");
     }
@@ -136,6 +138,39 @@ TEST_F(CommandLine, JoinTakesARoomLinkOrSaysWhyNot) {
     }
     ExpectRefused({"--join", link + key, "--replay", good},
                   "kestrel: options --join and --replay cannot be given together (kestrel --help lists the options)");
+    EXPECT_FALSE(fs::exists(Path("x.rec")));
+}
+
+// A server's address, where the window asks for a room open to anyone;
+// anything else, or another room to start with, is refused as a bad link is.
+TEST_F(CommandLine, PlayAnyoneTakesAServersAddressOrSaysWhyNot) {
+    for (const auto& [given, address] : std::initializer_list<std::pair<std::string, std::string>>{
+             {"http://127.0.0.1:8123/", "http://127.0.0.1:8123"},
+             {"https://kestrel.example", "https://kestrel.example"},
+             {"http://[::1]:8000/", "http://[::1]:8000"},
+         }) {
+        const Start start = StartWith({"--play-anyone", given});
+        ASSERT_EQ(start.status, std::nullopt) << start.err;
+        ASSERT_TRUE(start.session.playAnyone);
+        EXPECT_EQ(start.session.playAnyone->address, address);
+        EXPECT_EQ(start.session.playAnyone->given, given);
+    }
+    for (const auto& [bad, reason] : std::initializer_list<std::pair<std::string, std::string>>{
+             {"127.0.0.1:8123", "not a server's address (it starts with neither http:// nor https://)"},
+             {"http:///", "not a server's address (no host in it)"},
+             {"http://user@h/", "not a server's address (its host is not a host name or address)"},
+             {"http://h:99999/", "not a server's address (its host is not a host name or address)"},
+             {"http://h/app/", "not a server's address (it has more than http[s]://HOST[:PORT]/)"},
+             {"http://h/#live=x", "not a server's address (it has more than http[s]://HOST[:PORT]/)"},
+         }) {
+        ExpectRefused({"--play-anyone", bad, "--record", Path("x.rec")}, "kestrel: " + bad + ": " + reason);
+    }
+    const std::string hint = " (kestrel --help lists the options)";
+    ExpectRefused({"--play-anyone"}, "kestrel: option --play-anyone needs a URL" + hint);
+    ExpectRefused({"--play-anyone=http://h/", "--join", "http://h/#watch=" + std::string(32, 'a')},
+                  "kestrel: options --play-anyone and --join cannot be given together" + hint);
+    ExpectRefused({"--replay", good, "--play-anyone", "http://h/"},
+                  "kestrel: options --play-anyone and --replay cannot be given together" + hint);
     EXPECT_FALSE(fs::exists(Path("x.rec")));
 }
 

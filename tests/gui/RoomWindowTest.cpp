@@ -2,7 +2,8 @@
 // address: it takes the room's size, scaled to fit the screen, and shows
 // the connection and the seats in its title; its events reach the referee in the room's
 // units, a press at once; a lost connection shows and is made again by
-// itself, the battle and the recording file started over from the new join.
+// itself, the battle and the recording file started over from the new join;
+// a room open to anyone is found through a server's answers of the test's own.
 
 #include <gtest/gtest.h>
 
@@ -22,7 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "app/AnyoneRequests.h"
 #include "app/GameWindow.h"
+#include "game/AnyoneSearch.h"
 
 namespace kestrel {
 namespace {
@@ -99,6 +102,54 @@ private:
     QWebSocketServer sockets_;
     std::vector<std::unique_ptr<QWebSocket>> screens_;
     std::string refusal_;
+};
+
+// A server's answers to "Play with anyone", one a request in the order
+// given; keeps each request's method, path and body.
+class Lobby {
+public:
+    Lobby() {
+        server_.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server_, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* connection = server_.nextPendingConnection()) Serve(connection);
+        });
+    }
+    std::string Address() const { return "http://127.0.0.1:" + std::to_string(server_.serverPort()); }
+    // "STATUS TEXT", further header lines, and the body.
+    void Then(const std::string& status, const std::string& headers, const std::string& body) {
+        answers_.push_back("HTTP/1.1 " + status + "\r\n" + headers + "Content-Type: application/json\r\n" +
+                           "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    }
+
+    std::vector<std::string> asked;  // "METHOD PATH BODY"
+
+private:
+    // Answered once the whole request has come, its body by its length.
+    void Serve(QTcpSocket* connection) {
+        QObject::connect(connection, &QTcpSocket::disconnected, connection, &QObject::deleteLater);
+        auto request = std::make_shared<QByteArray>();
+        QObject::connect(connection, &QTcpSocket::readyRead, connection, [this, connection, request] {
+            *request += connection->readAll();
+            const qsizetype headersEnd = request->indexOf("\r\n\r\n");
+            if (headersEnd < 0) return;
+            const QByteArray headers = request->left(headersEnd).toLower();
+            const qsizetype length = headers.indexOf("content-length:");
+            const qsizetype bodyLength =
+                length < 0 ? 0 : headers.mid(length + 15, headers.indexOf("\r\n", length) - length - 15).trimmed().toInt();
+            if (request->size() < headersEnd + 4 + bodyLength) return;
+            const QList<QByteArray> line = request->left(request->indexOf("\r\n")).split(' ');
+            asked.push_back(line.value(0).toStdString() + " " + line.value(1).toStdString() + " " +
+                            request->mid(headersEnd + 4, bodyLength).toStdString());
+            const std::string answer = answers_.empty() ? "HTTP/1.1 500 Nothing more\r\nConnection: close\r\n\r\n"
+                                                        : answers_.front();
+            if (!answers_.empty()) answers_.erase(answers_.begin());
+            connection->write(answer.data(), qint64(answer.size()));
+            connection->disconnectFromHost();
+        });
+    }
+
+    QTcpServer server_;
+    std::vector<std::string> answers_;
 };
 
 std::string ReadAll(const fs::path& path) {
@@ -183,6 +234,40 @@ TEST(RoomWindow, NamesItsTankAndTheSeatsAndAsksForItsSeatBack) {
     EXPECT_EQ(referee.addresses[0].find("seat="), std::string::npos) << referee.addresses[0];
     EXPECT_TRUE(referee.addresses[1].ends_with("&seat=" + token)) << referee.addresses[1];
     w.close();
+}
+
+// "Play with anyone": the window takes a seat on another server after one
+// found taken, and joins the room; a refusal, or an answer far too long,
+// is said in words.
+TEST(RoomWindow, FindsARoomOpenToAnyoneAndJoinsIt) {
+    Referee referee;
+    referee.seatCount = 2;
+    referee.notices = {"# seat 1 0123456789abcdef0123456789abcdef\n"};
+    const RoomLink link = referee.Link();
+    const std::string seat = "/rooms/" + link.room + "/seat";
+    Lobby lobby;
+    const std::string elsewhere = R"({"room":")" + link.room + R"(","seat":")" + seat + R"("})";
+    lobby.Then("200 OK", "", elsewhere);
+    lobby.Then("409 Conflict", "Kestrel-Refusal: seats-taken\r\n", "{}");
+    lobby.Then("200 OK", "", elsewhere);
+    lobby.Then("200 OK", "", R"({"room":")" + link.room + R"(","play":")" + link.text + R"(","watch":"w"})");
+
+    const Result<RoomLink> found = FindAnyoneRoom(lobby.Address(), 300, 200, WAIT_MS);
+    ASSERT_TRUE(found) << found.Why();
+    EXPECT_EQ(found->text, link.text);
+    const std::string size = R"({"height":200,"width":300})";
+    EXPECT_EQ(lobby.asked, (std::vector<std::string>{"POST /rooms/anyone " + size, "POST " + seat + " {}",
+                                                     "POST /rooms/anyone " + size, "POST " + seat + " {}"}));
+    GameWindow w;
+    ASSERT_EQ(w.JoinRoom(*found), std::nullopt);
+    EXPECT_EQ(w.YourTank(), "You are the vermilion tank.");
+
+    lobby.Then("503 Service Unavailable", "Kestrel-Refusal: server-full\r\nRetry-After: 5\r\n", "{}");
+    EXPECT_EQ(FindAnyoneRoom(lobby.Address(), 300, 200, WAIT_MS).Why(),
+              "the server holds as many rooms and screens as it takes: try again in 5 seconds");
+    lobby.Then("200 OK", "", std::string(1 << 20, ' '));
+    EXPECT_EQ(FindAnyoneRoom(lobby.Address(), 300, 200, WAIT_MS).Why(),
+              "the server's answer is too long (more than " + std::to_string(MAX_ANYONE_ANSWER_BYTES) + " bytes)");
 }
 
 // The window says in words why a room refused it, whatever the status,

@@ -290,27 +290,30 @@ describe('rooms open to anyone', () => {
     const fetch = async (path, { body }) => {
       asked.push([path, JSON.parse(body)]);
       const [status, json, refusal = null] = answers.shift();
-      return { ok: status < 300, status, json: async () => json,
+      return { ok: status < 300, status, json: async () => json, text: async () => JSON.stringify(json),
                headers: { get: name => (name === readContract(game).refusalHeader ? refusal : null) } };
     };
     return { fetch, asked };
   };
-  const PLAY = { room: 'b1', play: '#live=b1.k', watch: '#watch=b1' };
+  const ROOM = 'b1-0123456789abcdef0123456789abcdef', SEAT = `/rooms/${ROOM}/seat`;
+  const PAGE = 'http://b1.example/';
+  const PLAY = { room: ROOM, play: `${PAGE}#live=${ROOM}.fedcba98765432100123456789abcdef`,
+                 watch: `${PAGE}#watch=${ROOM}` };
   const size = { width: 300, height: 200 };
 
   test('a room found full on another server is tried again, then the page opens its own', async () => {
-    const elsewhere = [200, { room: 'b1', seat: '/rooms/b1/seat' }];
+    const elsewhere = [200, { room: ROOM, seat: SEAT }];
     const full = [409, {}, 'seats-taken'];
     const { fetch, asked } = server([...Array.from({ length: ANYONE_TRIES }, () => [elsewhere, full]).flat(),
                                      [201, PLAY]]);
     assert.deepEqual(await playWithAnyone(game, { size, fetch }), PLAY);
     assert.deepEqual(asked.map(([path]) => path), [
-      ...Array.from({ length: ANYONE_TRIES }, () => ['/rooms/anyone', '/rooms/b1/seat']).flat(), '/rooms/anyone?new=1']);
+      ...Array.from({ length: ANYONE_TRIES }, () => ['/rooms/anyone', SEAT]).flat(), '/rooms/anyone?new=1']);
     assert.deepEqual(asked[0][1], size, 'the size of a room the page would open');
   });
 
   test('a seat given is played in; a refusal that is not a full room ends the search, in words', async () => {
-    const seated = server([[200, { room: 'b1', seat: '/rooms/b1/seat' }], [200, PLAY]]);
+    const seated = server([[200, { room: ROOM, seat: SEAT }], [200, PLAY]]);
     assert.deepEqual(await playWithAnyone(game, { size, fetch: seated.fetch }), PLAY);
     const limited = server([[429, {}, 'too-many-queries']]);
     await assert.rejects(playWithAnyone(game, { size, fetch: limited.fetch }),
