@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <boost/asio/error.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/websocket/error.hpp>
@@ -36,11 +37,13 @@ DirectoryList ServerState::PublicRooms() {
     return directory_->List();
 }
 
+// The timer lives in its own handler, so that it goes with the context
+// that runs it, whichever of the two is taken down first.
 void ServerState::PublishNow() {
     if (stopping_) return;
     Publish(false);
-    publishing_.expires_after(PUBLISH_EVERY);
-    publishing_.async_wait([this](const boost::system::error_code& ec) {
+    auto timer = std::make_shared<net::steady_timer>(io_, PUBLISH_EVERY);
+    timer->async_wait([this, timer](const boost::system::error_code& ec) {
         if (!ec) PublishNow();
     });
 }

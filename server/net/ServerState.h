@@ -13,7 +13,6 @@
 #include <string_view>
 #include <vector>
 
-#include <boost/asio/steady_timer.hpp>
 #include <boost/system/error_code.hpp>
 
 #include "server/base/Counts.h"
@@ -54,7 +53,7 @@ public:
           refusedAddresses_(REFUSALS_PER_ADDRESS), rooms_(*this, io, name_, std::move(setting.data)),
           site_(std::move(setting.site)), ticks_(io, counts_), sends_(MakeSendBatch(io, noRing_, log_)),
           directory_(setting.directory ? std::move(setting.directory) : std::make_unique<LocalDirectory>()),
-          queries_(limits_.queriesPerMinute), publishing_(io) {
+          queries_(limits_.queriesPerMinute) {
         PublishNow();
     }
     ServerState(const ServerState&) = delete;
@@ -86,7 +85,6 @@ public:
     // lets its connection go while the loop it waits on is still there.
     void Stop() {
         stopping_ = true;
-        publishing_.cancel();
         directory_ = std::make_unique<LocalDirectory>();
     }
     // The public rooms of every server, this server's as they are now.
@@ -119,7 +117,6 @@ private:
 
     std::unique_ptr<Directory> directory_;
     CreationQuota queries_;
-    boost::asio::steady_timer publishing_;
 };
 
 // Whether a network error is one of the ordinary ends of a connection (the
