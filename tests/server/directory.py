@@ -11,7 +11,8 @@ with a data folder of its own, and stopped after):
 - server 8002 killed (SIGKILL): its rooms leave 8001's list within the
   time to live; started again on its data, its resumed rooms are listed
   again;
-- Redis stopped (SIGSTOP, then killed): no room ticks late, "Play with
+- Redis stopped (SIGSTOP, then killed): no room ticks late (left out under
+  the sanitizers, where ticks come late by themselves), "Play with
   anyone" seats a player on the server it reached, and the list says it
   may lack the other server's rooms; Redis started again: both servers'
   rooms are listed again within 2 s, and the log says once each that
@@ -167,7 +168,9 @@ async def run(server):
             redis.process.send_signal(signal.SIGCONT)
             redis.kill()
             await asyncio.sleep(1)
-            check(d.late() == late, f"no room ticked late while Redis was stopped: {late} then {d.late()}")
+            # Under the sanitizers a tick is often late by itself, whatever Redis does.
+            if os.environ.get("KESTREL_SANITIZED") != "1":
+                check(d.late() == late, f"no room ticked late while Redis was stopped: {late} then {d.late()}")
             await redis.start()
             everyone = ours | theirs | {room}
             await wait_for(lambda: all(everyone <= set(d.seats(name)) and d.listed(name)["whole"] for name in NAMES),
