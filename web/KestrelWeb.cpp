@@ -160,7 +160,8 @@ std::string ContractJson() {
                                {"lastRetryMs", LAST_RETRY_MS},
                                {"liveTicksPerSecond", LIVE_TICKS_PER_SECOND},
                                {"hashEveryTicks", HASH_EVERY_TICKS},
-                               {"maxAnyoneAnswerBytes", MAX_ANYONE_ANSWER_BYTES}};
+                               {"maxAnyoneAnswerBytes", MAX_ANYONE_ANSWER_BYTES},
+                               {"anyoneTries", ANYONE_TRIES}};
     for (const PageKey& key : PAGE_KEYS) contract["keys"].push_back(key.name);
     for (const PageButton& b : PAGE_BUTTONS) contract["buttons"].push_back({{"name", b.name}, {"bit", b.bit}});
     for (const ConnectionState state : ROOM_STATES) contract["roomStates"].push_back(StateName(state));

@@ -12,9 +12,6 @@
 import { readContract, readText, withText } from './module.js';
 import { refusalOfResponse, secondsToWait, whyRefused } from './room.js';
 
-// Tries at a public room before the page opens one of its own: the
-// module's ANYONE_TRIES, which the node tests hold this to.
-export const ANYONE_TRIES = 3;
 // How often an open list of battles is asked for again.
 export const BATTLES_EVERY_MS = 2000;
 

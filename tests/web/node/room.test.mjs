@@ -11,12 +11,12 @@ import { describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { instantiateModule, readContract } from '../../../web/module.js';
 import { Room, describeRoom, liveClient, refusalOf, roomConnection, whyNoRoom } from '../../../web/room.js';
-import { ANYONE_TRIES, battlesNote, describeBattle, playWithAnyone } from '../../../web/lobby.js';
+import { battlesNote, describeBattle, playWithAnyone } from '../../../web/lobby.js';
 
 const SOURCE = fileURLToPath(new URL('../../../', import.meta.url));
 const SITE = process.env.KESTREL_SITE ?? path.join(SOURCE, 'build/web');
 const game = await instantiateModule(fs.readFileSync(path.join(SITE, 'kestrel.wasm')));
-const { firstRetryMs: FIRST_RETRY_MS, lastRetryMs: LAST_RETRY_MS } = readContract(game);
+const { firstRetryMs: FIRST_RETRY_MS, lastRetryMs: LAST_RETRY_MS, anyoneTries: ANYONE_TRIES } = readContract(game);
 const CHECK_URL = 'http://127.0.0.1:1/rooms/ab/socket?key=cd';
 // The server's answers to a check, as the page reads them.
 const answer = (status, token = null) => refusalOf(game, status, token);
