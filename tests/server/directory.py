@@ -11,8 +11,8 @@ with a data folder of its own, and stopped after):
 - server 8002 killed (SIGKILL): its rooms leave 8001's list within the
   time to live; started again on its data, its resumed rooms are listed
   again;
-- Redis stopped (SIGSTOP, then killed): no room ticks late (left out under
-  the sanitizers, where ticks come late by themselves), "Play with
+- Redis stopped (SIGSTOP, then killed): no room is held (its late ticks
+  grow by less than a second's; left out under the sanitizers), "Play with
   anyone" seats a player on the server it reached, and the list says it
   may lack the other server's rooms; Redis started again: both servers'
   rooms are listed again within 2 s, and the log says once each that
@@ -41,6 +41,7 @@ from server_checks import (WAIT, check, exchange, installed_program, main, reque
 REDIS = installed_program("redis-server", "redis-server", "KESTREL_REDIS")
 LISTED_WITHIN = 2       # seconds for one server's rooms to reach the other's list
 TIME_TO_LIVE = 5        # seconds a killed server's rooms stay listed, at most
+TICKS_PER_SECOND = 40   # a room's
 PLAYERS = 10
 # Addresses of their own: the players' browsers, and this test's looks at each server.
 BROWSERS = (f"127.0.8.{n}" for n in itertools.count(2))
@@ -168,9 +169,14 @@ async def run(server):
             redis.process.send_signal(signal.SIGCONT)
             redis.kill()
             await asyncio.sleep(1)
-            # Under the sanitizers a tick is often late by itself, whatever Redis does.
+            # A loop that waited on the stopped Redis would hold every room for
+            # the whole stop: seconds of ticks each. A busy machine makes a
+            # few ticks late by itself (under the sanitizers, many), so the
+            # count may grow by less than a second of one room's ticks.
             if os.environ.get("KESTREL_SANITIZED") != "1":
-                check(d.late() == late, f"no room ticked late while Redis was stopped: {late} then {d.late()}")
+                now = d.late()
+                check(all(now[name] - late[name] < TICKS_PER_SECOND for name in NAMES),
+                      f"no room was held while Redis was stopped: late ticks {late} then {now}")
             await redis.start()
             everyone = ours | theirs | {room}
             await wait_for(lambda: all(everyone <= set(d.seats(name)) and d.listed(name)["whole"] for name in NAMES),
