@@ -59,12 +59,18 @@ std::string RedisAddress::Text() const {
 // hiredis cleans up. Handlers hold the link, and find it closed (no
 // context) once hiredis has freed it.
 struct RedisDirectory::Link : std::enable_shared_from_this<Link> {
-    Link(asio::io_context& io, RedisDirectory* owner) : socket(io), owner(owner) {}
+    Link(asio::io_context& io, RedisDirectory* owner, std::size_t replyBytes)
+        : socket(io), owner(owner), mostReplyBytes(replyBytes) {}
     redisAsyncContext* context = nullptr;
     asio::posix::stream_descriptor socket;
     RedisDirectory* owner;  // none once the directory has let it go
     bool wantRead = false, wantWrite = false, reading = false, writing = false;
     bool freeing = false;  // freed by the directory: the callbacks that follow say nothing
+    // The reply being read, counted as hiredis builds it.
+    const std::size_t mostReplyBytes;
+    std::size_t replyBytes = 0;
+    bool overflowed = false;
+    std::string TooLong() const { return "a reply longer than " + std::to_string(mostReplyBytes) + " bytes"; }
 
     void Arm(bool read) {
         bool& busy = read ? reading : writing;
@@ -78,8 +84,49 @@ struct RedisDirectory::Link : std::enable_shared_from_this<Link> {
         if (ec || !context || !(read ? wantRead : wantWrite)) return;
         if (read) redisAsyncHandleRead(context);
         else redisAsyncHandleWrite(context);
+        if (read && context && Unread() > mostReplyBytes) {
+            overflowed = true;
+            wantRead = false;
+            if (owner && !freeing) owner->Lost(TooLong());
+            return;
+        }
         if (context && (read ? wantRead : wantWrite)) Arm(read);
     }
+    // A reply hiredis holds unread until it has the whole of it: one long
+    // string is bounded here, many short ones as they are built.
+    std::size_t Unread() const { return context->c.reader->len - context->c.reader->pos; }
+
+    // hiredis's own reply builders, each reply's bytes counted first.
+    static inline const redisReplyObjectFunctions* builtIn = nullptr;
+    static inline redisReplyObjectFunctions counted{};
+    void Count(redisReader* reader) {
+        if (!builtIn) {
+            builtIn = reader->fn;
+            counted = {CountString, CountArray, CountInteger, CountNil, builtIn->freeObject};
+        }
+        reader->fn = &counted;
+        reader->privdata = this;
+    }
+    static bool Counts(const redisReadTask* task, std::size_t bytes) {
+        Link& link = Of(task->privdata);
+        if (!task->parent) link.replyBytes = 0;  // a new reply
+        link.replyBytes += sizeof(redisReply) + bytes;
+        if (link.replyBytes <= link.mostReplyBytes) return true;
+        link.overflowed = true;  // hiredis takes it as out of memory, and lets the connection go
+        return false;
+    }
+    static void* CountString(const redisReadTask* task, char* text, std::size_t length) {
+        return Counts(task, length) ? builtIn->createString(task, text, length) : nullptr;
+    }
+    static void* CountArray(const redisReadTask* task, int elements) {
+        return Counts(task, std::size_t(std::max(elements, 0)) * sizeof(redisReply*))
+                   ? builtIn->createArray(task, elements)
+                   : nullptr;
+    }
+    static void* CountInteger(const redisReadTask* task, long long value) {
+        return Counts(task, 0) ? builtIn->createInteger(task, value) : nullptr;
+    }
+    static void* CountNil(const redisReadTask* task) { return Counts(task, 0) ? builtIn->createNil(task) : nullptr; }
 
     static Link& Of(void* data) { return *static_cast<Link*>(data); }
     static void AddRead(void* data) { Of(data).wantRead = true, Of(data).Arm(true); }
@@ -104,7 +151,9 @@ struct RedisDirectory::Link : std::enable_shared_from_this<Link> {
     }
     static void OnDisconnect(const redisAsyncContext* context, int) {
         Link& link = Of(context->data);
-        const std::string why = context->err ? context->errstr : "the connection was closed";
+        const std::string why = link.overflowed ? link.TooLong()
+                                : context->err  ? context->errstr
+                                                : "the connection was closed";
         link.context = nullptr;
         if (link.owner && !link.freeing) link.owner->Lost(why);
     }
@@ -121,9 +170,9 @@ struct Asked {
 }  // namespace
 
 RedisDirectory::RedisDirectory(asio::io_context& io, RedisAddress address, std::string server, const Log& log,
-                               RedisTimings timings)
+                               RedisSettings settings)
     : io_(io), address_(std::move(address)), server_(std::move(server)), key_(std::string(ROOMS_KEY) + server_),
-      log_(log), timings_(timings), beat_(io) {
+      log_(log), settings_(settings), beat_(io) {
     Connect();
     Beat();
 }
@@ -172,9 +221,9 @@ DirectoryList RedisDirectory::List() const {
 void RedisDirectory::Beat() {
     const Clock::time_point now = Clock::now();
     if (!link_ && now >= nextTry_) Connect();
-    if (connected_ && Late(now)) Lost("no answer within " + std::to_string(timings_.deadline.count()) + " ms");
-    if (connected_ && !writing_ && (now - lastWrite_ >= timings_.write || writeSoon_)) Write();
-    if (connected_ && !reading_ && now - lastRead_ >= timings_.read) Read();
+    if (connected_ && Late(now)) Lost("no answer within " + std::to_string(settings_.deadline.count()) + " ms");
+    if (connected_ && !writing_ && (now - lastWrite_ >= settings_.write || writeSoon_)) Write();
+    if (connected_ && !reading_ && now - lastRead_ >= settings_.read) Read();
     beat_.expires_after(BEAT);
     beat_.async_wait([this](const error_code& ec) {
         if (!ec) Beat();
@@ -182,11 +231,11 @@ void RedisDirectory::Beat() {
 }
 
 bool RedisDirectory::Late(Clock::time_point now) const {
-    return (writing_ && now - *writing_ > timings_.deadline) || (reading_ && now - *reading_ > timings_.deadline);
+    return (writing_ && now - *writing_ > settings_.deadline) || (reading_ && now - *reading_ > settings_.deadline);
 }
 
 void RedisDirectory::Connect() {
-    nextTry_ = Clock::now() + timings_.reconnect;
+    nextTry_ = Clock::now() + settings_.reconnect;
     redisAsyncContext* context = address_.socketPath.empty()
                                      ? redisAsyncConnect(address_.host.c_str(), address_.port)
                                      : redisAsyncConnectUnix(address_.socketPath.c_str());
@@ -196,8 +245,9 @@ void RedisDirectory::Connect() {
         redisAsyncFree(context);
         return Lost(why);
     }
-    auto link = std::make_shared<Link>(io_, this);
+    auto link = std::make_shared<Link>(io_, this, settings_.replyBytes);
     link->context = context;
+    link->Count(context->c.reader);
     error_code ec;
     link->socket.assign(context->c.fd, ec);
     context->data = link.get();
@@ -244,7 +294,7 @@ void RedisDirectory::Lost(const std::string& why) {
             });
         }
     }
-    nextTry_ = Clock::now() + timings_.reconnect;
+    nextTry_ = Clock::now() + settings_.reconnect;
 }
 
 namespace {
@@ -273,7 +323,7 @@ void RedisDirectory::Write() {
     if (!link_ || !link_->context) return;
     writeSoon_ = false;
     writing_ = lastWrite_ = Clock::now();
-    const std::string ttl = std::to_string(std::max<long long>(1, timings_.timeToLive.count()));
+    const std::string ttl = std::to_string(std::max<long long>(1, settings_.timeToLive.count()));
     Ask(link_, {"SADD", std::string(SERVERS_KEY), server_}, [](const redisReply&) {});
     Ask(link_, {"SET", key_, ListingsText(ours_), "PX", ttl}, [this](const redisReply& reply) {
         writing_.reset();

@@ -11,6 +11,7 @@
 // back. The log says once when Redis went, and once when it came back.
 
 #include <chrono>
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <optional>
@@ -36,12 +37,19 @@ struct RedisAddress {
 };
 std::optional<RedisAddress> ReadRedisAddress(std::string_view text);
 
-struct RedisTimings {
+// The most bytes one reply from Redis may take. Every server's listings
+// come back in one reply: a thousand rooms take about 90 KB, so 256 servers
+// of a thousand rooms each fit with room to spare. A longer reply is not
+// one our servers wrote, and is never held whole.
+inline constexpr std::size_t MAX_REDIS_REPLY_BYTES = std::size_t{64} << 20;
+
+struct RedisSettings {
     std::chrono::milliseconds write{1000};      // this server's rooms written at most this often
     std::chrono::milliseconds read{500};        // the other servers' read this often
     std::chrono::milliseconds timeToLive{5000};  // a written list lasts this long unless written again
     std::chrono::milliseconds deadline{1000};   // a reply later than this: Redis is taken as gone
     std::chrono::milliseconds reconnect{1000};  // the wait before each new try
+    std::size_t replyBytes = MAX_REDIS_REPLY_BYTES;  // a longer reply: Redis is taken as gone
 };
 
 class RedisDirectory final : public Directory {
@@ -49,7 +57,7 @@ public:
     // The directory in the Redis at `address`, this server being `server`
     // (a name: its key is kestrel:rooms:NAME).
     RedisDirectory(boost::asio::io_context& io, RedisAddress address, std::string server, const Log& log,
-                   RedisTimings timings = {});
+                   RedisSettings settings = {});
     ~RedisDirectory() override;
     RedisDirectory(const RedisDirectory&) = delete;
     RedisDirectory& operator=(const RedisDirectory&) = delete;
@@ -77,7 +85,7 @@ private:
     const RedisAddress address_;
     const std::string server_, key_;
     const Log& log_;
-    const RedisTimings timings_;
+    const RedisSettings settings_;
     boost::asio::steady_timer beat_;
     std::shared_ptr<Link> link_;  // none while not connected
     bool connected_ = false;      // commands may be sent
