@@ -3,9 +3,9 @@
 sharing their public rooms through Redis (started here on a unix socket,
 with a data folder of its own, and stopped after):
 - ten "Play with anyone" from ten browser addresses, each player taking
-  its seat before the next asks, fill two public rooms, six and four,
-  whichever server each ask reached: no seat is given twice and the rooms
-  are as few as the seats allow;
+  its seat before the next asks, fill two public rooms, six and four, one
+  on each server, whichever server each ask reached: no seat is given
+  twice and the rooms are as few as the seats allow;
 - each server lists, within 2 s, the rooms the other holds, and never a
   private room; an entry carries no key;
 - server 8002 killed (SIGKILL): its rooms leave 8001's list within the
@@ -113,10 +113,23 @@ def home(room):
     return room.split("-", 1)[0]
 
 
+def next_pick_not(d, name):
+    """Makes the balancer's next pick the server other than `name`: it
+    takes turns, so once a look through it has reached `name`, the next
+    request that is not a room's goes to the other."""
+    for _ in NAMES:
+        if json.loads(d.ask("GET", "/status", next(LOOKS))[2])["name"] == name:
+            return
+
+
 async def fill(d):
-    """PLAYERS players with anyone; each server's list shows the seat before the next asks."""
+    """PLAYERS players with anyone; each server's list shows the seat before
+    the next asks. The player who opens the second room asks the server
+    that does not hold the first, so that the rooms are on both."""
     rooms, sockets = [], []
     for _ in range(PLAYERS):
+        if len(rooms) == 6:
+            next_pick_not(d, home(rooms[0]))
         room, ws = await d.play_with_anyone(next(BROWSERS))
         rooms.append(room)
         sockets.append(ws)
@@ -125,6 +138,7 @@ async def fill(d):
                        f"both servers list {room} with {taken} seats taken", LISTED_WITHIN)
     counts = sorted((rooms.count(room) for room in set(rooms)), reverse=True)
     check(counts == [6, 4], f"ten players in two rooms, six and four: {counts}")
+    check({home(room) for room in rooms} == set(NAMES), f"the rooms are on both servers: {set(rooms)}")
     return rooms, sockets
 
 
