@@ -102,6 +102,17 @@ async function restOnOneTick(pages) {
   }
 }
 
+// One probe of every page's record, all resting on one tick; the server
+// goes on afterwards.
+export async function restingProbe(pages, name, slot = 0) {
+  try {
+    await restOnOneTick(pages);
+    return await Promise.all(pages.map(page => page.evaluate((n, s) => window.kestrel.probe(n, s), name, slot)));
+  } finally {
+    server.resume();
+  }
+}
+
 // Stops the server, waits for every page to rest on one tick, and checks
 // the pages against one another and against the room's recording at that
 // tick; the server goes on afterwards.
