@@ -82,10 +82,21 @@ export function traced(script) {
 // The pages at rest: every page has played all it was sent, the same three
 // looks in a row. They rest on one tick unless the stop came between two
 // pages' copies of one frame; then the server goes on a moment and stops
-// again.
+// again. A page a busy machine left far behind (its frames still in the
+// server's queue) is let catch up before each stop.
 const REST_TRIES = 5;
+const CLOSE_TICKS = 40;
+async function closeTogether(pages) {
+  const deadline = Date.now() + POLL.timeout;
+  while (Date.now() < deadline) {
+    const ticks = await Promise.all(pages.map(page => page.evaluate(() => window.kestrel.roomTick())));
+    if (Math.max(...ticks) - Math.min(...ticks) <= CLOSE_TICKS) return;
+    await pause(50);
+  }
+}
 async function restOnOneTick(pages) {
   for (let attempt = 1; ; ++attempt) {
+    await closeTogether(pages);
     server.pause();
     let last = '';
     for (let same = 0; same < 3; await pause(100)) {
