@@ -7,7 +7,8 @@ with a data folder of its own, and stopped after):
   on each server, whichever server each ask reached: no seat is given
   twice and the rooms are as few as the seats allow;
 - each server lists, within 2 s, the rooms the other holds, and never a
-  private room; an entry carries no key;
+  private room; an entry carries no key; a page served by one server
+  opens the other's room by its entry's watch link;
 - server 8002 killed (SIGKILL): its rooms leave 8001's list within the
   time to live; started again on its data, its resumed rooms are listed
   again;
@@ -34,7 +35,7 @@ import time
 
 import websockets
 
-from deployment import GOOD_ROOM, NAMES, Deployment
+from deployment import GOOD_ROOM, NAMES, Deployment, first_frame, fragment, joined
 from server_checks import (WAIT, check, exchange, installed_program, main, request, settled, start_server,
                            wait_for)
 
@@ -152,6 +153,14 @@ async def run(server):
             if not await d.start():
                 return
             rooms, sockets = await fill(d)
+            # A page served by 8001 lists 8002's room, whose entry opens it through the balancer.
+            next_pick_not(d, "8002")
+            got, _, body = d.ask("GET", "/rooms", next(BROWSERS), origin=d.origin)
+            listed = json.loads(body)["rooms"] if got == 200 else []
+            entries = [entry for entry in listed if home(entry["room"]) == "8002"]
+            frames = [await first_frame(*d.socket(fragment(entry["watch"]), next(BROWSERS))) for entry in entries]
+            check(entries and all(joined(frame) for frame in frames),
+                  f"8001's list through the balancer names 8002's room, and its watch link opens it: {got} {frames}")
             got, _, body = d.ask("POST", "/rooms", next(BROWSERS), GOOD_ROOM, origin=d.origin)
             private = json.loads(body)
             lists = [json.dumps(d.listed(name)) for name in NAMES]

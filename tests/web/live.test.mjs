@@ -6,23 +6,28 @@
 import assert from 'node:assert/strict';
 import { before, describe, test } from 'node:test';
 import { openGame, probe } from './support.mjs';
-import { POLL, checkRestingPages, live, onScreen, openRoomPage, restingProbe, roomState, status, useServerAndBrowsers }
-  from './rooms.mjs';
+import { POLL, checkRestingPages, live, onScreen, openRoomPage, restingProbe, roomState, status, useServerAndBrowsers,
+  whileResting } from './rooms.mjs';
 
 const LEFT = 'left', RIGHT = 'right';
 const env = useServerAndBrowsers();
 
 // A press on a tank of the page's battle that starts a drag; answers where
-// it pressed. The battle plays on between the look and the press, and a
+// it pressed. The page looks and presses with the server stopped, resting
+// on the room's tick: a page a busy machine kept behind the room would
+// press where the tank was. The room takes the press a tick later, and a
 // tank may have fallen or lie under another: the press is let go and tried
 // on the next tank until one takes it.
 const TANKS_TRIED = 8;
 const PRESS_TAKEN = { polling: 50, timeout: 3_000 };
 async function pressOnATank(page) {
   for (let slot = 0; slot < TANKS_TRIED; ++slot) {
-    const tank = await onScreen(page, slot);
-    await page.mouse.move(tank.x, tank.y);
-    await page.mouse.down({ button: LEFT });
+    const tank = await whileResting([page], async () => {
+      const at = await onScreen(page, slot);
+      await page.mouse.move(at.x, at.y);
+      await page.mouse.down({ button: LEFT });
+      return at;
+    });
     const taken = await page.waitForFunction(() => window.kestrel.probe('dragging') !== 0, PRESS_TAKEN)
       .then(() => true, () => false);
     if (taken) return tank;

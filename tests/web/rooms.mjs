@@ -113,16 +113,21 @@ async function restOnOneTick(pages) {
   }
 }
 
-// One probe of every page's record, all resting on one tick; the server
-// goes on afterwards.
-export async function restingProbe(pages, name, slot = 0) {
+// What `act` answers, done with the server stopped and every page resting
+// on one tick: a page shows the room as the room stands. The server goes
+// on afterwards.
+export async function whileResting(pages, act) {
   try {
     await restOnOneTick(pages);
-    return await Promise.all(pages.map(page => page.evaluate((n, s) => window.kestrel.probe(n, s), name, slot)));
+    return await act();
   } finally {
     server.resume();
   }
 }
+
+// One probe of every page's record, all resting on one tick.
+export const restingProbe = (pages, name, slot = 0) => whileResting(pages, () =>
+  Promise.all(pages.map(page => page.evaluate((n, s) => window.kestrel.probe(n, s), name, slot))));
 
 // Stops the server, waits for every page to rest on one tick, and checks
 // the pages against one another and against the room's recording at that
