@@ -5,7 +5,6 @@
 #include "game/RoomLink.h"
 #include "server/base/Limits.h"
 #include "server/net/Answers.h"
-#include "server/directory/RoomChoice.h"
 #include "server/rooms/LiveRoom.h"
 #include "server/rooms/RandomId.h"
 #include "server/net/LiveSession.h"
@@ -208,10 +207,12 @@ void HttpSession::PlayWithAnyone(Request request) {
     if (const std::optional<Refusal> refused = ForeignOrigin(request)) return Reply(RefusalResponse(request, *refused));
     if (const std::optional<Refusal> refused = TooManyQueries()) return Reply(RefusalResponse(request, *refused));
     const bool fresh = QueryValue(SplitTarget(request.target()).query, "new").has_value();
-    const std::optional<RoomListing> chosen = fresh ? std::nullopt : RoomForAnyone(state_.PublicRooms().rooms);
-    if (chosen && OtherServer(chosen->room, state_.Name()))
+    const std::optional<RoomListing> chosen = fresh ? std::nullopt : state_.RoomForAnyone();
+    if (chosen && OtherServer(chosen->room, state_.Name())) {
+        state_.SentElsewhere(*chosen);
         return Reply(TextResponse(request, http::status::ok, SeatElsewhereJson(Page(request), chosen->room),
                                   "application/json"));
+    }
     if (chosen) {
         const Outcome<NewRoom> seat = state_.Rooms().SeatIn(chosen->room);
         if (std::holds_alternative<NewRoom>(seat)) return AnswerLinks(request, seat);

@@ -8,6 +8,7 @@
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/websocket/error.hpp>
 
+#include "server/directory/RoomChoice.h"
 #include "server/net/BatchedSocket.h"
 
 namespace kestrel {
@@ -35,6 +36,10 @@ SendBatch& ServerState::MakeSendBatch(boost::asio::io_context& io, std::string& 
 DirectoryList ServerState::PublicRooms() {
     Publish(false);
     return directory_->List();
+}
+
+std::optional<RoomListing> ServerState::RoomForAnyone() {
+    return kestrel::RoomForAnyone(sentSeats_.Counted(PublicRooms().rooms, SentSeats::Clock::now()));
 }
 
 // The timer lives in its own handler, so that it goes with the context

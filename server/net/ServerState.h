@@ -19,6 +19,7 @@
 #include "server/base/Limits.h"
 #include "server/base/Log.h"
 #include "server/directory/Directory.h"
+#include "server/directory/SentSeats.h"
 #include "server/net/Addresses.h"
 #include "server/rooms/RoomHost.h"
 #include "server/rooms/RoomRegistry.h"
@@ -89,6 +90,12 @@ public:
     }
     // The public rooms of every server, this server's as they are now.
     DirectoryList PublicRooms();
+    // The public room to send a player who asks to play with anyone: the
+    // fullest with a free seat, the seats this server sent players to in
+    // other servers' rooms counted taken. None when every seat is taken.
+    std::optional<RoomListing> RoomForAnyone();
+    // A player was sent to another server's `room`.
+    void SentElsewhere(const RoomListing& room) { sentSeats_.Sent(room, SentSeats::Clock::now()); }
     // What each address may still ask of the public rooms this minute.
     CreationQuota& Queries() { return queries_; }
     void PublicSeatsChanged() override { Publish(true); }
@@ -116,6 +123,7 @@ private:
     void Publish(bool seatsChanged) { directory_->Publish(rooms_.Listings(), seatsChanged); }
 
     std::unique_ptr<Directory> directory_;
+    SentSeats sentSeats_;
     CreationQuota queries_;
 };
 
