@@ -25,6 +25,15 @@ struct RoomListing {
     bool operator==(const RoomListing&) const = default;
 };
 
+// What a server carries, written beside its listings for whoever watches
+// the servers (an operator, a balancer).
+struct ServerLoad {
+    std::uint64_t rooms = 0;    // public and private
+    std::uint64_t screens = 0;  // connected, players and watchers
+    std::uint64_t seats = 0;    // taken, by players here or away
+    bool operator==(const ServerLoad&) const = default;
+};
+
 // The most rooms one server lists, and the most bytes its listings take
 // as text: the directory stays bounded whatever a server writes into it.
 inline constexpr std::size_t MAX_LISTED_ROOMS = 10000;
@@ -35,6 +44,8 @@ inline constexpr std::size_t MAX_LISTING_BYTES = 300;
 // malformed, is refused (none).
 std::string ListingsText(const std::vector<RoomListing>& rooms);
 std::optional<std::vector<RoomListing>> ReadListings(std::string_view text);
+// A server's load as the directory keeps it: {"rooms", "screens", "seats"}.
+std::string LoadText(const ServerLoad& load);
 
 // Every server's public rooms as the directory last read them, this
 // server's own as last published; `whole` is false while the shared
@@ -47,10 +58,11 @@ struct DirectoryList {
 class Directory {
 public:
     virtual ~Directory() = default;
-    // This server's public rooms now, in place of those it listed before.
-    // `seatsChanged`: a seat was taken or freed, which others should see
-    // soon; otherwise the directory may wait (at most a second) to write.
-    virtual void Publish(std::vector<RoomListing> rooms, bool seatsChanged) = 0;
+    // This server's public rooms and its load now, in place of those it
+    // gave before. `seatsChanged`: a seat was taken or freed, which others
+    // should see soon; otherwise the directory may wait (at most a second)
+    // to write.
+    virtual void Publish(std::vector<RoomListing> rooms, const ServerLoad& load, bool seatsChanged) = 0;
     // What the directory holds now; answered at once, never waiting on
     // another process.
     virtual DirectoryList List() const = 0;
@@ -59,7 +71,7 @@ public:
 // The directory of a server alone: its own rooms, in its own memory.
 class LocalDirectory final : public Directory {
 public:
-    void Publish(std::vector<RoomListing> rooms, bool) override { rooms_ = std::move(rooms); }
+    void Publish(std::vector<RoomListing> rooms, const ServerLoad&, bool) override { rooms_ = std::move(rooms); }
     DirectoryList List() const override { return {rooms_, true}; }
 
 private:

@@ -86,6 +86,10 @@ std::string ListingsText(const std::vector<RoomListing>& rooms) {
     return list.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
+std::string LoadText(const ServerLoad& load) {
+    return Json{{"rooms", load.rooms}, {"screens", load.screens}, {"seats", load.seats}}.dump();
+}
+
 std::optional<std::vector<RoomListing>> ReadListings(std::string_view text) try {
     // Measured before it is parsed: a text too long is never read.
     if (text.size() > MAX_LISTINGS_TEXT) return std::nullopt;

@@ -18,6 +18,7 @@ namespace asio = boost::asio;
 using boost::system::error_code;
 
 constexpr std::string_view ROOMS_KEY = "kestrel:rooms:";
+constexpr std::string_view LOAD_KEY = "kestrel:load:";
 constexpr std::string_view SERVERS_KEY = "kestrel:servers";
 // How often the directory looks at its clocks: well under each interval.
 constexpr std::chrono::milliseconds BEAT{100};
@@ -172,6 +173,7 @@ struct Asked {
 RedisDirectory::RedisDirectory(asio::io_context& io, RedisAddress address, std::string server, const Log& log,
                                RedisSettings settings)
     : io_(io), address_(std::move(address)), server_(std::move(server)), key_(std::string(ROOMS_KEY) + server_),
+      loadKey_(std::string(LOAD_KEY) + server_),
       log_(log), settings_(settings), beat_(io) {
     Connect();
     Beat();
@@ -188,8 +190,9 @@ RedisDirectory::~RedisDirectory() {
     link_->context = nullptr;
 }
 
-void RedisDirectory::Publish(std::vector<RoomListing> rooms, bool seatsChanged) {
+void RedisDirectory::Publish(std::vector<RoomListing> rooms, const ServerLoad& load, bool seatsChanged) {
     ours_ = std::move(rooms);
+    load_ = load;
     if (!seatsChanged) return;
     writeSoon_ = true;
     if (connected_ && !writing_) Write();
@@ -318,13 +321,15 @@ void Ask(const std::shared_ptr<RedisDirectory::Link>& link, const std::vector<st
 
 }  // namespace
 
-// This server's rooms, for the time to live; its name in the set of servers.
+// This server's rooms and load, for the time to live; its name in the set
+// of servers.
 void RedisDirectory::Write() {
     if (!link_ || !link_->context) return;
     writeSoon_ = false;
     writing_ = lastWrite_ = Clock::now();
     const std::string ttl = std::to_string(std::max<long long>(1, settings_.timeToLive.count()));
     Ask(link_, {"SADD", std::string(SERVERS_KEY), server_}, [](const redisReply&) {});
+    Ask(link_, {"SET", loadKey_, LoadText(load_), "PX", ttl}, [](const redisReply&) {});
     Ask(link_, {"SET", key_, ListingsText(ours_), "PX", ttl}, [this](const redisReply& reply) {
         writing_.reset();
         if (reply.type == REDIS_REPLY_ERROR) return Lost("it refused the rooms: " + ReplyText(&reply));

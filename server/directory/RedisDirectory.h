@@ -62,7 +62,7 @@ public:
     RedisDirectory(const RedisDirectory&) = delete;
     RedisDirectory& operator=(const RedisDirectory&) = delete;
 
-    void Publish(std::vector<RoomListing> rooms, bool seatsChanged) override;
+    void Publish(std::vector<RoomListing> rooms, const ServerLoad& load, bool seatsChanged) override;
     DirectoryList List() const override;
 
     // The connection's state, shared with hiredis's hooks and callbacks.
@@ -83,7 +83,7 @@ private:
 
     boost::asio::io_context& io_;
     const RedisAddress address_;
-    const std::string server_, key_;
+    const std::string server_, key_, loadKey_;
     const Log& log_;
     const RedisSettings settings_;
     boost::asio::steady_timer beat_;
@@ -97,6 +97,7 @@ private:
     std::optional<Clock::time_point> writing_, reading_;  // when the reply in flight was asked for
     bool readOnce_ = false;  // the others' rooms were read since the connection was made
     std::vector<RoomListing> ours_;
+    ServerLoad load_;
     std::map<std::string, std::string> theirs_;  // each other server's text, as read
     // Their rooms as last read from their texts: List reads a text again only when it changed.
     mutable std::map<std::string, std::pair<std::string, std::vector<RoomListing>>> parsed_;

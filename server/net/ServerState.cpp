@@ -33,6 +33,12 @@ SendBatch& ServerState::MakeSendBatch(boost::asio::io_context& io, std::string& 
     return SendBatch::Add(io, SendRing::Open(noRing), log);
 }
 
+void ServerState::Publish(bool seatsChanged) {
+    StatusCounts counts;
+    rooms_.AddTo(counts);
+    directory_->Publish(rooms_.Listings(), {counts.rooms, counts.connections, counts.seats}, seatsChanged);
+}
+
 DirectoryList ServerState::PublicRooms() {
     Publish(false);
     return directory_->List();

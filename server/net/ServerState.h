@@ -120,7 +120,7 @@ private:
     // This server's public rooms to the directory: now, and every
     // PUBLISH_EVERY after.
     void PublishNow();
-    void Publish(bool seatsChanged) { directory_->Publish(rooms_.Listings(), seatsChanged); }
+    void Publish(bool seatsChanged);
 
     std::unique_ptr<Directory> directory_;
     SentSeats sentSeats_;

@@ -1,8 +1,9 @@
 // The directory in a real Redis (Debian's redis-server, started here on a
 // unix socket in a folder of its own, and killed after): one server's rooms
-// reach another's list, and a reply longer than the bound, whoever wrote
-// it, lets the connection go, leaving this server's rooms alone listed,
-// until the directory holds only what servers write again.
+// reach another's list, its load is there for anyone to read, and a reply
+// longer than the bound, whoever wrote it, lets the connection go, leaving
+// this server's rooms alone listed, until the directory holds only what
+// servers write again.
 
 #include <gtest/gtest.h>
 #include <hiredis/hiredis.h>
@@ -77,13 +78,16 @@ public:
     }
     bool Running() const { return client_ != nullptr; }
     RedisAddress Address() const { return *ReadRedisAddress(socket_); }
-    void Command(const std::vector<std::string>& words) {
+    // The reply's text, if it was one.
+    std::string Command(const std::vector<std::string>& words) {
         std::vector<const char*> argv;
         std::vector<std::size_t> lengths;
         for (const std::string& word : words) argv.push_back(word.data()), lengths.push_back(word.size());
-        if (auto* reply = static_cast<redisReply*>(
-                redisCommandArgv(client_, int(argv.size()), argv.data(), lengths.data())))
-            freeReplyObject(reply);
+        auto* reply = static_cast<redisReply*>(redisCommandArgv(client_, int(argv.size()), argv.data(), lengths.data()));
+        if (!reply) return {};
+        std::string text = reply->type == REDIS_REPLY_STRING ? std::string(reply->str, reply->len) : std::string();
+        freeReplyObject(reply);
+        return text;
     }
 
 private:
@@ -111,13 +115,14 @@ TEST(RedisDirectoryTest, ListsAnotherServersRoomsAndLetsGoOfAReplyPastItsBound) 
                               .reconnect = 50ms, .replyBytes = BOUND};
     RedisDirectory ours(io, redis.Address(), "a", log, quick), theirs(io, redis.Address(), "b", log, quick);
     const RoomListing mine{"a-" + DIGITS, "a", 1, 0, 0, 0, 3}, other{"b-" + DIGITS, "b", 2, 1, 3, 4, 5};
-    ours.Publish({mine}, true);
-    theirs.Publish({other}, true);
+    ours.Publish({mine}, {.rooms = 3, .screens = 5, .seats = 1}, true);
+    theirs.Publish({other}, {}, true);
     const auto everyone = [&] {
         const DirectoryList list = ours.List();
         return list.whole && std::ranges::count(list.rooms, other) == 1;
     };
     ASSERT_TRUE(RunUntil(io, everyone)) << said.str();
+    EXPECT_EQ(redis.Command({"GET", "kestrel:load:a"}), R"({"rooms":3,"screens":5,"seats":1})");
 
     // One long value, which hiredis would hold whole before handing it on.
     redis.Command({"SET", "kestrel:rooms:c", std::string(BOUND + 1, 'x')});
