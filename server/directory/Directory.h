@@ -31,7 +31,6 @@ struct ServerLoad {
     std::uint64_t rooms = 0;    // public and private
     std::uint64_t screens = 0;  // connected, players and watchers
     std::uint64_t seats = 0;    // taken, by players here or away
-    bool operator==(const ServerLoad&) const = default;
 };
 
 // The most rooms one server lists, and the most bytes its listings take

@@ -1,7 +1,6 @@
 #include "server/directory/SentSeats.h"
 
 #include <algorithm>
-#include <set>
 
 #include "model/Seats.h"
 
@@ -12,20 +11,14 @@ void SentSeats::Sent(const RoomListing& room, Clock::time_point now) {
 }
 
 std::vector<RoomListing> SentSeats::Counted(std::vector<RoomListing> rooms, Clock::time_point now) {
-    std::set<std::string> listed;
+    std::erase_if(sent_, [&](const auto& entry) { return now - entry.second.first >= SENT_SEAT_HOLD; });
     for (RoomListing& room : rooms) {
-        listed.insert(room.room);
         const auto found = sent_.find(room.room);
         if (found == sent_.end()) continue;
-        const Seats& seats = found->second;
-        const int taken = seats.listed + seats.sent;
-        if (room.seatsTaken >= taken || now - seats.first >= SENT_SEAT_HOLD) {
-            sent_.erase(found);
-            continue;
-        }
-        room.seatsTaken = std::min(taken, MAX_SEATS);
+        const int taken = found->second.listed + found->second.sent;
+        if (room.seatsTaken >= taken) sent_.erase(found);
+        else room.seatsTaken = std::min(taken, MAX_SEATS);
     }
-    std::erase_if(sent_, [&](const auto& entry) { return !listed.contains(entry.first); });
     return rooms;
 }
 

@@ -25,7 +25,8 @@ public:
     // sent before counted).
     void Sent(const RoomListing& room, Clock::time_point now);
     // The listings with the seats sent there counted taken; a room whose
-    // listing has caught up with them, or is listed no more, is forgotten.
+    // listing has caught up with them is forgotten, as is every room once
+    // the hold is over: what is kept is bounded by the sends of a hold.
     std::vector<RoomListing> Counted(std::vector<RoomListing> rooms, Clock::time_point now);
 
 private:

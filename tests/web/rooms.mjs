@@ -12,7 +12,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before } from 'node:test';
 import { fileURLToPath } from 'node:url';
-import { launchChromium, openGame, pause, picture, readPng, servedUpToTick, SLOT_COUNT, startServer }
+import { launchChromium, openGame, pause, picture, probe, readPng, servedUpToTick, SLOT_COUNT, startServer }
   from './support.mjs';
 
 const NATIVE_TRACE = process.env.KESTREL_NATIVE_TRACE ||
@@ -126,8 +126,8 @@ export async function whileResting(pages, act) {
 }
 
 // One probe of every page's record, all resting on one tick.
-export const restingProbe = (pages, name, slot = 0) => whileResting(pages, () =>
-  Promise.all(pages.map(page => page.evaluate((n, s) => window.kestrel.probe(n, s), name, slot))));
+export const restingProbe = (pages, name, slot = 0) =>
+  whileResting(pages, () => Promise.all(pages.map(page => probe(page, name, slot))));
 
 // Stops the server, waits for every page to rest on one tick, and checks
 // the pages against one another and against the room's recording at that
